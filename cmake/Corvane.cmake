@@ -1,0 +1,67 @@
+# Shared build settings of the project's own targets.
+
+if(CORVANE_ASAN AND CORVANE_TSAN)
+  message(FATAL_ERROR "CORVANE_ASAN and CORVANE_TSAN cannot be combined")
+endif()
+
+# Sanitizers apply to everything built here, generated code included, so
+# that every object in a test binary is instrumented the same way.
+if(CORVANE_ASAN)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(CORVANE_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
+# Where the build puts data files that tests and tools share (geoid, ...).
+set(CORVANE_DATA_DIR ${CMAKE_BINARY_DIR}/data)
+file(MAKE_DIRECTORY ${CORVANE_DATA_DIR})
+
+# corvane_target_defaults(<target>): warnings and include root of project code.
+function(corvane_target_defaults target)
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "INTERFACE_LIBRARY")
+    target_include_directories(${target} INTERFACE ${PROJECT_SOURCE_DIR})
+    return()
+  endif()
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
+  if(CORVANE_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
+
+# corvane_add_gtest(<name> SOURCES <src>... [LIBS <lib>...] [TIMEOUT <s>]
+#                   [LABELS <label>...] [ENV <VAR=value>...] [RUN_SERIAL])
+# Builds one GoogleTest executable and registers each of its tests with
+# CTest. Every test runs in its own working directory under the build tree
+# (so no stray profile file of a developer's directory is picked up) and is
+# bounded by TIMEOUT seconds (default 60).
+function(corvane_add_gtest name)
+  cmake_parse_arguments(T "RUN_SERIAL" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 60)
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  corvane_target_defaults(${name})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main Threads::Threads)
+  set(workdir ${CMAKE_CURRENT_BINARY_DIR}/run/${name})
+  file(MAKE_DIRECTORY ${workdir})
+  set(props TIMEOUT ${T_TIMEOUT})
+  if(T_LABELS)
+    list(APPEND props LABELS "${T_LABELS}")
+  endif()
+  if(T_ENV)
+    list(APPEND props ENVIRONMENT "${T_ENV}")
+  endif()
+  if(T_RUN_SERIAL)
+    list(APPEND props RUN_SERIAL TRUE)
+  endif()
+  gtest_discover_tests(${name}
+    WORKING_DIRECTORY ${workdir}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES ${props})
+endfunction()
