@@ -85,6 +85,9 @@ void EventQueue::eraseConfig(unsigned id)
 
 void EventQueue::repeatConfigs()
 {
+    if (configs.empty()) {
+        return;  // spares the clock read
+    }
     const SteadyTimePoint now = clock();
     while (!configs.empty() && configs.front().due <= now) {
         ConfigItem& due = configs.front();

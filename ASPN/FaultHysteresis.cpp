@@ -29,6 +29,17 @@ bool FaultHysteresis::OkInitFaultHysteresis(int windowSecIn, int faultLimitIn, i
 std::string FaultHysteresis::Check(EventTypes::eEventType& type, const std::string& file, int line,
                                    const std::string& info)
 {
+    return check(type, file, line, info);
+}
+
+std::string FaultHysteresis::Check(EventTypes::eEventType& type, const char* file, int line, const std::string& info)
+{
+    return check(type, file != nullptr ? std::string_view(file) : std::string_view(), line, info);
+}
+
+std::string FaultHysteresis::check(EventTypes::eEventType& type, std::string_view file, int line,
+                                   const std::string& info)
+{
     if (faultLimit == 0 || maxEntries == 0) {
         return info;
     }
@@ -40,14 +51,17 @@ std::string FaultHysteresis::Check(EventTypes::eEventType& type, const std::stri
 
     std::string text;
     text.reserve(file.size() + lineText.size() + info.size() + 3);
-    text.append(file, slash == std::string::npos ? 0 : slash + 1);
+    text.append(file.substr(slash == std::string_view::npos ? 0 : slash + 1));
     text += '[';
     text += lineText;
     text += "]:";
     text += info;
 
     if (type == EventTypes::eFault) {
-        std::string key = file + lineText;
+        std::string key;
+        key.reserve(file.size() + lineText.size());
+        key.append(file);
+        key += lineText;
         std::lock_guard<std::mutex> lock(mutex);
         service();
         const auto capacity = static_cast<std::size_t>(maxEntries.load());

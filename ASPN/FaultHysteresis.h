@@ -7,6 +7,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Health event types, carried unchanged as the event log type of a
@@ -59,10 +60,15 @@ public:
     // std::bad_alloc.
     std::string Check(EventTypes::eEventType& type, const std::string& file, int line, const std::string& info);
 
+    // The same for a NUL-terminated file path (null reads as ""), without
+    // copying the path for events that need no location.
+    std::string Check(EventTypes::eEventType& type, const char* file, int line, const std::string& info);
+
     // The history, oldest first (diagnostics and tests).
     std::vector<fault_entry> history() const;
 
 private:
+    std::string check(EventTypes::eEventType& type, std::string_view file, int line, const std::string& info);
     // Drop expired entries; `mutex` held.
     void service();
     // The decision over the history for a report just recorded under `key`;

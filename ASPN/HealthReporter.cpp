@@ -30,7 +30,7 @@ HealthReporter::HealthReporter(FaultHysteresis& filterIn, ASPN2::SteadyClock clo
 void HealthReporter::SendEvent(const char* file, int line, eEventType type, const std::string& info)
 {
     auto filtered = static_cast<EventTypes::eEventType>(type);
-    std::string text = filter.Check(filtered, file != nullptr ? file : "", line, info);
+    std::string text = filter.Check(filtered, file, line, info);
     const int value = static_cast<int>(filtered);
     const int queued = (value >= eDebug && value <= eCritical) ? value : static_cast<int>(eDebug);
     eventQueue.push_back(queued, std::move(text));
