@@ -1,6 +1,6 @@
 #include "ASPN/FaultHysteresis.h"
 
-#include "tests/ASPN/ManualClock.h"
+#include "tests/ASPN/QueueTestSupport.h"
 
 #include <gtest/gtest.h>
 

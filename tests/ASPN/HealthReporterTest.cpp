@@ -1,6 +1,6 @@
 #include "ASPN/HealthReporter.h"
 
-#include "tests/ASPN/ManualClock.h"
+#include "tests/ASPN/QueueTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -13,27 +13,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct Event {
-    int type;
-    std::string info;
-    bool operator==(const Event& o) const { return type == o.type && info == o.info; }
-};
-
-std::ostream& operator<<(std::ostream& os, const Event& e)
-{
-    return os << e.type << "/" << e.info;
-}
-
-std::vector<Event> drain(ASPN2::EventQueue& queue)
-{
-    std::vector<Event> out;
-    Event e{-1, {}};
-    while (queue.pop_front(e.type, e.info, 0ns)) {
-        out.push_back(e);
-    }
-    return out;
-}
-
 class HealthReporterTest : public ::testing::Test {
 protected:
     ManualClock clock;
@@ -42,7 +21,7 @@ protected:
 
     void SetUp() override { ASSERT_TRUE(filter.OkInitFaultHysteresis(180, 16, 2000)); }
 
-    std::vector<Event> drain() { return ::drain(reporter.queue()); }
+    Events drain() { return ::drain(reporter.queue()); }
 };
 
 TEST_F(HealthReporterTest, FiltersPrefixesAndClampsTheType)
@@ -54,12 +33,8 @@ TEST_F(HealthReporterTest, FiltersPrefixesAndClampsTheType)
     reporter.SendEvent("src/a/b", 42, as(-2), "lost");
     reporter.SendEvent("src/a/b", 42, HealthReporter::eCritical, "lost");
     reporter.SendEvent(nullptr, 5, HealthReporter::eFault, "nofile");
-    EXPECT_EQ(drain(), (std::vector<Event>{{3, "b[42]:lost"},
-                                           {2, "lost"},
-                                           {0, "lost"},
-                                           {0, "lost"},
-                                           {5, "b[42]:lost"},
-                                           {3, "[5]:nofile"}}));
+    EXPECT_EQ(drain(), (Events{{3, "b[42]:lost"}, {2, "lost"}, {0, "lost"}, {0, "lost"}, {5, "b[42]:lost"},
+                               {3, "[5]:nofile"}}));
     ASSERT_EQ(filter.history().size(), 2u);
     EXPECT_EQ(filter.history().front().key, "src/a/b42");
 }
@@ -76,35 +51,22 @@ TEST_F(HealthReporterTest, EleventhOrdinaryEventIsDroppedButConfigurationIsAccep
     EXPECT_EQ(events[10], (Event{2, "cfg"}));
 }
 
+// Repeat and replacement rules are the queue's; here: the reporter's
+// interval and that configuration events bypass the filter.
 TEST_F(HealthReporterTest, ConfigurationEventsRepeatEveryFiveMinutesUntilReplaced)
 {
     const std::uint32_t id = reporter.SendConfigEvent("Mode: live");
-    EXPECT_EQ(reporter.SendConfigEvent("Mode: live"), id);
-    EXPECT_EQ(drain().size(), 2u);
-
-    clock.advance(299s);
-    EXPECT_TRUE(drain().empty());
-    clock.advance(1s);
-    EXPECT_EQ(drain(), (std::vector<Event>{{2, "Mode: live"}, {2, "Mode: live"}}));
-
-    // Replacing withdraws one copy (the repeat of the first); the other repeats on.
-    const std::uint32_t sim = reporter.ReplaceConfigEvent("Mode: sim", id);
-    EXPECT_NE(sim, id);
-    EXPECT_EQ(drain(), (std::vector<Event>{{2, "Mode: sim"}}));
-    clock.advance(300s);
-    EXPECT_EQ(drain(), (std::vector<Event>{{2, "Mode: live"}, {2, "Mode: sim"}}));
-
-    // An unknown id only adds.
-    reporter.ReplaceConfigEvent("Extra", 1);
-    clock.advance(300s);
-    EXPECT_EQ(drain(), (std::vector<Event>{{2, "Extra"}, {2, "Mode: live"}, {2, "Mode: sim"}}));
-}
-
-TEST_F(HealthReporterTest, ConfigurationEventsBypassTheFilter)
-{
-    reporter.SendConfigEvent("cfg");
-    EXPECT_EQ(drain(), (std::vector<Event>{{2, "cfg"}}));
+    EXPECT_EQ(drain(), (Events{{2, "Mode: live"}}));
     EXPECT_TRUE(filter.history().empty());
+    clock.advance(300s - 1ns);
+    EXPECT_TRUE(drain().empty());
+    clock.advance(1ns);
+    EXPECT_EQ(drain(), (Events{{2, "Mode: live"}}));
+
+    EXPECT_EQ(reporter.ReplaceConfigEvent("Mode: sim", id), ASPN2::EventQueue::configId("Mode: sim"));
+    EXPECT_EQ(drain(), (Events{{2, "Mode: sim"}}));
+    clock.advance(300s);
+    EXPECT_EQ(drain(), (Events{{2, "Mode: sim"}}));
 }
 
 TEST(HealthReporterInstance, MacroReportsTheCallersFileAndLine)
@@ -117,7 +79,7 @@ TEST(HealthReporterInstance, MacroReportsTheCallersFileAndLine)
     SEND_HEALTH_EVENT(HealthReporter::eFault, std::string("boom"));
     const int line = __LINE__ - 1;
     EXPECT_EQ(drain(reporter.queue()),
-              (std::vector<Event>{{3, "HealthReporterTest.cpp[" + std::to_string(line) + "]:boom"}}));
+              (Events{{3, "HealthReporterTest.cpp[" + std::to_string(line) + "]:boom"}}));
     const auto history = FaultHysteresis::Instance().history();
     ASSERT_FALSE(history.empty());
     EXPECT_EQ(history.back().key, std::string(__FILE__) + std::to_string(line));
