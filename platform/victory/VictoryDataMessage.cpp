@@ -197,28 +197,30 @@ std::string formatNumber(double value) {
 }
 
 std::string formatDataMessage(const DataMessage& message) {
-  tinyxml2::XMLPrinter printer(nullptr, /*compact=*/true);
-  printer.OpenElement("VictoryData");
+  // One line, no indentation: the message travels in one datagram.
+  constexpr bool kCompact = true;
+  tinyxml2::XMLPrinter printer(nullptr, kCompact);
+  printer.OpenElement("VictoryData", kCompact);
   printer.PushAttribute("service", serviceKindName(message.kind));
   printer.PushAttribute("source", printable(message.source).c_str());
   printer.PushAttribute("seq", std::to_string(message.seq).c_str());
   for (const NamedValue& v : message.values) {
-    printer.OpenElement("Value");
+    printer.OpenElement("Value", kCompact);
     printer.PushAttribute("name", printable(v.name).c_str());
     printer.PushAttribute("unit", printable(v.unit).c_str());
     printer.PushAttribute("value", formatNumber(v.value.value).c_str());
     printer.PushAttribute("uncertainty", formatNumber(v.value.uncertainty).c_str());
     printer.PushAttribute("basis", basisName(v.value.basis));
-    printer.CloseElement();
+    printer.CloseElement(kCompact);
   }
   if (message.mgrs) {
-    printer.OpenElement("Mgrs");
+    printer.OpenElement("Mgrs", kCompact);
     printer.PushText(printable(*message.mgrs).c_str());
-    printer.CloseElement();
+    printer.CloseElement(kCompact);
   }
   if (message.time) {
     const VictoryTime& t = *message.time;
-    printer.OpenElement("Time");
+    printer.OpenElement("Time", kCompact);
     printer.PushAttribute("year", t.year);
     printer.PushAttribute("month", t.month);
     printer.PushAttribute("day", t.day);
@@ -226,24 +228,24 @@ std::string formatDataMessage(const DataMessage& message) {
     printer.PushAttribute("minute", t.minute);
     printer.PushAttribute("second", t.second);
     printer.PushAttribute("nanosecond", t.nanosecond);
-    printer.CloseElement();
+    printer.CloseElement(kCompact);
   }
-  printer.OpenElement("Faults");
+  printer.OpenElement("Faults", kCompact);
   printer.PushAttribute("count", std::to_string(message.faultCount).c_str());
   std::size_t listed = 0;
   for (const FaultRecord& f : message.faults) {
     if (listed++ == kMaxListedFaults) break;
-    printer.OpenElement("Fault");
+    printer.OpenElement("Fault", kCompact);
     printer.PushAttribute("id", f.id);
     printer.PushAttribute("severity", f.severity);
     printer.PushAttribute("category", f.category);
     printer.PushAttribute("action", f.action);
     printer.PushAttribute("acknowledged", f.acknowledged ? 1 : 0);
     printer.PushText(printable(f.description).c_str());
-    printer.CloseElement();
+    printer.CloseElement(kCompact);
   }
-  printer.CloseElement();  // Faults
-  printer.CloseElement();  // VictoryData
+  printer.CloseElement(kCompact);  // Faults
+  printer.CloseElement(kCompact);  // VictoryData
   return std::string(printer.CStr(), static_cast<std::size_t>(printer.CStrSize() - 1));
 }
 
