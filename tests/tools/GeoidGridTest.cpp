@@ -16,23 +16,12 @@
 #include <vector>
 
 #include "tests/support/SyntheticGeoid.h"
+#include "tests/support/TempDir.h"
 #include "tools/geoid/GeoidGrid.h"
 
 namespace {
 
-class TempDir {
- public:
-  TempDir() {
-    char path[] = "/tmp/geoid-test-XXXXXX";
-    m_path = ::mkdtemp(path);
-  }
-  ~TempDir() { std::system(("rm -rf '" + m_path + "'").c_str()); }
-  const std::string& path() const { return m_path; }
-  std::string file(const std::string& name) const { return m_path + "/" + name; }
-
- private:
-  std::string m_path;
-};
+using corvane_test::TempDir;
 
 std::string readAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -14,139 +14,93 @@ using namespace victory;
 
 namespace {
 
-struct ConfigCase {
-  const char* label;
-  const char* text;
-  bool ok;
-  const char* address;
-  int dataPort;
-  int managementPort;
-};
+// Configuration texts: one DataBus element with the given attributes and
+// an optional extra element.
+std::string config(const std::string& bus, const std::string& extra = "") {
+  return "<VictoryServiceConfig name='p'><DataBus " + bus + "/>" + extra +
+         "</VictoryServiceConfig>";
+}
 
-class ServiceConfigTest : public ::testing::TestWithParam<ConfigCase> {};
-
-TEST_P(ServiceConfigTest, ParsesOrRejects) {
-  const ConfigCase& c = GetParam();
-  ServiceConfig config;
-  std::string error;
-  ASSERT_EQ(parseServiceConfig(c.text, config, error), c.ok) << error;
-  if (c.ok) {
-    EXPECT_EQ(config.dataAddress, c.address);
-    EXPECT_EQ(config.dataPort, c.dataPort);
-    EXPECT_EQ(config.managementPort, c.managementPort);
-  } else {
-    EXPECT_FALSE(error.empty());
+TEST(ServiceConfig, ParsesValidTexts) {
+  struct Case {
+    std::string text;
+    const char* address;
+    int dataPort, managementPort;
+  };
+  const Case cases[] = {
+      {config("address='127.0.0.1' port='47001'", "<Management port='47101'/>"), "127.0.0.1",
+       47001, 47101},
+      {config("address='10.1.2.3' port='65535'"), "10.1.2.3", 65535, 0},
+      {config("address='127.0.0.1' port='1'", "<Management port='0'/>"), "127.0.0.1", 1, 0},
+  };
+  for (const Case& c : cases) {
+    ServiceConfig parsed;
+    std::string error;
+    ASSERT_TRUE(parseServiceConfig(c.text.c_str(), parsed, error)) << error;
+    EXPECT_EQ(parsed.dataAddress, c.address);
+    EXPECT_EQ(parsed.dataPort, c.dataPort);
+    EXPECT_EQ(parsed.managementPort, c.managementPort);
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, ServiceConfigTest,
-    ::testing::Values(
-        ConfigCase{"full",
-                   "<VictoryServiceConfig name='p'><DataBus address='127.0.0.1' port='47001'/>"
-                   "<Management port='47101'/></VictoryServiceConfig>",
-                   true, "127.0.0.1", 47001, 47101},
-        ConfigCase{"no_management",
-                   "<VictoryServiceConfig><DataBus address='10.1.2.3' port='65535'/>"
-                   "</VictoryServiceConfig>",
-                   true, "10.1.2.3", 65535, 0},
-        ConfigCase{"management_zero",
-                   "<VictoryServiceConfig><DataBus address='127.0.0.1' port='1'/>"
-                   "<Management port='0'/></VictoryServiceConfig>",
-                   true, "127.0.0.1", 1, 0},
-        ConfigCase{"null", nullptr, false, "", 0, 0},
-        ConfigCase{"not_xml", "<VictoryServiceConfig>", false, "", 0, 0},
-        ConfigCase{"wrong_root", "<Config><DataBus address='127.0.0.1' port='1'/></Config>",
-                   false, "", 0, 0},
-        ConfigCase{"no_databus", "<VictoryServiceConfig/>", false, "", 0, 0},
-        ConfigCase{"hostname",
-                   "<VictoryServiceConfig><DataBus address='localhost' port='1'/>"
-                   "</VictoryServiceConfig>",
-                   false, "", 0, 0},
-        ConfigCase{"port_zero",
-                   "<VictoryServiceConfig><DataBus address='127.0.0.1' port='0'/>"
-                   "</VictoryServiceConfig>",
-                   false, "", 0, 0},
-        ConfigCase{"port_too_big",
-                   "<VictoryServiceConfig><DataBus address='127.0.0.1' port='65536'/>"
-                   "</VictoryServiceConfig>",
-                   false, "", 0, 0},
-        ConfigCase{"port_negative",
-                   "<VictoryServiceConfig><DataBus address='127.0.0.1' port='-1'/>"
-                   "</VictoryServiceConfig>",
-                   false, "", 0, 0},
-        ConfigCase{"port_trailing_text",
-                   "<VictoryServiceConfig><DataBus address='127.0.0.1' port='80x'/>"
-                   "</VictoryServiceConfig>",
-                   false, "", 0, 0},
-        ConfigCase{"management_without_port",
-                   "<VictoryServiceConfig><DataBus address='127.0.0.1' port='1'/>"
-                   "<Management/></VictoryServiceConfig>",
-                   false, "", 0, 0}),
-    [](const auto& info) { return std::string(info.param.label); });
-
-struct VclCase {
-  const char* label;
-  const char* text;
-  bool ok;
-  std::uint32_t periodMs;
-};
-
-class VclPeriodTest : public ::testing::TestWithParam<VclCase> {};
-
-TEST_P(VclPeriodTest, ReadsUpdatePeriod) {
-  const VclCase& c = GetParam();
-  std::uint32_t period = 12345;
-  std::string error;
-  ASSERT_EQ(parseVclUpdatePeriod(c.text, period, error), c.ok) << error;
-  if (c.ok) {
-    EXPECT_EQ(period, c.periodMs);
+TEST(ServiceConfig, RejectsMalformedTexts) {
+  const std::string cases[] = {
+      "<VictoryServiceConfig>",
+      "<Config><DataBus address='127.0.0.1' port='1'/></Config>",
+      "<VictoryServiceConfig/>",
+      config("address='localhost' port='1'"),
+      config("port='1'"),
+      config("address='127.0.0.1' port='0'"),
+      config("address='127.0.0.1' port='65536'"),
+      config("address='127.0.0.1' port='-1'"),
+      config("address='127.0.0.1' port='80x'"),
+      config("address='127.0.0.1' port='1'", "<Management/>"),
+      config("address='127.0.0.1' port='1'", "<Management port='70000'/>"),
+  };
+  for (const std::string& text : cases) {
+    ServiceConfig parsed;
+    std::string error;
+    EXPECT_FALSE(parseServiceConfig(text.c_str(), parsed, error)) << text;
+    EXPECT_FALSE(error.empty()) << text;
   }
+  std::string error;
+  ServiceConfig parsed;
+  EXPECT_FALSE(parseServiceConfig(nullptr, parsed, error));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, VclPeriodTest,
-    ::testing::Values(
-        VclCase{"nested",
-                "<vcl:VCL><s type='X'><c type='VICTORY_DATA'><i name='updatePeriod' value='250'/>"
-                "</c></s></vcl:VCL>",
-                true, 250},
-        VclCase{"max", "<vcl:VCL type='VICTORY_DATA'><i name='updatePeriod' value='4294967295'/>"
-                       "</vcl:VCL>",
-                true, 4294967295u},
-        VclCase{"zero",
-                "<vcl:VCL><c type='VICTORY_DATA'><i name='updatePeriod' value='0'/></c></vcl:VCL>",
-                true, 0},
-        // Only the first VICTORY_DATA element counts, even when a later one
-        // holds the item.
-        VclCase{"first_type_only",
-                "<vcl:VCL><c type='VICTORY_DATA'/><c type='VICTORY_DATA'>"
-                "<i name='updatePeriod' value='5'/></c></vcl:VCL>",
-                false, 0},
-        VclCase{"item_outside_data",
-                "<vcl:VCL><i name='updatePeriod' value='5'/><c type='VICTORY_DATA'/></vcl:VCL>",
-                false, 0},
-        VclCase{"overflow",
-                "<vcl:VCL><c type='VICTORY_DATA'><i name='updatePeriod' value='4294967296'/>"
-                "</c></vcl:VCL>",
-                false, 0},
-        VclCase{"negative",
-                "<vcl:VCL><c type='VICTORY_DATA'><i name='updatePeriod' value='-1'/>"
-                "</c></vcl:VCL>",
-                false, 0},
-        VclCase{"fraction",
-                "<vcl:VCL><c type='VICTORY_DATA'><i name='updatePeriod' value='1.5'/>"
-                "</c></vcl:VCL>",
-                false, 0},
-        VclCase{"no_value",
-                "<vcl:VCL><c type='VICTORY_DATA'><i name='updatePeriod'/></c></vcl:VCL>", false,
-                0},
-        VclCase{"wrong_root",
-                "<VCL><c type='VICTORY_DATA'><i name='updatePeriod' value='5'/></c></VCL>", false,
-                0},
-        VclCase{"not_xml", "vcl:VCL updatePeriod=5", false, 0},
-        VclCase{"null", nullptr, false, 0}),
-    [](const auto& info) { return std::string(info.param.label); });
+// A VCL text whose VICTORY_DATA element holds the given item.
+std::string vcl(const std::string& item) {
+  return "<vcl:VCL><s type='X'><c type='VICTORY_DATA'>" + item + "</c></s></vcl:VCL>";
+}
+
+TEST(VclUpdatePeriod, ReadsTheItemOfTheFirstDataElementOnly) {
+  const std::pair<std::string, long long> cases[] = {
+      {vcl("<i name='updatePeriod' value='250'/>"), 250},
+      {vcl("<i name='updatePeriod' value='0'/>"), 0},
+      {vcl("<i name='updatePeriod' value='4294967295'/>"), 4294967295LL},
+      {"<vcl:VCL type='VICTORY_DATA'><i name='updatePeriod' value='7'/></vcl:VCL>", 7},
+      // Only the first VICTORY_DATA element counts, even when a later one
+      // holds the item; an item outside it does not count either.
+      {"<vcl:VCL><c type='VICTORY_DATA'/><c type='VICTORY_DATA'>"
+       "<i name='updatePeriod' value='5'/></c></vcl:VCL>",
+       -1},
+      {"<vcl:VCL><i name='updatePeriod' value='5'/><c type='VICTORY_DATA'/></vcl:VCL>", -1},
+      {vcl("<i name='updatePeriod' value='4294967296'/>"), -1},
+      {vcl("<i name='updatePeriod' value='-1'/>"), -1},
+      {vcl("<i name='updatePeriod' value='1.5'/>"), -1},
+      {vcl("<i name='updatePeriod'/>"), -1},
+      {"<VCL><c type='VICTORY_DATA'><i name='updatePeriod' value='5'/></c></VCL>", -1},
+      {"vcl:VCL updatePeriod=5", -1},
+  };
+  for (const auto& c : cases) {
+    std::uint32_t period = 12345;
+    std::string error;
+    EXPECT_EQ(parseVclUpdatePeriod(c.first.c_str(), period, error), c.second >= 0) << c.first;
+    if (c.second >= 0) {
+      EXPECT_EQ(period, c.second) << c.first;
+    }
+  }
+}
 
 TEST(EffectiveUpdatePeriod, IsTheLongerOfBothAndNeverOverflows) {
   using std::chrono::milliseconds;
