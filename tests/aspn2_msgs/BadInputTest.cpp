@@ -12,8 +12,6 @@
 
 #include "MessageCases.h"
 #include "aspn2_msgs/PayloadReader.h"
-#include "aspn2_msgs/ReceiverStatus.h"
-#include "aspn2_msgs/bit_comp_set.h"
 
 namespace {
 
@@ -263,15 +261,6 @@ TEST(BadInput, SeededRandomPayloads)
             accepts(*support, payload);
         }
     }
-}
-
-TEST(BadInput, ReadPayloadOnEmptyPayload)
-{
-    SerializedPayload_t empty;
-    idl::ReceiverStatus status;
-    EXPECT_FALSE(aspn2_msgs::readPayload(empty, status));
-    idl::bit_comp_set element;
-    EXPECT_FALSE(aspn2_msgs::readPayload(empty, element));
 }
 
 }  // namespace
