@@ -1,0 +1,97 @@
+#ifndef TESTS_FACE_CONFIG_TEST_SUPPORT_H
+#define TESTS_FACE_CONFIG_TEST_SUPPORT_H
+
+// Helpers of the configuration tests: a temporary directory removed at the
+// end of the test, documents of the usual format, and one-line wrappers of
+// the CV_Config operations.
+
+#include "FACE/CV_Config.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace face_test {
+
+using RC = FACE::RETURN_CODE_TYPE::Value;
+
+class TempDir {
+public:
+    TempDir() {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "face_cfg_XXXXXX").string();
+        if (::mkdtemp(tmpl.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+        m_path = tmpl;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(m_path, ec);
+    }
+    std::string const& path() const { return m_path; }
+    // Writes `content` to <dir>/<name> and returns the path.
+    std::string write(std::string const& name, std::string const& content) const {
+        std::ofstream(m_path + "/" + name, std::ios::binary) << content;
+        return m_path + "/" + name;
+    }
+
+private:
+    std::string m_path;
+};
+
+inline std::string readFile(std::string const& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline std::string container(std::string const& tag, std::string const& name, std::string const& params) {
+    return "<" + tag + "><Name>" + name + "</Name><Parameters>" + params + "</Parameters></" + tag + ">";
+}
+
+inline std::string document(std::string const& body) {
+    return "<?xml version=\"1.0\"?>\n<CV_Configurations>" + body + "</CV_Configurations>\n";
+}
+
+// Initialize; the console output goes to *console when given.
+inline RC initConfig(FACE::CV_Config& config, FACE::String const& path, std::string* console = nullptr) {
+    RC rc = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
+    testing::internal::CaptureStdout();
+    config.Initialize(path, rc);
+    std::string const out = testing::internal::GetCapturedStdout();
+    if (console != nullptr) *console = out;
+    return rc;
+}
+
+// Open; the handle, or -1 with *rcOut set when it fails.
+inline int openHandle(FACE::CV_Config& config, char const* name, RC* rcOut = nullptr) {
+    int handle = -1;
+    RC rc = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
+    config.Open(FACE::String(name), handle, rc);
+    if (rcOut != nullptr) *rcOut = rc;
+    return rc == FACE::RETURN_CODE_TYPE::NO_ERROR ? handle : -1;
+}
+
+// The value of `parameter`, or "<rc N>" when Read fails.
+inline std::string readValue(FACE::CV_Config& config, int handle, char const* parameter) {
+    std::string buf(200'000, '\0');
+    int bytes = -1;
+    RC rc = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
+    config.Read(handle, FACE::String(parameter), buf.data(), static_cast<int>(buf.size()), bytes, rc);
+    if (rc != FACE::RETURN_CODE_TYPE::NO_ERROR) return "<rc " + std::to_string(rc) + ">";
+    return buf.substr(0, static_cast<std::size_t>(bytes));
+}
+
+// Write of `value`; *bytes gets the count reported.
+inline RC writeValue(FACE::CV_Config& config, int handle, char const* parameter, std::string value,
+                int* bytes = nullptr) {
+    int written = -1;
+    RC rc = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
+    config.Write(handle, FACE::String(parameter), value.data(), static_cast<int>(value.size()), written, rc);
+    if (bytes != nullptr) *bytes = written;
+    return rc;
+}
+
+}  // namespace face_test
+
+#endif  // TESTS_FACE_CONFIG_TEST_SUPPORT_H

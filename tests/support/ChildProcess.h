@@ -1,0 +1,119 @@
+// Runs a program as a child process for tests: its stdout and stderr come
+// through pipes and are read line by line with a timeout; it is killed and
+// reaped at the latest when the object goes away. Header-only, POSIX.
+#ifndef TESTS_SUPPORT_CHILDPROCESS_H
+#define TESTS_SUPPORT_CHILDPROCESS_H
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace corvane_test {
+
+class ChildProcess {
+ public:
+  enum Stream { Stdout = 0, Stderr = 1 };
+
+  // Starts argv[0] (a path) with the given arguments; stdin is /dev/null.
+  explicit ChildProcess(const std::vector<std::string>& argv) {
+    int out[2], err[2];
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+      throw std::runtime_error("ChildProcess: pipe failed");
+    }
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    m_pid = ::fork();
+    if (m_pid < 0) throw std::runtime_error("ChildProcess: fork failed");
+    if (m_pid == 0) {
+      const int null = ::open("/dev/null", O_RDONLY);
+      ::dup2(null, 0);
+      ::dup2(out[1], 1);
+      ::dup2(err[1], 2);
+      ::execv(args[0], args.data());
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+    m_fd[Stdout] = out[0];
+    m_fd[Stderr] = err[0];
+  }
+
+  ~ChildProcess() {
+    if (!m_status) {
+      ::kill(m_pid, SIGKILL);
+      int status = 0;
+      ::waitpid(m_pid, &status, 0);
+    }
+    ::close(m_fd[Stdout]);
+    ::close(m_fd[Stderr]);
+  }
+
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  pid_t pid() const { return m_pid; }
+
+  // The next line (without its newline) of the stream, or nothing when no
+  // complete line arrives within `timeout` or the stream ends.
+  std::optional<std::string> readLine(Stream stream, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::string& buffer = m_buffer[stream];
+    for (;;) {
+      const std::size_t newline = buffer.find('\n');
+      if (newline != std::string::npos) {
+        std::string line = buffer.substr(0, newline);
+        buffer.erase(0, newline + 1);
+        return line;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            deadline - std::chrono::steady_clock::now())
+                            .count();
+      if (left <= 0) return std::nullopt;
+      pollfd p{m_fd[stream], POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+      char chunk[4096];
+      const ssize_t n = ::read(m_fd[stream], chunk, sizeof chunk);
+      if (n <= 0) return std::nullopt;
+      buffer.append(chunk, static_cast<std::size_t>(n));
+    }
+  }
+
+  void signal(int sig) { ::kill(m_pid, sig); }
+
+  // The exit status, 128 + signal number when killed by a signal, or
+  // nothing when the process is still running after `timeout`.
+  std::optional<int> wait(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!m_status) {
+      int status = 0;
+      const pid_t r = ::waitpid(m_pid, &status, WNOHANG);
+      if (r == m_pid) {
+        m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        break;
+      }
+      if (std::chrono::steady_clock::now() > deadline) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return m_status;
+  }
+
+ private:
+  pid_t m_pid = -1;
+  int m_fd[2] = {-1, -1};
+  std::string m_buffer[2];
+  std::optional<int> m_status;
+};
+
+}  // namespace corvane_test
+
+#endif  // TESTS_SUPPORT_CHILDPROCESS_H

@@ -1,0 +1,273 @@
+// The GTX to PGM geoid converter, the geoid the build installs, and the
+// synthetic geoid files that tests of geoid users write.
+#include <GeographicLib/Geoid.hpp>
+#include <dirent.h>
+#include <sys/wait.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/SyntheticGeoid.h"
+#include "tests/support/TempDir.h"
+#include "tools/geoid/GeoidGrid.h"
+
+namespace {
+
+using corvane_test::TempDir;
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A 45-degree global grid whose node (row, column) holds the raw PGM value
+// 1000 * row + column + 1 on offset -108 / scale 0.003, so every node maps
+// onto one exact 16-bit value that names its source position.
+geoid::GtxGrid codedGrid(double westLongitude, int columns) {
+  geoid::GtxGrid g;
+  g.southLatitude = -90;
+  g.westLongitude = westLongitude;
+  g.latitudeStep = 45;
+  g.longitudeStep = 45;
+  g.rows = 5;
+  g.columns = columns;
+  for (int row = 0; row < g.rows; ++row) {
+    for (int column = 0; column < columns; ++column) {
+      const int code = 1000 * row + column % 8 + 1;
+      g.heights.push_back(static_cast<float>(-108.0 + 0.003 * code));
+    }
+  }
+  return g;
+}
+
+std::uint16_t pixel(const std::string& file, std::size_t dataStart, int width, int row,
+                    int column) {
+  const std::size_t at = dataStart + 2 * (static_cast<std::size_t>(row) * width + column);
+  return static_cast<std::uint16_t>((static_cast<unsigned char>(file[at]) << 8) |
+                                    static_cast<unsigned char>(file[at + 1]));
+}
+
+// Whatever the grid's origin (180W, 0E, or 0E with the 360E column
+// repeated), the PGM starts at 90N and 0E.
+TEST(GeoidConverter, WritesNorthUpFromZeroEastWithAnExactLayout) {
+  struct Case {
+    const char* label;
+    double west;
+    int columns;
+    int columnOfZeroEast;
+  };
+  const Case cases[] = {{"origin 180W", -180, 8, 4}, {"origin 0E", 0, 8, 0},
+                        {"origin 0E, 360E repeated", 0, 9, 0}, {"origin 360E", 360, 8, 0}};
+  for (const Case& c : cases) {
+    geoid::PgmLayout layout;
+    layout.width = 8;
+    layout.height = 5;
+    layout.description = "coded";
+    geoid::ConversionReport report;
+    const geoid::PgmGeoid pgm = geoid::convertToPgm(codedGrid(c.west, c.columns), layout, &report);
+    std::ostringstream out;
+    geoid::writePgm(out, pgm);
+    const std::string file = out.str();
+    const std::string header = "P5\n# Description coded\n# Offset -108\n# Scale 0.003\n8 5\n65535\n";
+    ASSERT_EQ(file.substr(0, header.size()), header) << c.label;
+    ASSERT_EQ(file.size(), header.size() + 2 * 8 * 5) << c.label;
+    EXPECT_EQ(report.clamped, 0u);
+    EXPECT_LT(report.largestRoundingError, 1e-4);
+    for (int row = 0; row < 5; ++row) {
+      for (int column = 0; column < 8; ++column) {
+        const int sourceRow = 4 - row;
+        const int sourceColumn = (column + c.columnOfZeroEast) % 8;
+        EXPECT_EQ(pixel(file, header.size(), 8, row, column), 1000 * sourceRow + sourceColumn + 1)
+            << c.label << " row " << row << " column " << column;
+      }
+    }
+  }
+}
+
+TEST(GeoidConverter, GtxRoundTripsAndSamplesBilinearly) {
+  geoid::GtxGrid g = codedGrid(-180, 8);
+  std::stringstream file;
+  geoid::writeGtx(file, g);
+  EXPECT_EQ(file.str().size(), 40u + 4u * 5 * 8);
+  const geoid::GtxGrid back = geoid::readGtx(file);
+  EXPECT_EQ(back.rows, 5);
+  EXPECT_EQ(back.columns, 8);
+  EXPECT_EQ(back.westLongitude, -180);
+  EXPECT_EQ(back.heights, g.heights);
+
+  const auto h = [&g](int row, int column) { return static_cast<double>(g.at(row, column)); };
+  struct Case {
+    double latitude, longitude, expected;
+  };
+  const Case cases[] = {
+      {-90, -180, h(0, 0)},
+      {90, 135, h(4, 7)},
+      {0, 22.5, (h(2, 4) + h(2, 5)) / 2},
+      {22.5, -180, (h(2, 0) + h(3, 0)) / 2},
+      {22.5, 157.5, (h(2, 7) + h(2, 0) + h(3, 7) + h(3, 0)) / 4},  // across the seam
+      {0, 540, h(2, 0)},                                           // wraps
+      {0, -540, h(2, 0)},
+  };
+  for (const Case& c : cases) {
+    EXPECT_NEAR(geoid::sampleGtx(g, c.latitude, c.longitude), c.expected, 1e-9)
+        << c.latitude << ", " << c.longitude;
+  }
+  EXPECT_THROW(geoid::sampleGtx(g, 90.5, 0), std::runtime_error);
+  g.heights[2 * 8 + 5] = geoid::kGtxNoData;
+  EXPECT_THROW(geoid::sampleGtx(g, 0, 22.5), std::runtime_error);
+  EXPECT_NO_THROW(geoid::sampleGtx(g, 0, 0));  // the no-data node has no weight here
+}
+
+TEST(GeoidConverter, RejectsBrokenFilesAndGrids) {
+  std::stringstream good;
+  geoid::writeGtx(good, codedGrid(-180, 8));
+  const std::string bytes = good.str();
+  const auto withDouble = [&bytes](std::size_t at, double value) {
+    std::string copy = bytes;
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    for (int i = 7; i >= 0; --i, bits >>= 8) copy[at + i] = static_cast<char>(bits & 0xff);
+    return copy;
+  };
+  const std::pair<const char*, std::string> files[] = {
+      {"empty", ""},
+      {"header cut", bytes.substr(0, 30)},
+      {"data cut", bytes.substr(0, bytes.size() - 1)},
+      {"extra data", bytes + "x"},
+      {"zero step", withDouble(16, 0.0)},
+      {"nan origin", withDouble(0, std::nan(""))},
+      {"zero rows", bytes.substr(0, 32) + std::string(4, '\0') + bytes.substr(36)},
+  };
+  for (const auto& f : files) {
+    std::istringstream in(f.second);
+    EXPECT_THROW(geoid::readGtx(in), std::runtime_error) << f.first;
+  }
+
+  geoid::PgmLayout layout;
+  layout.width = 8;
+  layout.height = 5;
+  geoid::GtxGrid notGlobal = codedGrid(-180, 8);
+  notGlobal.southLatitude = -45;
+  geoid::GtxGrid notWrapping = codedGrid(-180, 8);
+  notWrapping.longitudeStep = 40;
+  EXPECT_THROW(geoid::convertToPgm(notGlobal, layout, nullptr), std::runtime_error);
+  EXPECT_THROW(geoid::convertToPgm(notWrapping, layout, nullptr), std::runtime_error);
+  for (const auto& size : {std::pair<int, int>{8, 4}, {7, 5}, {0, 5}}) {
+    geoid::PgmLayout bad = layout;
+    bad.width = size.first;
+    bad.height = size.second;
+    EXPECT_THROW(geoid::convertToPgm(codedGrid(-180, 8), bad, nullptr), std::runtime_error);
+  }
+
+  // Heights outside offset .. offset + 65535 * scale are clamped and counted.
+  geoid::GtxGrid extreme = codedGrid(-180, 8);
+  extreme.heights[0] = -200;
+  extreme.heights[1] = 100;
+  geoid::ConversionReport report;
+  const geoid::PgmGeoid pgm = geoid::convertToPgm(extreme, layout, &report);
+  EXPECT_EQ(report.clamped, 2u);
+  EXPECT_EQ(pgm.pixels[4 * 8 + 4], 0);      // south pole, 180W
+  EXPECT_EQ(pgm.pixels[4 * 8 + 5], 65535);  // south pole, 135W
+}
+
+TEST(GeoidConverter, ProgramWritesAtomicallyAndReportsFailures) {
+  TempDir dir;
+  {
+    std::ofstream gtx(dir.file("grid.gtx"), std::ios::binary);
+    geoid::writeGtx(gtx, codedGrid(-180, 8));
+  }
+  const std::string program = GTX2PGM_PATH;
+  const auto run = [&](const std::string& args) {
+    const int status = std::system((program + " " + args + " 2>/dev/null").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  EXPECT_EQ(run("'" + dir.file("grid.gtx") + "' '" + dir.file("out.pgm") + "'"), 0);
+  const std::string pgm = readAll(dir.file("out.pgm"));
+  EXPECT_EQ(pgm.find("P5\n# Description Geoid heights converted from grid.gtx\n"), 0u);
+  EXPECT_NE(pgm.find("\n8 5\n65535\n"), std::string::npos);
+
+  EXPECT_EQ(run("'" + dir.file("missing.gtx") + "' '" + dir.file("x.pgm") + "'"), 1);
+  EXPECT_EQ(run("--width 7 '" + dir.file("grid.gtx") + "' '" + dir.file("x.pgm") + "'"), 1);
+  EXPECT_EQ(run("--scale 0.000001 '" + dir.file("grid.gtx") + "' '" + dir.file("x.pgm") + "'"),
+            1);  // heights no longer fit 16 bits
+  EXPECT_EQ(run("--width"), 2);
+  EXPECT_EQ(run("only-one-file"), 2);
+  // No partial output or temporary file is left behind.
+  std::vector<std::string> entries;
+  if (DIR* d = ::opendir(dir.path().c_str())) {
+    while (const dirent* e = ::readdir(d)) {
+      if (e->d_name[0] != '.') entries.push_back(e->d_name);
+    }
+    ::closedir(d);
+  }
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, (std::vector<std::string>{"grid.gtx", "out.pgm"}));
+}
+
+// NGA's published EGM96 check points, answered by the geoid the build
+// converted from Debian's grid, with GeographicLib's cubic interpolation.
+TEST(InstalledGeoid, MatchesTheEgm96CheckPoints) {
+  const std::string directory = CORVANE_TEST_GEOID_DIR;
+  const std::string file = readAll(directory + "/egm96-15.pgm");
+  const std::size_t dataStart = file.find("\n65535\n") + 7;
+  ASSERT_NE(dataStart, std::string::npos + 7);
+  EXPECT_EQ(file.size(), dataStart + 2u * 1440 * 721);
+  EXPECT_NE(file.find("\n# Offset -108\n"), std::string::npos);
+  EXPECT_NE(file.find("\n# Scale 0.003\n"), std::string::npos);
+  EXPECT_NE(file.find("\n1440 721\n"), std::string::npos);
+
+  GeographicLib::Geoid geoid("egm96-15", directory, true);
+  struct Point {
+    double latitude, longitude, height;
+  };
+  const Point points[] = {
+      {38.6281550, 269.7791550, -31.628}, {-14.6212170, 305.0211140, -2.969},
+      {46.8743190, 102.4487290, -43.575}, {-23.6174460, 133.8747120, 15.871},
+      {38.6254730, 359.9995000, 50.066},  {-0.4667440, 0.0023000, 17.329},
+  };
+  for (const Point& p : points) {
+    EXPECT_NEAR(geoid(p.latitude, p.longitude), p.height, 0.05)
+        << p.latitude << ", " << p.longitude;
+  }
+}
+
+// The synthetic files that geoid users' tests write are read by
+// GeographicLib as intended, with both interpolations.
+TEST(SyntheticGeoid, GeographicLibReproducesTheFieldExactly) {
+  TempDir dir;
+  const corvane_test::SyntheticGeoid fields[] = {
+      corvane_test::SyntheticGeoid::constant(25.5),
+      corvane_test::SyntheticGeoid::constant(-3.0, 36, 19),
+      corvane_test::SyntheticGeoid::linearInLatitude(36000, 7),
+      corvane_test::SyntheticGeoid::linearInLatitude(30000, -250, 8, 9),
+  };
+  const double points[][2] = {{0, 0},        {12.3, 34.5}, {-45.678, 359.99}, {89.999, 180},
+                              {-90, -179.5}, {90, 0},      {60.25, -0.001}};
+  int n = 0;
+  for (const auto& field : fields) {
+    const std::string name = "field" + std::to_string(n++);
+    field.write(dir.path(), name);
+    const bool linear = field.nodeHeight(0, 0) != field.nodeHeight(1, 0);
+    for (const bool cubic : {true, false}) {
+      GeographicLib::Geoid geoid(name, dir.path(), cubic);
+      for (const auto& p : points) {
+        // The cubic fit reaches across the pole within one row of it.
+        if (linear && cubic && std::fabs(p[0]) > 90 - 180.0 / (field.height - 1)) continue;
+        EXPECT_NEAR(geoid(p[0], p[1]), field.expected(p[0], p[1]), 1e-9)
+            << name << (cubic ? " cubic " : " bilinear ") << p[0] << ", " << p[1];
+      }
+    }
+  }
+  EXPECT_THROW(corvane_test::SyntheticGeoid::constant(1000.0), std::invalid_argument);
+  EXPECT_THROW(corvane_test::SyntheticGeoid::linearInLatitude(100, 10), std::invalid_argument);
+}
+
+}  // namespace

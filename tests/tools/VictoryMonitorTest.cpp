@@ -1,0 +1,165 @@
+// The data bus monitor: its line formats and the program itself.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cmath>
+#include <string>
+
+#include "platform/victory/VictoryDataMessage.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/UdpTestSocket.h"
+#include "tools/victory-monitor/MonitorFormat.h"
+
+using namespace std::chrono_literals;
+using corvane_test::ChildProcess;
+using victory::DataMessage;
+using victory::ServiceKind;
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+DataMessage positionMessage() {
+  DataMessage m;
+  m.kind = ServiceKind::Position;
+  m.source = "1.1.1";
+  m.seq = 12;
+  m.values = {{"latitude", "rad", {48.5 * kPi / 180, 1e-6 * kPi / 180, VPOSC_BASIS_MEASURED}},
+              {"longitude", "rad", {-11.25 * kPi / 180, 2e-6 * kPi / 180, VPOSC_BASIS_MEASURED}},
+              {"altitude", "m", {512.25, 3.5, VPOSC_BASIS_MEASURED}}};
+  m.mgrs = "32UPU9171832133";
+  m.time = VictoryTime{2024, 1, 1, 0, 0, 0, 250000000};
+  return m;
+}
+
+TEST(MonitorFormat, HumanLinesShowDisplayUnitsAndOptionalParts) {
+  DataMessage position = positionMessage();
+  EXPECT_EQ(victory_monitor::formatHuman(position),
+            "position #12 src=1.1.1 lat=48.5000000+-1e-06 deg lon=-11.2500000+-2e-06 deg "
+            "alt=512.250+-3.5 m basis=MEASURED mgrs=32UPU9171832133 "
+            "time=2024-01-01T00:00:00.250000000Z faults=0");
+
+  DataMessage dot;
+  dot.kind = ServiceKind::DirectionOfTravel;
+  dot.seq = 1;
+  dot.values = {{"heading", "rad", {kPi / 2, kPi, VPOSC_BASIS_INVALID}},
+                {"speed", "m/s", {10, INFINITY, VPOSC_BASIS_INVALID}},
+                {"climb", "m/s", {-0.5, 0.25, VPOSC_BASIS_ESTIMATED}}};
+  dot.faults = {{1, "a", true, 35, 22, 1}, {4, "b", false, 99, 22, 1}};
+  dot.faultCount = 3;
+  EXPECT_EQ(victory_monitor::formatHuman(dot),
+            "directionOfTravel #1 heading=90.0000000+-1.8e+02 deg speed=10.000+-inf m/s "
+            "climb=-0.500+-0.25 m/s basis=INVALID,INVALID,ESTIMATED time=- "
+            "faults=3 [1:Critical:ack 4:99 ...]");
+
+  DataMessage apnt;
+  apnt.kind = ServiceKind::Apnt;
+  apnt.seq = 7;
+  EXPECT_EQ(victory_monitor::formatHuman(apnt), "apnt #7 time=- faults=0");
+}
+
+TEST(MonitorFormat, JsonCarriesTheValuesAsSent) {
+  DataMessage m;
+  m.kind = ServiceKind::Orientation;
+  m.source = "1.2.3";
+  m.seq = 5;
+  m.values = {{"roll", "rad", {0.1, 0.5, VPOSC_BASIS_MEASURED}},
+              {"pitch", "rad", {-0.0, INFINITY, VPOSC_BASIS_INVALID}},
+              {"yaw", "rad", {NAN, 1e-300, VPOSC_BASIS_ESTIMATED}}};
+  m.faults = {{2, "say \"hi\"\\\n\x01", false, 33, 22, 1}};
+  m.faultCount = 1;
+  EXPECT_EQ(victory_monitor::formatJson(m, 47002),
+            "{\"service\":\"orientation\",\"source\":\"1.2.3\",\"seq\":5,\"port\":47002,"
+            "\"values\":{\"roll\":{\"value\":0.1,\"uncertainty\":0.5,\"unit\":\"rad\","
+            "\"basis\":\"MEASURED\"},\"pitch\":{\"value\":-0,\"uncertainty\":null,"
+            "\"unit\":\"rad\",\"basis\":\"INVALID\"},\"yaw\":{\"value\":null,"
+            "\"uncertainty\":1e-300,\"unit\":\"rad\",\"basis\":\"ESTIMATED\"}},"
+            "\"mgrs\":null,\"time\":null,\"faultCount\":1,\"faults\":[{\"id\":2,"
+            "\"severity\":33,\"category\":22,\"action\":1,\"acknowledged\":false,"
+            "\"description\":\"say \\\"hi\\\"\\\\\\n\\u0001\"}]}");
+}
+
+std::string monitorPath() { return VICTORY_MONITOR_PATH; }
+
+// Starts the monitor on a free port and returns that port, read from its
+// "listening on" announcement.
+std::uint16_t startedPort(ChildProcess& monitor) {
+  const auto line = monitor.readLine(ChildProcess::Stderr, 10s);
+  if (!line) return 0;
+  const std::size_t colon = line->rfind(':');
+  if (line->find("listening on") == std::string::npos || colon == std::string::npos) return 0;
+  return static_cast<std::uint16_t>(std::stoi(line->substr(colon + 1)));
+}
+
+TEST(VictoryMonitorProgram, PrintsOneLinePerMessageAndStopsAfterCount) {
+  const std::string text = victory::formatDataMessage(positionMessage());
+  struct Case {
+    const char* mode;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"", victory_monitor::formatHuman(positionMessage())},
+      {"--json", ""},  // port-dependent, checked below
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> argv{monitorPath(), "--count", "2"};
+    if (*c.mode != '\0') argv.push_back(c.mode);
+    argv.push_back("0");
+    ChildProcess monitor(argv);
+    const std::uint16_t port = startedPort(monitor);
+    ASSERT_NE(port, 0);
+    corvane_test::sendUdp(port, "not a data message");
+    corvane_test::sendUdp(port, text);
+    const auto warning = monitor.readLine(ChildProcess::Stderr, 10s);
+    ASSERT_TRUE(warning.has_value());
+    EXPECT_NE(warning->find("ignored a datagram of 18 bytes"), std::string::npos) << *warning;
+    const auto line = monitor.readLine(ChildProcess::Stdout, 10s);
+    ASSERT_TRUE(line.has_value()) << c.mode;
+    const std::string expected =
+        c.expected.empty() ? victory_monitor::formatJson(positionMessage(), port) : c.expected;
+    EXPECT_EQ(*line, expected);
+    // The malformed datagram did not count: one more message ends the run.
+    EXPECT_FALSE(monitor.wait(100ms).has_value());
+    corvane_test::sendUdp(port, text);
+    EXPECT_TRUE(monitor.readLine(ChildProcess::Stdout, 10s).has_value());
+    EXPECT_EQ(monitor.wait(10s), std::optional<int>(0));
+  }
+}
+
+TEST(VictoryMonitorProgram, EndsCleanlyOnSignalsAndAfterItsTime) {
+  for (const int sig : {SIGINT, SIGTERM}) {
+    ChildProcess monitor({monitorPath(), "0", "0"});
+    ASSERT_NE(startedPort(monitor), 0);
+    ASSERT_NE(startedPort(monitor), 0);  // both ports announced
+    monitor.signal(sig);
+    EXPECT_EQ(monitor.wait(10s), std::optional<int>(0)) << sig;
+  }
+  ChildProcess timed({monitorPath(), "--seconds", "0.2", "0"});
+  EXPECT_EQ(timed.wait(10s), std::optional<int>(0));
+}
+
+TEST(VictoryMonitorProgram, RejectsBadCommandLines) {
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"--count", "0", "1"},
+      {"--count", "x", "1"},
+      {"--seconds", "-1", "1"},
+      {"--bind", "localhost", "1"},
+      {"70000"},
+      {"--frobnicate", "1"},
+      {"--json"},
+  };
+  for (const auto& args : cases) {
+    std::vector<std::string> argv{monitorPath()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ChildProcess monitor(argv);
+    EXPECT_EQ(monitor.wait(10s), std::optional<int>(2)) << ::testing::PrintToString(args);
+  }
+  // A port in use cannot be opened.
+  corvane_test::UdpReceiver taken;
+  ChildProcess monitor({monitorPath(), "--bind", "127.0.0.1", std::to_string(taken.port())});
+  EXPECT_EQ(monitor.wait(10s), std::optional<int>(1));
+}
+
+}  // namespace
