@@ -1,5 +1,7 @@
 #include "ASPN/AspnHelper.h"
 
+#include "aspn2_msgs/header.h"
+
 #include <limits>
 
 namespace ASPN2 {
@@ -38,6 +40,37 @@ void writeToA(const Stamp& s, header& h)
     h.toa_sec = s.time.sec;
     h.toa_nsec = s.time.nsec;
     h.toa_time_code = s.timeCode;
+}
+
+void write(const Stamp& s, aspn2_msgs::idl::timestamp& t)
+{
+    t.sec(s.time.sec);
+    t.nsec(s.time.nsec);
+    t.time_code(s.timeCode);
+}
+
+void copyStamps(const header& from, aspn2_msgs::idl::header& to)
+{
+    aspn2_msgs::idl::timestamp& toa = to.timestamp_arrival();
+    toa.sec(from.toa_sec);
+    toa.nsec(from.toa_nsec);
+    toa.time_code(from.toa_time_code);
+    aspn2_msgs::idl::timestamp& tov = to.timestamp_valid();
+    tov.sec(from.tov_sec);
+    tov.nsec(from.tov_nsec);
+    tov.time_code(from.tov_time_code);
+}
+
+void copyStamps(const aspn2_msgs::idl::header& from, header& to)
+{
+    const aspn2_msgs::idl::timestamp& toa = from.timestamp_arrival();
+    to.toa_sec = toa.sec();
+    to.toa_nsec = toa.nsec();
+    to.toa_time_code = toa.time_code();
+    const aspn2_msgs::idl::timestamp& tov = from.timestamp_valid();
+    to.tov_sec = tov.sec();
+    to.tov_nsec = tov.nsec();
+    to.tov_time_code = tov.time_code();
 }
 
 }  // namespace
@@ -145,6 +178,68 @@ std::chrono::nanoseconds getNSec_fromToA(const header& h)
 double deltaTov(const header& a, const header& b)
 {
     return deltaSeconds(a.tov_sec, a.tov_nsec, b.tov_sec, b.tov_nsec);
+}
+
+void setToV_fromFpgaTicks(std::uint64_t ticks, aspn2_msgs::idl::header& h)
+{
+    write(stampFromTicks(ticks), h.timestamp_valid());
+}
+
+void setToA_fromFpgaTicks(std::uint64_t ticks, aspn2_msgs::idl::header& h)
+{
+    write(stampFromTicks(ticks), h.timestamp_arrival());
+}
+
+void setToVandToA_fromFpgaTicks(std::uint64_t ticks, aspn2_msgs::idl::header& h)
+{
+    setToV_fromFpgaTicks(ticks, h);
+    h.timestamp_arrival(h.timestamp_valid());
+}
+
+void setToV_fromNSec(const std::chrono::nanoseconds& ns, aspn2_msgs::idl::header& h)
+{
+    write(stampFromNSec(ns), h.timestamp_valid());
+}
+
+void setToVandToA_fromNSec(const std::chrono::nanoseconds& ns, aspn2_msgs::idl::header& h)
+{
+    setToV_fromNSec(ns, h);
+    h.timestamp_arrival(h.timestamp_valid());
+}
+
+std::chrono::nanoseconds getNSec_fromToA(const aspn2_msgs::idl::header& h)
+{
+    return std::chrono::nanoseconds(nsec_fromSecNsec(h.timestamp_arrival().sec(), h.timestamp_arrival().nsec()));
+}
+
+double deltaTov(const aspn2_msgs::idl::header& a, const aspn2_msgs::idl::header& b)
+{
+    return deltaSeconds(a.timestamp_valid().sec(), a.timestamp_valid().nsec(), b.timestamp_valid().sec(),
+                        b.timestamp_valid().nsec());
+}
+
+void setToVandToA_fromTo(const header& from, aspn2_msgs::idl::header& to)
+{
+    copyStamps(from, to);
+}
+
+void setToVandToA_fromTo(const aspn2_msgs::idl::header& from, header& to)
+{
+    copyStamps(from, to);
+}
+
+void copyHeader_fromTo(const header& from, aspn2_msgs::idl::header& to)
+{
+    copyStamps(from, to);
+    to.seq_num(from.seq_num);
+    to.device_id(from.device_id);
+}
+
+void copyHeader_fromTo(const aspn2_msgs::idl::header& from, header& to)
+{
+    copyStamps(from, to);
+    to.seq_num = from.seq_num();
+    to.device_id = from.device_id();
 }
 
 }  // namespace ASPN2

@@ -4,6 +4,12 @@
 #include <chrono>
 #include <cstdint>
 
+namespace aspn2_msgs {
+namespace idl {
+class header;
+}  // namespace idl
+}  // namespace aspn2_msgs
+
 // Time stamps of ASPN2 message headers: the time of validity (ToV) and the
 // time of arrival (ToA), filled from the FPGA's free-running system counter
 // or from a nanosecond count, copied between header types, and compared.
@@ -90,5 +96,23 @@ std::chrono::nanoseconds getNSec_fromToA(const header& h);
 
 // ToV of a minus ToV of b, in seconds; the time codes play no part.
 double deltaTov(const header& a, const header& b);
+
+// The same operations on the message header type. Include
+// "aspn2_msgs/header.h" to call them.
+void setToV_fromFpgaTicks(std::uint64_t ticks, aspn2_msgs::idl::header& h);
+void setToA_fromFpgaTicks(std::uint64_t ticks, aspn2_msgs::idl::header& h);
+void setToVandToA_fromFpgaTicks(std::uint64_t ticks, aspn2_msgs::idl::header& h);
+void setToV_fromNSec(const std::chrono::nanoseconds& ns, aspn2_msgs::idl::header& h);
+void setToVandToA_fromNSec(const std::chrono::nanoseconds& ns, aspn2_msgs::idl::header& h);
+std::chrono::nanoseconds getNSec_fromToA(const aspn2_msgs::idl::header& h);
+double deltaTov(const aspn2_msgs::idl::header& a, const aspn2_msgs::idl::header& b);
+
+// Copy both time stamps (sec, nsec and time code each) and nothing else.
+void setToVandToA_fromTo(const header& from, aspn2_msgs::idl::header& to);
+void setToVandToA_fromTo(const aspn2_msgs::idl::header& from, header& to);
+
+// Copy both time stamps, seq_num and device_id.
+void copyHeader_fromTo(const header& from, aspn2_msgs::idl::header& to);
+void copyHeader_fromTo(const aspn2_msgs::idl::header& from, header& to);
 
 }  // namespace ASPN2

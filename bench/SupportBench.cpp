@@ -2,6 +2,7 @@
 
 #include "ASPN/AspnHelper.h"
 #include "ASPN/HealthReporter.h"
+#include "aspn2_msgs/header.h"
 #include "utilities/GpsDateTime.h"
 
 #include <benchmark/benchmark.h>
@@ -63,6 +64,18 @@ void BM_setToVandToA_fromFpgaTicks(benchmark::State& state)
 }
 BENCHMARK(BM_setToVandToA_fromFpgaTicks);
 
+void BM_setToVandToA_fromFpgaTicks_MessageHeader(benchmark::State& state)
+{
+    const auto ticks = tickInputs();
+    std::size_t i = 0;
+    aspn2_msgs::idl::header h;
+    for (auto _ : state) {
+        ASPN2::setToVandToA_fromFpgaTicks(ticks[i++ & (kInputs - 1)], h);
+        benchmark::DoNotOptimize(h);
+    }
+}
+BENCHMARK(BM_setToVandToA_fromFpgaTicks_MessageHeader);
+
 // --- Time of validity difference -------------------------------------------
 
 std::vector<ASPN2::header> headerInputs()
@@ -104,6 +117,23 @@ void BM_deltaTov(benchmark::State& state)
     }
 }
 BENCHMARK(BM_deltaTov);
+
+void BM_deltaTov_MessageHeader(benchmark::State& state)
+{
+    const auto plain = headerInputs();
+    std::vector<aspn2_msgs::idl::header> hs(kInputs);
+    for (std::size_t k = 0; k < kInputs; ++k) {
+        ASPN2::copyHeader_fromTo(plain[k], hs[k]);
+    }
+    std::size_t i = 0;
+    for (auto _ : state) {
+        const auto& a = hs[i & (kInputs - 1)];
+        const auto& b = hs[(i + 1) & (kInputs - 1)];
+        ++i;
+        benchmark::DoNotOptimize(ASPN2::deltaTov(a, b));
+    }
+}
+BENCHMARK(BM_deltaTov_MessageHeader);
 
 // --- Civil time --------------------------------------------------------------
 

@@ -1,5 +1,7 @@
 #include "ASPN/AspnHelper.h"
 
+#include "aspn2_msgs/header.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -220,6 +222,88 @@ TEST(DeltaTov, SignedDifferenceWithNanosecondBorrow)
     const double huge = deltaTov(at(std::numeric_limits<std::int64_t>::max(), 0),
                                  at(std::numeric_limits<std::int64_t>::min(), 0));
     EXPECT_GT(huge, 1.8e19);
+}
+
+// The message header overloads give the same results as the plain ones.
+using Wire = aspn2_msgs::idl::header;
+
+std::tuple<std::int64_t, std::int32_t, std::int32_t> fields(const aspn2_msgs::idl::timestamp& t)
+{
+    return {t.sec(), t.nsec(), t.time_code()};
+}
+
+void expectSame(const Wire& w, const header& p)
+{
+    EXPECT_EQ(fields(w.timestamp_arrival()), std::make_tuple(p.toa_sec, p.toa_nsec, p.toa_time_code));
+    EXPECT_EQ(fields(w.timestamp_valid()), std::make_tuple(p.tov_sec, p.tov_nsec, p.tov_time_code));
+    EXPECT_EQ(std::make_pair(w.seq_num(), w.device_id()), std::make_pair(p.seq_num, p.device_id));
+}
+
+TEST_F(TimeCodeRestorer, MessageHeaderStampsMatchThePlainHeader)
+{
+    std::mt19937_64 rng(3);
+    for (int i = 0; i < 200; ++i) {
+        const std::uint64_t ticks = rng();
+        const std::chrono::nanoseconds ns(static_cast<std::int64_t>(rng()));
+        (i % 2 ? TimeCodeHelper::Instance().setSimMode() : TimeCodeHelper::Instance().setLiveMode());
+        Wire w;
+        w.seq_num(i);
+        w.device_id(0x2D0100);
+        header p;
+        p.seq_num = i;
+        p.device_id = 0x2D0100;
+
+        setToVandToA_fromFpgaTicks(ticks, w);
+        setToVandToA_fromFpgaTicks(ticks, p);
+        expectSame(w, p);
+        setToV_fromFpgaTicks(ticks / 3, w);
+        setToV_fromFpgaTicks(ticks / 3, p);
+        setToA_fromFpgaTicks(ticks / 5, w);
+        setToA_fromFpgaTicks(ticks / 5, p);
+        expectSame(w, p);
+        setToV_fromNSec(ns, w);
+        setToV_fromNSec(ns, p);
+        expectSame(w, p);
+        setToVandToA_fromNSec(ns, w);
+        EXPECT_EQ(getNSec_fromToA(w), ns);
+    }
+}
+
+TEST(MessageHeaderCopies, StampCopiesLeaveIdentityAndFullCopiesRoundTrip)
+{
+    std::mt19937_64 rng(4);
+    for (int i = 0; i < 100; ++i) {
+        header p;
+        p.seq_num = static_cast<std::int64_t>(rng());
+        p.toa_sec = static_cast<std::int64_t>(rng());
+        p.toa_nsec = static_cast<std::int32_t>(rng());
+        p.toa_time_code = static_cast<std::int32_t>(rng());
+        p.tov_sec = static_cast<std::int64_t>(rng());
+        p.tov_nsec = static_cast<std::int32_t>(rng());
+        p.tov_time_code = static_cast<std::int32_t>(rng());
+        p.device_id = static_cast<std::int32_t>(rng());
+
+        Wire w;
+        copyHeader_fromTo(p, w);
+        expectSame(w, p);
+        header back;
+        copyHeader_fromTo(w, back);
+        expectSame(w, back);
+
+        Wire stampsOnly;
+        stampsOnly.seq_num(7);
+        stampsOnly.device_id(8);
+        setToVandToA_fromTo(p, stampsOnly);
+        header q = p;
+        q.seq_num = 7;
+        q.device_id = 8;
+        expectSame(stampsOnly, q);
+        header plainStamps;
+        setToVandToA_fromTo(w, plainStamps);
+        EXPECT_EQ(std::make_pair(plainStamps.seq_num, plainStamps.device_id), std::make_pair(std::int64_t{0}, 0));
+        EXPECT_EQ(deltaTov(w, stampsOnly), 0.0);
+        EXPECT_EQ(deltaTov(w, Wire()), deltaTov(p, header()));
+    }
 }
 
 }  // namespace
