@@ -1,0 +1,239 @@
+#ifndef VICTORY_ZOZIDAZODODUZUZ_ZOZIDAZODODUZUZ_H
+#define VICTORY_ZOZIDAZODODUZUZ_ZOZIDAZODODUZUZ_H
+
+// The server component: takes the fusion navigator's solution
+// (PositionVelocityAttitude and UTCTime messages), pairs the two when their
+// times of validity lie less than 0.6 s apart, and serves the result as the
+// VICTORY Position, Orientation and Direction of Travel services. It also
+// answers the few commands addressed to it and offers a keyboard fault test
+// mode for the VICTORY services.
+//
+// Life cycle, driven by the process entry on its main thread: construct,
+// Initialize, Configure, Framework_Connect, Request_State_Transition(START),
+// ... Request_State_Transition(STOP), Framework_Disconnect, Finalize,
+// destroy. Every operation reports through its return code argument and
+// does not throw. Threads: the main thread (life cycle), the worker thread
+// (pairing and publication, fault test keys), and the transport's listener
+// threads (cbPVA, cbUTCTime, cbCmd). m_dataMutex guards the stored messages
+// and is held across publication; the state, the worker stop flag and the
+// tell-disable flag are atomic.
+
+#include "ASPN/AspnDeviceIds.h"
+#include "FACE/FACE_Common.h"
+#include "FACE/LCM.h"
+#include "VICTORY/ZOziDaZodOduzuz/OutputRedirector.h"
+#include "VICTORY/ZOziDaZodOduzuz/VictoryFaultHelper.h"
+#include "aspn2_msgs/CommandResponse.h"
+#include "aspn2_msgs/EventLog.h"
+#include "aspn2_msgs/MaintenanceEvent.h"
+#include "aspn2_msgs/PositionVelocityAttitude.h"
+#include "aspn2_msgs/UTCTime.h"
+#include "platform/victory/victory.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace GeographicLib {
+class Geoid;
+class GeoCoords;
+}  // namespace GeographicLib
+
+namespace FACE {
+namespace TSS {
+class CV_TSS;
+namespace Details {
+template <typename T>
+class CV_TypedTS;
+}  // namespace Details
+}  // namespace TSS
+namespace IOSS {
+class CV_Devmem;
+}  // namespace IOSS
+}  // namespace FACE
+
+class ZOziDaZodOduzuz : public FACE::LCM::Initializable::InitializableInstance,
+                        public FACE::LCM::Configurable::ConfigurableInstance,
+                        public FACE::LCM::Connectable::ConnectableInstance,
+                        public FACE::LCM::Corvane::RequestedState_ReportedState::Stateful::StatefulInstance {
+public:
+    using RequestedState = FACE::LCM::Corvane::RequestedState::Value;
+    using ReportedState = FACE::LCM::Corvane::ReportedState::Value;
+
+    /// Server id 45, name "ZOziDaZodOduzuz", state STOPPED, every service
+    /// switch on, fault test and debug output off, nothing connected.
+    ZOziDaZodOduzuz();
+
+    /// Releases the members in the reverse of their declaration order: the
+    /// output redirection first (the saved standard streams come back), the
+    /// geoid, the fault test helper, the services and transports, the stored
+    /// messages and the texts. The server should be stopped before; a worker
+    /// thread still running is stopped and joined here.
+    ~ZOziDaZodOduzuz() override;
+
+    ZOziDaZodOduzuz(const ZOziDaZodOduzuz&) = delete;
+    ZOziDaZodOduzuz& operator=(const ZOziDaZodOduzuz&) = delete;
+
+    /// Nothing to do: rc = NO_ACTION.
+    void Initialize(FACE::RETURN_CODE_TYPE::Value& rc) override;
+    /// Nothing to do: rc = NO_ACTION.
+    void Finalize(FACE::RETURN_CODE_TYPE::Value& rc) override;
+
+    /// Reads the server's settings from the top-level configuration file,
+    /// loads the geoid, applies process priority and processor affinity.
+    /// rc = NO_ERROR, or INVALID_CONFIG when a step failed.
+    void Configure(FACE::String const& configFile, FACE::RETURN_CODE_TYPE::Value& rc) override;
+
+    /// Creates the transport, connections, I/O service, reporters, the
+    /// standard output redirection and the enabled VICTORY services. rc =
+    /// NO_ERROR or INVALID_CONFIG.
+    void Framework_Connect(FACE::String const& configFile, FACE::RETURN_CODE_TYPE::Value& rc) override;
+
+    /// Takes the connections and the VICTORY services down. rc = NO_ERROR.
+    void Framework_Disconnect(FACE::RETURN_CODE_TYPE::Value& rc) override;
+
+    /// state = the current state; rc = NO_ERROR.
+    void Query_State(ReportedState& state, FACE::RETURN_CODE_TYPE::Value& rc) override;
+
+    /// START from STOPPED starts the worker, STOP from STARTED stops it (rc
+    /// = NO_ERROR); any other request changes nothing (rc = NOT_AVAILABLE).
+    void Request_State_Transition(RequestedState requested, FACE::RETURN_CODE_TYPE::Value& rc) override;
+
+    /// One step of the keyboard fault test: handles at most one waiting key
+    /// (never waits) and may switch the VICTORY output off or on. Runs on
+    /// the worker thread when the fault test is enabled.
+    virtual void checkForFaultTestEvents();
+
+private:
+    // Tests reach the internals through this class, which only test code
+    // defines.
+    friend class ZOziDaZodOduzuzTestAccess;
+
+    // ---- Worker ------------------------------------------------------------
+
+    // Starts the worker thread (stopping a running one first).
+    void Start();
+    // Stops and joins the worker thread; nothing when none runs.
+    void Stop();
+    // Body of the worker thread: every 250 ms the fault test step (when
+    // enabled), then ProcessPosOrDirData; exceptions are reported and the
+    // loop goes on until m_stopWorker is set.
+    void workerThreadFunction();
+    // Publishes the stored PVA / UTC pair when their times of validity lie
+    // less than 0.6 s apart; true when it published.
+    bool ProcessPosOrDirData();
+
+    // ---- Subscription callbacks (transport listener threads) ---------------
+
+    void cbPVA(const aspn2_msgs::idl::PositionVelocityAttitude& msg);
+    void cbUTCTime(const aspn2_msgs::idl::UTCTime& msg);
+    void cbCmd(const aspn2_msgs::idl::CommandResponse& command);
+
+    // Rewrites the update period (milliseconds) of the three VICTORY
+    // services and restarts them; false below 1000 ms.
+    bool updateVDMdataRate(unsigned long period);
+
+    // Writer of the standard output redirection: turns a SOAP fault text of
+    // the VICTORY services library into a maintenance event. Returns
+    // `length` when it consumed the text, 0 otherwise.
+    int logMaintenanceEvent(const char* text, unsigned length);
+
+    // ---- VICTORY service management ----------------------------------------
+
+    // Create and start one service from its configuration file and either
+    // `vclText` or, when that is null, its VCL file. False when the service
+    // already runs, a file cannot be read or the library refuses the texts.
+    bool InitializeVictoryPosition(const char* vclText);
+    bool InitializeVictoryOrientation(const char* vclText);
+    bool InitializeVictoryDirectionOfTravel(const char* vclText);
+
+    // Delete one started service; false when none was started.
+    bool ShutdownVictoryPosition();
+    bool ShutdownVictoryOrientation();
+    bool ShutdownVictoryDirectionOfTravel();
+
+    // Called by the library (on its own thread) with a service's new VCL
+    // text: write it to the file named by `user` (a NUL-terminated path).
+    // 0 when written, 1 otherwise.
+    static int PositionSaveVclidCallback(void* user, VpossService* handle, const char* newVcl);
+    static int OrientationSaveVclidCallback(void* user, VorisService* handle, const char* newVcl);
+    static int DOTSaveVclidCallback(void* user, VdotsService* handle, const char* newVcl);
+
+    // ---- Publication (worker thread, m_dataMutex held) ---------------------
+
+    // Tell the report computed from m_pva and m_utc to its service: nothing
+    // at all while m_tellDisabled is set; a debug line when m_debug; a
+    // health event and a console line when the service handle is null.
+    // PublishPosition lets geodesy errors through (e.g. a usable solution
+    // with a latitude beyond +-90 degrees) and throws std::logic_error when
+    // no geoid is loaded.
+    void PublishPosition();
+    void PublishOrientation();
+    void PublishDirectionOfTravel();
+
+    // Angular one-sigma uncertainty (radians) of the direction of the vector
+    // (a, b) given the variances of its components; pi when the one-sigma
+    // box holds the origin.
+    double calcDirUncert(double a, double varA, double b, double varB);
+
+    // "VPOSC_BASIS_INVALID", "VPOSC_BASIS_ESTIMATED", "VPOSC_BASIS_MEASURED"
+    // or "unknown".
+    std::string posBasis(VposcBasis basis);
+
+    // ---- Data --------------------------------------------------------------
+
+    std::uint8_t m_serverId;
+    std::string m_name;
+    FACE::String m_geoidModel;
+    bool m_debug;
+    std::uint8_t m_utcSourceNavigatorServerId;
+    std::uint8_t m_pvaSourceNavigatorServerId;
+    bool m_processPosition;
+    bool m_processOrientation;
+    bool m_processDirectionOfTravel;
+    bool m_faultTestEnabled;
+    std::atomic<bool> m_tellDisabled;
+    std::atomic<ReportedState> m_state;
+    FACE::String m_systemName;
+    FACE::String m_configurationName;
+    FACE::String m_connectionsFile;
+    FACE::String m_ioDevicesFile;
+    ASPN2::DeviceIdFactory m_deviceIdFactory;
+    // m_cmdResponse (ASPN2::CmdResponse): added with the command builder.
+    std::mutex m_dataMutex;
+    bool m_pvaReceived;
+    aspn2_msgs::idl::PositionVelocityAttitude m_pva;
+    bool m_utcReceived;
+    aspn2_msgs::idl::UTCTime m_utc;
+    bool m_positionInitialized;
+    bool m_orientationInitialized;
+    bool m_dotInitialized;
+    std::thread m_workerThread;
+    std::atomic<bool> m_stopWorker;
+    long long m_cmdConnectionId;
+    long long m_responseConnectionId;
+    long long m_pvaConnectionId;
+    long long m_utcConnectionId;
+    long long m_eventLogConnectionId;
+    long long m_maintConnectionId;
+    std::shared_ptr<FACE::TSS::CV_TSS> m_tss;
+    std::shared_ptr<FACE::TSS::Details::CV_TypedTS<aspn2_msgs::idl::CommandResponse>> m_cmdTS;
+    std::shared_ptr<FACE::TSS::Details::CV_TypedTS<aspn2_msgs::idl::PositionVelocityAttitude>> m_pvaTS;
+    std::shared_ptr<FACE::TSS::Details::CV_TypedTS<aspn2_msgs::idl::EventLog>> m_eventLogTS;
+    std::shared_ptr<FACE::TSS::Details::CV_TypedTS<aspn2_msgs::idl::UTCTime>> m_utcTS;
+    std::shared_ptr<FACE::TSS::Details::CV_TypedTS<aspn2_msgs::idl::MaintenanceEvent>> m_maintTS;
+    std::shared_ptr<FACE::IOSS::CV_Devmem> m_devmem;
+    VpossService* m_positionService;
+    VorisService* m_orientationService;
+    VdotsService* m_dotService;
+    VictoryFaultHelper m_faultHelper;
+    std::unique_ptr<GeographicLib::Geoid> m_geoid;
+    std::unique_ptr<GeographicLib::GeoCoords> m_geoCoords;
+    double m_positionUpdatePeriod;  // seconds
+    COutputRedirector m_outputRedirector;
+};
+
+#endif  // VICTORY_ZOZIDAZODODUZUZ_ZOZIDAZODODUZUZ_H
