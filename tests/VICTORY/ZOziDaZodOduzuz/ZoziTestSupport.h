@@ -1,0 +1,194 @@
+// Shared helpers of the server's tests: access to the component's internals,
+// console capture, health event draining, key presses on standard input and
+// a default navigation sample.
+#ifndef TESTS_VICTORY_ZOZIDAZODODUZUZ_ZOZITESTSUPPORT_H
+#define TESTS_VICTORY_ZOZIDAZODODUZUZ_ZOZITESTSUPPORT_H
+
+#include "ASPN/HealthReporter.h"
+#include "VICTORY/ZOziDaZodOduzuz/ZOziDaZodOduzuz.h"
+#include "VICTORY/ZOziDaZodOduzuz/kbhit.h"
+
+#include <GeographicLib/GeoCoords.hpp>
+#include <GeographicLib/Geoid.hpp>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+// The component's internals, for tests only (the class names it a friend).
+class ZOziDaZodOduzuzTestAccess {
+public:
+    explicit ZOziDaZodOduzuzTestAccess(ZOziDaZodOduzuz& server) : s(server) {}
+
+    const std::string& name() const { return s.m_name; }
+    void setDebug(bool on) { s.m_debug = on; }
+    std::atomic<bool>& tellDisabled() { return s.m_tellDisabled; }
+    aspn2_msgs::idl::PositionVelocityAttitude& pva() { return s.m_pva; }
+    aspn2_msgs::idl::UTCTime& utc() { return s.m_utc; }
+    VpossService*& positionService() { return s.m_positionService; }
+    VorisService*& orientationService() { return s.m_orientationService; }
+    VdotsService*& dotService() { return s.m_dotService; }
+    bool positionInitialized() const { return s.m_positionInitialized; }
+    bool orientationInitialized() const { return s.m_orientationInitialized; }
+    bool dotInitialized() const { return s.m_dotInitialized; }
+    VictoryFaultHelper& faultHelper() { return s.m_faultHelper; }
+    std::thread& workerThread() { return s.m_workerThread; }
+    std::atomic<bool>& stopWorker() { return s.m_stopWorker; }
+
+    // What Configure does with the geoid: cubic interpolation, no thread
+    // safety, the whole globe cached.
+    void loadGeoid(const std::string& model, const std::string& directory) {
+        s.m_geoid = std::make_unique<GeographicLib::Geoid>(model, directory, true, false);
+        s.m_geoid->CacheAll();
+        s.m_geoCoords = std::make_unique<GeographicLib::GeoCoords>();
+    }
+
+    void publishPosition() { s.PublishPosition(); }
+    void publishOrientation() { s.PublishOrientation(); }
+    void publishDirectionOfTravel() { s.PublishDirectionOfTravel(); }
+    double calcDirUncert(double a, double varA, double b, double varB) {
+        return s.calcDirUncert(a, varA, b, varB);
+    }
+    std::string posBasis(VposcBasis b) { return s.posBasis(b); }
+
+    bool initializePosition(const char* vcl) { return s.InitializeVictoryPosition(vcl); }
+    bool initializeOrientation(const char* vcl) { return s.InitializeVictoryOrientation(vcl); }
+    bool initializeDirectionOfTravel(const char* vcl) { return s.InitializeVictoryDirectionOfTravel(vcl); }
+    bool shutdownPosition() { return s.ShutdownVictoryPosition(); }
+    bool shutdownOrientation() { return s.ShutdownVictoryOrientation(); }
+    bool shutdownDirectionOfTravel() { return s.ShutdownVictoryDirectionOfTravel(); }
+
+    static int savePositionVcl(void* user, const char* text) {
+        return ZOziDaZodOduzuz::PositionSaveVclidCallback(user, nullptr, text);
+    }
+    static int saveOrientationVcl(void* user, const char* text) {
+        return ZOziDaZodOduzuz::OrientationSaveVclidCallback(user, nullptr, text);
+    }
+    static int saveDotVcl(void* user, const char* text) {
+        return ZOziDaZodOduzuz::DOTSaveVclidCallback(user, nullptr, text);
+    }
+
+private:
+    ZOziDaZodOduzuz& s;
+};
+
+namespace zozi_test {
+
+// Captures what is written to std::cout while it lives.
+class CoutCapture {
+public:
+    CoutCapture() : m_saved(std::cout.rdbuf(m_text.rdbuf())) {}
+    ~CoutCapture() { std::cout.rdbuf(m_saved); }
+    CoutCapture(const CoutCapture&) = delete;
+    CoutCapture& operator=(const CoutCapture&) = delete;
+
+    // The text so far; clears it.
+    std::string take() {
+        std::string t = m_text.str();
+        m_text.str("");
+        return t;
+    }
+
+private:
+    std::ostringstream m_text;
+    std::streambuf* m_saved;
+};
+
+struct Event {
+    int type;
+    std::string info;
+    bool operator==(const Event& o) const { return type == o.type && info == o.info; }
+};
+
+inline std::ostream& operator<<(std::ostream& out, const Event& e) {
+    return out << "{" << e.type << ", \"" << e.info << "\"}";
+}
+
+// Takes every pending health event of the process-wide reporter.
+inline std::vector<Event> drainEvents() {
+    std::vector<Event> events;
+    int type = 0;
+    std::string info;
+    while (HealthReporter::Instance().queue().pop_front(type, info, std::chrono::nanoseconds(0))) {
+        events.push_back({type, info});
+    }
+    return events;
+}
+
+// Standard input (descriptor 0) replaced by a pipe while it lives; keys
+// written to the pipe are what the fault test reads.
+class StdinPipe {
+public:
+    StdinPipe() {
+        int fds[2];
+        if (::pipe(fds) != 0) throw std::runtime_error("StdinPipe: pipe failed");
+        m_saved = ::dup(0);
+        ::dup2(fds[0], 0);
+        ::close(fds[0]);
+        m_write = fds[1];
+        std::clearerr(stdin);
+    }
+    ~StdinPipe() {
+        ::dup2(m_saved, 0);
+        ::close(m_saved);
+        ::close(m_write);
+        std::clearerr(stdin);
+    }
+    StdinPipe(const StdinPipe&) = delete;
+    StdinPipe& operator=(const StdinPipe&) = delete;
+
+    void type(const std::string& keys) {
+        if (::write(m_write, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) {
+            throw std::runtime_error("StdinPipe: write failed");
+        }
+    }
+
+private:
+    int m_saved = -1;
+    int m_write = -1;
+};
+
+// Calls `step` until standard input holds nothing more (at most 1000
+// times): one key per call, as the worker does once per cycle.
+template <typename Step>
+void handleAllKeys(Step step) {
+    for (int i = 0; i < 1000 && _kbhit() > 0; ++i) step();
+}
+
+// A usable navigation solution: 30N 90W, 100 m above the ellipsoid, moving
+// due north at 10 m/s and climbing at 1 m/s, roll 10, pitch -5, yaw 45
+// degrees; position variances 4, 9, 16 m^2.
+inline aspn2_msgs::idl::PositionVelocityAttitude defaultPva() {
+    constexpr double pi = 3.141592653589793;
+    aspn2_msgs::idl::PositionVelocityAttitude pva;
+    pva.position().latitude(30.0 * pi / 180.0);
+    pva.position().longitude(-90.0 * pi / 180.0);
+    pva.position().altitude(100.0);
+    pva.velocity({10.0, 0.0, -1.0});
+    pva.attitude({10.0 * pi / 180.0, -5.0 * pi / 180.0, 45.0 * pi / 180.0});
+    const double diagonal[9] = {4.0, 9.0, 16.0, 1.0, 1.0, 0.25, 1e-4, 4e-4, 9e-4};
+    for (int i = 0; i < 9; ++i) pva.covariance()[i][i] = diagonal[i];
+    return pva;
+}
+
+// 2024-06-15 12:34:56.5 UTC (GPS week 2318, 18 leap seconds).
+inline aspn2_msgs::idl::UTCTime defaultUtc() {
+    aspn2_msgs::idl::UTCTime utc;
+    utc.gps_week(2318);
+    utc.gps_tow_sec(6 * 86400 + 45296 + 18);
+    utc.utc_tod_sec(45296);
+    utc.utc_tod_nsec(5.0e8);
+    return utc;
+}
+
+}  // namespace zozi_test
+
+#endif  // TESTS_VICTORY_ZOZIDAZODODUZUZ_ZOZITESTSUPPORT_H
