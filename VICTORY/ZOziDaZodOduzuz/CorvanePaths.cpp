@@ -17,37 +17,49 @@ const char* const corvaneFixedRoot = "/opt/corvane";
 
 namespace {
 
-// CORVANE_ROOT as read at the first use, without trailing slashes; empty
-// when unset or empty. A root of "/" alone becomes "/." so that relocated
-// paths stay absolute.
-const std::string& relocatedRoot()
+// CORVANE_ROOT as read at the first use; empty when unset.
+const std::string& configuredRoot()
 {
     static const std::string root = [] {
         const char* value = std::getenv("CORVANE_ROOT");
-        std::string r = value != nullptr ? value : "";
-        const bool set = !r.empty();
-        while (!r.empty() && r.back() == '/') {
-            r.pop_back();
-        }
-        return set && r.empty() ? std::string("/.") : r;
+        return std::string(value != nullptr ? value : "");
     }();
     return root;
 }
 
+bool underFixedRoot(const char* path)
+{
+    const std::size_t prefix = std::strlen(corvaneFixedRoot);
+    return std::strncmp(path, corvaneFixedRoot, prefix) == 0 && (path[prefix] == '\0' || path[prefix] == '/');
+}
+
 }  // namespace
+
+std::string relocateCorvanePath(const char* fixedPath, const char* root)
+{
+    if (fixedPath == nullptr) {
+        return std::string();
+    }
+    if (root == nullptr || *root == '\0' || !underFixedRoot(fixedPath)) {
+        return fixedPath;
+    }
+    std::string r(root);
+    while (!r.empty() && r.back() == '/') {
+        r.pop_back();
+    }
+    if (r.empty()) {
+        r = "/.";
+    }
+    return r + (fixedPath + std::strlen(corvaneFixedRoot));
+}
 
 const char* corvanePath(const char* fixedPath)
 {
-    if (fixedPath == nullptr) {
-        return nullptr;
-    }
-    const std::string& root = relocatedRoot();
-    const std::size_t prefix = std::strlen(corvaneFixedRoot);
-    if (root.empty() || std::strncmp(fixedPath, corvaneFixedRoot, prefix) != 0 ||
-        (fixedPath[prefix] != '\0' && fixedPath[prefix] != '/')) {
+    const std::string& root = configuredRoot();
+    if (fixedPath == nullptr || root.empty() || !underFixedRoot(fixedPath)) {
         return fixedPath;
     }
-    const std::string relocated = root + (fixedPath + prefix);
+    const std::string relocated = relocateCorvanePath(fixedPath, root.c_str());
 
     // Each distinct result is kept once for the life of the process, so the
     // pointer can serve as long-lived user data (e.g. of library callbacks).

@@ -10,6 +10,8 @@
 // the first call of corvanePath(); later changes of the environment are not
 // seen.
 
+#include <string>
+
 // Configuration text and VCL text of the three VICTORY services.
 extern const char* const positionConfigFileName;     // "/opt/corvane/config/PositionServiceConfig_1_9.xml"
 extern const char* const positionVclFileName;        // "/opt/corvane/config/Position_VCL_1_9.xml"
@@ -31,5 +33,12 @@ extern const char* const corvaneFixedRoot;
 /// the life of the process (the same pointer for the same text). Null gives
 /// null. Thread-safe. Throws only std::bad_alloc.
 const char* corvanePath(const char* fixedPath);
+
+/// The relocation rule of corvanePath() with an explicit root: `fixedPath`
+/// unchanged when `root` is null or empty or `fixedPath` does not start
+/// with the directory "/opt/corvane"; otherwise `root` without trailing
+/// slashes ("/" itself becomes "/.") followed by the rest of `fixedPath`.
+/// Null `fixedPath` gives "". Throws only std::bad_alloc.
+std::string relocateCorvanePath(const char* fixedPath, const char* root);
 
 #endif  // VICTORY_ZOZIDAZODODUZUZ_CORVANEPATHS_H

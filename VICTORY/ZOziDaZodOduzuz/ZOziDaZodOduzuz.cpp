@@ -70,6 +70,11 @@ ZOziDaZodOduzuz::~ZOziDaZodOduzuz()
         m_stopWorker = true;
         m_workerThread.join();
     }
+    // Services still running (no Framework_Disconnect) are deleted, so that
+    // no library thread outlives the server.
+    ShutdownVictoryPosition();
+    ShutdownVictoryOrientation();
+    ShutdownVictoryDirectionOfTravel();
 }
 
 void ZOziDaZodOduzuz::Initialize(FACE::RETURN_CODE_TYPE::Value& rc)

@@ -70,8 +70,9 @@ public:
     /// Releases the members in the reverse of their declaration order: the
     /// output redirection first (the saved standard streams come back), the
     /// geoid, the fault test helper, the services and transports, the stored
-    /// messages and the texts. The server should be stopped before; a worker
-    /// thread still running is stopped and joined here.
+    /// messages and the texts. The server should be stopped and disconnected
+    /// before; a worker thread still running is stopped and joined here, and
+    /// VICTORY services still running are shut down (with their events).
     ~ZOziDaZodOduzuz() override;
 
     ZOziDaZodOduzuz(const ZOziDaZodOduzuz&) = delete;
