@@ -1,0 +1,241 @@
+// Redirection of the C standard output streams. Assertions wait until the
+// redirection and the descriptor capture are undone: GoogleTest itself
+// prints through stdout.
+#include "VICTORY/ZOziDaZodOduzuz/OutputRedirector.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <mutex>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Descriptor 1 into a temporary file while it lives (or until restore()).
+class Fd1Capture {
+public:
+    Fd1Capture() {
+        std::fflush(stdout);
+        std::cout.flush();
+        char path[] = "/tmp/zozi-fd1-XXXXXX";
+        m_fd = ::mkstemp(path);
+        m_path = path;
+        m_saved = ::dup(1);
+        ::dup2(m_fd, 1);
+    }
+    ~Fd1Capture() {
+        restore();
+        ::unlink(m_path.c_str());
+    }
+    void restore() {
+        if (m_saved < 0) return;
+        std::fflush(stdout);
+        std::cout.flush();
+        ::dup2(m_saved, 1);
+        ::close(m_saved);
+        ::close(m_fd);
+        m_saved = -1;
+    }
+    std::string text() const {
+        std::ifstream in(m_path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+private:
+    int m_fd = -1;
+    int m_saved = -1;
+    std::string m_path;
+};
+
+// A writer that records every text and answers `result` (or the length
+// when result is negative).
+struct Recorder {
+    std::mutex mutex;
+    std::vector<std::string> texts;
+    int result = -1;
+
+    COutputRedirector::Writer writer() {
+        return [this](const char* text, unsigned length) {
+            std::lock_guard<std::mutex> lock(mutex);
+            texts.emplace_back(text, length);
+            return result < 0 ? static_cast<int>(length) : result;
+        };
+    }
+    std::string all() {
+        std::string s;
+        for (const auto& t : texts) s += t;
+        return s;
+    }
+};
+
+TEST(OutputRedirector, ConsumedTextGoesToTheWriterOnly) {
+    Recorder recorder;
+    Fd1Capture fd1;
+    FILE* const savedOut = stdout;
+    FILE* const savedErr = stderr;
+    bool redirected = false;
+    {
+        COutputRedirector redirector;
+        redirected = redirector.redirect(recorder.writer());
+        std::fputs("to stdout\n", stdout);
+        std::fprintf(stderr, "to stderr %d\n", 42);
+        std::cout << "through std::cout\n" << std::flush;
+        std::fputs("unterminated", stdout);
+    }  // the destructor delivers the pending text and puts the streams back
+    const bool restored = stdout == savedOut && stderr == savedErr;
+    fd1.restore();
+
+    EXPECT_TRUE(redirected);
+    EXPECT_TRUE(restored);
+    EXPECT_EQ(recorder.all(), "to stdout\nto stderr 42\nunterminated");
+    EXPECT_EQ(fd1.text(), "through std::cout\n");
+}
+
+TEST(OutputRedirector, UnconsumedTextReachesTheSavedStdoutUnchanged) {
+    Recorder recorder;
+    recorder.result = 0;
+    const std::string binary("x\0y\xff\n", 5);
+    Fd1Capture fd1;
+    COutputRedirector redirector;
+    const bool redirected = redirector.redirect(recorder.writer());
+    std::fputs("not mine\n", stdout);
+    std::fwrite(binary.data(), 1, binary.size(), stdout);
+    std::fflush(stdout);
+    COutputRedirector::reset();
+    fd1.restore();
+
+    EXPECT_TRUE(redirected);
+    EXPECT_EQ(fd1.text(), "not mine\n" + binary);
+    EXPECT_EQ(recorder.all(), "not mine\n" + binary);  // offered first
+}
+
+TEST(OutputRedirector, SecondRedirectionIsRefusedAndKeepsTheFirstWriter) {
+    Recorder first, second;
+    Fd1Capture fd1;
+    COutputRedirector a, b;
+    const bool firstOk = a.redirect(first.writer());
+    const bool secondOk = b.redirect(second.writer());
+    std::fputs("line\n", stdout);
+    COutputRedirector::reset();
+    fd1.restore();
+
+    EXPECT_TRUE(firstOk);
+    EXPECT_FALSE(secondOk);
+    EXPECT_EQ(first.all(), "line\n");
+    EXPECT_TRUE(second.texts.empty());
+    EXPECT_EQ(fd1.text(), "");
+}
+
+TEST(OutputRedirector, ResetRestoresAndAllowsANewRedirection) {
+    Recorder first, second;
+    Fd1Capture fd1;
+    FILE* const savedOut = stdout;
+    COutputRedirector redirector;
+    const bool redirected = redirector.redirect(first.writer());
+    const bool switched = stdout != savedOut;
+    COutputRedirector::reset();
+    const bool restored = stdout == savedOut;
+    COutputRedirector::reset();  // nothing left to undo
+    std::fputs("after reset\n", stdout);
+    const bool again = redirector.redirect(second.writer());
+    std::fputs("again\n", stdout);
+    COutputRedirector::reset();
+    fd1.restore();
+
+    EXPECT_TRUE(redirected);
+    EXPECT_TRUE(switched);
+    EXPECT_TRUE(restored);
+    EXPECT_TRUE(again);
+    EXPECT_TRUE(first.texts.empty());
+    EXPECT_EQ(second.all(), "again\n");
+    EXPECT_EQ(fd1.text(), "after reset\n");
+}
+
+TEST(OutputRedirector, ThrowingOrMissingWriterDropsTextAndGoesOn) {
+    int calls = 0;
+    std::string kept;
+    Fd1Capture fd1;
+    COutputRedirector redirector;
+    const bool redirected = redirector.redirect([&](const char* text, unsigned length) -> int {
+        if (++calls == 1) throw std::runtime_error("writer failed");
+        kept.assign(text, length);
+        return static_cast<int>(length);
+    });
+    std::fputs("dropped\n", stdout);
+    std::clearerr(stdout);
+    std::fputs("kept\n", stdout);
+    COutputRedirector::reset();
+
+    COutputRedirector empty;
+    const bool emptyRedirected = empty.redirect(nullptr);
+    std::fputs("no writer\n", stdout);
+    COutputRedirector::reset();
+    fd1.restore();
+
+    EXPECT_TRUE(redirected);
+    EXPECT_TRUE(emptyRedirected);
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(kept, "kept\n");
+    EXPECT_EQ(fd1.text(), "");
+}
+
+TEST(OutputRedirector, WriteFunctionWithoutCookie) {
+    // Nothing saved: nothing to write to.
+    EXPECT_EQ(COutputRedirector::file_write(nullptr, "x", 1), 0);
+
+    Recorder recorder;
+    Fd1Capture fd1;
+    COutputRedirector redirector;
+    redirector.redirect(recorder.writer());
+    const int written = COutputRedirector::file_write(nullptr, "direct\n", 7);
+    COutputRedirector::reset();
+    fd1.restore();
+
+    EXPECT_EQ(written, 7);
+    EXPECT_EQ(fd1.text(), "direct\n");
+    EXPECT_TRUE(recorder.texts.empty());
+}
+
+TEST(OutputRedirector, LinesFromManyThreadsArriveWhole) {
+    Recorder recorder;
+    constexpr int kThreads = 4;
+    constexpr int kLines = 200;
+    Fd1Capture fd1;
+    COutputRedirector redirector;
+    const bool redirected = redirector.redirect(recorder.writer());
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t] {
+            for (int i = 0; i < kLines; ++i) std::fprintf(stdout, "thread %d line %d\n", t, i);
+        });
+    }
+    for (auto& th : threads) th.join();
+    COutputRedirector::reset();
+    fd1.restore();
+
+    ASSERT_TRUE(redirected);
+    std::istringstream lines(recorder.all());
+    std::string line;
+    std::vector<int> next(kThreads, 0);
+    int count = 0;
+    while (std::getline(lines, line)) {
+        int t = -1, i = -1;
+        ASSERT_EQ(std::sscanf(line.c_str(), "thread %d line %d", &t, &i), 2) << line;
+        ASSERT_TRUE(t >= 0 && t < kThreads) << line;
+        EXPECT_EQ(i, next[t]++) << line;  // in order per thread
+        ++count;
+    }
+    EXPECT_EQ(count, kThreads * kLines);
+    EXPECT_EQ(fd1.text(), "");
+}
+
+}  // namespace
