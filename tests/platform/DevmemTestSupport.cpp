@@ -13,30 +13,28 @@ namespace devmem_test {
 
 namespace {
 
-class MemoryFile {
-public:
+struct MemoryFile {
     MemoryFile() {
         std::string tmpl = (std::filesystem::temp_directory_path() / "devmem_XXXXXX").string();
         if (::mkdtemp(tmpl.data()) == nullptr) {
             std::perror("devmem test: mkdtemp");
             std::abort();
         }
-        m_dir = tmpl;
-        m_file = m_dir + "/memory";
-        int const fd = ::open(m_file.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
-        if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(kMemoryFileSize)) != 0) {
+        dir = tmpl;
+        file = dir + "/memory";
+        int const fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+        if (fd < 0 || ::ftruncate(fd, 64 << 20) != 0) {
             std::perror("devmem test: memory file");
             std::abort();
         }
         ::close(fd);
-        ::setenv("CORVANE_DEVMEM", m_file.c_str(), 1);
+        ::setenv("CORVANE_DEVMEM", file.c_str(), 1);
     }
     ~MemoryFile() {
         std::error_code ec;
-        std::filesystem::remove_all(m_dir, ec);
+        std::filesystem::remove_all(dir, ec);
     }
-    std::string m_dir;
-    std::string m_file;
+    std::string dir, file;
 };
 
 MemoryFile const& theFile() {
@@ -47,6 +45,10 @@ MemoryFile const& theFile() {
 // Created before main(), ahead of any use of the memory device.
 [[maybe_unused]] MemoryFile const& g_created = theFile();
 
+}  // namespace
+
+std::string const& memoryFile() { return theFile().file; }
+
 void transfer(bool write, std::uint64_t physAddress, void* data, std::size_t size) {
     int const fd = ::open(memoryFile().c_str(), write ? O_WRONLY : O_RDONLY);
     ASSERT_GE(fd, 0) << memoryFile();
@@ -54,19 +56,6 @@ void transfer(bool write, std::uint64_t physAddress, void* data, std::size_t siz
                                : ::pread(fd, data, size, static_cast<off_t>(physAddress));
     ::close(fd);
     ASSERT_EQ(done, static_cast<ssize_t>(size)) << "at " << physAddress;
-}
-
-}  // namespace
-
-std::string const& memoryFile() { return theFile().m_file; }
-std::string const& memoryDir() { return theFile().m_dir; }
-
-void poke(std::uint64_t physAddress, void const* data, std::size_t size) {
-    transfer(true, physAddress, const_cast<void*>(data), size);
-}
-
-void peek(std::uint64_t physAddress, void* data, std::size_t size) {
-    transfer(false, physAddress, data, size);
 }
 
 }  // namespace devmem_test

@@ -13,11 +13,8 @@ TEST(Scheduling, FifoPriorityIsClampedIntoTheRange) {
     struct Case {
         int priority, lowest, highest, expected;
     };
-    Case const cases[] = {
-        {200, 1, 99, 99}, {0, 1, 99, 1},     {50, 1, 99, 50},  {99, 1, 99, 99},
-        {-5, -1, -1, 1},  {200, -1, -1, 99}, {10, 20, 30, 20}, {25, -1, 30, 25},
-    };
-    for (Case const& c : cases) {
+    for (Case const& c : {Case{200, 1, 99, 99}, Case{0, 1, 99, 1}, Case{50, 1, 99, 50}, Case{-5, -1, -1, 1},
+                          Case{200, -1, -1, 99}, Case{10, 20, 30, 20}, Case{25, -1, 30, 25}}) {
         EXPECT_EQ(Scheduling::clampFifoPriority(c.priority, c.lowest, c.highest), c.expected)
             << c.priority << " in [" << c.lowest << ", " << c.highest << "]";
     }

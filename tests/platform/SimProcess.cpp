@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <thread>
 
 extern char** environ;
@@ -26,9 +27,8 @@ pid_t spawn(std::vector<std::string> const& args, int& readEnd) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-    std::string const path = simulatorPath();
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(path.c_str()));
+    std::string const path = FPGA_SIM_PATH;
+    std::vector<char*> argv{const_cast<char*>(path.c_str())};
     for (std::string const& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     pid_t pid = -1;
@@ -39,32 +39,26 @@ pid_t spawn(std::vector<std::string> const& args, int& readEnd) {
     return pid;
 }
 
-// Reads what is available until `until` holds, the pipe closes or the
-// deadline passes. True when `until` held.
-template <typename Until>
-bool drain(int fd, std::string& output, Clock::time_point deadline, Until until) {
-    while (!until()) {
+// Reads into `output` until it holds `until` (empty: until the pipe closes)
+// or the deadline passes. True when it got there.
+bool drain(int fd, std::string& output, Clock::time_point deadline, std::string const& until = "") {
+    while (until.empty() || output.find(until) == std::string::npos) {
         auto const left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return false;
         pollfd p{fd, POLLIN, 0};
-        int const n = ::poll(&p, 1, static_cast<int>(left));
+        int const n = left > 0 ? ::poll(&p, 1, static_cast<int>(left)) : 0;
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
         char buffer[4096];
-        ssize_t const got = ::read(fd, buffer, sizeof buffer);
-        if (got <= 0) return until();
+        ssize_t const got = n > 0 ? ::read(fd, buffer, sizeof buffer) : -1;
+        if (got <= 0) return n > 0 && until.empty();
         output.append(buffer, static_cast<std::size_t>(got));
     }
     return true;
 }
 
-// Waits for the exit until the deadline; -1 when it did not exit normally.
+// The exit code, or -1 (killed at the deadline, or not a normal exit).
 int reap(pid_t pid, Clock::time_point deadline) {
-    while (true) {
-        int status = 0;
-        pid_t const done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        if (done < 0 && errno != EINTR) return -1;
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
         if (Clock::now() >= deadline) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);
@@ -72,49 +66,46 @@ int reap(pid_t pid, Clock::time_point deadline) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace
 
-std::string simulatorPath() { return FPGA_SIM_PATH; }
-
-Outcome runSimulator(std::vector<std::string> const& args, std::chrono::milliseconds limit) {
+Outcome runSimulator(std::vector<std::string> const& args) {
     Outcome outcome;
     int fd = -1;
     pid_t const pid = spawn(args, fd);
     if (pid < 0) {
-        if (fd >= 0) ::close(fd);
-        outcome.output = "cannot start " + simulatorPath();
-        return outcome;
+        outcome.output = "cannot start " FPGA_SIM_PATH;
+    } else {
+        Clock::time_point const deadline = Clock::now() + std::chrono::seconds(20);
+        drain(fd, outcome.output, deadline);
+        outcome.exitCode = reap(pid, deadline);
     }
-    Clock::time_point const deadline = Clock::now() + limit;
-    drain(fd, outcome.output, deadline, [] { return false; });  // until the pipe closes
-    ::close(fd);
-    outcome.exitCode = reap(pid, deadline);
+    if (fd >= 0) ::close(fd);
     return outcome;
 }
 
-RunningSimulator::RunningSimulator(std::vector<std::string> const& args, std::chrono::milliseconds limit) {
+RunningSimulator::RunningSimulator(std::vector<std::string> const& args) {
     m_pid = spawn(args, m_out);
-    if (m_pid < 0) return;
-    m_ready = drain(m_out, m_output, Clock::now() + limit,
-                    [this] { return m_output.find("fpga-sim: ready\n") != std::string::npos; });
+    m_ready = m_pid > 0 && drain(m_out, m_output, Clock::now() + std::chrono::seconds(20), "fpga-sim: ready\n");
 }
 
 RunningSimulator::~RunningSimulator() {
-    if (m_pid > 0) stop(SIGTERM);
+    stop(SIGTERM);
     if (m_out >= 0) ::close(m_out);
 }
 
 Outcome RunningSimulator::stop(int signal) {
     Outcome outcome;
-    if (m_pid <= 0) return outcome;
-    ::kill(m_pid, signal);
-    Clock::time_point const deadline = Clock::now() + std::chrono::seconds(10);
-    drain(m_out, m_output, deadline, [] { return false; });
-    outcome.exitCode = reap(m_pid, deadline);
+    if (m_pid > 0) {
+        ::kill(m_pid, signal);
+        Clock::time_point const deadline = Clock::now() + std::chrono::seconds(10);
+        drain(m_out, m_output, deadline);
+        outcome.exitCode = reap(m_pid, deadline);
+        m_pid = -1;
+    }
     outcome.output = m_output;
-    m_pid = -1;
     return outcome;
 }
 
