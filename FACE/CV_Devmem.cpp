@@ -1,0 +1,351 @@
+#include "FACE/CV_Devmem.h"
+
+#include "FACE/CV_Config_Helpers.h"
+#include "platform/MemoryAccess.h"
+#include "platform/MemoryMap.h"
+
+#include <exception>
+#include <iostream>
+#include <utility>
+
+namespace FACE {
+namespace IOSS {
+
+namespace Code = FACE::RETURN_CODE_TYPE;
+
+namespace {
+
+// Accesses are 8, 16, 32 or 64 bits wide and lie inside the window.
+bool accessFits(std::uint32_t offset, std::uint8_t width, std::uint32_t size) noexcept {
+    if (width != 8 && width != 16 && width != 32 && width != 64) {
+        return false;
+    }
+    return static_cast<std::uint64_t>(offset) + width / 8u <= size;
+}
+
+}  // namespace
+
+// --- Connection_t ----------------------------------------------------------
+
+CV_Devmem::Connection_t::Connection_t() = default;
+
+CV_Devmem::Connection_t::Connection_t(std::string name_, std::uint32_t baseAddress_, std::uint32_t size_)
+    : name(std::move(name_)), baseAddress(baseAddress_), size(size_) {}
+
+CV_Devmem::Connection_t::Connection_t(Connection_t&&) noexcept = default;
+CV_Devmem::Connection_t& CV_Devmem::Connection_t::operator=(Connection_t&&) noexcept = default;
+CV_Devmem::Connection_t::~Connection_t() = default;
+
+void CV_Devmem::Connection_t::open() noexcept {
+    status = STATUS_OPENING;
+    try {
+        map = std::make_unique<MemoryMap>(baseAddress, size);
+        status = STATUS_MAPPED;
+        basePointer = static_cast<unsigned char*>(map->basePointer());
+    } catch (std::exception const& e) {
+        map.reset();
+        status = STATUS_FAILED;
+        basePointer = nullptr;
+        std::cerr << "CV_Devmem: connection " << name << ": " << e.what() << std::endl;
+    } catch (...) {
+        map.reset();
+        status = STATUS_FAILED;
+        basePointer = nullptr;
+    }
+    isOpen = true;
+}
+
+void CV_Devmem::Connection_t::close() noexcept {
+    map.reset();
+    status = STATUS_CLOSED;
+    basePointer = nullptr;
+    isOpen = false;
+}
+
+// --- CV_Devmem -------------------------------------------------------------
+
+CV_Devmem::CV_Devmem() : initialized(false) {}
+
+CV_Devmem::~CV_Devmem() {
+    for (Connection_t& connection : connections) {
+        if (connection.isOpen) {
+            connection.close();
+        }
+    }
+}
+
+CV_Devmem::Connection_t* CV_Devmem::find(long long connectionId) noexcept {
+    if (connectionId < 0 || static_cast<unsigned long long>(connectionId) >= connections.size()) {
+        return nullptr;
+    }
+    return &connections[static_cast<std::size_t>(connectionId)];
+}
+
+void CV_Devmem::Set_Reference(FACE::String const& /*name*/,
+                              std::shared_ptr<FACE::Configuration> const& configuration,
+                              long long /*id*/, FACE::RETURN_CODE_TYPE::Value& rc) {
+    if (config) {
+        rc = Code::NOT_AVAILABLE;
+        return;
+    }
+    if (!configuration) {
+        rc = Code::INVALID_PARAM;
+        return;
+    }
+    config = configuration;
+    rc = Code::NO_ERROR;
+}
+
+void CV_Devmem::Initialize(FACE::String const& configName, FACE::RETURN_CODE_TYPE::Value& rc) {
+    if (initialized) {
+        rc = Code::NO_ACTION;
+        return;
+    }
+    if (!config) {
+        rc = Code::INVALID_CONFIG;
+        return;
+    }
+    Code::Value configRc = Code::NOT_AVAILABLE;
+    config->Initialize(configName, configRc);
+    if (configRc != Code::NO_ERROR && configRc != Code::NO_ACTION) {
+        rc = Code::INVALID_CONFIG;
+        return;
+    }
+    initialized = true;
+    rc = Code::NO_ERROR;
+}
+
+void CV_Devmem::Open_Connection(FACE::String const& name, long long /*timeout*/, long long& connectionId,
+                                FACE::RETURN_CODE_TYPE::Value& rc) {
+    connectionId = -1;
+    std::string const wanted(name.buffer() == nullptr ? "" : name.buffer(), name.length());
+    for (std::size_t i = 0; i < connections.size(); ++i) {
+        if (connections[i].name == wanted) {
+            if (!connections[i].isOpen) {
+                connections[i].open();
+            }
+            connectionId = static_cast<long long>(i);
+            rc = Code::NO_ERROR;
+            return;
+        }
+    }
+    if (!config) {
+        rc = Code::INVALID_CONFIG;
+        return;
+    }
+    int handle = -1;
+    Code::Value configRc = Code::NOT_AVAILABLE;
+    config->Open(name, handle, configRc);
+    if (configRc != Code::NO_ERROR) {
+        rc = Code::INVALID_CONFIG;
+        return;
+    }
+    rc = Code::INVALID_CONFIG;
+    try {
+        std::string const base = CV_Config_Helpers::Details::Read_Config(*config, handle, "BaseAddress");
+        std::string const size = CV_Config_Helpers::Details::Read_Config(*config, handle, "Size");
+        if (!base.empty() && !size.empty()) {
+            connections.emplace_back(
+                wanted, static_cast<std::uint32_t>(CV_Config_Helpers::Details::Parse_Unsigned(base)),
+                static_cast<std::uint32_t>(CV_Config_Helpers::Details::Parse_Unsigned(size)));
+            connections.back().open();
+            connectionId = static_cast<long long>(connections.size() - 1);
+            rc = Code::NO_ERROR;
+        }
+    } catch (...) {
+        // Only allocation can fail here; the entry was not added.
+        rc = Code::INVALID_CONFIG;
+    }
+    Code::Value closeRc = Code::NO_ERROR;
+    config->Close(handle, closeRc);
+}
+
+void CV_Devmem::Close_Connection(long long connectionId, FACE::RETURN_CODE_TYPE::Value& rc) {
+    Connection_t* const connection = find(connectionId);
+    if (connection == nullptr) {
+        rc = Code::INVALID_PARAM;
+        return;
+    }
+    if (!connection->isOpen) {
+        rc = Code::CONNECTION_CLOSED;
+        return;
+    }
+    connection->close();
+    rc = Code::NO_ERROR;
+}
+
+void CV_Devmem::Read(long long connectionId, long long /*timeout*/, READ_PAYLOAD_TYPE& payload,
+                     FACE::RETURN_CODE_TYPE::Value& rc) {
+    Connection_t* const connection = find(connectionId);
+    if (connection == nullptr) {
+        rc = Code::INVALID_PARAM;
+        return;
+    }
+    if (!connection->isOpen) {
+        rc = Code::CONNECTION_CLOSED;
+        return;
+    }
+    if (connection->status != STATUS_MAPPED) {
+        rc = Code::INVALID_MODE;
+        return;
+    }
+    if (!accessFits(payload.offset, payload.width, connection->size)) {
+        rc = Code::NO_ACTION;
+        return;
+    }
+    unsigned char const* const address = connection->basePointer + payload.offset;
+    switch (payload.width) {
+        case 8: payload.data = MemoryAccess::load8(address); break;
+        case 16: payload.data = MemoryAccess::load16(address); break;
+        case 32: payload.data = MemoryAccess::load32(address); break;
+        default: payload.data = MemoryAccess::load64(address); break;
+    }
+    payload.timestamp = 0;
+    rc = Code::NO_ERROR;
+}
+
+void CV_Devmem::Write(long long connectionId, long long /*timeout*/, WRITE_PAYLOAD_TYPE const& payload,
+                      FACE::RETURN_CODE_TYPE::Value& rc) {
+    Connection_t* const connection = find(connectionId);
+    if (connection == nullptr) {
+        rc = Code::INVALID_PARAM;
+        return;
+    }
+    if (!connection->isOpen) {
+        rc = Code::CONNECTION_CLOSED;
+        return;
+    }
+    if (connection->status != STATUS_MAPPED) {
+        rc = Code::INVALID_MODE;
+        return;
+    }
+    if (!accessFits(payload.offset, payload.width, connection->size)) {
+        rc = Code::NO_ACTION;
+        return;
+    }
+    unsigned char* const address = connection->basePointer + payload.offset;
+    switch (payload.width) {
+        case 8: MemoryAccess::store8(address, static_cast<std::uint8_t>(payload.data)); break;
+        case 16: MemoryAccess::store16(address, static_cast<std::uint16_t>(payload.data)); break;
+        case 32: MemoryAccess::store32(address, static_cast<std::uint32_t>(payload.data)); break;
+        default: MemoryAccess::store64(address, payload.data); break;
+    }
+    rc = Code::NO_ERROR;
+}
+
+void CV_Devmem::Configure_Connection_Parameters(long long connectionId, long long /*timeout*/,
+                                                IO_PARAMETER_TRANSACTION_TYPE const& transaction,
+                                                FACE::RETURN_CODE_TYPE::Value& rc) {
+    Connection_t* const connection = find(connectionId);
+    if (connection == nullptr) {
+        rc = Code::INVALID_PARAM;
+        return;
+    }
+    if (connection->isOpen) {
+        rc = Code::NO_ACTION;
+        return;
+    }
+    rc = Code::NO_ERROR;
+    bool haveBase = false;
+    bool haveSize = false;
+    std::uint32_t base = connection->baseAddress;
+    std::uint32_t size = connection->size;
+    for (IO_PARAMETER_TYPE const& element : transaction.parameters) {
+        std::uint32_t value = 0;
+        IO_PARAMETER_VALUE_TYPE::RETURN_CODE kindRc = IO_PARAMETER_VALUE_TYPE::WRONG_KIND;
+        element.value.ulong_value(value, kindRc);
+        if (kindRc != IO_PARAMETER_VALUE_TYPE::NO_ERROR || (element.id != BASE_ADDRESS && element.id != SIZE)) {
+            rc = Code::INVALID_PARAM;
+            return;
+        }
+        if (element.id == BASE_ADDRESS) {
+            base = value;
+            haveBase = true;
+        } else {
+            size = value;
+            haveSize = true;
+        }
+    }
+    if (haveBase) {
+        connection->baseAddress = base;
+    }
+    if (haveSize) {
+        connection->size = size;
+    }
+}
+
+void CV_Devmem::Get_Connection_Configuration(long long connectionId, long long /*timeout*/,
+                                             IO_PARAMETER_TRANSACTION_TYPE& transaction,
+                                             FACE::RETURN_CODE_TYPE::Value& rc) {
+    Connection_t* const connection = find(connectionId);
+    if (connection == nullptr) {
+        rc = Code::INVALID_PARAM;
+        return;
+    }
+    rc = Code::NO_ERROR;
+    for (IO_PARAMETER_TYPE& element : transaction.parameters) {
+        if (element.id == BASE_ADDRESS) {
+            element.value.ulong_value(connection->baseAddress);
+        } else if (element.id == SIZE) {
+            element.value.ulong_value(connection->size);
+        } else {
+            rc = Code::INVALID_PARAM;
+        }
+    }
+}
+
+void CV_Devmem::Configure_Bus_Parameters(long long /*connectionId*/, long long /*timeout*/,
+                                         IO_PARAMETER_TRANSACTION_TYPE const& /*transaction*/,
+                                         FACE::RETURN_CODE_TYPE::Value& rc) {
+    rc = Code::NO_ACTION;
+}
+
+void CV_Devmem::Get_Bus_Configuration(long long /*connectionId*/, long long /*timeout*/,
+                                      IO_PARAMETER_TRANSACTION_TYPE& /*transaction*/,
+                                      FACE::RETURN_CODE_TYPE::Value& rc) {
+    rc = Code::NO_ACTION;
+}
+
+void CV_Devmem::Get_Connection_Status(long long connectionId, CONNECTION_STATUS_TYPE& status,
+                                      FACE::RETURN_CODE_TYPE::Value& rc) {
+    Connection_t* const connection = find(connectionId);
+    if (connection == nullptr) {
+        rc = Code::INVALID_PARAM;
+        return;
+    }
+    if (!connection->isOpen) {
+        rc = Code::CONNECTION_CLOSED;
+        return;
+    }
+    status.timestamp = 0;
+    status.open = 1;
+    status.status = connection->status;
+    rc = Code::NO_ERROR;
+}
+
+void CV_Devmem::Get_Bus_Status(long long connectionId, unsigned short& status,
+                               FACE::RETURN_CODE_TYPE::Value& rc) {
+    if (find(connectionId) == nullptr) {
+        rc = Code::INVALID_PARAM;
+        return;
+    }
+    status = 0;
+    rc = Code::NO_ERROR;
+}
+
+void CV_Devmem::Register_Notification_Event(long long connectionId, IO_Callback& /*callback*/,
+                                            FACE::RETURN_CODE_TYPE::Value& rc) {
+    Connection_t* const connection = find(connectionId);
+    if (connection == nullptr) {
+        rc = Code::INVALID_PARAM;
+        return;
+    }
+    rc = connection->isOpen ? Code::NO_ACTION : Code::CONNECTION_CLOSED;
+}
+
+void CV_Devmem::Unregister_Notification_Event(long long connectionId, FACE::RETURN_CODE_TYPE::Value& rc) {
+    rc = find(connectionId) == nullptr ? Code::INVALID_PARAM : Code::NO_ACTION;
+}
+
+}  // namespace IOSS
+}  // namespace FACE
