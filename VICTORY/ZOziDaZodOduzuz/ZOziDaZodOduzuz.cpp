@@ -28,6 +28,7 @@ ZOziDaZodOduzuz::ZOziDaZodOduzuz()
       m_connectionsFile(),
       m_ioDevicesFile(),
       m_deviceIdFactory(),
+      m_cmdResponse(),
       m_dataMutex(),
       m_pvaReceived(false),
       m_pva(),

@@ -18,7 +18,9 @@
 // and is held across publication; the state, the worker stop flag and the
 // tell-disable flag are atomic.
 
+#include "ASPN/AspnCmdResponse.h"
 #include "ASPN/AspnDeviceIds.h"
+#include "FACE/CV_Devmem.h"
 #include "FACE/FACE_Common.h"
 #include "FACE/LCM.h"
 #include "VICTORY/ZOziDaZodOduzuz/OutputRedirector.h"
@@ -50,9 +52,6 @@ template <typename T>
 class CV_TypedTS;
 }  // namespace Details
 }  // namespace TSS
-namespace IOSS {
-class CV_Devmem;
-}  // namespace IOSS
 }  // namespace FACE
 
 class ZOziDaZodOduzuz : public FACE::LCM::Initializable::InitializableInstance,
@@ -203,7 +202,7 @@ private:
     FACE::String m_connectionsFile;
     FACE::String m_ioDevicesFile;
     ASPN2::DeviceIdFactory m_deviceIdFactory;
-    // m_cmdResponse (ASPN2::CmdResponse): added with the command builder.
+    ASPN2::CmdResponse m_cmdResponse;
     std::mutex m_dataMutex;
     bool m_pvaReceived;
     aspn2_msgs::idl::PositionVelocityAttitude m_pva;
