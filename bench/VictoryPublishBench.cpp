@@ -19,12 +19,6 @@ namespace {
 constexpr std::size_t kInputs = 1024;  // power of two, indexed with a mask
 constexpr double kPi = 3.141592653589793;
 
-const std::string kConfig =
-    "<VictoryServiceConfig name='bench'><DataBus address='127.0.0.1' port='9'/></VictoryServiceConfig>";
-const std::string kVcl =
-    "<vcl:VCL xmlns:vcl='urn:bench'><vcl:component type='VICTORY_DATA'>"
-    "<vcl:configItem name='updatePeriod' value='1000'/></vcl:component></vcl:VCL>";
-
 struct Point {
     double latDeg, lonDeg;
 };
@@ -48,11 +42,12 @@ GeographicLib::Geoid& geoid() {
 // A server with the installed geoid and three created (not started)
 // services; the services stay for the whole run.
 struct Fixture {
+    zozi_test::Services services;
     ZOziDaZodOduzuz server;
     ZOziDaZodOduzuzTestAccess access{server};
-    VpossService* position = vpossNewService(1, 1, 1, kConfig.c_str(), 1.0, kVcl.c_str());
-    VorisService* orientation = vorisNewService(1, 1, 1, kConfig.c_str(), 1.0, kVcl.c_str());
-    VdotsService* dot = vdotsNewService(1, 1, 1, kConfig.c_str(), 1.0, kVcl.c_str());
+    VpossService* position = services.position;
+    VorisService* orientation = services.orientation;
+    VdotsService* dot = services.dot;
 
     Fixture() {
         access.loadGeoid("egm96-15", CORVANE_GEOID_DIR);
@@ -61,14 +56,6 @@ struct Fixture {
         access.dotService() = dot;
         access.pva() = zozi_test::defaultPva();
         access.utc() = zozi_test::defaultUtc();
-    }
-    ~Fixture() {
-        access.positionService() = nullptr;
-        access.orientationService() = nullptr;
-        access.dotService() = nullptr;
-        vpossDeleteService(position);
-        vorisDeleteService(orientation);
-        vdotsDeleteService(dot);
     }
     void moveTo(const Point& p) {
         access.pva().position().latitude(p.latDeg * kPi / 180.0);
@@ -142,6 +129,15 @@ void BM_PublishPosition_Invalid(benchmark::State& state) {
     f.access.pva().covariance()[0][0] = saved;
 }
 BENCHMARK(BM_PublishPosition_Invalid);
+
+// The civil UTC time of the sample, which every report computes.
+void BM_Baseline_SampleTime(benchmark::State& state) {
+    const auto utc = zozi_test::defaultUtc();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(VictoryReports::sampleTime(utc));
+    }
+}
+BENCHMARK(BM_Baseline_SampleTime);
 
 // --- Orientation and direction of travel --------------------------------------
 

@@ -24,16 +24,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 // Child exit codes.
-enum : int {
-    kOk = 0,
-    kNoTerminal = 10,
-    kWaitingAtStart = 11,
-    kStillCanonical = 12,
-    kEchoOff = 13,
-    kKeysNotSeen = 14,
-    kZNotHandled = 15,
-    kKeysLeft = 16,
-};
+enum : int { kOk, kNoTerminal = 10, kWaitingAtStart, kStillCanonical, kEchoOff, kKeysNotSeen, kZNotHandled, kKeysLeft };
 
 // Runs in the child: stdin and stdout are the terminal `slavePath`.
 int child(const char* slavePath, int readyFd) {

@@ -1,5 +1,6 @@
 // Position, orientation and direction of travel reports as told to the
 // services library, and as printed.
+#include "VICTORY/ZOziDaZodOduzuz/VictoryReports.h"
 #include "VICTORY/ZOziDaZodOduzuz/ZOziDaZodOduzuz.h"
 
 #include "platform/victory/victory_test.h"
@@ -25,69 +26,34 @@ constexpr double kPi = 3.141592653589793;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-const std::string kConfig =
-    "<VictoryServiceConfig name='publish-test'><DataBus address='127.0.0.1' port='9'/></VictoryServiceConfig>";
-const std::string kVcl =
-    "<vcl:VCL xmlns:vcl='urn:test'><vcl:component type='VICTORY_DATA'>"
-    "<vcl:configItem name='updatePeriod' value='1000'/></vcl:component></vcl:VCL>";
-
 double radians(double degrees) { return degrees * kPi / 180.0; }
 
-// A server with a synthetic geoid (height linear in latitude) and three
-// services that are created but not started: tells are stored and can be
-// read back, nothing is sent.
+// A server with a synthetic geoid (height linear in latitude) and its three
+// services (not started).
 class PublishTest : public ::testing::Test {
 protected:
     corvane_test::TempDir dir{"zozi-publish"};
     corvane_test::SyntheticGeoid geoid = corvane_test::SyntheticGeoid::linearInLatitude(30000, 50);
-    ZOziDaZodOduzuz server;
+    zozi_test::Services services;
+    ZOziDaZodOduzuz server;  // destroyed before the services
     ZOziDaZodOduzuzTestAccess access{server};
-    VpossService* position = nullptr;
-    VorisService* orientation = nullptr;
-    VdotsService* dot = nullptr;
 
     void SetUp() override {
+        ASSERT_TRUE(services.ok());
         geoid.write(dir.path());
         access.loadGeoid("synthetic", dir.path());
-        position = vpossNewService(1, 1, 1, kConfig.c_str(), 1.0, kVcl.c_str());
-        orientation = vorisNewService(1, 1, 1, kConfig.c_str(), 1.0, kVcl.c_str());
-        dot = vdotsNewService(1, 1, 1, kConfig.c_str(), 1.0, kVcl.c_str());
-        ASSERT_NE(position, nullptr);
-        ASSERT_NE(orientation, nullptr);
-        ASSERT_NE(dot, nullptr);
-        access.positionService() = position;
-        access.orientationService() = orientation;
-        access.dotService() = dot;
+        access.positionService() = services.position;
+        access.orientationService() = services.orientation;
+        access.dotService() = services.dot;
         access.pva() = zozi_test::defaultPva();
         access.utc() = zozi_test::defaultUtc();
         drainEvents();
     }
+    void TearDown() override { drainEvents(); }
 
-    void TearDown() override {
-        access.positionService() = nullptr;
-        access.orientationService() = nullptr;
-        access.dotService() = nullptr;
-        vpossDeleteService(position);
-        vorisDeleteService(orientation);
-        vdotsDeleteService(dot);
-        drainEvents();
-    }
-
-    VictoryTestState positionState() {
-        VictoryTestState s{};
-        EXPECT_EQ(vpossTestGetState(position, &s), 0);
-        return s;
-    }
-    VictoryTestState orientationState() {
-        VictoryTestState s{};
-        EXPECT_EQ(vorisTestGetState(orientation, &s), 0);
-        return s;
-    }
-    VictoryTestState dotState() {
-        VictoryTestState s{};
-        EXPECT_EQ(vdotsTestGetState(dot, &s), 0);
-        return s;
-    }
+    VictoryTestState positionState() { return zozi_test::stateOf(vpossTestGetState, services.position); }
+    VictoryTestState orientationState() { return zozi_test::stateOf(vorisTestGetState, services.orientation); }
+    VictoryTestState dotState() { return zozi_test::stateOf(vdotsTestGetState, services.dot); }
 
     void setPosition(double latDeg, double lonDeg) {
         access.pva().position().latitude(radians(latDeg));
@@ -103,10 +69,10 @@ protected:
     }
 };
 
-TEST_F(PublishTest, AltitudeIsAboveTheGeoid) {
+TEST_F(PublishTest, AltitudeIsAboveTheGeoidAndAnglesAreRadians) {
     const struct {
         double lat, lon;
-    } points[] = {{30.0, -90.0}, {-45.3, 170.25}, {0.0, 0.0}, {88.5, 10.0}, {-60.0, 359.5}, {12.34, -0.01}};
+    } points[] = {{30.0, -90.0}, {-45.3, 170.25}, {0.0, 0.0}, {88.5, 10.0}, {-60.0, 359.5}};
     for (const auto& p : points) {
         SCOPED_TRACE(testing::Message() << p.lat << ", " << p.lon);
         setPosition(p.lat, p.lon);
@@ -115,28 +81,13 @@ TEST_F(PublishTest, AltitudeIsAboveTheGeoid) {
         const double lonDeg = access.pva().position().longitude() * 180.0 / kPi;
         const VictoryTestState s = positionState();
         EXPECT_NEAR(s.values[2].value, 100.0 - geoid.expected(latDeg, lonDeg), 1e-9);
-        EXPECT_NE(geoid.expected(latDeg, lonDeg), 0.0);
+        EXPECT_DOUBLE_EQ(s.values[0].value, radians(p.lat));
+        EXPECT_DOUBLE_EQ(s.values[1].value, radians(p.lon));
+        EXPECT_DOUBLE_EQ(s.values[0].uncertainty, 2.0 / 111132.0 * kPi / 180.0);
+        EXPECT_DOUBLE_EQ(s.values[1].uncertainty, 3.0 / (111132.0 * std::cos(radians(p.lat))) * kPi / 180.0);
+        EXPECT_DOUBLE_EQ(s.values[2].uncertainty, 4.0);
+        EXPECT_EQ(VictoryReports::formatSampleTime(s.time), "6/15/2024 12:34:56 500000000 ns");
     }
-}
-
-TEST_F(PublishTest, PositionIsToldInRadiansWithItsSampleTime) {
-    access.publishPosition();
-    const VictoryTestState s = positionState();
-    ASSERT_EQ(s.valueCount, 3);
-    EXPECT_DOUBLE_EQ(s.values[0].value, radians(30.0));
-    EXPECT_DOUBLE_EQ(s.values[1].value, radians(-90.0));
-    EXPECT_DOUBLE_EQ(s.values[0].uncertainty, 2.0 / 111132.0 * kPi / 180.0);
-    EXPECT_DOUBLE_EQ(s.values[1].uncertainty, 3.0 / (111132.0 * std::cos(radians(30.0))) * kPi / 180.0);
-    EXPECT_DOUBLE_EQ(s.values[2].uncertainty, 4.0);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(s.values[i].basis, VPOSC_BASIS_MEASURED);
-    ASSERT_EQ(s.hasTime, 1);
-    EXPECT_EQ(s.time.year, 2024);
-    EXPECT_EQ(s.time.month, 6);
-    EXPECT_EQ(s.time.day, 15);
-    EXPECT_EQ(s.time.hour, 12);
-    EXPECT_EQ(s.time.minute, 34);
-    EXPECT_EQ(s.time.second, 56);
-    EXPECT_EQ(s.time.nanosecond, 500000000);
 }
 
 TEST_F(PublishTest, PreviousUtcDayWhenGpsHasPassedMidnight) {
@@ -144,13 +95,7 @@ TEST_F(PublishTest, PreviousUtcDayWhenGpsHasPassedMidnight) {
     access.utc().utc_tod_sec(86392);  // Saturday 23:59:52 UTC
     access.utc().utc_tod_nsec(0.0);
     access.publishPosition();
-    const VictoryTestState s = positionState();
-    EXPECT_EQ(s.time.year, 2024);
-    EXPECT_EQ(s.time.month, 6);
-    EXPECT_EQ(s.time.day, 8);
-    EXPECT_EQ(s.time.hour, 23);
-    EXPECT_EQ(s.time.minute, 59);
-    EXPECT_EQ(s.time.second, 52);
+    EXPECT_EQ(VictoryReports::formatSampleTime(positionState().time), "6/8/2024 23:59:52 0 ns");
 }
 
 TEST_F(PublishTest, MgrsIsToldForUsableSolutionsOnly) {
@@ -162,6 +107,8 @@ TEST_F(PublishTest, MgrsIsToldForUsableSolutionsOnly) {
     } cases[] = {
         {"mid latitudes", 38.628155, -90.220845, 4.0, 9.0, 16.0, true},
         {"southern hemisphere", -33.86, 151.21, 4.0, 9.0, 16.0, true},
+        {"negative variance: usable, NaN uncertainty", -33.86, 151.21, -4.0, 9.0, 16.0, true},
+        {"overflowing sum", 10.0, 20.0, 1e308, 1e308, 0.0, false},
         {"near the north pole (UPS)", 89.5, 45.0, 4.0, 9.0, 16.0, true},
         {"near the south pole (UPS)", -85.0, -120.0, 4.0, 9.0, 16.0, true},
         {"just below the variance limit", 10.0, 20.0, std::nextafter(limit, 0.0), 0.0, 0.0, true},
@@ -198,41 +145,34 @@ TEST_F(PublishTest, LatitudeBeyondThePoleRaisesOnlyForAUsableSolution) {
     EXPECT_EQ(positionState().hasMgrs, 0);
 }
 
-TEST_F(PublishTest, OrientationAndDirectionAreToldInRadians) {
-    access.publishOrientation();
-    access.publishDirectionOfTravel();
-    const VictoryTestState o = orientationState();
-    EXPECT_DOUBLE_EQ(o.values[0].value, radians(10.0));
-    EXPECT_DOUBLE_EQ(o.values[1].value, radians(-5.0));
-    EXPECT_DOUBLE_EQ(o.values[2].value, radians(45.0));
-    EXPECT_DOUBLE_EQ(o.values[2].uncertainty, 0.03);
-    EXPECT_EQ(o.hasTime, 1);
-    EXPECT_EQ(o.time.day, 15);
-
-    const VictoryTestState d = dotState();
-    EXPECT_DOUBLE_EQ(d.values[0].value, 0.0);
-    EXPECT_NEAR(d.values[0].uncertainty, 0.1107, 5e-5);
-    EXPECT_DOUBLE_EQ(d.values[1].value, 10.0);
-    EXPECT_DOUBLE_EQ(d.values[2].value, 1.0);
-    EXPECT_EQ(d.time.second, 56);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(o.values[i].basis, VPOSC_BASIS_MEASURED);
-        EXPECT_EQ(d.values[i].basis, VPOSC_BASIS_MEASURED);
+TEST_F(PublishTest, OrientationAndDirectionAreToldInRadiansWithThePositionsBasis) {
+    for (const bool valid : {true, false}) {
+        SCOPED_TRACE(valid);
+        if (valid) {
+            setPositionVariances(4.0, 9.0, 16.0);
+        } else {
+            setPositionVariances(1.0e7, 1.0e7, 1.0e7);
+        }
+        access.publishOrientation();
+        access.publishDirectionOfTravel();
+        const VictoryTestState o = orientationState();
+        const VictoryTestState d = dotState();
+        EXPECT_DOUBLE_EQ(o.values[0].value, radians(10.0));
+        EXPECT_DOUBLE_EQ(o.values[1].value, radians(-5.0));
+        EXPECT_DOUBLE_EQ(o.values[2].value, radians(45.0));
+        EXPECT_DOUBLE_EQ(o.values[2].uncertainty, 0.03);
+        EXPECT_DOUBLE_EQ(d.values[0].value, 0.0);
+        EXPECT_NEAR(d.values[0].uncertainty, 0.1107, 5e-5);
+        EXPECT_DOUBLE_EQ(d.values[1].value, 10.0);
+        EXPECT_DOUBLE_EQ(d.values[1].uncertainty, std::sqrt(2.0));
+        EXPECT_DOUBLE_EQ(d.values[2].value, 1.0);
+        EXPECT_EQ(o.time.day, 15);
+        EXPECT_EQ(d.time.second, 56);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(o.values[i].basis, valid ? VPOSC_BASIS_MEASURED : VPOSC_BASIS_INVALID);
+            EXPECT_EQ(d.values[i].basis, valid ? VPOSC_BASIS_MEASURED : VPOSC_BASIS_INVALID);
+        }
     }
-}
-
-TEST_F(PublishTest, InvalidPositionMakesOrientationAndDirectionInvalid) {
-    setPositionVariances(1.0e7, 1.0e7, 1.0e7);
-    access.publishOrientation();
-    access.publishDirectionOfTravel();
-    const VictoryTestState o = orientationState();
-    const VictoryTestState d = dotState();
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(o.values[i].basis, VPOSC_BASIS_INVALID);
-        EXPECT_EQ(d.values[i].basis, VPOSC_BASIS_INVALID);
-    }
-    EXPECT_DOUBLE_EQ(o.values[0].value, radians(10.0));
-    EXPECT_DOUBLE_EQ(d.values[1].value, 10.0);
 }
 
 TEST_F(PublishTest, DebugLinesShowDegreesAndTheSampleTime) {
@@ -260,16 +200,6 @@ TEST_F(PublishTest, DebugLinesShowDegreesAndTheSampleTime) {
               "ZOziDaZodOduzuz: PublishDirectionOfTravel DoT data update :  heading = 0 heading uncert = 6.34019, "
               "speed = 10, speed uncert = 1.41421, climb = 1, climb uncert = 0.5, sample time = 6/15/2024 "
               "12:34:56 500000000 ns\n\n");
-}
-
-TEST_F(PublishTest, InvalidSolutionDebugLine) {
-    access.setDebug(true);
-    setPositionVariances(kNaN, 0.0, 0.0);
-    CoutCapture out;
-    access.publishPosition();
-    const std::string line = out.take();
-    EXPECT_NE(line.find("lat basis = VPOSC_BASIS_INVALID"), std::string::npos) << line;
-    EXPECT_NE(line.find("estPosVar = nan, solutionValid = 0, covariance()[0][0] = nan"), std::string::npos) << line;
 }
 
 struct Publisher {
@@ -321,18 +251,9 @@ TEST_F(PublishTest, NothingAtAllWhileTellIsDisabled) {
     EXPECT_EQ(dotState().tellCount, dotTells);
 }
 
-TEST_F(PublishTest, WithoutAGeoidPositionIsRefused) {
+TEST(Publish, WithoutAGeoidPositionIsRefused) {
     ZOziDaZodOduzuz bare;
-    ZOziDaZodOduzuzTestAccess a(bare);
-    a.pva() = zozi_test::defaultPva();
-    EXPECT_THROW(a.publishPosition(), std::logic_error);
-}
-
-TEST_F(PublishTest, MemberHelpers) {
-    EXPECT_NEAR(access.calcDirUncert(10.0, 1.0, 0.0, 1.0), kPi / 2 - std::atan2(9.0, 1.0), 1e-15);
-    EXPECT_EQ(access.calcDirUncert(0.1, 1.0, 0.1, 1.0), kPi);
-    EXPECT_EQ(access.posBasis(VPOSC_BASIS_MEASURED), "VPOSC_BASIS_MEASURED");
-    EXPECT_EQ(access.posBasis(static_cast<VposcBasis>(7)), "unknown");
+    EXPECT_THROW(ZOziDaZodOduzuzTestAccess(bare).publishPosition(), std::logic_error);
 }
 
 }  // namespace

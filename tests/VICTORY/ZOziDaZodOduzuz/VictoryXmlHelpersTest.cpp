@@ -70,12 +70,6 @@ TEST(VictoryXmlHelpers, UpdateConfigItem) {
     }
 }
 
-TEST(VictoryXmlHelpers, NullValueChangesNothing) {
-    tinyxml2::XMLDocument doc;
-    doc.Parse(kVcl);
-    EXPECT_FALSE(VICTORY::updateConfigItemInVclXml(doc, "VICTORY_DATA", "updatePeriod", nullptr));
-}
-
 TEST(VictoryXmlHelpers, FindElementWithAttributeSearchesDepthFirstInDocumentOrder) {
     tinyxml2::XMLDocument doc;
     doc.Parse("<r k='no'><a><deep k='v' id='1'/></a><b k='v' id='2'/><c k='vv' id='3'/></r>");
@@ -94,15 +88,6 @@ TEST(VictoryXmlHelpers, FindElementWithAttributeSearchesDepthFirstInDocumentOrde
     EXPECT_EQ(VICTORY::FindElementWithAttribute(root, "k", nullptr), nullptr);
     // The search stays below the given element.
     EXPECT_EQ(VICTORY::FindElementWithAttribute(root->FirstChildElement("b"), "id", "1"), nullptr);
-}
-
-TEST(VictoryXmlHelpers, UpdatedDocumentStillLoadsAsAService) {
-    tinyxml2::XMLDocument doc(true, tinyxml2::PRESERVE_WHITESPACE);
-    ASSERT_EQ(doc.Parse(kVcl), tinyxml2::XML_SUCCESS);
-    ASSERT_TRUE(VICTORY::updateConfigItemInVclXml(doc, "VICTORY_DATA", "updatePeriod", "2000"));
-    const std::string text = print(doc);
-    EXPECT_NE(text.find("name=\"updatePeriod\" value=\"2000\""), std::string::npos) << text;
-    EXPECT_NE(text.find("name=\"faultReporting\" value=\"enabled\""), std::string::npos) << text;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "ASPN/HealthReporter.h"
 #include "VICTORY/ZOziDaZodOduzuz/ZOziDaZodOduzuz.h"
 #include "VICTORY/ZOziDaZodOduzuz/kbhit.h"
+#include "platform/victory/victory_test.h"
 
 #include <GeographicLib/GeoCoords.hpp>
 #include <GeographicLib/Geoid.hpp>
@@ -20,7 +21,6 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 // The component's internals, for tests only (the class names it a friend).
@@ -36,9 +36,6 @@ public:
     VpossService*& positionService() { return s.m_positionService; }
     VorisService*& orientationService() { return s.m_orientationService; }
     VdotsService*& dotService() { return s.m_dotService; }
-    bool positionInitialized() const { return s.m_positionInitialized; }
-    bool orientationInitialized() const { return s.m_orientationInitialized; }
-    bool dotInitialized() const { return s.m_dotInitialized; }
     VictoryFaultHelper& faultHelper() { return s.m_faultHelper; }
     std::thread& workerThread() { return s.m_workerThread; }
     std::atomic<bool>& stopWorker() { return s.m_stopWorker; }
@@ -54,26 +51,28 @@ public:
     void publishPosition() { s.PublishPosition(); }
     void publishOrientation() { s.PublishOrientation(); }
     void publishDirectionOfTravel() { s.PublishDirectionOfTravel(); }
-    double calcDirUncert(double a, double varA, double b, double varB) {
-        return s.calcDirUncert(a, varA, b, varB);
-    }
-    std::string posBasis(VposcBasis b) { return s.posBasis(b); }
 
-    bool initializePosition(const char* vcl) { return s.InitializeVictoryPosition(vcl); }
-    bool initializeOrientation(const char* vcl) { return s.InitializeVictoryOrientation(vcl); }
-    bool initializeDirectionOfTravel(const char* vcl) { return s.InitializeVictoryDirectionOfTravel(vcl); }
-    bool shutdownPosition() { return s.ShutdownVictoryPosition(); }
-    bool shutdownOrientation() { return s.ShutdownVictoryOrientation(); }
-    bool shutdownDirectionOfTravel() { return s.ShutdownVictoryDirectionOfTravel(); }
-
-    static int savePositionVcl(void* user, const char* text) {
-        return ZOziDaZodOduzuz::PositionSaveVclidCallback(user, nullptr, text);
+    // The three services by index: 0 position, 1 orientation, 2 direction
+    // of travel.
+    bool initialize(int service, const char* vcl) {
+        return service == 0 ? s.InitializeVictoryPosition(vcl)
+                            : service == 1 ? s.InitializeVictoryOrientation(vcl) : s.InitializeVictoryDirectionOfTravel(vcl);
     }
-    static int saveOrientationVcl(void* user, const char* text) {
-        return ZOziDaZodOduzuz::OrientationSaveVclidCallback(user, nullptr, text);
+    bool shutdown(int service) {
+        return service == 0 ? s.ShutdownVictoryPosition()
+                            : service == 1 ? s.ShutdownVictoryOrientation() : s.ShutdownVictoryDirectionOfTravel();
     }
-    static int saveDotVcl(void* user, const char* text) {
-        return ZOziDaZodOduzuz::DOTSaveVclidCallback(user, nullptr, text);
+    bool initialized(int service) const {
+        return service == 0 ? s.m_positionInitialized : service == 1 ? s.m_orientationInitialized : s.m_dotInitialized;
+    }
+    void* handle(int service) const {
+        return service == 0 ? static_cast<void*>(s.m_positionService)
+                            : service == 1 ? static_cast<void*>(s.m_orientationService) : static_cast<void*>(s.m_dotService);
+    }
+    static int saveVcl(int service, void* user, const char* text) {
+        return service == 0 ? ZOziDaZodOduzuz::PositionSaveVclidCallback(user, nullptr, text)
+               : service == 1 ? ZOziDaZodOduzuz::OrientationSaveVclidCallback(user, nullptr, text)
+                              : ZOziDaZodOduzuz::DOTSaveVclidCallback(user, nullptr, text);
     }
 
 private:
@@ -161,6 +160,44 @@ private:
 template <typename Step>
 void handleAllKeys(Step step) {
     for (int i = 0; i < 1000 && _kbhit() > 0; ++i) step();
+}
+
+// Services of every family, created but not started: tells and faults are
+// stored and can be read back; nothing is sent.
+struct Services {
+    static constexpr const char* kConfig =
+        "<VictoryServiceConfig name='test'><DataBus address='127.0.0.1' port='9'/></VictoryServiceConfig>";
+    static constexpr const char* kVcl =
+        "<vcl:VCL xmlns:vcl='urn:test'><vcl:component type='VICTORY_DATA'>"
+        "<vcl:configItem name='updatePeriod' value='1000'/></vcl:component></vcl:VCL>";
+
+    VpossService* position = vpossNewService(1, 1, 1, kConfig, 1.0, kVcl);
+    VorisService* orientation = vorisNewService(1, 1, 1, kConfig, 1.0, kVcl);
+    VdotsService* dot = vdotsNewService(1, 1, 1, kConfig, 1.0, kVcl);
+    VgpssService* gps = vgpssNewService(1, 1, 1, kConfig, 1.0, kVcl);
+    VgensService* endNode = vgensNewService(1, 1, 1, kConfig, 1.0, kVcl);
+    VapntsService* apnt = vapntsNewService(1, 1, 1, kConfig, 1.0, kVcl);
+
+    Services() = default;
+    Services(const Services&) = delete;
+    Services& operator=(const Services&) = delete;
+    ~Services() {
+        vpossDeleteService(position);
+        vorisDeleteService(orientation);
+        vdotsDeleteService(dot);
+        vgpssDeleteService(gps);
+        vgensDeleteService(endNode);
+        vapntsDeleteService(apnt);
+    }
+    bool ok() const { return position && orientation && dot && gps && endNode && apnt; }
+};
+
+// A service's state through its family's inspection call.
+template <typename Get, typename Handle>
+VictoryTestState stateOf(Get get, Handle* handle) {
+    VictoryTestState s{};
+    get(handle, &s);
+    return s;
 }
 
 // A usable navigation solution: 30N 90W, 100 m above the ellipsoid, moving
