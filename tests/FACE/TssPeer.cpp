@@ -5,8 +5,8 @@
 //   tss_peer <file> publish <count> <period-us> [--no-wait] [--go-file <path>]
 //       Registers as sender, waits for a matched reader (unless --no-wait)
 //       and for <path> to exist (if given), sends samples 1..count (count 0:
-//       until SIGTERM) and then stays until SIGTERM so that its history
-//       stays available.
+//       until SIGTERM, at most 60 s) and then stays until SIGTERM (at most
+//       30 s) so that its history stays available.
 //   tss_peer <file> subscribe <count>
 //       Registers a callback and reports the first <count> samples.
 //
@@ -16,6 +16,9 @@
 // fails; 3 when a wait runs out.
 
 #include "TssTestSupport.h"
+
+#include <sys/prctl.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <condition_variable>
@@ -61,8 +64,9 @@ int publish(tss_test::Transport& t, long long id, long long count, long long per
         return 3;
     }
     auto next = std::chrono::steady_clock::now();
+    auto const latest = next + std::chrono::seconds(60);
     long long sent = 0;
-    while (!g_stop.load() && (count == 0 || sent < count)) {
+    while (!g_stop.load() && (count == 0 || sent < count) && next < latest) {
         long long transaction = 0;
         typed->Send_Message(id, 0, transaction, tss_test::sampleNumber(sent + 1), rc);
         if (rc == FACE::RETURN_CODE_TYPE::NO_ERROR) ++sent;
@@ -127,6 +131,10 @@ int main(int argc, char** argv) {
     tss_test::neutraliseProfiles();
     std::signal(SIGTERM, onSignal);
     std::signal(SIGINT, onSignal);
+    // A test that dies must not leave its peer publishing: the peer then
+    // stops as if told to, and removes its shared-memory files.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() == 1) return 2;
     if (argc < 4) {
         std::fprintf(stderr, "usage: tss_peer <file> publish <count> <period-us> [--no-wait] [--go-file <path>]\n"
                              "       tss_peer <file> subscribe <count>\n");
