@@ -36,46 +36,39 @@ TEST(TssListeners, UidIsTheEntityIdBigEndian) {
 
 TEST(TssListeners, QosElementsNameThePolicyKinds) {
     using namespace eprosima::fastdds::dds;
-    auto durability = [](int kind) {
-        DurabilityQosPolicy p;
-        p.kind = static_cast<DurabilityQosPolicyKind>(kind);
-        return Listeners::DurabilityQosPolicyToElement(p);
-    };
-    auto liveliness = [](int kind) {
-        LivelinessQosPolicy p;
-        p.kind = static_cast<LivelinessQosPolicyKind>(kind);
-        return Listeners::LivelinessQosPolicyToElement(p);
-    };
-    auto reliability = [](int kind) {
-        ReliabilityQosPolicy p;
-        p.kind = static_cast<ReliabilityQosPolicyKind>(kind);
-        return Listeners::ReliabilityQosPolicyToElement(p);
+    auto element = [](char policy, int kind) {
+        DurabilityQosPolicy d;
+        LivelinessQosPolicy l;
+        ReliabilityQosPolicy r;
+        d.kind = static_cast<DurabilityQosPolicyKind>(kind);
+        l.kind = static_cast<LivelinessQosPolicyKind>(kind);
+        r.kind = static_cast<ReliabilityQosPolicyKind>(kind);
+        QoS_Element const e = policy == 'd'   ? Listeners::DurabilityQosPolicyToElement(d)
+                              : policy == 'l' ? Listeners::LivelinessQosPolicyToElement(l)
+                                              : Listeners::ReliabilityQosPolicyToElement(r);
+        EXPECT_TRUE(e.name.is_managed() && e.value.is_managed());
+        return text(e.name) + "=" + text(e.value);
     };
     struct Case {
-        QoS_Element element;
-        char const* name;
-        char const* value;
+        char policy;
+        int kind;
+        char const* expected;
     } const cases[] = {
-        {durability(0), "DurabilityQosPolicy", "VOLATILE_DURABILITY_QOS"},
-        {durability(1), "DurabilityQosPolicy", "TRANSIENT_LOCAL_DURABILITY_QOS"},
-        {durability(2), "DurabilityQosPolicy", "TRANSIENT_DURABILITY_QOS"},
-        {durability(3), "DurabilityQosPolicy", "PERSISTENT_DURABILITY_QOS"},
-        {durability(4), "DurabilityQosPolicy", "UNKNOWN_DURABILITY_QOS"},
-        {liveliness(0), "LivelinessQosPolicy", "AUTOMATIC_LIVELINESS_QOS"},
-        {liveliness(1), "LivelinessQosPolicy", "MANUAL_BY_PARTICIPANT_LIVELINESS_QOS"},
-        {liveliness(2), "LivelinessQosPolicy", "MANUAL_BY_TOPIC_LIVELINESS_QOS"},
-        {liveliness(3), "LivelinessQosPolicy", "UNKNOWN_LIVELINESS_QOS"},
-        {reliability(0), "ReliabilityQosPolicy", "UNKNOWN_RELIABILITY_QOS"},
-        {reliability(1), "ReliabilityQosPolicy", "BEST_EFFORT_RELIABILITY_QOS"},
-        {reliability(2), "ReliabilityQosPolicy", "RELIABLE_RELIABILITY_QOS"},
-        {reliability(3), "ReliabilityQosPolicy", "UNKNOWN_RELIABILITY_QOS"},
+        {'d', 0, "DurabilityQosPolicy=VOLATILE_DURABILITY_QOS"},
+        {'d', 1, "DurabilityQosPolicy=TRANSIENT_LOCAL_DURABILITY_QOS"},
+        {'d', 2, "DurabilityQosPolicy=TRANSIENT_DURABILITY_QOS"},
+        {'d', 3, "DurabilityQosPolicy=PERSISTENT_DURABILITY_QOS"},
+        {'d', 4, "DurabilityQosPolicy=UNKNOWN_DURABILITY_QOS"},
+        {'l', 0, "LivelinessQosPolicy=AUTOMATIC_LIVELINESS_QOS"},
+        {'l', 1, "LivelinessQosPolicy=MANUAL_BY_PARTICIPANT_LIVELINESS_QOS"},
+        {'l', 2, "LivelinessQosPolicy=MANUAL_BY_TOPIC_LIVELINESS_QOS"},
+        {'l', 3, "LivelinessQosPolicy=UNKNOWN_LIVELINESS_QOS"},
+        {'r', 0, "ReliabilityQosPolicy=UNKNOWN_RELIABILITY_QOS"},
+        {'r', 1, "ReliabilityQosPolicy=BEST_EFFORT_RELIABILITY_QOS"},
+        {'r', 2, "ReliabilityQosPolicy=RELIABLE_RELIABILITY_QOS"},
+        {'r', 3, "ReliabilityQosPolicy=UNKNOWN_RELIABILITY_QOS"},
     };
-    for (Case const& c : cases) {
-        EXPECT_EQ(text(c.element.name), c.name);
-        EXPECT_EQ(text(c.element.value), c.value);
-        EXPECT_TRUE(c.element.name.is_managed()) << c.value;
-        EXPECT_TRUE(c.element.value.is_managed()) << c.value;
-    }
+    for (Case const& c : cases) EXPECT_EQ(element(c.policy, c.kind), c.expected);
 }
 
 TEST(TssListeners, ReaderQosListIsDurabilityLivelinessReliability) {

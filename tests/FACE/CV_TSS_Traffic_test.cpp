@@ -8,20 +8,13 @@
 
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <csignal>
-#include <mutex>
-#include <sstream>
 
 namespace {
 
 using namespace tss_test;
 using corvane_test::ChildProcess;
 using FACE::RETURN_CODE_TYPE::NO_ERROR;
-using QosList = FACE::Sequence<FACE::TSS::QoS_Element>;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
@@ -31,34 +24,6 @@ std::string const kBestEffortVolatile =
 std::string const kReliableTransientLocal =
     "DurabilityQosPolicy=TRANSIENT_LOCAL_DURABILITY_QOS,LivelinessQosPolicy=AUTOMATIC_LIVELINESS_QOS,"
     "ReliabilityQosPolicy=RELIABLE_RELIABILITY_QOS";
-
-// Received samples, copied out of the callback under a lock.
-struct Inbox {
-    struct Entry {
-        long long transaction;
-        UTCTime message;
-        FACE::TSS::HEADER_TYPE header;
-        std::string qos;
-    };
-    std::mutex mutex;
-    std::vector<Entry> entries;
-
-    FACE::TSS::Read_Callback<UTCTime> callback() {
-        return [this](long long, long long transaction, UTCTime const& m, FACE::TSS::HEADER_TYPE const& h,
-                      QosList const& qos, RC&) {
-            std::lock_guard<std::mutex> lock(mutex);
-            entries.push_back({transaction, m, h, qosText(qos)});
-        };
-    }
-    std::size_t size() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return entries.size();
-    }
-    std::vector<Entry> all() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return entries;
-    }
-};
 
 // The peer's next line starting with `prefix` (other lines are skipped),
 // without the prefix; nothing when none comes within `timeout`.
@@ -74,12 +39,17 @@ std::optional<std::string> lineStarting(ChildProcess& peer, std::string const& p
     return std::nullopt;
 }
 
-// Stops the peer politely and expects a clean exit.
-void stop(ChildProcess& peer) {
-    peer.signal(SIGTERM);
+// Expects the peer to end cleanly (after SIGTERM when `stopIt`); shows
+// what it wrote to standard error otherwise.
+void expectCleanEnd(ChildProcess& peer, bool stopIt = true) {
+    if (stopIt) peer.signal(SIGTERM);
     std::optional<int> const status = peer.wait(seconds(15));
     ASSERT_TRUE(status.has_value()) << "peer did not stop";
-    EXPECT_EQ(*status, 0);
+    std::string errors;
+    while (std::optional<std::string> line = peer.readLine(ChildProcess::Stderr, milliseconds(100))) {
+        errors += *line + "\n";
+    }
+    EXPECT_EQ(*status, 0) << errors;
 }
 
 // A subscription of this process on "UTCTime".
@@ -128,7 +98,7 @@ protected:
             EXPECT_EQ(got[k].header.receiver_id, sub.readerUid());
             EXPECT_EQ(got[k].qos, expectedQos);
         }
-        stop(peer);
+        expectCleanEnd(peer);
     }
 
     // This process publishes 5 samples once both sides have matched; the
@@ -167,9 +137,7 @@ protected:
             EXPECT_EQ(intact, 1) << "sample " << i << " changed on the way";
             EXPECT_EQ(qos, expectedQos);
         }
-        std::optional<int> const status = peer.wait(seconds(15));
-        ASSERT_TRUE(status.has_value());
-        EXPECT_EQ(*status, 0);
+        expectCleanEnd(peer, false);
     }
 
     face_test::TempDir m_dir;
@@ -222,20 +190,7 @@ TEST_F(TssTraffic, LateSubscriberWithBackFillGetsTheHistory) {
         EXPECT_EQ(got[i - 1].transaction, i);
         EXPECT_EQ(got[i - 1].message, sampleNumber(i));
     }
-    stop(peer);
-}
-
-// A TCP port on 127.0.0.1 that was free a moment ago.
-std::uint16_t freeTcpPort() {
-    int const fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-    ::close(fd);
-    return ntohs(a.sin_port);
+    expectCleanEnd(peer);
 }
 
 TEST_F(TssTraffic, TcpServerPeerToTcpClientTest) {
@@ -255,7 +210,7 @@ TEST_F(TssTraffic, TcpServerPeerToTcpClientTest) {
     for (Inbox::Entry const& e : inbox.all()) {
         EXPECT_EQ(e.message, sampleNumber(e.transaction));
     }
-    stop(peer);
+    expectCleanEnd(peer);
 }
 
 TEST_F(TssTraffic, TransportGoesCleanlyWhileThePeerPublishesAt1kHz) {
@@ -279,7 +234,7 @@ TEST_F(TssTraffic, TransportGoesCleanlyWhileThePeerPublishesAt1kHz) {
         std::set<std::string> const theirs = mappedShmSegments(std::to_string(peer.pid()));
         segments.insert(theirs.begin(), theirs.end());
         EXPECT_FALSE(segments.empty()) << "the shared-memory transport mapped nothing";
-        stop(peer);
+        expectCleanEnd(peer);
     }
     std::vector<std::string> const left = removeLeftovers(kShutdownDomain, segments);
     EXPECT_TRUE(left.empty()) << "left in /dev/shm: " << ::testing::PrintToString(left);

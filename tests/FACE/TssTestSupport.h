@@ -2,12 +2,11 @@
 #define TESTS_FACE_TSS_TEST_SUPPORT_H
 
 // Helpers of the transport tests: connections files, a transport made in
-// one call, bounded waiting, the sample values that test processes
-// exchange, and the shared-memory files a test leaves behind.
+// one call, bounded waiting, received samples, the sample values that test
+// processes exchange, and the shared-memory files a test leaves behind.
 //
-// DDS domains: every test case that creates participants uses its own
-// domain id from the constants below (10..39), so parallel test runs never
-// see each other's traffic.
+// Every test case that creates participants uses its own DDS domain id
+// (the constants below, 10..39): parallel runs never see each other.
 
 #include "FACE/CV_Config.h"
 #include "FACE/CV_TSS.h"
@@ -16,12 +15,16 @@
 #include "ConfigTestSupport.h"
 
 #include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -33,16 +36,14 @@ namespace tss_test {
 using RC = FACE::RETURN_CODE_TYPE::Value;
 using UTCTime = aspn2_msgs::idl::UTCTime;
 using TypedUtc = FACE::TSS::Details::CV_TypedTS<UTCTime>;
+using QosList = FACE::Sequence<FACE::TSS::QoS_Element>;
 
-// Domain ids, one per test case that creates participants.
 enum Domain : unsigned {
     kSettingsDomain = 10,
     kLowerCaseDomain = 11,
-    kTransportsDomain = 12,
     kConnectionIdsDomain = 13,
     kConnectionFailuresDomain = 14,
-    kContainerOnceDomain = 15,
-    kHexDomain = 16,  // the tests write it as "0x10" and "020"
+    kHexDomain = 16,  // written "0x10"
     kUnregisterDomain = 17,
     kTypedCodesDomain = 18,
     kTypedFailuresDomain = 19,
@@ -55,23 +56,16 @@ enum Domain : unsigned {
     kShutdownDomain = 26,
     kTcpDomain = 27,
     kCommandDomain = 28,
-    kNoBackFillDomain = 29,
 };
 
-// Fast DDS reads a profiles file named by this variable (and one in the
-// working directory, which ctest makes private to each test): no test may
-// depend on a developer's profiles.
+// No test may depend on a developer's Fast DDS profiles file (the one in
+// the working directory is excluded by ctest's private directories).
 inline void neutraliseProfiles() { ::unsetenv("FASTRTPS_DEFAULT_PROFILES_FILE"); }
 
-// The "FastRtps" container's values; a parameter in `omit` is left out.
+// The "FastRtps" container's values; a parameter named in `omit` is left out.
 struct Settings {
-    std::string domainId = "10";
-    std::string historyDepth = "10";
-    std::string useBestEffort = "false";
-    std::string backFillHistory = "false";
-    std::string useTransport = "UDP";
-    std::string tcpAddress = "127.0.0.1";
-    std::string tcpPort = "5100";
+    std::string domainId, historyDepth = "10", useBestEffort = "false", backFillHistory = "false",
+                          useTransport = "UDP", tcpAddress = "127.0.0.1", tcpPort = "5100";
     std::vector<std::string> omit;
 
     static Settings on(unsigned domain, std::string transport = "UDP") {
@@ -82,64 +76,50 @@ struct Settings {
     }
 };
 
-inline std::string fastRtpsContainer(Settings const& s) {
-    std::string params;
-    auto add = [&](char const* name, std::string const& value) {
-        for (std::string const& o : s.omit) {
-            if (o == name) return;
-        }
-        params += std::string("<") + name + ">" + value + "</" + name + ">";
-    };
-    add("DomainId", s.domainId);
-    add("HistoryDepth", s.historyDepth);
-    add("UseBestEffort", s.useBestEffort);
-    add("BackFillHistory", s.backFillHistory);
-    add("UseTransport", s.useTransport);
-    add("TcpAddress", s.tcpAddress);
-    add("TcpPort", s.tcpPort);
-    return face_test::container("Transport", "FastRtps", params);
-}
-
-inline std::string connection(std::string const& name, std::string const& type,
-                              std::string const& pubSubType) {
+inline std::string connection(std::string const& name, std::string const& type, std::string const& pubSubType) {
     std::string params;
     if (!type.empty()) params += "<TopicType>" + type + "</TopicType>";
     if (!pubSubType.empty()) params += "<PubSubType>" + pubSubType + "</PubSubType>";
     return face_test::container("Connection", name, params);
 }
 
-// The connection "UTCTime" (and any extra containers).
+// "FastRtps", the connection "UTCTime" and any `extra` containers.
 inline std::string connectionsFile(Settings const& s, std::string const& extra = "") {
-    return face_test::document(fastRtpsContainer(s) +
+    std::string params;
+    std::pair<char const*, std::string const*> const values[] = {
+        {"DomainId", &s.domainId},         {"HistoryDepth", &s.historyDepth}, {"UseBestEffort", &s.useBestEffort},
+        {"BackFillHistory", &s.backFillHistory}, {"UseTransport", &s.useTransport},
+        {"TcpAddress", &s.tcpAddress},     {"TcpPort", &s.tcpPort}};
+    for (auto const& [name, value] : values) {
+        bool omitted = false;
+        for (std::string const& o : s.omit) omitted = omitted || o == name;
+        if (!omitted) params += std::string("<") + name + ">" + *value + "</" + name + ">";
+    }
+    return face_test::document(face_test::container("Transport", "FastRtps", params) +
                                connection("UTCTime", "aspn2_msgs::idl::UTCTime", "UTCTimePubSubType") + extra);
 }
 
 // A CV_Config that counts the handles opened and closed through it.
 class CountingConfig : public FACE::Configuration {
 public:
-    int opens = 0;
-    int closes = 0;
+    int opens = 0, closes = 0;
 
     void Initialize(FACE::String const& path, RC& rc) override { m_inner.Initialize(path, rc); }
     void Open(FACE::String const& name, int& handle, RC& rc) override {
         m_inner.Open(name, handle, rc);
-        if (rc == FACE::RETURN_CODE_TYPE::NO_ERROR) ++opens;
+        opens += rc == FACE::RETURN_CODE_TYPE::NO_ERROR;
     }
-    void Get_Size(int handle, FACE::String const& name, int& size, RC& rc) override {
-        m_inner.Get_Size(handle, name, size, rc);
+    void Get_Size(int h, FACE::String const& n, int& size, RC& rc) override { m_inner.Get_Size(h, n, size, rc); }
+    void Read(int h, FACE::String const& n, void* b, int size, int& bytes, RC& rc) override {
+        m_inner.Read(h, n, b, size, bytes, rc);
     }
-    void Read(int handle, FACE::String const& name, void* buffer, int size, int& bytes, RC& rc) override {
-        m_inner.Read(handle, name, buffer, size, bytes, rc);
+    void Write(int h, FACE::String const& n, void* b, int size, int& bytes, RC& rc) override {
+        m_inner.Write(h, n, b, size, bytes, rc);
     }
-    void Write(int handle, FACE::String const& name, void* buffer, int size, int& bytes, RC& rc) override {
-        m_inner.Write(handle, name, buffer, size, bytes, rc);
-    }
-    void Seek(int handle, WHENCE_TYPE::Value whence, int offset, RC& rc) override {
-        m_inner.Seek(handle, whence, offset, rc);
-    }
+    void Seek(int h, WHENCE_TYPE::Value w, int offset, RC& rc) override { m_inner.Seek(h, w, offset, rc); }
     void Close(int handle, RC& rc) override {
         m_inner.Close(handle, rc);
-        if (rc == FACE::RETURN_CODE_TYPE::NO_ERROR) ++closes;
+        closes += rc == FACE::RETURN_CODE_TYPE::NO_ERROR;
     }
 
 private:
@@ -156,14 +136,8 @@ inline Transport makeTransport(std::string const& file, std::string const& name 
                                std::shared_ptr<FACE::Configuration> config = nullptr) {
     Transport t;
     t.tss = std::make_shared<FACE::TSS::CV_TSS>(name);
-    RC rc = FACE::RETURN_CODE_TYPE::NO_ACTION;
-    if (!config) config = std::make_shared<FACE::CV_Config>();
-    t.tss->Set_Reference("", config, 0, rc);
-    if (rc != FACE::RETURN_CODE_TYPE::NO_ERROR) {
-        t.rc = rc;
-        return t;
-    }
-    t.tss->Initialize(FACE::String(file.c_str()), t.rc);
+    t.tss->Set_Reference("", config ? config : std::make_shared<FACE::CV_Config>(), 0, t.rc);
+    if (t.rc == FACE::RETURN_CODE_TYPE::NO_ERROR) t.tss->Initialize(FACE::String(file.c_str()), t.rc);
     return t;
 }
 
@@ -182,8 +156,7 @@ inline std::shared_ptr<TypedUtc> typedOver(std::shared_ptr<FACE::TSS::CV_TSS> co
 }
 
 // Polls `done` every 2 ms until it holds or `timeout` passes.
-inline bool waitFor(std::function<bool()> const& done,
-                    std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+inline bool waitFor(std::function<bool()> const& done, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
     auto const deadline = std::chrono::steady_clock::now() + timeout;
     while (!done()) {
         if (std::chrono::steady_clock::now() > deadline) return false;
@@ -192,94 +165,108 @@ inline bool waitFor(std::function<bool()> const& done,
     return true;
 }
 
-// The sample number `i` that test processes exchange: every field derived
-// from i, so the receiver can check that nothing was changed on the way.
+// "name=value,name=value,..." of a QoS list.
+inline std::string qosText(QosList const& qos) {
+    std::ostringstream out;
+    for (unsigned i = 0; i < qos.length(); ++i) out << (i > 0 ? "," : "") << qos[i].name << "=" << qos[i].value;
+    return out.str();
+}
+
+inline void ignoreSample(long long, long long, UTCTime const&, FACE::TSS::HEADER_TYPE const&, QosList const&, RC&) {}
+
+// Samples received by a callback, copied out under a lock.
+struct Inbox {
+    struct Entry {
+        long long connection, transaction;
+        UTCTime message;
+        FACE::TSS::HEADER_TYPE header;
+        std::string qos;
+    };
+
+    FACE::TSS::Read_Callback<UTCTime> callback() {
+        return [this](long long c, long long t, UTCTime const& m, FACE::TSS::HEADER_TYPE const& h, QosList const& q,
+                      RC&) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_entries.push_back({c, t, m, h, qosText(q)});
+        };
+    }
+    std::size_t size() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_entries.size();
+    }
+    std::vector<Entry> all() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_entries;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<Entry> m_entries;
+};
+
+// Sample number `i`: every field derived from i, so that the receiver can
+// tell whether anything changed on the way.
 inline UTCTime sampleNumber(long long i) {
     UTCTime m;
     m.header().seq_num(i);
     m.header().timestamp_arrival().sec(1'700'000'000 + i);
     m.header().timestamp_arrival().nsec(static_cast<int>(i % 1'000'000'000));
-    m.header().timestamp_arrival().time_code(2);
     m.header().timestamp_valid().sec(1'700'000'000 + 2 * i);
-    m.header().timestamp_valid().nsec(123456789);
     m.header().timestamp_valid().time_code(3);
     m.header().device_id(0x012D0305);
     m.gps_tow_sec(static_cast<int>(i * 7));
     m.gps_tow_nsec(0.25 * static_cast<double>(i));
     m.gps_week(2300 + static_cast<int>(i));
     m.utc_tod_sec(-static_cast<int>(i));
-    m.utc_tod_nsec(1e-9 * static_cast<double>(i));
     m.a1(-18.5);
     m.covariance()[0] = {1.0 + static_cast<double>(i), 2.0};
     m.covariance()[1] = {3.0, -4.0e300};
     return m;
 }
 
-// The text of one QoS list, "name=value,name=value,...".
-inline std::string qosText(FACE::Sequence<FACE::TSS::QoS_Element> const& qos) {
-    std::ostringstream out;
-    for (unsigned i = 0; i < qos.length(); ++i) {
-        if (i > 0) out << ",";
-        out << qos[i].name << "=" << qos[i].value;
-    }
-    return out.str();
+// A TCP port on 127.0.0.1 that was free a moment ago.
+inline std::uint16_t freeTcpPort() {
+    int const fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+    ::close(fd);
+    return ntohs(a.sin_port);
 }
 
 // --- Shared memory files -----------------------------------------------
 
-inline std::set<std::string> shmEntries() {
-    std::set<std::string> names;
-    if (DIR* dir = ::opendir("/dev/shm")) {
-        while (dirent* e = ::readdir(dir)) {
-            std::string const n = e->d_name;
-            if (n != "." && n != "..") names.insert(n);
-        }
-        ::closedir(dir);
-    }
-    return names;
-}
-
-// Shared-memory segments that process `pid` ("self" for this one) maps now.
+// Shared-memory files that process `pid` ("self": this one) maps now.
 inline std::set<std::string> mappedShmSegments(std::string const& pid = "self") {
     std::set<std::string> names;
     std::ifstream maps("/proc/" + pid + "/maps");
-    std::string line;
-    while (std::getline(maps, line)) {
+    for (std::string line; std::getline(maps, line);) {
         std::size_t const at = line.find("/dev/shm/");
-        if (at != std::string::npos) {
-            std::string name = line.substr(at + 9);
-            std::size_t const space = name.find(' ');
-            if (space != std::string::npos) name.resize(space);
-            names.insert(name);
-        }
+        if (at != std::string::npos) names.insert(line.substr(at + 9, line.find(' ', at) - at - 9));
     }
     return names;
 }
 
-// Files in /dev/shm that belong to `domain`: the transport's port files are
-// named after the port numbers, 7400 + 250 * domain + 0..249.
-inline std::vector<std::string> shmFilesOfDomain(unsigned domain) {
-    std::vector<std::string> found;
-    unsigned const first = 7400 + 250 * domain;
-    for (std::string const& name : shmEntries()) {
-        std::size_t const at = name.find("fastrtps_port");
-        if (at == std::string::npos) continue;
-        unsigned const port = static_cast<unsigned>(std::strtoul(name.c_str() + at + 13, nullptr, 10));
-        if (port >= first && port < first + 250) found.push_back(name);
-    }
-    return found;
-}
-
-// Removes what a test leaves in /dev/shm (so one failure does not spoil
-// later runs) and returns the names it removed.
+// Removes what is left in /dev/shm of `segments` (with their lock files)
+// and of the port files of `domain` (named after the ports 7400 + 250 *
+// domain + 0..249), so that a failure does not spoil later runs; returns
+// the names removed.
 inline std::vector<std::string> removeLeftovers(unsigned domain, std::set<std::string> const& segments) {
-    std::vector<std::string> left = shmFilesOfDomain(domain);
-    std::set<std::string> const now = shmEntries();
-    for (std::string const& s : segments) {
-        for (std::string const& suffix : {std::string(), std::string("_el"), std::string("_sl")}) {
-            if (now.count(s + suffix) != 0) left.push_back(s + suffix);
-        }
+    std::vector<std::string> left;
+    unsigned const first = 7400 + 250 * domain;
+    DIR* dir = ::opendir("/dev/shm");
+    while (dirent* e = dir != nullptr ? ::readdir(dir) : nullptr) {
+        std::string const name = e->d_name;
+        std::size_t const port = name.find("fastrtps_port");
+        unsigned const number =
+            port == std::string::npos ? 0 : static_cast<unsigned>(std::strtoul(name.c_str() + port + 13, nullptr, 10));
+        bool const ofSegment = segments.count(name.substr(0, name.rfind('_'))) + segments.count(name) != 0;
+        if ((number >= first && number < first + 250) || ofSegment) left.push_back(name);
     }
+    if (dir != nullptr) ::closedir(dir);
     for (std::string const& name : left) ::unlink(("/dev/shm/" + name).c_str());
     return left;
 }
