@@ -15,8 +15,6 @@
 #include "ConfigTestSupport.h"
 
 #include <dirent.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -222,19 +220,6 @@ inline UTCTime sampleNumber(long long i) {
     m.covariance()[0] = {1.0 + static_cast<double>(i), 2.0};
     m.covariance()[1] = {3.0, -4.0e300};
     return m;
-}
-
-// A TCP port on 127.0.0.1 that was free a moment ago.
-inline std::uint16_t freeTcpPort() {
-    int const fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-    ::close(fd);
-    return ntohs(a.sin_port);
 }
 
 // --- Shared memory files -----------------------------------------------
