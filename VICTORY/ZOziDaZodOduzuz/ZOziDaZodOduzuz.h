@@ -21,6 +21,7 @@
 #include "ASPN/AspnCmdResponse.h"
 #include "ASPN/AspnDeviceIds.h"
 #include "FACE/CV_Devmem.h"
+#include "FACE/CV_TSS.h"
 #include "FACE/FACE_Common.h"
 #include "FACE/LCM.h"
 #include "VICTORY/ZOziDaZodOduzuz/OutputRedirector.h"
@@ -43,16 +44,6 @@ namespace GeographicLib {
 class Geoid;
 class GeoCoords;
 }  // namespace GeographicLib
-
-namespace FACE {
-namespace TSS {
-class CV_TSS;
-namespace Details {
-template <typename T>
-class CV_TypedTS;
-}  // namespace Details
-}  // namespace TSS
-}  // namespace FACE
 
 class ZOziDaZodOduzuz : public FACE::LCM::Initializable::InitializableInstance,
                         public FACE::LCM::Configurable::ConfigurableInstance,

@@ -7,14 +7,26 @@
 #include <atomic>
 #include <cstdio>
 
+namespace {
+
+// The terminal mode of standard input before _kbhit changed it; valid once
+// `changed` is set.
+termios savedTerminal{};
+std::atomic<bool> changed{false};
+
+}  // namespace
+
 int _kbhit()
 {
     static std::atomic<bool> initialized{false};
     if (!initialized.exchange(true)) {
         termios term{};
         if (::tcgetattr(STDIN_FILENO, &term) == 0) {
+            savedTerminal = term;
             term.c_lflag &= ~static_cast<tcflag_t>(ICANON);
-            ::tcsetattr(STDIN_FILENO, TCSANOW, &term);
+            if (::tcsetattr(STDIN_FILENO, TCSANOW, &term) == 0) {
+                changed = true;
+            }
         }
         std::setbuf(stdin, nullptr);
     }
@@ -23,4 +35,11 @@ int _kbhit()
         return 0;
     }
     return waiting;
+}
+
+void restoreKbhitTerminal()
+{
+    if (changed.exchange(false)) {
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
+    }
 }

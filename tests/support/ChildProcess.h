@@ -24,7 +24,14 @@ class ChildProcess {
   enum Stream { Stdout = 0, Stderr = 1 };
 
   // Starts argv[0] (a path) with the given arguments; stdin is /dev/null.
-  explicit ChildProcess(const std::vector<std::string>& argv) {
+  // `environment` entries ("NAME=value") are added to the inherited
+  // environment, replacing variables of the same name.
+  explicit ChildProcess(const std::vector<std::string>& argv,
+                        const std::vector<std::string>& environment = {}) {
+    std::vector<std::string> env = mergedEnvironment(environment);
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
     int out[2], err[2];
     if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
       throw std::runtime_error("ChildProcess: pipe failed");
@@ -39,7 +46,7 @@ class ChildProcess {
       ::dup2(null, 0);
       ::dup2(out[1], 1);
       ::dup2(err[1], 2);
-      ::execv(args[0], args.data());
+      ::execve(args[0], args.data(), envp.data());
       ::_exit(127);
     }
     ::close(out[1]);
@@ -108,6 +115,20 @@ class ChildProcess {
   }
 
  private:
+  // The process's environment with `extra` merged in.
+  static std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra) {
+    std::vector<std::string> env;
+    auto nameOf = [](const std::string& e) { return e.substr(0, e.find('=')); };
+    for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
+      const std::string entry = *e;
+      bool replaced = false;
+      for (const std::string& x : extra) replaced = replaced || nameOf(x) == nameOf(entry);
+      if (!replaced) env.push_back(entry);
+    }
+    env.insert(env.end(), extra.begin(), extra.end());
+    return env;
+  }
+
   pid_t m_pid = -1;
   int m_fd[2] = {-1, -1};
   std::string m_buffer[2];

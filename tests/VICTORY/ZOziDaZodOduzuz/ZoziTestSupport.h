@@ -40,6 +40,43 @@ public:
     std::thread& workerThread() { return s.m_workerThread; }
     std::atomic<bool>& stopWorker() { return s.m_stopWorker; }
 
+    // Settings (Configure) and switches.
+    bool debug() const { return s.m_debug; }
+    std::string systemName() const { return text(s.m_systemName); }
+    std::string configurationName() const { return text(s.m_configurationName); }
+    std::string connectionsFile() const { return text(s.m_connectionsFile); }
+    std::string ioDevicesFile() const { return text(s.m_ioDevicesFile); }
+    std::string geoidModel() const { return text(s.m_geoidModel); }
+    bool& processPosition() { return s.m_processPosition; }
+    bool& processOrientation() { return s.m_processOrientation; }
+    bool& processDirectionOfTravel() { return s.m_processDirectionOfTravel; }
+    bool& faultTestEnabled() { return s.m_faultTestEnabled; }
+    std::uint8_t& utcSource() { return s.m_utcSourceNavigatorServerId; }
+    std::uint8_t& pvaSource() { return s.m_pvaSourceNavigatorServerId; }
+    const GeographicLib::Geoid* geoid() const { return s.m_geoid.get(); }
+    const GeographicLib::GeoCoords* geoCoords() const { return s.m_geoCoords.get(); }
+
+    // Intake and commands.
+    std::atomic<ZOziDaZodOduzuz::ReportedState>& state() { return s.m_state; }
+    bool pvaReceived() const { return s.m_pvaReceived; }
+    bool utcReceived() const { return s.m_utcReceived; }
+    void setReceived(bool pva, bool utc) {
+        s.m_pvaReceived = pva;
+        s.m_utcReceived = utc;
+    }
+    std::mutex& dataMutex() { return s.m_dataMutex; }
+    void cbPVA(const aspn2_msgs::idl::PositionVelocityAttitude& m) { s.cbPVA(m); }
+    void cbUTCTime(const aspn2_msgs::idl::UTCTime& m) { s.cbUTCTime(m); }
+    void cbCmd(const aspn2_msgs::idl::CommandResponse& m) { s.cbCmd(m); }
+    bool processPosOrDirData() { return s.ProcessPosOrDirData(); }
+    bool updateVDMdataRate(unsigned long period) { return s.updateVDMdataRate(period); }
+    int logMaintenanceEvent(const char* text, unsigned length) { return s.logMaintenanceEvent(text, length); }
+    COutputRedirector& outputRedirector() { return s.m_outputRedirector; }
+    long long responseConnectionId() const { return s.m_responseConnectionId; }
+    long long maintConnectionId() const { return s.m_maintConnectionId; }
+    bool hasTransport() const { return static_cast<bool>(s.m_tss); }
+    bool hasTypedTransports() const { return s.m_cmdTS && s.m_pvaTS && s.m_eventLogTS && s.m_utcTS && s.m_maintTS; }
+
     // What Configure does with the geoid: cubic interpolation, no thread
     // safety, the whole globe cached.
     void loadGeoid(const std::string& model, const std::string& directory) {
@@ -76,6 +113,9 @@ public:
     }
 
 private:
+    static std::string text(const FACE::String& t) {
+        return t.buffer() == nullptr ? std::string() : std::string(t.buffer(), t.length());
+    }
     ZOziDaZodOduzuz& s;
 };
 

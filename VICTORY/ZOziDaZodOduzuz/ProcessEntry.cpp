@@ -1,0 +1,176 @@
+#include "VICTORY/ZOziDaZodOduzuz/ProcessEntry.h"
+
+#include "VICTORY/ZOziDaZodOduzuz/ZOziDaZodOduzuz.h"
+#include "VICTORY/ZOziDaZodOduzuz/kbhit.h"
+
+#include <signal.h>
+#include <time.h>
+
+#include <cerrno>
+#include <exception>
+#include <iostream>
+#include <memory>
+
+std::atomic<bool> exitFlag{false};
+std::atomic<int> exitSignal{0};
+int exitPollMs = 500;
+int transactionPollMs = 200;
+
+namespace {
+
+// The file named in the failure lines of the life-cycle checks.
+constexpr const char* kEntryFile = "VICTORY/ZOziDaZodOduzuz/ZOziDaZodOduzuzMain";
+
+using FACE::RETURN_CODE_TYPE::Value;
+using RequestedState = FACE::LCM::Corvane::RequestedState::Value;
+using ReportedState = FACE::LCM::Corvane::ReportedState::Value;
+
+void check(int line, const char* message, Value rc)
+{
+    FACE::Return_Code_Value_No_Error_No_Action(kEntryFile, line, message, rc);
+}
+
+// How far a failed start-up came, so that the server is taken down as far
+// as it came up.
+struct Progress {
+    bool connectTried = false;
+};
+
+// Stops and disconnects what a failed start-up left running: the worker,
+// the health publisher's thread, the transport's listeners and the VICTORY
+// services. Failures here are ignored: the process ends anyway.
+void tearDownAfterFailure(ZOziDaZodOduzuz& server, const Progress& progress)
+{
+    try {
+        Value rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
+        ReportedState state = ReportedState::STOPPED;
+        server.Query_State(state, rc);
+        if (state == ReportedState::STARTED) {
+            server.Request_State_Transition(RequestedState::STOP, rc);
+        }
+        if (progress.connectTried) {
+            server.Framework_Disconnect(rc);
+        }
+    } catch (...) {
+    }
+}
+
+// The life cycle from Initialize to Finalize; a failed check throws.
+void runLifecycle(ZOziDaZodOduzuz& server, const FACE::String& configFile, Progress& progress)
+{
+    Value rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
+
+    callOnceTransactionally([&](Value& r) { server.Initialize(r); }, rc);
+    check(__LINE__, "Initialize() failed", rc);
+
+    server.Configure(configFile, rc);
+    check(__LINE__, "Configure() failed", rc);
+
+    progress.connectTried = true;
+    callOnceTransactionally([&](Value& r) { server.Framework_Connect(configFile, r); }, rc);
+    check(__LINE__, "Framework_Connect() failed", rc);
+
+    callOnceTransactionally([&](Value& r) { server.Request_State_Transition(RequestedState::START, r); }, rc);
+    check(__LINE__, "Request_State_Transition(START) failed", rc);
+
+    // Only now: a signal that arrives during start-up keeps its default
+    // action and ends the process at once.
+    SetupSignalHandler();
+    waitForExitFlag();
+
+    callOnceTransactionally([&](Value& r) { server.Request_State_Transition(RequestedState::STOP, r); }, rc);
+    check(__LINE__, "Request_State_Transition(STOP) failed", rc);
+
+    callOnceTransactionally([&](Value& r) { server.Framework_Disconnect(r); }, rc);
+    progress.connectTried = false;
+    check(__LINE__, "Framework_Disconnect() failed", rc);
+
+    callOnceTransactionally([&](Value& r) { server.Finalize(r); }, rc);
+    check(__LINE__, "Finalize() failed", rc);
+}
+
+}  // namespace
+
+void callOnceTransactionally(const std::function<void(Value&)>& call, Value& rc)
+{
+    rc = FACE::RETURN_CODE_TYPE::IN_PROGRESS;
+    for (;;) {
+        call(rc);
+        if (rc != FACE::RETURN_CODE_TYPE::IN_PROGRESS) {
+            return;
+        }
+        sleepMilliseconds(transactionPollMs);
+    }
+}
+
+void SignalHandler(int signal)
+{
+    exitSignal = signal;
+    exitFlag = true;
+}
+
+void SetupSignalHandler()
+{
+    struct sigaction action {};
+    action.sa_handler = SignalHandler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    for (int signal : {SIGQUIT, SIGILL, SIGABRT, SIGBUS, SIGTERM, SIGTRAP, SIGSYS, SIGFPE, SIGINT}) {
+        ::sigaction(signal, &action, nullptr);
+    }
+}
+
+void sleepMilliseconds(int ms)
+{
+    if (ms <= 0) {
+        return;
+    }
+    timespec left{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+void waitForExitFlag()
+{
+    while (!exitFlag) {
+        sleepMilliseconds(exitPollMs);
+    }
+}
+
+int runServerProcess(int argc, char** argv)
+{
+    const char* command = argc > 0 && argv[0] != nullptr ? argv[0] : "ZOziDaZodOduzuz";
+    if (argc != 2) {
+        std::cout << "Usage: " << command << " <top-level-config-file> " << std::endl;
+        return 1;
+    }
+
+    int status = 0;
+    try {
+        const FACE::String configFile(argv[1]);
+        auto server = std::make_unique<ZOziDaZodOduzuz>();
+        Progress progress;
+        try {
+            runLifecycle(*server, configFile, progress);
+            std::cout << "!!!!!! " << command << " has exited. Signal: " << exitSignal.load() << std::endl;
+        } catch (const std::exception& e) {
+            // A failed check has printed its line already.
+            tearDownAfterFailure(*server, progress);
+            std::cout << "!!!!!! " << command << " has failed: " << e.what() << std::endl;
+            status = kLifecycleFailureStatus;
+        } catch (...) {
+            tearDownAfterFailure(*server, progress);
+            std::cout << "!!!!!! " << command << " has failed: unknown exception" << std::endl;
+            status = kLifecycleFailureStatus;
+        }
+        server.reset();
+    } catch (const std::exception& e) {
+        std::cout << "!!!!!! " << command << " has failed: " << e.what() << std::endl;
+        status = kLifecycleFailureStatus;
+    } catch (...) {
+        std::cout << "!!!!!! " << command << " has failed: unknown exception" << std::endl;
+        status = kLifecycleFailureStatus;
+    }
+    restoreKbhitTerminal();
+    return status;
+}

@@ -1,0 +1,61 @@
+#ifndef VICTORY_ZOZIDAZODODUZUZ_PROCESSENTRY_H
+#define VICTORY_ZOZIDAZODODUZUZ_PROCESSENTRY_H
+
+// The server process: drives one ZOziDaZodOduzuz through its life cycle,
+// waits for a termination signal and drives it back down.
+//
+// The executable's main() only calls runServerProcess(); the pieces live
+// here so that tests can use them without a process of their own.
+
+#include "FACE/FACE_Common.h"
+
+#include <atomic>
+#include <functional>
+
+// Set by SignalHandler; ends the wait loop of runServerProcess.
+extern std::atomic<bool> exitFlag;
+// Number of the last signal received (0 before any).
+extern std::atomic<int> exitSignal;
+// Period, milliseconds, at which the wait loop tests exitFlag (500).
+extern int exitPollMs;
+// Pause, milliseconds, between two tries of callOnceTransactionally (200).
+extern int transactionPollMs;
+
+/// Sets `rc` to IN_PROGRESS and calls `call(rc)` until `rc` is something
+/// else, pausing transactionPollMs milliseconds between two tries (no pause
+/// when it is 0 or less). Unbounded: an operation that keeps answering
+/// IN_PROGRESS is tried for ever. Exceptions of `call` pass through.
+void callOnceTransactionally(const std::function<void(FACE::RETURN_CODE_TYPE::Value&)>& call,
+                             FACE::RETURN_CODE_TYPE::Value& rc);
+
+/// Records `signal` in exitSignal, then sets exitFlag. Async-signal-safe.
+void SignalHandler(int signal);
+
+/// Installs SignalHandler (empty mask, no flags) for SIGQUIT, SIGILL,
+/// SIGABRT, SIGBUS, SIGTERM, SIGTRAP, SIGSYS, SIGFPE and SIGINT, in this
+/// order. The results are not examined.
+void SetupSignalHandler();
+
+/// Sleeps `ms` milliseconds (nothing for 0 or less); a sleep interrupted by
+/// a signal is resumed for the time that remains.
+void sleepMilliseconds(int ms);
+
+/// Returns once exitFlag is set, testing it every exitPollMs milliseconds
+/// (continuously when exitPollMs is 0 or less).
+void waitForExitFlag();
+
+/// Exit status after a life-cycle step failed (its failure line printed).
+constexpr int kLifecycleFailureStatus = 2;
+
+/// The whole process: with exactly one argument (the top-level
+/// configuration file) it constructs the server, runs Initialize,
+/// Configure, Framework_Connect and START, installs the signal handler,
+/// waits for exitFlag, then runs STOP, Framework_Disconnect and Finalize,
+/// prints "!!!!!! <command> has exited. Signal: <n>" and returns 0.
+/// Otherwise prints the usage line and returns 1. A step that fails prints
+/// its failure line; the server is then taken down as far as it came up
+/// and the result is kLifecycleFailureStatus. Never throws. Leaves the
+/// console's terminal mode as it found it.
+int runServerProcess(int argc, char** argv);
+
+#endif  // VICTORY_ZOZIDAZODODUZUZ_PROCESSENTRY_H
