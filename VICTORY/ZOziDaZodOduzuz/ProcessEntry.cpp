@@ -10,6 +10,7 @@
 #include <exception>
 #include <iostream>
 #include <memory>
+#include <stdexcept>
 
 std::atomic<bool> exitFlag{false};
 std::atomic<int> exitSignal{0};
@@ -25,9 +26,16 @@ using FACE::RETURN_CODE_TYPE::Value;
 using RequestedState = FACE::LCM::Corvane::RequestedState::Value;
 using ReportedState = FACE::LCM::Corvane::ReportedState::Value;
 
+// A failed life-cycle check; its line is printed already.
+struct LifecycleFailure {};
+
 void check(int line, const char* message, Value rc)
 {
-    FACE::Return_Code_Value_No_Error_No_Action(kEntryFile, line, message, rc);
+    try {
+        FACE::Return_Code_Value_No_Error_No_Action(kEntryFile, line, message, rc);
+    } catch (const std::runtime_error&) {
+        throw LifecycleFailure{};
+    }
 }
 
 // How far a failed start-up came, so that the server is taken down as far
@@ -153,8 +161,11 @@ int runServerProcess(int argc, char** argv)
         try {
             runLifecycle(*server, configFile, progress);
             std::cout << "!!!!!! " << command << " has exited. Signal: " << exitSignal.load() << std::endl;
+        } catch (const LifecycleFailure&) {
+            tearDownAfterFailure(*server, progress);
+            std::cout << "!!!!!! " << command << " has exited after a failure." << std::endl;
+            status = kLifecycleFailureStatus;
         } catch (const std::exception& e) {
-            // A failed check has printed its line already.
             tearDownAfterFailure(*server, progress);
             std::cout << "!!!!!! " << command << " has failed: " << e.what() << std::endl;
             status = kLifecycleFailureStatus;

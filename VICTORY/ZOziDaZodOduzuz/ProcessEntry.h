@@ -53,9 +53,11 @@ constexpr int kLifecycleFailureStatus = 2;
 /// waits for exitFlag, then runs STOP, Framework_Disconnect and Finalize,
 /// prints "!!!!!! <command> has exited. Signal: <n>" and returns 0.
 /// Otherwise prints the usage line and returns 1. A step that fails prints
-/// its failure line; the server is then taken down as far as it came up
-/// and the result is kLifecycleFailureStatus. Never throws. Leaves the
-/// console's terminal mode as it found it.
+/// its failure line; the server is then taken down as far as it came up,
+/// "!!!!!! <command> has exited after a failure." is printed (or "... has
+/// failed: <reason>" for an exception outside the checks) and the result
+/// is kLifecycleFailureStatus. Never throws. Leaves the console's terminal
+/// mode as it found it.
 int runServerProcess(int argc, char** argv);
 
 #endif  // VICTORY_ZOZIDAZODODUZUZ_PROCESSENTRY_H

@@ -1,17 +1,17 @@
-// Operations whose behaviour is not built yet: each reports NOT_AVAILABLE or
-// does nothing, so that the component links and its finished parts can be
-// used. This file goes away as the operations are filled in.
+#include "VICTORY/ZOziDaZodOduzuz/ZOziDaZodOduzuzPending.h"
 
-#include "VICTORY/ZOziDaZodOduzuz/ZOziDaZodOduzuz.h"
+namespace pending {
 
-void ZOziDaZodOduzuz::Framework_Connect(FACE::String const& /*configFile*/, FACE::RETURN_CODE_TYPE::Value& rc)
+void InitHealthReporter(const std::string&, const ASPN2::DeviceIdFactory&,
+                        const std::shared_ptr<FACE::TSS::Details::CV_TypedTS<aspn2_msgs::idl::EventLog>>&, long long)
 {
-    rc = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
 }
-
-void ZOziDaZodOduzuz::Framework_Disconnect(FACE::RETURN_CODE_TYPE::Value& rc)
+void DoneHealthReporter() {}
+void InitMaintReporter(const std::string&, const ASPN2::DeviceIdFactory&,
+                       const std::shared_ptr<FACE::TSS::Details::CV_TypedTS<aspn2_msgs::idl::MaintenanceEvent>>&,
+                       long long)
 {
-    rc = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
 }
+void sendSoapMaintenanceEvent(const std::string&) {}
 
-int ZOziDaZodOduzuz::logMaintenanceEvent(const char* /*text*/, unsigned /*length*/) { return 0; }
+}  // namespace pending
