@@ -3,6 +3,8 @@
 // prints through stdout.
 #include "VICTORY/ZOziDaZodOduzuz/OutputRedirector.h"
 
+#include "tests/VICTORY/ZOziDaZodOduzuz/ZoziTestSupport.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -19,41 +21,7 @@
 
 namespace {
 
-// Descriptor 1 into a temporary file until restore().
-class Fd1Capture {
-public:
-    Fd1Capture() {
-        std::fflush(stdout);
-        std::cout.flush();
-        char path[] = "/tmp/zozi-fd1-XXXXXX";
-        m_fd = ::mkstemp(path);
-        m_path = path;
-        m_saved = ::dup(1);
-        ::dup2(m_fd, 1);
-    }
-    ~Fd1Capture() {
-        restore();
-        ::unlink(m_path.c_str());
-    }
-    void restore() {
-        if (m_saved < 0) return;
-        std::fflush(stdout);
-        std::cout.flush();
-        ::dup2(m_saved, 1);
-        ::close(m_saved);
-        ::close(m_fd);
-        m_saved = -1;
-    }
-    std::string text() const {
-        std::ifstream in(m_path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-
-private:
-    int m_fd = -1;
-    int m_saved = -1;
-    std::string m_path;
-};
+using zozi_test::Fd1Capture;
 
 // A writer that records every text and answers `result`, or the length
 // when `result` is negative.

@@ -1,0 +1,310 @@
+// Framework connection in this process: the server's transport against a
+// peer participant of the test (commands and responses over loopback DDS),
+// the standard output redirection, and the failures of the connection.
+#include "VICTORY/ZOziDaZodOduzuz/ZOziDaZodOduzuz.h"
+
+#include "ASPN/AspnHelper.h"
+#include "FACE/CV_Config.h"
+#include "FACE/CV_TSS.h"
+#include "tests/VICTORY/ZOziDaZodOduzuz/ServerTestRoot.h"
+#include "tests/VICTORY/ZOziDaZodOduzuz/ZoziTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace {
+
+using namespace std::chrono_literals;
+using zozi_test::CoutCapture;
+using zozi_test::drainEvents;
+using zozi_test::Fd1Capture;
+using FACE::RETURN_CODE_TYPE::Value;
+using aspn2_msgs::idl::CommandResponse;
+
+// The other end of the server's command connections: sends on "Command",
+// collects what arrives on "Response".
+class CommandPeer {
+public:
+    explicit CommandPeer(const std::string& connectionsFile) {
+        Value rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
+        m_tss->Set_Reference("", std::make_shared<FACE::CV_Config>(), 0, rc);
+        m_tss->Initialize(connectionsFile.c_str(), rc);
+        if (rc != FACE::RETURN_CODE_TYPE::NO_ERROR) throw std::runtime_error("peer: transport");
+        int unused = 0;
+        m_tss->Create_Connection("Command", -1, m_command, unused, rc);
+        m_tss->Create_Connection("Response", -1, m_response, unused, rc);
+        m_ts->Set_Reference("", m_tss, 0, rc);
+        m_ts->Register_Sender(m_command, rc);
+        if (rc != FACE::RETURN_CODE_TYPE::NO_ERROR) throw std::runtime_error("peer: sender");
+        m_ts->Register_Callback(
+            m_response,
+            [this](long long, long long, const CommandResponse& m, const FACE::TSS::HEADER_TYPE&,
+                   const FACE::Sequence<FACE::TSS::QoS_Element>&, Value&) {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_responses.push_back(m);
+                m_arrived.notify_all();
+            },
+            rc);
+        if (rc != FACE::RETURN_CODE_TYPE::NO_ERROR) throw std::runtime_error("peer: callback");
+    }
+
+    // Sends `text` as a command (or a response) with `identifier`.
+    void send(const std::string& text, std::int32_t identifier, bool command = true) {
+        CommandResponse m;
+        m.header().device_id(static_cast<std::int32_t>((2u << 24) | (7u << 16) | (2u << 8)));
+        m.command_identifier(identifier);
+        m.command_response_type(command ? aspn2_msgs::idl::COMMAND_RESPONSE_TYPE_COMMAND
+                                        : aspn2_msgs::idl::COMMAND_RESPONSE_TYPE_RESPONSE);
+        m.command_response(text);
+        long long transaction = 0;
+        Value rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
+        m_ts->Send_Message(m_command, -1, transaction, m, rc);
+        EXPECT_EQ(rc, FACE::RETURN_CODE_TYPE::NO_ERROR);
+    }
+
+    // The next response, or nothing within `timeout`.
+    std::optional<CommandResponse> next(std::chrono::milliseconds timeout) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_arrived.wait_for(lock, timeout, [this] { return !m_responses.empty(); })) return std::nullopt;
+        CommandResponse m = m_responses.front();
+        m_responses.pop_front();
+        return m;
+    }
+
+    // Pings until the server answers (discovery done); the answers are
+    // dropped. False when none came within `timeout`.
+    bool waitForServer(std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < deadline) {
+            send("BITSERVER_PING", -1);
+            if (next(200ms)) {
+                while (next(300ms)) {
+                }
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    std::shared_ptr<FACE::TSS::CV_TSS> m_tss = std::make_shared<FACE::TSS::CV_TSS>("CommandPeer");
+    std::shared_ptr<FACE::TSS::Details::CV_TypedTS<CommandResponse>> m_ts =
+        std::make_shared<FACE::TSS::Details::CV_TypedTS<CommandResponse>>();
+    long long m_command = -1;
+    long long m_response = -1;
+    std::mutex m_mutex;
+    std::condition_variable m_arrived;
+    std::deque<CommandResponse> m_responses;
+};
+
+// Configures and connects a server from the process's runtime root on DDS
+// domain `domain`.
+class ConnectTest : public ::testing::Test {
+protected:
+    std::unique_ptr<ZOziDaZodOduzuz> server = std::make_unique<ZOziDaZodOduzuz>();
+    ZOziDaZodOduzuzTestAccess access{*server};
+
+    void configure(int domain) {
+        zozi_test::serverRoot().setDomainId(domain);
+        Value rc = FACE::RETURN_CODE_TYPE::IN_PROGRESS;
+        CoutCapture quiet;
+        server->Configure(zozi_test::serverRoot().topLevelFile().c_str(), rc);
+        ASSERT_EQ(rc, FACE::RETURN_CODE_TYPE::NO_ERROR);
+    }
+    Value connect() {
+        Value rc = FACE::RETURN_CODE_TYPE::IN_PROGRESS;
+        server->Framework_Connect("", rc);
+        return rc;
+    }
+    void request(ZOziDaZodOduzuz::RequestedState state) {
+        Value rc = FACE::RETURN_CODE_TYPE::IN_PROGRESS;
+        server->Request_State_Transition(state, rc);
+        ASSERT_EQ(rc, FACE::RETURN_CODE_TYPE::NO_ERROR);
+    }
+    void TearDown() override {
+        Value rc = FACE::RETURN_CODE_TYPE::IN_PROGRESS;
+        ZOziDaZodOduzuz::ReportedState state;
+        server->Query_State(state, rc);
+        if (state == FACE::LCM::Corvane::ReportedState::STARTED) request(FACE::LCM::Corvane::RequestedState::STOP);
+        server->Framework_Disconnect(rc);
+        EXPECT_EQ(rc, FACE::RETURN_CODE_TYPE::NO_ERROR);
+        for (int s = 0; s < 3; ++s) EXPECT_FALSE(access.initialized(s)) << s;
+        server.reset();
+        ASPN2::TimeCodeHelper::Instance().setLiveMode();
+        drainEvents();
+    }
+};
+
+// A started server and a peer that has seen it answer, on the test's own
+// DDS domain (tests run in parallel).
+class CommandOverTransportTest : public ConnectTest {
+protected:
+    std::unique_ptr<CommandPeer> peer;
+
+    void start(int domain) {
+        configure(domain);
+        CoutCapture quiet;
+        ASSERT_EQ(connect(), FACE::RETURN_CODE_TYPE::NO_ERROR);
+        request(FACE::LCM::Corvane::RequestedState::START);
+        peer = std::make_unique<CommandPeer>(zozi_test::serverRoot().connectionsFile());
+        ASSERT_TRUE(peer->waitForServer(20s));
+    }
+    void TearDown() override {
+        ConnectTest::TearDown();
+        peer.reset();
+    }
+
+    // Sends `text`, then a ping; the first response must be the ping's.
+    void expectNoAnswer(const std::string& text, bool command = true) {
+        SCOPED_TRACE(text);
+        peer->send(text, 500, command);
+        peer->send("BITSERVER_PING", 501);
+        const auto r = peer->next(10s);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->command_identifier(), 501);
+        EXPECT_EQ(r->command_response(), "ZOziDaZodOduzuz");
+    }
+};
+
+TEST_F(CommandOverTransportTest, PingIsAnsweredWithTheServerNameAndTheCommandsIdentifier) {
+    ASSERT_NO_FATAL_FAILURE(start(61));
+    peer->send("BITSERVER_PING", 4242);
+    const auto r = peer->next(10s);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->command_response(), "ZOziDaZodOduzuz");
+    EXPECT_EQ(r->command_identifier(), 4242);
+    EXPECT_EQ(r->command_response_type(), aspn2_msgs::idl::COMMAND_RESPONSE_TYPE_RESPONSE);
+    EXPECT_EQ(r->commanded_device_id(), static_cast<std::int32_t>((2u << 24) | (7u << 16) | (2u << 8)));
+    // GroundVehicle (system 1), this server (45), a command response (kind 2).
+    EXPECT_EQ(static_cast<std::uint32_t>(r->header().device_id()), (1u << 24) | (45u << 16) | (2u << 8));
+    EXPECT_FALSE(peer->next(300ms));
+}
+
+TEST_F(CommandOverTransportTest, ModeCommandsChangeTheTimeCodeOfLaterMessages) {
+    ASSERT_NO_FATAL_FAILURE(start(65));
+    const struct {
+        const char* command;
+        std::int32_t timeCode;
+    } steps[] = {{"SYSTEM_MODE_SELECT_SIMULATION", 101}, {"BITSERVER_PING", 101}, {"SYSTEM_MODE_SELECT_LIVE", 100},
+                 {"BITSERVER_PING", 100}};
+    std::int32_t id = 10;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.command);
+        peer->send(step.command, ++id);
+        const auto r = peer->next(10s);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->command_identifier(), id);
+        EXPECT_EQ(r->command_response(), std::string(step.command) == "BITSERVER_PING"
+                                             ? std::string("ZOziDaZodOduzuz")
+                                             : std::string(step.command) + "_PASS");
+        EXPECT_EQ(r->header().timestamp_valid().time_code(), step.timeCode);
+        EXPECT_EQ(ASPN2::TimeCodeHelper::Instance().getTimeCode(), step.timeCode);
+    }
+}
+
+TEST_F(CommandOverTransportTest, OtherMessagesAreNotAnswered) {
+    ASSERT_NO_FATAL_FAILURE(start(66));
+    expectNoAnswer("SYSTEM_MODE_SELECT_LIVE,1");
+    expectNoAnswer("bitserver_ping");
+    expectNoAnswer("BITSERVER_PING", false);
+    expectNoAnswer("QUERY_VERSIONING");
+    EXPECT_EQ(ASPN2::TimeCodeHelper::Instance().getTimeCode(), 100);
+}
+
+TEST_F(CommandOverTransportTest, SanitizeSlowsTheServicesDownWithoutAnswer) {
+    ASSERT_NO_FATAL_FAILURE(start(67));
+    expectNoAnswer("START_ZEROIZE");
+    const auto period = [&](int s) {
+        return s == 0   ? zozi_test::stateOf(vpossTestGetState, access.positionService()).updatePeriodMs
+               : s == 1 ? zozi_test::stateOf(vorisTestGetState, access.orientationService()).updatePeriodMs
+                        : zozi_test::stateOf(vdotsTestGetState, access.dotService()).updatePeriodMs;
+    };
+    for (int s = 0; s < 3; ++s) {
+        EXPECT_TRUE(access.initialized(s));
+        EXPECT_EQ(period(s), 4294967295u) << s;
+    }
+}
+
+TEST_F(CommandOverTransportTest, CommandsWhileStoppedAreIgnored) {
+    ASSERT_NO_FATAL_FAILURE(start(68));
+    request(FACE::LCM::Corvane::RequestedState::STOP);
+    peer->send("BITSERVER_PING", 77);
+    peer->send("SYSTEM_MODE_SELECT_SIMULATION", 78);
+    EXPECT_FALSE(peer->next(1s));
+    EXPECT_EQ(ASPN2::TimeCodeHelper::Instance().getTimeCode(), 100);
+    request(FACE::LCM::Corvane::RequestedState::START);
+}
+
+TEST_F(ConnectTest, StandardOutputTextReachesTheConsoleUnlessItIsASoapFault) {
+    configure(62);
+    ASSERT_EQ(connect(), FACE::RETURN_CODE_TYPE::NO_ERROR);
+    Fd1Capture fd1;
+    std::fputs("plain text through stdout\n", stdout);
+    std::fprintf(stderr, "and through stderr %d\n", 7);
+    std::fputs("SOAP 1.2 fault SOAP-ENV:Sender\n\"bad request\"\nDetail: x\n", stdout);
+    std::fflush(stdout);
+    fd1.restore();
+    EXPECT_EQ(fd1.text(), "plain text through stdout\nand through stderr 7\n");
+}
+
+TEST_F(ConnectTest, MissingConnectionStillStartsTheServices) {
+    configure(63);
+    zozi_test::serverRoot().writeConnections({"Command", "Response", "PositionVelocityAttitude", "EventLog", "UTCTime"});
+    CoutCapture out;
+    EXPECT_EQ(connect(), FACE::RETURN_CODE_TYPE::INVALID_CONFIG);
+    EXPECT_TRUE(access.hasTransport());
+    EXPECT_FALSE(access.hasTypedTransports());
+    for (int s = 0; s < 3; ++s) EXPECT_TRUE(access.initialized(s)) << s;
+    EXPECT_EQ(out.take().find("CPN:"), std::string::npos);  // no identity reports
+    zozi_test::serverRoot().writeConnections();
+}
+
+TEST_F(ConnectTest, WithEveryServiceSwitchedOffNoneIsStarted) {
+    configure(64);
+    access.processPosition() = false;
+    access.processOrientation() = false;
+    access.processDirectionOfTravel() = false;
+    CoutCapture out;
+    EXPECT_EQ(connect(), FACE::RETURN_CODE_TYPE::NO_ERROR);
+    for (int s = 0; s < 3; ++s) EXPECT_FALSE(access.initialized(s)) << s;
+    EXPECT_TRUE(access.hasTypedTransports());
+    EXPECT_NE(out.take().find("ZOziDaZodOduzuz CPN: 415-2290-771C  "), std::string::npos);
+}
+
+TEST(MaintenanceText, OnlySoapFaultsAreConsumed) {
+    ZOziDaZodOduzuz server;
+    ZOziDaZodOduzuzTestAccess access(server);
+    const std::string soap = "SOAP 1.2 fault SOAP-ENV:Sender\n\"unknown item\"\nDetail: updatePeriod\n";
+    const std::string plain = "victory: position service not created\n";
+    for (bool debug : {false, true}) {
+        SCOPED_TRACE(debug);
+        access.setDebug(debug);
+        CoutCapture out;
+        EXPECT_EQ(access.logMaintenanceEvent(plain.data(), plain.size()), 0);
+        EXPECT_EQ(access.logMaintenanceEvent(soap.data(), soap.size()), static_cast<int>(soap.size()));
+        // Only the given length counts: the marker cut off is no fault.
+        EXPECT_EQ(access.logMaintenanceEvent(soap.data(), 20), 0);
+        const std::string text = out.take();
+        if (debug) {
+            EXPECT_NE(text.find(" logMaintenanceEvent: ZOziDaZodOduzuz SOAP Error: victory: position service not "
+                                "created\n"),
+                      std::string::npos)
+                << text;
+            EXPECT_NE(text.find(" SOAP Error: SOAP 1.2 fault SOAP-ENV:Sender\n\"unknown item\"\nDetail: updatePeriod\n"),
+                      std::string::npos)
+                << text;
+        } else {
+            EXPECT_EQ(text.find("SOAP Error"), std::string::npos) << text;
+        }
+    }
+}
+
+}  // namespace
