@@ -243,6 +243,26 @@ TEST_F(ConfigureTest, UnloadableGeoidIsReportedInPlainWords) {
     }
 }
 
+// The shipped sample, relocated into the runtime root as its comment
+// shows, is complete.
+TEST_F(ConfigureTest, ShippedSampleIsComplete) {
+    const auto& root = zozi_test::serverRoot();
+    std::string sample = corvane_test::RuntimeRoot::readFile(std::string(CORVANE_SOURCE_DIR) + "/config/ZOziDaZodOduzuz.xml");
+    for (std::size_t at; (at = sample.find("/opt/corvane")) != std::string::npos;) sample.replace(at, 12, root.path());
+    const std::string file = root.configDir() + "/sample.xml";
+    corvane_test::RuntimeRoot::writeFile(file, sample);
+    root.geoid().write(root.geoidDir(), "egm96-15");
+    configureFile(file);
+    EXPECT_EQ(rc, FACE::RETURN_CODE_TYPE::NO_ERROR) << output;
+    EXPECT_EQ(access().systemName(), "GroundVehicle");
+    EXPECT_EQ(access().connectionsFile(), root.path() + "/config/connections-udp.xml");
+    EXPECT_EQ(access().ioDevicesFile(), root.path() + "/config/devices.xml");
+    EXPECT_EQ(access().geoidModel(), "egm96-15");
+    EXPECT_EQ(access().utcSource(), 96);
+    EXPECT_EQ(access().pvaSource(), 96);
+    EXPECT_FALSE(access().faultTestEnabled());
+}
+
 // Pins this test process to its first processor for a moment, then puts
 // the original set back.
 TEST_F(ConfigureTest, CpuAffinityIsAppliedAndReported) {

@@ -24,7 +24,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 // Child exit codes.
-enum : int { kOk, kNoTerminal = 10, kWaitingAtStart, kStillCanonical, kEchoOff, kKeysNotSeen, kZNotHandled, kKeysLeft };
+enum : int { kOk, kNoTerminal = 10, kWaitingAtStart, kStillCanonical, kEchoOff, kKeysNotSeen, kZNotHandled, kKeysLeft, kNotRestored };
 
 // Runs in the child: stdin and stdout are the terminal `slavePath`.
 int child(const char* slavePath, int readyFd) {
@@ -52,6 +52,9 @@ int child(const char* slavePath, int readyFd) {
     helper.ManageFaults(tellDisabled);  // 'q': ignored
     if (!tellDisabled || _kbhit() != 0) return kKeysLeft;
     std::cout.flush();
+    // At the end of the process the terminal gets its line mode back.
+    restoreKbhitTerminal();
+    if (::tcgetattr(0, &term) != 0 || (term.c_lflag & ICANON) == 0) return kNotRestored;
     return kOk;
 }
 
