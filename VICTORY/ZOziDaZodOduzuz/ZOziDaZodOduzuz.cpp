@@ -71,6 +71,15 @@ ZOziDaZodOduzuz::~ZOziDaZodOduzuz()
         m_stopWorker = true;
         m_workerThread.join();
     }
+    // A transport still connected (no Framework_Disconnect) may be kept
+    // alive by a reporter that shares it: its subscriptions must not call
+    // into a destroyed server.
+    if (m_tss) {
+        FACE::RETURN_CODE_TYPE::Value ignored = FACE::RETURN_CODE_TYPE::NO_ERROR;
+        for (long long id : {m_cmdConnectionId, m_pvaConnectionId, m_utcConnectionId}) {
+            m_tss->Unregister_Callback(id, ignored);
+        }
+    }
     // Services still running (no Framework_Disconnect) are deleted, so that
     // no library thread outlives the server.
     ShutdownVictoryPosition();

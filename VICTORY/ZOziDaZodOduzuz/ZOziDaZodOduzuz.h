@@ -61,8 +61,9 @@ public:
     /// output redirection first (the saved standard streams come back), the
     /// geoid, the fault test helper, the services and transports, the stored
     /// messages and the texts. The server should be stopped and disconnected
-    /// before; a worker thread still running is stopped and joined here, and
-    /// VICTORY services still running are shut down (with their events).
+    /// before; a worker thread still running is stopped and joined here, the
+    /// subscriptions of a transport still connected are removed, and VICTORY
+    /// services still running are shut down (with their events).
     ~ZOziDaZodOduzuz() override;
 
     ZOziDaZodOduzuz(const ZOziDaZodOduzuz&) = delete;
