@@ -104,20 +104,32 @@ LocalPoint NavRoute::localAt(double distanceM) const {
 Kinematics NavRoute::at(double t) const {
     LocalPoint const p = localAt(m_speed * t);
     double latDeg = 0.0, lonDeg = 0.0, height = 0.0;
-    m_origin.Reverse(p.eastM, p.northM, p.upM, latDeg, lonDeg, height);
+    // M turns east-north-up components at the point into the start
+    // point's frame; its transpose turns them back.
+    std::vector<double> m(9);
+    m_origin.Reverse(p.eastM, p.northM, p.upM, latDeg, lonDeg, height, m);
+
+    // Velocity on the start point's plane, then in the point's own frame,
+    // so that headings refer to the true north there (which matters near
+    // the poles).
+    double const v0[3] = {m_speed * std::sin(p.heading), m_speed * std::cos(p.heading), m_speed * p.slope};
+    double v[3];
+    for (int i = 0; i < 3; ++i) v[i] = m[0 * 3 + i] * v0[0] + m[1 * 3 + i] * v0[1] + m[2 * 3 + i] * v0[2];
 
     Kinematics k;
     k.latitudeRad = latDeg * kDegToRad;
     k.longitudeRad = lonDeg * kDegToRad;
     k.altitudeM = height;
-    k.velocityNorth = m_speed * std::cos(p.heading);
-    k.velocityEast = m_speed * std::sin(p.heading);
-    k.velocityDown = -m_speed * p.slope;
+    k.velocityNorth = v[1];
+    k.velocityEast = v[0];
+    k.velocityDown = -v[2];
     double const lateralAcceleration = m_speed * m_speed * p.curvature;
     // 0.0 - x rather than -x: a straight gives +0, not -0.
     k.roll = 0.0 - kRollPerLateralAcceleration * lateralAcceleration;
-    k.pitch = std::atan(p.slope);
-    k.yaw = p.heading;
+    double const horizontal = std::hypot(v[0], v[1]);
+    k.pitch = std::atan2(v[2], horizontal);
+    // At a standstill the vehicle faces the way the lap starts.
+    k.yaw = m_speed > 0.0 ? wrapPi(std::atan2(v[0], v[1])) : p.heading;
     return k;
 }
 
