@@ -56,10 +56,6 @@ TEST(ToolFormat, TimestampsAndDeviceIds) {
     EXPECT_EQ(d.server, 45u);
     EXPECT_EQ(d.kind, 59u);
     EXPECT_EQ(d.topic, 7u);
-    EXPECT_STREQ(messageKindName(59), "MaintenanceEvent");
-    EXPECT_STREQ(messageKindName(0), "-");
-    EXPECT_STREQ(eventLogTypeName(3), "FAULT");
-    EXPECT_STREQ(eventLogTypeName(6), "?");
 }
 
 // --- Message lines ---------------------------------------------------------
@@ -89,33 +85,17 @@ TEST(ToolFormat, EventLogLines) {
               "\"text\":\"ZOziDaZodOduzuz: \\\"running\\\"\\n\"}");
 }
 
-TEST(ToolFormat, MaintenanceAndCommandLines) {
+TEST(ToolFormat, FixedTextsAndUnsignedIdentifiers) {
     aspn2_msgs::idl::MaintenanceEvent m;
-    m.header().device_id(0x022D3B00);
     std::strcpy(m.identity().data(), "VPOS");
     std::memcpy(m.description().data(), std::string(56, 'd').data(), 56);  // no NUL at all
-    m.criticality_id(3);
-    m.fault_sources()[1].lru_id(4);
-    m.fault_sources()[1].component_id(9);
     std::string const json = formatMaintenanceEvent(m, true);
-    EXPECT_NE(json.find("\"server_name\":\"ZOziDaZodOduzuz\",\"kind\":59"), std::string::npos) << json;
-    EXPECT_NE(json.find("\"identity\":\"VPOS\",\"description\":\"" + std::string(56, 'd') + "\",\"criticality\":3"),
-              std::string::npos)
+    EXPECT_NE(json.find("\"identity\":\"VPOS\",\"description\":\"" + std::string(56, 'd') + "\","), std::string::npos)
         << json;
-    EXPECT_NE(json.find("\"fault_sources\":[[0,0],[4,9],[0,0],[0,0]]}"), std::string::npos) << json;
 
     aspn2_msgs::idl::CommandResponse r;
-    r.header().device_id(0x022D0200);
-    r.commanded_device_id(0x02320200);
-    r.command_identifier(-2);  // travels as a signed field; shown as the unsigned identifier
-    r.command_response_type(aspn2_msgs::idl::COMMAND_RESPONSE_TYPE_RESPONSE);
-    r.command_response("ZOziDaZodOduzuz");
-    std::string const text = formatCommandResponse("Response", r, false);
-    EXPECT_EQ(text.substr(0, 9), "Response ");
-    EXPECT_NE(text.find(" command_identifier=4294967294 commanded_device_id=0x02320200 type=1 type_name=response "
-                        "text=\"ZOziDaZodOduzuz\""),
-              std::string::npos)
-        << text;
+    r.command_identifier(-2);  // travels in a signed field
+    EXPECT_NE(formatCommandResponse("Response", r, false).find(" command_identifier=4294967294 "), std::string::npos);
 }
 
 TEST(ToolFormat, NonFiniteNumbersAreNullInJson) {
@@ -155,60 +135,26 @@ std::vector<std::string> words(std::string const& line) {
 TEST(ToolOptions, AcceptedCommandLines) {
     ToolOptions o;
     std::string error;
-
-    ASSERT_TRUE(parseToolOptions(words("nav"), o, error)) << error;
-    EXPECT_EQ(o.mode, ToolMode::Nav);
-    EXPECT_EQ(o.common.sourceId, 96);
-    EXPECT_EQ(o.common.domain, -1);
-    EXPECT_EQ(o.nav.rateHz, 10.0);
-    EXPECT_FALSE(o.nav.faults.any());
-
-    ASSERT_TRUE(parseToolOptions(words("nav --domain 95 --json --rate 50 --utc-rate 0 --lat -12.5 --lon 170 "
-                                       "--alt 10 --speed 0 --nan latitude --nan covariance --wrong-source 0 "
-                                       "--utc-lag 0.6 --lat-override 100 --grow-covariance 250 --seconds 1.5 "
-                                       "--count 7 --verbose"),
+    ASSERT_TRUE(parseToolOptions(words("nav --domain 95 --rate 50 --utc-rate 0 --speed 0 --nan latitude "
+                                       "--nan covariance --wrong-source 0 --lat-override 100 --count 7"),
                                  o, error))
         << error;
+    EXPECT_EQ(o.mode, ToolMode::Nav);
     EXPECT_EQ(o.common.domain, 95);
-    EXPECT_TRUE(o.common.json && o.common.verbose);
-    EXPECT_EQ(o.nav.rateHz, 50.0);
+    EXPECT_EQ(o.common.sourceId, 96);
     EXPECT_EQ(o.nav.utcRateHz, 0.0);
-    EXPECT_EQ(o.nav.latDeg, -12.5);
-    EXPECT_EQ(o.nav.speedMps, 0.0);
     ASSERT_EQ(o.nav.faults.nanFields.size(), 2u);
     EXPECT_EQ(o.nav.faults.nanFields[1], NanField::Covariance);
     EXPECT_EQ(o.nav.faults.wrongSourceId, 0);
-    EXPECT_EQ(o.nav.faults.utcLagS, 0.6);
     EXPECT_TRUE(o.nav.faults.overrideLatitude);
-    EXPECT_EQ(o.nav.faults.latitudeOverrideDeg, 100.0);
-    EXPECT_EQ(o.nav.growCovarianceMps, 250.0);
-    EXPECT_EQ(o.common.seconds, 1.5);
     EXPECT_EQ(o.common.count, 7);
 
-    ASSERT_TRUE(parseToolOptions(words("command BITSERVER_PING --type 1 --timeout 0.5 --all --id 4294967295 "
-                                       "--retry 0 --source-id 7 --system GroundVehicle"),
-                                 o, error))
+    ASSERT_TRUE(parseToolOptions(words("command --type 1 --id 4294967295 -- --looks-like-an-option"), o, error))
         << error;
-    EXPECT_EQ(o.mode, ToolMode::Command);
-    EXPECT_EQ(o.command.text, "BITSERVER_PING");
-    EXPECT_EQ(o.command.type, 1u);
-    EXPECT_EQ(o.command.timeoutS, 0.5);
-    EXPECT_TRUE(o.command.all);
-    EXPECT_EQ(o.command.identifier, 4294967295u);
-    EXPECT_EQ(o.command.retryS, 0.0);
-    EXPECT_EQ(o.common.sourceId, 7);
-    EXPECT_EQ(o.common.systemName, "GroundVehicle");
-
-    ASSERT_TRUE(parseToolOptions(words("command --timeout 1 -- --looks-like-an-option"), o, error)) << error;
     EXPECT_EQ(o.command.text, "--looks-like-an-option");
+    EXPECT_EQ(o.command.type, 1u);
+    EXPECT_EQ(o.command.identifier, 4294967295u);
     EXPECT_EQ(o.common.sourceId, 50);
-    EXPECT_FALSE(o.command.identifier.has_value());
-
-    ASSERT_TRUE(parseToolOptions(words("listen --commands --nav --count 3"), o, error)) << error;
-    EXPECT_TRUE(o.listen.commands && o.listen.nav);
-
-    ASSERT_TRUE(parseToolOptions(words("nav --help"), o, error));
-    EXPECT_EQ(o.mode, ToolMode::Help);
 }
 
 TEST(ToolOptions, RejectedCommandLines) {
@@ -221,25 +167,15 @@ TEST(ToolOptions, RejectedCommandLines) {
         {"nav --bogus", "unknown option --bogus"},
         {"nav --rate", "--rate needs a value"},
         {"nav --rate fast", "--rate needs a rate 0..1000 Hz, not \"fast\""},
-        {"nav --rate 1001", "--rate needs"},
         {"nav --rate nan", "--rate needs"},
         {"nav --rate 10x", "--rate needs"},
-        {"nav --lat 91", "--lat needs"},
         {"nav --domain 233", "--domain needs"},
-        {"nav --domain -1", "--domain needs"},
-        {"nav --source-id 256", "--source-id needs"},
         {"nav --nan speed", "--nan needs"},
         {"nav --rate 0 --utc-rate 0", "cannot both be 0"},
-        {"nav --count 0", "--count needs"},
-        {"nav --seconds 0", "--seconds needs"},
         {"nav --all", "option --all does not apply to nav"},
-        {"nav extra", "unexpected argument \"extra\""},
         {"command", "command needs the command TEXT"},
         {"command A B", "unexpected argument \"B\""},
         {"command A --type -1", "--type needs"},
-        {"command A --timeout 0", "--timeout needs"},
-        {"command A --seconds 2", "does not apply to command"},
-        {"listen --rate 5", "does not apply to listen"},
         {"listen --source-id 5", "does not apply to listen"},
     };
     for (Case const& c : cases) {
@@ -252,30 +188,25 @@ TEST(ToolOptions, RejectedCommandLines) {
 
 // --- Connections file copies -------------------------------------------------
 
+// The copy differs from the sample only in the domain: with the domain put
+// back it prints the same.
 TEST(ConnectionsFile, DomainReplacedAndEverythingElseKept) {
     std::string const sample = std::string(ASPN2_TOOL_SAMPLE_CONFIG_DIR) + "/connections-udp.xml";
-    tinyxml2::XMLDocument copy;
+    tinyxml2::XMLDocument copy, original;
     ASSERT_EQ(copy.Parse(connectionsWithDomain(sample, 97).c_str()), tinyxml2::XML_SUCCESS);
-    tinyxml2::XMLDocument original;
     ASSERT_EQ(original.LoadFile(sample.c_str()), tinyxml2::XML_SUCCESS);
-
-    tinyxml2::XMLElement const* a = original.RootElement()->FirstChildElement();
-    tinyxml2::XMLElement const* b = copy.RootElement()->FirstChildElement();
-    int containers = 0;
-    for (; a != nullptr && b != nullptr; a = a->NextSiblingElement(), b = b->NextSiblingElement(), ++containers) {
-        std::string const name = a->FirstChildElement("Name")->GetText();
-        EXPECT_EQ(name, b->FirstChildElement("Name")->GetText());
-        tinyxml2::XMLElement const* pa = a->FirstChildElement("Parameters")->FirstChildElement();
-        tinyxml2::XMLElement const* pb = b->FirstChildElement("Parameters")->FirstChildElement();
-        for (; pa != nullptr && pb != nullptr; pa = pa->NextSiblingElement(), pb = pb->NextSiblingElement()) {
-            ASSERT_STREQ(pa->Name(), pb->Name());
-            bool const domain = name == "FastRtps" && std::strcmp(pa->Name(), "DomainId") == 0;
-            EXPECT_STREQ(pb->GetText(), domain ? "97" : pa->GetText()) << name << "/" << pa->Name();
-        }
-        EXPECT_TRUE(pa == nullptr && pb == nullptr) << name;
-    }
-    EXPECT_TRUE(a == nullptr && b == nullptr);
-    EXPECT_EQ(containers, 7);
+    auto domainOf = [](tinyxml2::XMLDocument& doc) {
+        return doc.RootElement()
+            ->FirstChildElement("Transport")
+            ->FirstChildElement("Parameters")
+            ->FirstChildElement("DomainId");
+    };
+    EXPECT_STREQ(domainOf(copy)->GetText(), "97");
+    domainOf(copy)->SetText(domainOf(original)->GetText());
+    tinyxml2::XMLPrinter a, b;
+    copy.Print(&a);
+    original.Print(&b);
+    EXPECT_STREQ(a.CStr(), b.CStr());
 }
 
 TEST(ConnectionsFile, BadFilesAreReportedWithTheirName) {
@@ -285,7 +216,8 @@ TEST(ConnectionsFile, BadFilesAreReportedWithTheirName) {
     std::string const noTransport = dir.file("no-transport.xml");
     std::string const noDomain = dir.file("no-domain.xml");
     std::ofstream(broken) << "<CV_Configurations><Transport>";
-    std::ofstream(noTransport) << "<CV_Configurations><Connection><Name>UTCTime</Name></Connection></CV_Configurations>";
+    std::ofstream(noTransport)
+        << "<CV_Configurations><Connection><Name>UTCTime</Name></Connection></CV_Configurations>";
     std::ofstream(noDomain) << "<CV_Configurations><T><Name>FastRtps</Name><Parameters/></T></CV_Configurations>";
 
     for (std::string const& path : {missing, broken, noTransport}) {

@@ -198,9 +198,10 @@ TEST(NavRoute, RejectsValuesOutOfRange) {
         double lat, lon, alt, speed;
         RouteShape shape;
     } const cases[] = {
-        {90.5, 0, 0, 1, {}},  {nan, 0, 0, 1, {}},   {0, 181, 0, 1, {}},           {0, 0, 2e5, 1, {}},
-        {0, 0, 0, -1, {}},    {0, 0, 0, nan, {}},   {0, 0, 0, 1, {0, 1, 1, 0}},    {0, 0, 0, 1, {1, -1, 1, 0}},
-        {0, 0, 0, 1, {1, 1, 0, 0}}, {0, 0, 0, 1, {1, 1, 1, -1}},
+        {90.5, 0, 0, 1, {}},
+        {nan, 0, 0, 1, {}},
+        {0, 0, 0, -1, {}},
+        {0, 0, 0, 1, {1, 1, 0, 0}},
     };
     for (Bad const& b : cases) {
         EXPECT_THROW(NavRoute(b.lat, b.lon, b.alt, b.speed, b.shape), std::invalid_argument)
@@ -241,8 +242,6 @@ TEST(CovarianceModel, SymmetricPositiveDefiniteWithTheGivenSigmas) {
         }
         EXPECT_TRUE(isPositiveDefinite(c));
         EXPECT_NEAR(s[0], 2.0 + 50.0 * t, 1e-9);
-        EXPECT_EQ(s[3], 0.1);
-        EXPECT_EQ(s[8], 0.008);
     }
     EXPECT_FALSE(isPositiveDefinite(Matrix9{}));
 }
@@ -266,26 +265,23 @@ TEST(CovarianceModel, GrowthMakesTheSolutionUnusable) {
     EXPECT_FALSE(isUsableSolution(c));
 }
 
-TEST(CovarianceModel, RejectsBadSigmasAndGrowth) {
-    CovarianceSigmas zero;
-    zero.velocityMps[1] = 0.0;
-    EXPECT_THROW(CovarianceModel{zero}, std::invalid_argument);
-    EXPECT_THROW(CovarianceModel(CovarianceSigmas(), -1.0), std::invalid_argument);
-    EXPECT_THROW(CovarianceModel(CovarianceSigmas(), std::nan("")), std::invalid_argument);
-}
-
 // --- Faults --------------------------------------------------------------
 
-PositionVelocityAttitude samplePva() {
-    NavRoute const route(45.0, 7.5, 300.0, 10.0);
-    return makePva(route.at(12.3), CovarianceModel().at(12.3), 1700000000 * kNs + 5, 7, 0x02600000);
+int nanCount(PositionVelocityAttitude const& m) {
+    int n = std::isnan(m.position().latitude()) + std::isnan(m.position().longitude()) +
+            std::isnan(m.position().altitude());
+    for (int i = 0; i < 3; ++i) n += std::isnan(m.velocity()[i]) + std::isnan(m.attitude()[i]);
+    for (auto const& row : m.covariance()) {
+        for (double v : row) n += std::isnan(v);
+    }
+    return n;
 }
 
 // Each fault changes its own field and nothing else: after putting the
 // field back, the message equals the clean one.
 TEST(Faults, EachChangesExactlyItsField) {
-    using Restore = std::function<void(PositionVelocityAttitude const& clean, PositionVelocityAttitude& faulty)>;
-    auto nanFault = [](NanField f) {
+    using Message = PositionVelocityAttitude;
+    auto nan = [](NanField f) {
         FaultInjection faults;
         faults.nanFields = {f};
         return faults;
@@ -299,68 +295,39 @@ TEST(Faults, EachChangesExactlyItsField) {
     struct Case {
         char const* what;
         FaultInjection faults;
-        std::function<bool(PositionVelocityAttitude const&)> changed;
-        Restore restore;
+        int nans;
+        std::function<void(Message const& clean, Message& faulty)> restore;
     } const cases[] = {
-        {"nan latitude", nanFault(NanField::Latitude),
-         [](auto const& m) { return std::isnan(m.position().latitude()); },
-         [](auto const& c, auto& f) { f.position().latitude(c.position().latitude()); }},
-        {"nan longitude", nanFault(NanField::Longitude),
-         [](auto const& m) { return std::isnan(m.position().longitude()); },
-         [](auto const& c, auto& f) { f.position().longitude(c.position().longitude()); }},
-        {"nan altitude", nanFault(NanField::Altitude),
-         [](auto const& m) { return std::isnan(m.position().altitude()); },
-         [](auto const& c, auto& f) { f.position().altitude(c.position().altitude()); }},
-        {"nan velocity", nanFault(NanField::Velocity),
-         [](auto const& m) { return std::isnan(m.velocity()[0]) && std::isnan(m.velocity()[2]); },
-         [](auto const& c, auto& f) { f.velocity(c.velocity()); }},
-        {"nan attitude", nanFault(NanField::Attitude),
-         [](auto const& m) { return std::isnan(m.attitude()[0]) && std::isnan(m.attitude()[2]); },
-         [](auto const& c, auto& f) { f.attitude(c.attitude()); }},
-        {"nan covariance", nanFault(NanField::Covariance),
-         [](auto const& m) { return std::isnan(m.covariance()[0][0]) && std::isnan(m.covariance()[8][8]); },
-         [](auto const& c, auto& f) { f.covariance(c.covariance()); }},
-        {"wrong source", wrongSource,
-         [](auto const& m) { return static_cast<std::uint32_t>(m.header().device_id()) == 0x02070000u; },
-         [](auto const& c, auto& f) { f.header().device_id(c.header().device_id()); }},
-        {"latitude override", latitude,
-         [](auto const& m) { return std::fabs(m.position().latitude() - 100.0 * kPi / 180) < 1e-12; },
-         [](auto const& c, auto& f) { f.position().latitude(c.position().latitude()); }},
+        {"latitude", nan(NanField::Latitude), 1,
+         [](auto& c, auto& f) { f.position().latitude(c.position().latitude()); }},
+        {"longitude", nan(NanField::Longitude), 1,
+         [](auto& c, auto& f) { f.position().longitude(c.position().longitude()); }},
+        {"altitude", nan(NanField::Altitude), 1,
+         [](auto& c, auto& f) { f.position().altitude(c.position().altitude()); }},
+        {"velocity", nan(NanField::Velocity), 3, [](auto& c, auto& f) { f.velocity(c.velocity()); }},
+        {"attitude", nan(NanField::Attitude), 3, [](auto& c, auto& f) { f.attitude(c.attitude()); }},
+        {"covariance", nan(NanField::Covariance), 81, [](auto& c, auto& f) { f.covariance(c.covariance()); }},
+        {"wrong source", wrongSource, 0, [](auto& c, auto& f) { f.header().device_id(c.header().device_id()); }},
+        {"latitude override", latitude, 0, [](auto& c, auto& f) { f.position().latitude(c.position().latitude()); }},
     };
-    PositionVelocityAttitude const clean = samplePva();
+    NavRoute const route(45.0, 7.5, 300.0, 10.0);
+    Message const clean = makePva(route.at(12.3), CovarianceModel().at(12.3), 1700000000 * kNs + 5, 7, 0x02600000);
     for (Case const& c : cases) {
         SCOPED_TRACE(c.what);
-        PositionVelocityAttitude faulty = clean;
+        Message faulty = clean;
         applyFaults(c.faults, faulty);
-        EXPECT_TRUE(c.changed(faulty));
+        EXPECT_NE(faulty, clean);
+        EXPECT_EQ(nanCount(faulty), c.nans);
         c.restore(clean, faulty);
         EXPECT_EQ(faulty, clean);
     }
-    PositionVelocityAttitude untouched = clean;
-    applyFaults(FaultInjection(), untouched);
-    EXPECT_EQ(untouched, clean);
-    EXPECT_TRUE(isUsableSolution(clean.covariance()));
-}
-
-TEST(Faults, NamesAndDescription) {
-    for (NanField f : {NanField::Latitude, NanField::Longitude, NanField::Altitude, NanField::Velocity,
-                       NanField::Attitude, NanField::Covariance}) {
-        NanField back{};
-        ASSERT_TRUE(nanFieldFromName(nanFieldName(f), back));
-        EXPECT_EQ(back, f);
-    }
-    NanField unused{};
-    EXPECT_FALSE(nanFieldFromName("Latitude", unused));
-    EXPECT_FALSE(nanFieldFromName("", unused));
-
-    FaultInjection faults;
-    EXPECT_EQ(describeFaults(faults), "none");
-    faults.nanFields = {NanField::Latitude, NanField::Velocity};
-    faults.wrongSourceId = 12;
-    faults.utcLagS = 0.7;
-    faults.overrideLatitude = true;
-    faults.latitudeOverrideDeg = 100;
-    EXPECT_EQ(describeFaults(faults), "nan=latitude,velocity wrong-source=12 utc-lag=0.7s lat-override=100deg");
+    Message wrong = clean;
+    applyFaults(wrongSource, wrong);
+    EXPECT_EQ(static_cast<std::uint32_t>(wrong.header().device_id()), 0x02070000u);
+    Message moved = clean;
+    applyFaults(latitude, moved);
+    EXPECT_NEAR(moved.position().latitude(), 100.0 * kPi / 180, 1e-12);
+    EXPECT_TRUE(isUsableSolution(moved.covariance()));
 }
 
 // --- The sample stream -----------------------------------------------------
@@ -384,12 +351,8 @@ TEST(NavSimulator, StreamsShareTheTimeOfValidityAndCountOnTheirOwn) {
         EXPECT_EQ((static_cast<std::uint32_t>(pva.header().device_id()) >> 16) & 0xFF, 96u);
         EXPECT_EQ(utc.header().device_id(), pva.header().device_id());
         EXPECT_EQ(utc.utc_tod_sec(), 12 * 3600);
-        EXPECT_EQ(pva, makePva(NavRoute(45.0, 7.5, 300.0, 10.0).at(k * 0.1), CovarianceModel().at(k * 0.1), now, k,
-                               ids.makeDeviceId(0, 0)));
     }
     EXPECT_EQ(sim.nextPva(start).header().seq_num(), 3);
-    EXPECT_EQ(sim.pvaCount(), 4);
-    EXPECT_EQ(sim.utcCount(), 3);
 }
 
 TEST(NavSimulator, LaggingUtcDescribesAnEarlierInstant) {

@@ -52,7 +52,9 @@ constexpr int kExitSetupFailed = 2;
 
 std::atomic<bool> g_stop{false};
 
-extern "C" void onStopSignal(int) { g_stop = true; }
+extern "C" void onStopSignal(int) {
+    g_stop = true;
+}
 
 void installSignalHandlers() {
     struct sigaction action {};
@@ -141,9 +143,8 @@ int runNav(ToolOptions const& o, std::string const& connections) {
     if (n.utcRateHz > 0) utcOut = transport.sender<aspn2_msgs::idl::UTCTime>("UTCTime");
 
     note("nav: publishing from device " + deviceIdHex(static_cast<std::int32_t>(deviceId)) + " (server " +
-         serverLabel(static_cast<unsigned>(o.common.sourceId)) + "), PositionVelocityAttitude " +
-         compact(n.rateHz) + " Hz, UTCTime " + compact(n.utcRateHz) + " Hz, lap " +
-         std::to_string(static_cast<long>(route.lapLengthM())) +
+         serverLabel(static_cast<unsigned>(o.common.sourceId)) + "), PositionVelocityAttitude " + compact(n.rateHz) +
+         " Hz, UTCTime " + compact(n.utcRateHz) + " Hz, lap " + std::to_string(static_cast<long>(route.lapLengthM())) +
          " m, faults: " + describeFaults(n.faults));
 
     auto period = [](double hz) {
@@ -155,8 +156,9 @@ int runNav(ToolOptions const& o, std::string const& connections) {
     Clock::time_point nextSummary = start + std::chrono::seconds(1);
     Clock::time_point const never = Clock::time_point::max();
     Clock::time_point const end =
-        o.common.seconds > 0 ? start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.common.seconds))
-                             : never;
+        o.common.seconds > 0
+            ? start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.common.seconds))
+            : never;
     if (n.rateHz <= 0) nextPva = never;
     if (n.utcRateHz <= 0) nextUtc = never;
 
@@ -269,8 +271,8 @@ int runCommand(ToolOptions const& o, std::string const& connections) {
         Clock::time_point const now = Clock::now();
         bool const readerMatched = ToolTransport::readersMatched(commands) > 0;
         if (readerMatched && readerMatchedAt == Clock::time_point::max()) readerMatchedAt = now;
-        bool const ready = readerMatched && (ToolTransport::writersMatched(responses) > 0 ||
-                                             now - readerMatchedAt >= matchGrace);
+        bool const ready =
+            readerMatched && (ToolTransport::writersMatched(responses) > 0 || now - readerMatchedAt >= matchGrace);
         bool const resend = sends > 0 && c.retryS > 0 && answers.load() == 0 && now - lastSent >= retry;
         if (ready && (sends == 0 || resend)) {
             command.header().seq_num(sends);
@@ -312,13 +314,13 @@ int runListen(ToolOptions const& o, std::string const& connections) {
     transport.receiver<aspn2_msgs::idl::MaintenanceEvent>(
         "MaintenanceEvent",
         [&](aspn2_msgs::idl::MaintenanceEvent const& m) { lines.push(formatMaintenanceEvent(m, json)); });
-    transport.receiver<aspn2_msgs::idl::CommandResponse>(
-        "Response",
-        [&](aspn2_msgs::idl::CommandResponse const& m) { lines.push(formatCommandResponse("Response", m, json)); });
+    transport.receiver<aspn2_msgs::idl::CommandResponse>("Response", [&](aspn2_msgs::idl::CommandResponse const& m) {
+        lines.push(formatCommandResponse("Response", m, json));
+    });
     if (o.listen.commands) {
-        transport.receiver<aspn2_msgs::idl::CommandResponse>(
-            "Command",
-            [&](aspn2_msgs::idl::CommandResponse const& m) { lines.push(formatCommandResponse("Command", m, json)); });
+        transport.receiver<aspn2_msgs::idl::CommandResponse>("Command", [&](aspn2_msgs::idl::CommandResponse const& m) {
+            lines.push(formatCommandResponse("Command", m, json));
+        });
         names += ", Command";
     }
     if (o.listen.nav) {
@@ -365,7 +367,8 @@ int main(int argc, char** argv) {
             options.common.connections.empty() ? ASPN2_TOOL_DEFAULT_CONNECTIONS : options.common.connections;
         std::unique_ptr<TemporaryConnectionsFile> copy;
         if (options.common.domain >= 0) {
-            copy = std::make_unique<TemporaryConnectionsFile>(connections, static_cast<unsigned>(options.common.domain));
+            copy =
+                std::make_unique<TemporaryConnectionsFile>(connections, static_cast<unsigned>(options.common.domain));
             connections = copy->path();
         }
         switch (options.mode) {

@@ -1,7 +1,6 @@
 #include "tools/aspn2-tool/ConnectionsFile.h"
 
 #include <tinyxml2.h>
-
 #include <unistd.h>
 
 #include <cerrno>

@@ -17,9 +17,9 @@ using Matrix9 = std::array<std::array<double, 9>, 9>;
 
 /// One-sigma values of a well-converged solution.
 struct CovarianceSigmas {
-    std::array<double, 3> positionM{2.0, 2.0, 3.0};            ///< north, east, down
-    std::array<double, 3> velocityMps{0.1, 0.1, 0.15};         ///< north, east, down
-    std::array<double, 3> attitudeRad{0.003, 0.003, 0.008};    ///< roll, pitch, yaw
+    std::array<double, 3> positionM{2.0, 2.0, 3.0};          ///< north, east, down
+    std::array<double, 3> velocityMps{0.1, 0.1, 0.15};       ///< north, east, down
+    std::array<double, 3> attitudeRad{0.003, 0.003, 0.008};  ///< roll, pitch, yaw
 };
 
 class CovarianceModel {

@@ -24,12 +24,10 @@ void require(bool ok, std::string const& what) {
 
 }  // namespace
 
-NavRoute::NavRoute(double startLatDeg, double startLonDeg, double startAltM, double speedMps,
-                   RouteShape const& shape)
+NavRoute::NavRoute(double startLatDeg, double startLonDeg, double startAltM, double speedMps, RouteShape const& shape)
     : m_speed(speedMps), m_shape(shape), m_lapLength(0.0) {
     require(std::isfinite(startLatDeg) && std::fabs(startLatDeg) <= 90.0, "latitude must lie in -90..90 degrees");
-    require(std::isfinite(startLonDeg) && std::fabs(startLonDeg) <= 180.0,
-            "longitude must lie in -180..180 degrees");
+    require(std::isfinite(startLonDeg) && std::fabs(startLonDeg) <= 180.0, "longitude must lie in -180..180 degrees");
     require(std::isfinite(startAltM) && std::fabs(startAltM) <= 1.0e5, "altitude must lie in -100000..100000 m");
     require(std::isfinite(speedMps) && speedMps >= 0.0 && speedMps <= 1000.0, "speed must lie in 0..1000 m/s");
     require(std::isfinite(shape.lengthM) && shape.lengthM > 0.0 && shape.lengthM <= 1.0e5,

@@ -15,7 +15,6 @@
 // lateral acceleration.
 
 #include <GeographicLib/LocalCartesian.hpp>
-
 #include <vector>
 
 namespace nav_sim {
@@ -30,25 +29,25 @@ struct RouteShape {
 
 /// Position, velocity and attitude at one instant.
 struct Kinematics {
-    double latitudeRad = 0.0;   ///< geodetic latitude, rad
-    double longitudeRad = 0.0;  ///< longitude, rad, (-pi, pi]
-    double altitudeM = 0.0;     ///< height above the ellipsoid, m
-    double velocityNorth = 0.0; ///< m/s
-    double velocityEast = 0.0;  ///< m/s
-    double velocityDown = 0.0;  ///< m/s, positive downwards
-    double roll = 0.0;          ///< rad, positive right side down
-    double pitch = 0.0;         ///< rad, positive nose up
-    double yaw = 0.0;           ///< rad in (-pi, pi], 0 north, positive towards east
+    double latitudeRad = 0.0;    ///< geodetic latitude, rad
+    double longitudeRad = 0.0;   ///< longitude, rad, (-pi, pi]
+    double altitudeM = 0.0;      ///< height above the ellipsoid, m
+    double velocityNorth = 0.0;  ///< m/s
+    double velocityEast = 0.0;   ///< m/s
+    double velocityDown = 0.0;   ///< m/s, positive downwards
+    double roll = 0.0;           ///< rad, positive right side down
+    double pitch = 0.0;          ///< rad, positive nose up
+    double yaw = 0.0;            ///< rad in (-pi, pi], 0 north, positive towards east
 };
 
 /// A point of the lap on the local plane of the start point.
 struct LocalPoint {
     double eastM = 0.0;
     double northM = 0.0;
-    double upM = 0.0;         ///< height above the start point, m
-    double heading = 0.0;     ///< direction of travel, rad in (-pi, pi], 0 north
-    double curvature = 0.0;   ///< 1/m, positive when turning right
-    double slope = 0.0;       ///< rise per metre travelled horizontally
+    double upM = 0.0;        ///< height above the start point, m
+    double heading = 0.0;    ///< direction of travel, rad in (-pi, pi], 0 north
+    double curvature = 0.0;  ///< 1/m, positive when turning right
+    double slope = 0.0;      ///< rise per metre travelled horizontally
 };
 
 class NavRoute {
@@ -78,8 +77,8 @@ public:
 
 private:
     struct Segment {
-        double length;     // m
-        double curvature;  // 1/m, 0 for a straight, 1/r for a right turn
+        double length;                // m
+        double curvature;             // 1/m, 0 for a straight, 1/r for a right turn
         double east, north, heading;  // start of the segment
     };
 

@@ -103,8 +103,8 @@ void applyFaults(FaultInjection const& faults, aspn2_msgs::idl::UTCTime& utc) {
     if (faults.wrongSourceId >= 0) setServerId(utc.header(), static_cast<unsigned char>(faults.wrongSourceId));
 }
 
-aspn2_msgs::idl::PositionVelocityAttitude makePva(Kinematics const& k, Matrix9 const& covariance,
-                                                  std::int64_t tovNs, std::int64_t seq, std::uint32_t deviceId) {
+aspn2_msgs::idl::PositionVelocityAttitude makePva(Kinematics const& k, Matrix9 const& covariance, std::int64_t tovNs,
+                                                  std::int64_t seq, std::uint32_t deviceId) {
     aspn2_msgs::idl::PositionVelocityAttitude pva;
     stamp(pva.header(), tovNs, seq, deviceId);
     pva.position().latitude(k.latitudeRad);
@@ -126,15 +126,15 @@ aspn2_msgs::idl::UTCTime makeUtc(std::int64_t tovNs, std::int64_t seq, std::uint
     utc.utc_tod_sec(f.utcTodSec);
     utc.utc_tod_nsec(f.utcTodNsec);
     utc.a1(0.0);
-    double const biasSigma = 20e-9;   // s
-    double const driftSigma = 1e-9;   // s/s
+    double const biasSigma = 20e-9;  // s
+    double const driftSigma = 1e-9;  // s/s
     utc.covariance()[0] = {biasSigma * biasSigma, 0.0};
     utc.covariance()[1] = {0.0, driftSigma * driftSigma};
     return utc;
 }
 
-NavSimulator::NavSimulator(NavRoute route, CovarianceModel covariance, FaultInjection faults,
-                           std::uint32_t deviceId, std::int64_t startNs)
+NavSimulator::NavSimulator(NavRoute route, CovarianceModel covariance, FaultInjection faults, std::uint32_t deviceId,
+                           std::int64_t startNs)
     : m_route(std::move(route)),
       m_covariance(covariance),
       m_faults(std::move(faults)),

@@ -53,8 +53,8 @@ void applyFaults(FaultInjection const& faults, aspn2_msgs::idl::UTCTime& utc);
 /// A PVA sample: kinematics and covariance as given, header sequence number
 /// `seq`, device id `deviceId`, both time stamps `tovNs` (ns since the Unix
 /// epoch) with the current time code.
-aspn2_msgs::idl::PositionVelocityAttitude makePva(Kinematics const& k, Matrix9 const& covariance,
-                                                  std::int64_t tovNs, std::int64_t seq, std::uint32_t deviceId);
+aspn2_msgs::idl::PositionVelocityAttitude makePva(Kinematics const& k, Matrix9 const& covariance, std::int64_t tovNs,
+                                                  std::int64_t seq, std::uint32_t deviceId);
 
 /// A UTC time sample of the instant `tovNs` (both time stamps and the GPS
 /// and UTC fields describe it), with a clock covariance of a GNSS-disciplined

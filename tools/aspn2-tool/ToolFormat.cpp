@@ -194,7 +194,9 @@ Line& Line::jsonInteger(char const* name, long long value) {
     return *this;
 }
 
-std::string Line::str() const { return m_json ? m_text + "}" : m_text; }
+std::string Line::str() const {
+    return m_json ? m_text + "}" : m_text;
+}
 
 void addHeader(Line& line, aspn2_msgs::idl::header const& h) {
     DeviceIdParts const d = decodeDeviceId(h.device_id());
@@ -240,8 +242,7 @@ std::string formatMaintenanceEvent(aspn2_msgs::idl::MaintenanceEvent const& m, b
     return line.str();
 }
 
-std::string formatCommandResponse(std::string const& connection, aspn2_msgs::idl::CommandResponse const& m,
-                                  bool json) {
+std::string formatCommandResponse(std::string const& connection, aspn2_msgs::idl::CommandResponse const& m, bool json) {
     Line line(json, connection);
     addHeader(line, m.header());
     std::uint32_t const type = static_cast<std::uint32_t>(m.command_response_type());

@@ -105,8 +105,7 @@ void addHeader(Line& line, aspn2_msgs::idl::header const& header);
 std::string formatEventLog(aspn2_msgs::idl::EventLog const& m, bool json);
 std::string formatMaintenanceEvent(aspn2_msgs::idl::MaintenanceEvent const& m, bool json);
 /// `connection`: "Command" or "Response", the kind of the line.
-std::string formatCommandResponse(std::string const& connection, aspn2_msgs::idl::CommandResponse const& m,
-                                  bool json);
+std::string formatCommandResponse(std::string const& connection, aspn2_msgs::idl::CommandResponse const& m, bool json);
 std::string formatPva(aspn2_msgs::idl::PositionVelocityAttitude const& m, bool json);
 std::string formatUtc(aspn2_msgs::idl::UTCTime const& m, bool json);
 

@@ -84,11 +84,12 @@ struct Option {
     unsigned modes;
     bool takesValue;
     std::function<bool(std::string const&, ToolOptions&)> apply;  // false: bad value
-    char const* expected;  // the value's description in error lines
+    char const* expected;                                         // the value's description in error lines
 };
 
 // A number option in [lo, hi] stored through `store`.
-Option real(unsigned modes, double lo, double hi, char const* expected, std::function<void(ToolOptions&, double)> store) {
+Option real(unsigned modes, double lo, double hi, char const* expected,
+            std::function<void(ToolOptions&, double)> store) {
     return {modes, true,
             [=](std::string const& v, ToolOptions& o) {
                 double d = 0.0;
@@ -141,7 +142,8 @@ std::map<std::string, Option> const& optionTable() {
         {"--source-id", whole(kNav | kCommand, 0, 255, "a server id 0..255",
                               [](ToolOptions& o, unsigned long long n) { o.common.sourceId = static_cast<int>(n); })},
         // nav
-        {"--rate", real(kNav, 0.0, 1000.0, "a rate 0..1000 Hz", [](ToolOptions& o, double d) { o.nav.rateHz = d; })},
+        {"--rate",
+         real(kNav, 0.0, 1000.0, "a rate 0..1000 Hz", [](ToolOptions& o, double d) { o.nav.rateHz = d; })},
         {"--utc-rate", real(kNav, 0.0, 1000.0, "a rate 0..1000 Hz",
                             [](ToolOptions& o, double d) { o.nav.utcRateHz = d; })},
         {"--lat", real(kNav, -90.0, 90.0, "a latitude -90..90 degrees",
@@ -150,13 +152,16 @@ std::map<std::string, Option> const& optionTable() {
                        [](ToolOptions& o, double d) { o.nav.lonDeg = d; })},
         {"--alt", real(kNav, -1.0e5, 1.0e5, "an altitude -100000..100000 m",
                        [](ToolOptions& o, double d) { o.nav.altM = d; })},
-        {"--speed", real(kNav, 0.0, 1000.0, "a speed 0..1000 m/s", [](ToolOptions& o, double d) { o.nav.speedMps = d; })},
+        {"--speed",
+         real(kNav, 0.0, 1000.0, "a speed 0..1000 m/s", [](ToolOptions& o, double d) { o.nav.speedMps = d; })},
         {"--length", real(kNav, 1.0, 1.0e5, "a length 1..100000 m",
                           [](ToolOptions& o, double d) { o.nav.shape.lengthM = d; })},
-        {"--width", real(kNav, 1.0, 1.0e5, "a width 1..100000 m", [](ToolOptions& o, double d) { o.nav.shape.widthM = d; })},
+        {"--width",
+         real(kNav, 1.0, 1.0e5, "a width 1..100000 m", [](ToolOptions& o, double d) { o.nav.shape.widthM = d; })},
         {"--radius", real(kNav, 1.0, 1.0e4, "a radius 1..10000 m",
                           [](ToolOptions& o, double d) { o.nav.shape.cornerRadiusM = d; })},
-        {"--hill", real(kNav, 0.0, 1000.0, "a height 0..1000 m", [](ToolOptions& o, double d) { o.nav.shape.hillM = d; })},
+        {"--hill",
+         real(kNav, 0.0, 1000.0, "a height 0..1000 m", [](ToolOptions& o, double d) { o.nav.shape.hillM = d; })},
         {"--grow-covariance", real(kNav, 0.0, 1.0e7, "a growth 0..1e7 m/s",
                                    [](ToolOptions& o, double d) { o.nav.growCovarianceMps = d; })},
         {"--nan", {kNav, true, [](std::string const& v, ToolOptions& o) {
@@ -183,7 +188,9 @@ std::map<std::string, Option> const& optionTable() {
                            [](ToolOptions& o, double d) { o.command.timeoutS = d; })},
         {"--all", flag(kCommand, [](ToolOptions& o) { o.command.all = true; })},
         {"--id", whole(kCommand, 0, 4294967295ULL, "a whole number 0..4294967295",
-                       [](ToolOptions& o, unsigned long long n) { o.command.identifier = static_cast<std::uint32_t>(n); })},
+                       [](ToolOptions& o, unsigned long long n) {
+                           o.command.identifier = static_cast<std::uint32_t>(n);
+                       })},
         {"--retry", real(kCommand, 0.0, 3600.0, "a number of seconds >= 0",
                          [](ToolOptions& o, double d) { o.command.retryS = d; })},
         // listen

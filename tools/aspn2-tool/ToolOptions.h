@@ -18,40 +18,40 @@ enum class ToolMode { Nav, Command, Listen, Help };
 
 /// Options every mode shares.
 struct CommonOptions {
-    std::string connections;     ///< connections file; empty: the caller's default
-    int domain = -1;             ///< DDS domain replacing the file's; -1 keeps it
-    bool json = false;           ///< JSON lines instead of readable ones
-    bool verbose = false;        ///< nav: a line per message instead of per second
-    double seconds = -1.0;       ///< stop after this time (nav, listen); < 0 no limit
-    long long count = -1;        ///< stop after this many messages; < 0 no limit
+    std::string connections;               ///< connections file; empty: the caller's default
+    int domain = -1;                       ///< DDS domain replacing the file's; -1 keeps it
+    bool json = false;                     ///< JSON lines instead of readable ones
+    bool verbose = false;                  ///< nav: a line per message instead of per second
+    double seconds = -1.0;                 ///< stop after this time (nav, listen); < 0 no limit
+    long long count = -1;                  ///< stop after this many messages; < 0 no limit
     std::string systemName = "Simulator";  ///< system name of the device ids
-    int sourceId = -1;           ///< server id of the device ids; -1: the mode's default
+    int sourceId = -1;                     ///< server id of the device ids; -1: the mode's default
 };
 
 struct NavOptions {
     double latDeg = 45.0;
     double lonDeg = 7.5;
-    double altM = 300.0;         ///< above the ellipsoid
+    double altM = 300.0;  ///< above the ellipsoid
     double speedMps = 10.0;
     RouteShape shape;
-    double rateHz = 10.0;        ///< PositionVelocityAttitude; 0 sends none
-    double utcRateHz = 10.0;     ///< UTCTime; 0 sends none
+    double rateHz = 10.0;     ///< PositionVelocityAttitude; 0 sends none
+    double utcRateHz = 10.0;  ///< UTCTime; 0 sends none
     double growCovarianceMps = 0.0;
     FaultInjection faults;
 };
 
 struct CommandOptions {
     std::string text;
-    std::uint32_t type = 0;      ///< 0 command, 1 response; any 32-bit value is sent as given
+    std::uint32_t type = 0;  ///< 0 command, 1 response; any 32-bit value is sent as given
     double timeoutS = 3.0;
-    bool all = false;            ///< print every response, not only the matching ones
+    bool all = false;                         ///< print every response, not only the matching ones
     std::optional<std::uint32_t> identifier;  ///< command identifier; none: a random one
-    double retryS = 1.0;         ///< resend while unanswered, this often; 0 sends once
+    double retryS = 1.0;                      ///< resend while unanswered, this often; 0 sends once
 };
 
 struct ListenOptions {
-    bool commands = false;       ///< also the "Command" connection
-    bool nav = false;            ///< also PositionVelocityAttitude and UTCTime
+    bool commands = false;  ///< also the "Command" connection
+    bool nav = false;       ///< also PositionVelocityAttitude and UTCTime
 };
 
 struct ToolOptions {

@@ -57,9 +57,8 @@ public:
         e.typed->Register_Callback(
             e.id,
             [onMessage](long long, long long, T const& m, FACE::TSS::HEADER_TYPE const&,
-                        FACE::Sequence<FACE::TSS::QoS_Element> const&, FACE::RETURN_CODE_TYPE::Value&) {
-                onMessage(m);
-            },
+                        FACE::Sequence<FACE::TSS::QoS_Element> const&,
+                        FACE::RETURN_CODE_TYPE::Value&) { onMessage(m); },
             rc);
         check(rc, "cannot subscribe to connection \"" + connection + "\"");
         return e;
