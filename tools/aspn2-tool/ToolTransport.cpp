@@ -12,6 +12,12 @@ ToolTransport::ToolTransport(std::string const& connectionsFile, std::string con
 }
 
 ToolTransport::~ToolTransport() {
+    // Subscribers go first: removing one waits for its callback in
+    // progress, and a callback may send through any of the typed
+    // transports, which may only go once no callback can run.
+    FACE::RETURN_CODE_TYPE::Value rc = FACE::RETURN_CODE_TYPE::NO_ACTION;
+    for (long long id : m_connectionIds) m_tss->Unregister_Callback(id, rc);
+    for (long long id : m_connectionIds) m_tss->Unregister_Sender(id, rc);
     m_typed.clear();
     m_tss.reset();
 }

@@ -3,10 +3,10 @@
 
 // The tool's end of the transport services: one transport over a
 // connections file, with a sender or a receiver per named connection.
-// Owns everything it creates and takes it down in order: the typed
-// transports first, then the transport (whose participant waits for
-// callbacks in progress). Receive callbacks run on Fast DDS's reception
-// threads; whatever they touch must outlive this object.
+// Owns everything it creates and takes it down in order: the subscribers
+// (each removal waits for its callback in progress), the publishers, the
+// typed transports, then the transport. Receive callbacks run on Fast
+// DDS's reception threads; whatever they touch must outlive this object.
 
 #include "FACE/CV_Config.h"
 #include "FACE/CV_TSS.h"
@@ -98,6 +98,7 @@ private:
         typed->Set_Reference("", m_tss, 0, rc);
         check(rc, "cannot attach to connection \"" + connection + "\"");
         m_typed.push_back(typed);
+        m_connectionIds.push_back(id);
         Endpoint<T> e;
         e.typed = typed.get();
         e.id = id;
@@ -110,6 +111,7 @@ private:
 
     std::shared_ptr<FACE::TSS::CV_TSS> m_tss;
     std::vector<std::shared_ptr<void>> m_typed;  // typed transports, released before m_tss
+    std::vector<long long> m_connectionIds;      // of every endpoint made
 };
 
 }  // namespace aspn2_tool
