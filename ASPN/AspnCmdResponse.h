@@ -44,6 +44,13 @@ public:
     // `command_response` = text.
     aspn2_msgs::idl::CommandResponse makeResponse(const aspn2_msgs::idl::CommandResponse& command,
                                                   const std::string& text);
+    // The same for a character string. Without it a string literal would
+    // convert to bool and pick the pass/fail form below.
+    aspn2_msgs::idl::CommandResponse makeResponse(const aspn2_msgs::idl::CommandResponse& command,
+                                                  const char* text)
+    {
+        return makeResponse(command, std::string(text ? text : ""));
+    }
     // A response whose text is the command's first comma-separated word
     // (empty when the command text is empty) followed by "_PASS" or "_FAIL".
     aspn2_msgs::idl::CommandResponse makeResponse(const aspn2_msgs::idl::CommandResponse& command,

@@ -1,11 +1,32 @@
 #pragma once
 
+#include "ASPN/AspnDeviceIds.h"
 #include "ASPN/EventQueue.h"
 #include "ASPN/FaultHysteresis.h"
 #include "ASPN/SteadyClock.h"
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+
+namespace aspn2_msgs {
+namespace idl {
+class EventLog;
+}  // namespace idl
+}  // namespace aspn2_msgs
+
+namespace FACE {
+namespace TSS {
+namespace Details {
+template <typename T>
+class CV_TypedTS;
+}  // namespace Details
+}  // namespace TSS
+}  // namespace FACE
 
 // The process-wide reporter of health events. Any thread may send events at
 // any time; they are filtered by FaultHysteresis and queued (up to 10
@@ -15,8 +36,17 @@
 // Configuration events describe how the server is configured; they bypass
 // the filter and are queued again every 300 s after each publication until
 // replaced.
+//
+// Publishing: InitHealthReporter starts one thread that takes the events
+// from the queue one at a time, oldest first, and sends each as an EventLog
+// message (device id of kind 1, sequence numbers from 0, both header times
+// from the FPGA system counter at the moment of sending), pausing 100 ms
+// after each. DoneHealthReporter lets the thread publish what is queued and
+// joins it. No lock is held while a message is sent.
 class HealthReporter {
 public:
+    using EventLogTS = FACE::TSS::Details::CV_TypedTS<aspn2_msgs::idl::EventLog>;
+
     // Same numbering as EventTypes::eEventType.
     enum eEventType : int {
         eDebug = EventTypes::eDebug,
@@ -40,8 +70,39 @@ public:
     // uses Instance()).
     HealthReporter(FaultHysteresis& filter, ASPN2::SteadyClock clock);
 
+    // Ends a publishing thread that is still running (DoneHealthReporter was
+    // not called): it publishes nothing more and is joined, which takes at
+    // most one poll (500 ms) and one send. Events still queued are dropped.
+    ~HealthReporter();
+
     HealthReporter(const HealthReporter&) = delete;
     HealthReporter& operator=(const HealthReporter&) = delete;
+
+    // Starts publishing on connection `connectionId` of `eventLogTypedTS`
+    // (registered as sender there; an existing sender is accepted) with the
+    // device id ids.makeDeviceId(1, 0), sequence numbers from 0, and sets
+    // the fault filter to a 180 s window of at most 2000 entries. `name`
+    // labels the console lines. Throws std::runtime_error with
+    //   "InitHealthReporter(<name>) called with an empty eventLogTypedTS."
+    //   "InitHealthReporter(<name>) called on an already initialized HealthReporter."
+    // and, when the sender cannot be registered, the text of the return-code
+    // guard ("ASPN/HealthReporter[137]:<code> InitHealthReporter(<name>)
+    // unable to register sender."), after which the reporter counts as
+    // initialised until DoneHealthReporter. Ends the process (status 255)
+    // if the fault filter refuses its settings.
+    void InitHealthReporter(const std::string& name, const ASPN2::DeviceIdFactory& ids,
+                            const std::shared_ptr<EventLogTS>& eventLogTypedTS, long long connectionId);
+
+    // Asks the publishing thread to stop and joins it: it first publishes
+    // every event already queued (100 ms apart) and ends at its first empty
+    // poll, so this returns after 0.5 s plus 0.1 s per queued event. Then
+    // the reporter is uninitialised (events queue again until the next
+    // InitHealthReporter) and lets go of the transport. Safe to call when
+    // not initialised; must not be called from the publishing thread.
+    void DoneHealthReporter();
+
+    // Whether InitHealthReporter has been called (and not undone).
+    bool isInitialized() const noexcept { return initialized.load(); }
 
     // Filters and queues one event reported from `file` (the caller's source
     // path, may be null) at `line`. Types outside 0..5 are queued as 0. Never
@@ -64,12 +125,37 @@ public:
 private:
     HealthReporter();
 
+    // The publishing thread: pop, publish, pause, until stopped.
+    void pubThreadFunction();
+    // Builds one EventLog message from the event and sends it; a failed send
+    // is reported on the console and not retried.
+    void publishChange(int type, std::string& info);
+    // Waits 100 ms after a publication, or less when the reporter is being
+    // destroyed.
+    void pauseAfterPublishing();
+
     FaultHysteresis& filter;
     ASPN2::EventQueue eventQueue;
-    // Publication state (transport, device id, sequence number, the
-    // publishing thread and its stop flag) lives after the queue; the
-    // publishing thread is the queue's consumer and must be joined before the
-    // reporter is destroyed.
+
+    // Publication. `name`, `deviceId`, `seqNum`, `eventLogTypedTS` and
+    // `connectionId` are written before the thread starts and after it has
+    // been joined, and otherwise used by the thread alone.
+    std::atomic<bool> initialized{false};
+    std::string name;
+    std::int32_t deviceId = 0;
+    std::int64_t seqNum = 0;
+    std::shared_ptr<EventLogTS> eventLogTypedTS;
+    long long connectionId = -1;
+    std::thread pubThread;
+    std::atomic<bool> stop{false};
+
+    // Serialises starting and joining `pubThread`.
+    std::mutex threadMutex;
+    // Set by the destructor: the thread publishes nothing more and its pause
+    // ends at once.
+    std::atomic<bool> abandon{false};
+    std::mutex pauseMutex;
+    std::condition_variable pauseCond;
 };
 
 // Sends a health event from the calling source line.

@@ -54,7 +54,12 @@ function(corvane_add_gtest name)
     list(APPEND props LABELS "${T_LABELS}")
   endif()
   if(T_ENV)
-    list(APPEND props ENVIRONMENT "${T_ENV}")
+    # Several VAR=value entries make one list-valued ENVIRONMENT property.
+    # gtest_discover_tests re-splits its PROPERTIES three times on the way
+    # to CTest, each split taking one level of escaping: the separators
+    # between the entries carry eight backslashes to arrive as plain ';'.
+    string(REPLACE ";" "\\\\\\\\\\\\\\\\;" env "${T_ENV}")
+    list(APPEND props ENVIRONMENT "${env}")
   endif()
   if(T_RUN_SERIAL)
     list(APPEND props RUN_SERIAL TRUE)

@@ -60,7 +60,7 @@ TEST(CmdResponse, ResponseAddressesTheCommand)
 {
     CmdResponse builder(thisServer());
     const CommandResponse command = commandFrom(Sys::CommandString::BitServerPing, 4242);
-    const CommandResponse response = builder.makeResponse(command, std::string("ZOziDaZodOduzuz"));
+    const CommandResponse response = builder.makeResponse(command, "ZOziDaZodOduzuz");
 
     EXPECT_EQ(response.header().device_id(), 0x2D0200);
     EXPECT_EQ(response.commanded_device_id(), 0x01070200);

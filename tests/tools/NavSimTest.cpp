@@ -1,0 +1,374 @@
+// The navigator simulator's pure logic: time fields, route, covariance,
+// faults and the sample builder.
+
+#include "ASPN/AspnDeviceIds.h"
+#include "ASPN/AspnHelper.h"
+#include "aspn2_msgs/header.h"
+#include "tools/aspn2-tool/NavSimulator.h"
+#include "utilities/GpsDateTime.h"
+
+#include <GeographicLib/Geodesic.hpp>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <ctime>
+#include <functional>
+#include <random>
+
+namespace {
+
+using namespace nav_sim;
+using aspn2_msgs::idl::PositionVelocityAttitude;
+using aspn2_msgs::idl::UTCTime;
+
+constexpr double kPi = 3.141592653589793;
+constexpr std::int64_t kNs = 1000000000;
+
+std::int64_t unixNsOf(int year, int month, int day, int hour, int minute, int second, std::int64_t nsec = 0) {
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    return static_cast<std::int64_t>(::timegm(&tm)) * kNs + nsec;
+}
+
+// --- Time fields ---------------------------------------------------------
+
+struct KnownInstant {
+    char const* what;
+    std::int64_t unixNs;
+    int week, towSec, todSec;
+};
+
+TEST(GpsUtcFields, KnownInstants) {
+    KnownInstant const cases[] = {
+        // GPS runs 18 s ahead: Monday 00:00:18 of week 2295.
+        {"new year 2024", unixNsOf(2024, 1, 1, 0, 0, 0), 2295, 86418, 0},
+        // UTC is still Saturday while GPS already is in the next week.
+        {"week change ahead of UTC", unixNsOf(2023, 12, 30, 23, 59, 50), 2295, 8, 86390},
+        {"last UTC second before the GPS week", unixNsOf(2023, 12, 30, 23, 59, 41), 2294, 604799, 86381},
+        {"GPS epoch", unixNsOf(1980, 1, 6, 0, 0, 0), 0, 18, 0},
+    };
+    for (KnownInstant const& c : cases) {
+        SCOPED_TRACE(c.what);
+        GpsUtcFields const f = gpsUtcFromUnixNs(c.unixNs + 250000000);
+        EXPECT_EQ(f.gpsWeek, c.week);
+        EXPECT_EQ(f.gpsTowSec, c.towSec);
+        EXPECT_EQ(f.utcTodSec, c.todSec);
+        EXPECT_EQ(f.gpsTowNsec, 250000000.0);
+        EXPECT_EQ(f.utcTodNsec, 250000000.0);
+    }
+}
+
+// For random instants the fields agree with the C library's calendar, and
+// the server's way of reading them (GpsDateTime from week, time of week and
+// UTC time of day, then ToCivilTime without leap seconds) gives back the
+// UTC date and time. Instants in the last 18 s of a UTC day, where GPS has
+// already passed midnight (and maybe the week), are drawn on purpose.
+TEST(GpsUtcFields, AgreeWithTheCalendarAndGpsDateTime) {
+    std::mt19937_64 random(20240101);
+    std::uniform_int_distribution<std::int64_t> second(unixNsOf(1990, 1, 1, 0, 0, 0) / kNs,
+                                                       unixNsOf(2099, 12, 31, 0, 0, 0) / kNs);
+    std::uniform_int_distribution<std::int64_t> fraction(0, kNs - 1);
+    std::uniform_int_distribution<int> lastSeconds(0, 17);
+    for (int i = 0; i < 4000; ++i) {
+        std::int64_t sec = second(random);
+        if (i % 4 == 0) sec = sec - sec % 86400 + 86399 - lastSeconds(random);  // near UTC midnight
+        std::int64_t const ns = sec * kNs + fraction(random);
+        GpsUtcFields const f = gpsUtcFromUnixNs(ns);
+
+        std::time_t const t = static_cast<std::time_t>(sec);
+        std::tm utc{};
+        ::gmtime_r(&t, &utc);
+        SCOPED_TRACE(std::to_string(ns));
+        ASSERT_EQ(f.utcTodSec, utc.tm_hour * 3600 + utc.tm_min * 60 + utc.tm_sec);
+        ASSERT_EQ(static_cast<std::int64_t>(f.gpsWeek) * 604800 + f.gpsTowSec, sec - kGpsEpochUnixSeconds + 18);
+        ASSERT_EQ(f.utcTodNsec, static_cast<double>(ns % kNs));
+
+        GpsDateTime g(f.gpsWeek, f.gpsTowSec, f.utcTodSec, f.utcTodNsec);
+        GpsDateTime::CivilTimeStruct civil;
+        g.ToCivilTime(&civil, 0);
+        ASSERT_EQ(civil.year, static_cast<unsigned>(utc.tm_year + 1900));
+        ASSERT_EQ(civil.month, static_cast<unsigned>(utc.tm_mon + 1));
+        ASSERT_EQ(civil.day, static_cast<unsigned>(utc.tm_mday));
+        ASSERT_EQ(civil.hour, utc.tm_hour);
+        ASSERT_EQ(civil.minute, utc.tm_min);
+        ASSERT_NEAR(civil.seconds, utc.tm_sec + static_cast<double>(ns % kNs) * 1e-9, 1e-6);
+    }
+}
+
+// --- Route ---------------------------------------------------------------
+
+struct RouteCase {
+    char const* what;
+    double lat, lon, alt, speed;
+    RouteShape shape;
+};
+
+RouteCase const kRoutes[] = {
+    {"default lap", 45.0, 7.5, 300.0, 10.0, RouteShape()},
+    {"fast, tight corners, steep hill", -33.9, 151.2, 20.0, 30.0, RouteShape{120.0, 80.0, 10.0, 15.0}},
+    {"across the antimeridian", 10.0, 180.0, 0.0, 25.0, RouteShape{500.0, 400.0, 50.0, 0.0}},
+    {"near the pole", 89.9, -45.0, 2000.0, 15.0, RouteShape()},
+};
+
+// Consecutive samples lie speed * dt apart along the direction of travel,
+// the altitude changes at the rate of the down velocity, and the lap
+// closes on itself.
+TEST(NavRoute, MotionMatchesTheReportedVelocity) {
+    GeographicLib::Geodesic const& wgs84 = GeographicLib::Geodesic::WGS84();
+    double const dt = 0.01;
+    for (RouteCase const& c : kRoutes) {
+        SCOPED_TRACE(c.what);
+        NavRoute const route(c.lat, c.lon, c.alt, c.speed, c.shape);
+        double const lapTime = route.lapLengthM() / c.speed;
+        Kinematics previous = route.at(0.0);
+        for (double t = dt; t <= 1.2 * lapTime; t += dt) {
+            Kinematics const k = route.at(t);
+            Kinematics const mid = route.at(t - dt / 2);
+            double distance = 0.0, azimuth1 = 0.0, azimuth2 = 0.0;
+            wgs84.Inverse(previous.latitudeRad * 180 / kPi, previous.longitudeRad * 180 / kPi,
+                          k.latitudeRad * 180 / kPi, k.longitudeRad * 180 / kPi, distance, azimuth1, azimuth2);
+            ASSERT_NEAR(distance, c.speed * dt, 0.002 * c.speed * dt + 0.002) << "t=" << t;
+            double const travelled = std::remainder(azimuth1 * kPi / 180 - mid.yaw, 2 * kPi);
+            ASSERT_LT(std::fabs(travelled), 0.01) << "t=" << t;
+            double const climb = (k.altitudeM - previous.altitudeM) / dt;
+            ASSERT_NEAR(climb, -mid.velocityDown, 0.01 * c.speed + 1e-3) << "t=" << t;
+            previous = k;
+        }
+        Kinematics const start = route.at(0.0), again = route.at(lapTime);
+        EXPECT_NEAR(again.latitudeRad, start.latitudeRad, 1e-9);
+        EXPECT_NEAR(std::remainder(again.longitudeRad - start.longitudeRad, 2 * kPi), 0.0, 1e-9);
+        EXPECT_NEAR(again.altitudeM, start.altitudeM, 1e-3);
+    }
+}
+
+// Yaw is the direction of the velocity, pitch the slope of the road, and
+// the body leans out of right turns (negative roll) and stands upright on
+// the straights.
+TEST(NavRoute, AttitudeFollowsTheMotion) {
+    for (RouteCase const& c : kRoutes) {
+        SCOPED_TRACE(c.what);
+        NavRoute const route(c.lat, c.lon, c.alt, c.speed, c.shape);
+        int turning = 0, straight = 0;
+        for (double t = 0.0; t < route.lapLengthM() / c.speed; t += 0.25) {
+            Kinematics const k = route.at(t);
+            LocalPoint const p = route.localAt(c.speed * t);
+            double const speed = std::hypot(k.velocityNorth, k.velocityEast);
+            // The plane of the lap tilts against the local horizontal away from
+            // the start: a hill's climb then shows a little in the horizontal.
+            ASSERT_NEAR(speed, c.speed, 1e-4 * c.speed);
+            ASSERT_NEAR(std::remainder(k.yaw - std::atan2(k.velocityEast, k.velocityNorth), 2 * kPi), 0.0, 1e-12);
+            ASSERT_GT(k.yaw, -kPi);
+            ASSERT_LE(k.yaw, kPi);
+            ASSERT_NEAR(k.pitch, std::atan2(-k.velocityDown, speed), 1e-12);
+            if (p.curvature > 0) {
+                ++turning;
+                ASSERT_LT(k.roll, 0.0);
+                ASSERT_NEAR(k.roll, -NavRoute::kRollPerLateralAcceleration * c.speed * c.speed * p.curvature, 1e-12);
+            } else {
+                ++straight;
+                ASSERT_EQ(k.roll, 0.0);
+            }
+        }
+        EXPECT_GT(turning, 0);
+        EXPECT_GT(straight, 0);
+    }
+}
+
+TEST(NavRoute, StandstillStaysAtTheStartFacingNorth) {
+    NavRoute const route(45.0, 7.5, 300.0, 0.0);
+    for (double t : {0.0, 1.0, 1000.0}) {
+        Kinematics const k = route.at(t);
+        EXPECT_NEAR(k.latitudeRad, 45.0 * kPi / 180, 1e-12);
+        EXPECT_NEAR(k.longitudeRad, 7.5 * kPi / 180, 1e-12);
+        EXPECT_NEAR(k.altitudeM, 300.0, 1e-6);
+        EXPECT_EQ(k.velocityNorth, 0.0);
+        EXPECT_EQ(k.velocityEast, 0.0);
+        EXPECT_EQ(k.yaw, 0.0);
+    }
+}
+
+TEST(NavRoute, RejectsValuesOutOfRange) {
+    double const nan = std::nan("");
+    struct Bad {
+        double lat, lon, alt, speed;
+        RouteShape shape;
+    } const cases[] = {
+        {90.5, 0, 0, 1, {}},
+        {nan, 0, 0, 1, {}},
+        {0, 0, 0, -1, {}},
+        {0, 0, 0, 1, {1, 1, 0, 0}},
+    };
+    for (Bad const& b : cases) {
+        EXPECT_THROW(NavRoute(b.lat, b.lon, b.alt, b.speed, b.shape), std::invalid_argument)
+            << b.lat << " " << b.lon << " " << b.alt << " " << b.speed;
+    }
+}
+
+// --- Covariance ----------------------------------------------------------
+
+// Cholesky factorisation succeeds only for a symmetric positive definite
+// matrix.
+bool isPositiveDefinite(Matrix9 const& a) {
+    double l[9][9] = {};
+    for (int i = 0; i < 9; ++i) {
+        for (int j = 0; j <= i; ++j) {
+            double sum = a[i][j];
+            for (int k = 0; k < j; ++k) sum -= l[i][k] * l[j][k];
+            if (i == j) {
+                if (!(sum > 0)) return false;
+                l[i][i] = std::sqrt(sum);
+            } else {
+                l[i][j] = sum / l[j][j];
+            }
+        }
+    }
+    return true;
+}
+
+TEST(CovarianceModel, SymmetricPositiveDefiniteWithTheGivenSigmas) {
+    CovarianceModel const model(CovarianceSigmas(), 50.0);
+    for (double t : {0.0, 1.0, 60.0, 3600.0}) {
+        SCOPED_TRACE(t);
+        Matrix9 const c = model.at(t);
+        std::array<double, 9> const s = model.sigmasAt(t);
+        for (int i = 0; i < 9; ++i) {
+            EXPECT_DOUBLE_EQ(c[i][i], s[i] * s[i]);
+            for (int j = 0; j < 9; ++j) EXPECT_EQ(c[i][j], c[j][i]);
+        }
+        EXPECT_TRUE(isPositiveDefinite(c));
+        EXPECT_NEAR(s[0], 2.0 + 50.0 * t, 1e-9);
+    }
+    EXPECT_FALSE(isPositiveDefinite(Matrix9{}));
+}
+
+TEST(CovarianceModel, GrowthMakesTheSolutionUnusable) {
+    CovarianceModel const steady;
+    EXPECT_TRUE(isUsableSolution(steady.at(1e6)));
+    EXPECT_NEAR(positionVarianceSum(steady.at(0)), 4.0 + 4.0 + 9.0, 1e-12);
+
+    // Sigmas 2 + g t, 2 + g t, 3 + g t: the sum of squares reaches 25e6 m^2
+    // when g t is about 2884 m.
+    double const growth = 1000.0;
+    CovarianceModel const growing(CovarianceSigmas(), growth);
+    EXPECT_TRUE(isUsableSolution(growing.at(2.87)));
+    EXPECT_FALSE(isUsableSolution(growing.at(2.89)));
+
+    Matrix9 c = steady.at(0);
+    c[2][2] = std::nan("");
+    EXPECT_FALSE(isUsableSolution(c));
+    c[2][2] = 25e6 - 8.0;  // sum exactly at the limit
+    EXPECT_FALSE(isUsableSolution(c));
+}
+
+// --- Faults --------------------------------------------------------------
+
+int nanCount(PositionVelocityAttitude const& m) {
+    int n = std::isnan(m.position().latitude()) + std::isnan(m.position().longitude()) +
+            std::isnan(m.position().altitude());
+    for (int i = 0; i < 3; ++i) n += std::isnan(m.velocity()[i]) + std::isnan(m.attitude()[i]);
+    for (auto const& row : m.covariance()) {
+        for (double v : row) n += std::isnan(v);
+    }
+    return n;
+}
+
+// Each fault changes its own field and nothing else: after putting the
+// field back, the message equals the clean one.
+TEST(Faults, EachChangesExactlyItsField) {
+    using Message = PositionVelocityAttitude;
+    auto nan = [](NanField f) {
+        FaultInjection faults;
+        faults.nanFields = {f};
+        return faults;
+    };
+    FaultInjection wrongSource;
+    wrongSource.wrongSourceId = 7;
+    FaultInjection latitude;
+    latitude.overrideLatitude = true;
+    latitude.latitudeOverrideDeg = 100.0;
+
+    struct Case {
+        char const* what;
+        FaultInjection faults;
+        int nans;
+        std::function<void(Message const& clean, Message& faulty)> restore;
+    } const cases[] = {
+        {"latitude", nan(NanField::Latitude), 1,
+         [](auto& c, auto& f) { f.position().latitude(c.position().latitude()); }},
+        {"longitude", nan(NanField::Longitude), 1,
+         [](auto& c, auto& f) { f.position().longitude(c.position().longitude()); }},
+        {"altitude", nan(NanField::Altitude), 1,
+         [](auto& c, auto& f) { f.position().altitude(c.position().altitude()); }},
+        {"velocity", nan(NanField::Velocity), 3, [](auto& c, auto& f) { f.velocity(c.velocity()); }},
+        {"attitude", nan(NanField::Attitude), 3, [](auto& c, auto& f) { f.attitude(c.attitude()); }},
+        {"covariance", nan(NanField::Covariance), 81, [](auto& c, auto& f) { f.covariance(c.covariance()); }},
+        {"wrong source", wrongSource, 0, [](auto& c, auto& f) { f.header().device_id(c.header().device_id()); }},
+        {"latitude override", latitude, 0, [](auto& c, auto& f) { f.position().latitude(c.position().latitude()); }},
+    };
+    NavRoute const route(45.0, 7.5, 300.0, 10.0);
+    Message const clean = makePva(route.at(12.3), CovarianceModel().at(12.3), 1700000000 * kNs + 5, 7, 0x02600000);
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.what);
+        Message faulty = clean;
+        applyFaults(c.faults, faulty);
+        EXPECT_NE(faulty, clean);
+        EXPECT_EQ(nanCount(faulty), c.nans);
+        c.restore(clean, faulty);
+        EXPECT_EQ(faulty, clean);
+    }
+    Message wrong = clean;
+    applyFaults(wrongSource, wrong);
+    EXPECT_EQ(static_cast<std::uint32_t>(wrong.header().device_id()), 0x02070000u);
+    Message moved = clean;
+    applyFaults(latitude, moved);
+    EXPECT_NEAR(moved.position().latitude(), 100.0 * kPi / 180, 1e-12);
+    EXPECT_TRUE(isUsableSolution(moved.covariance()));
+}
+
+// --- The sample stream -----------------------------------------------------
+
+TEST(NavSimulator, StreamsShareTheTimeOfValidityAndCountOnTheirOwn) {
+    std::int64_t const start = unixNsOf(2024, 6, 1, 12, 0, 0);
+    ASPN2::DeviceIdFactory const ids("Simulator", 96);
+    NavSimulator sim(NavRoute(45.0, 7.5, 300.0, 10.0), CovarianceModel(), FaultInjection(), ids.makeDeviceId(0, 0),
+                     start);
+    for (int k = 0; k < 3; ++k) {
+        std::int64_t const now = start + k * 100000000;
+        PositionVelocityAttitude const pva = sim.nextPva(now);
+        UTCTime const utc = sim.nextUtc(now);
+        EXPECT_EQ(pva.header().seq_num(), k);
+        EXPECT_EQ(utc.header().seq_num(), k);
+        EXPECT_EQ(ASPN2::deltaTov(pva.header(), utc.header()), 0.0);
+        EXPECT_EQ(pva.header().timestamp_valid(), pva.header().timestamp_arrival());
+        EXPECT_EQ(pva.header().timestamp_valid().sec(), now / kNs);
+        EXPECT_EQ(pva.header().timestamp_valid().nsec(), now % kNs);
+        EXPECT_EQ(pva.header().timestamp_valid().time_code(), ASPN2::TimeCodeHelper::kLiveTimeCode);
+        EXPECT_EQ((static_cast<std::uint32_t>(pva.header().device_id()) >> 16) & 0xFF, 96u);
+        EXPECT_EQ(utc.header().device_id(), pva.header().device_id());
+        EXPECT_EQ(utc.utc_tod_sec(), 12 * 3600);
+    }
+    EXPECT_EQ(sim.nextPva(start).header().seq_num(), 3);
+}
+
+TEST(NavSimulator, LaggingUtcDescribesAnEarlierInstant) {
+    std::int64_t const start = unixNsOf(2024, 6, 1, 0, 0, 0, 300000000);
+    FaultInjection faults;
+    faults.utcLagS = 0.75;
+    faults.wrongSourceId = 3;
+    NavSimulator sim(NavRoute(45.0, 7.5, 300.0, 10.0), CovarianceModel(), faults, 0x02600000, start);
+    PositionVelocityAttitude const pva = sim.nextPva(start);
+    UTCTime const utc = sim.nextUtc(start);
+    EXPECT_NEAR(ASPN2::deltaTov(pva.header(), utc.header()), 0.75, 1e-9);
+    EXPECT_EQ(utc, makeUtc(start - 750000000, 0, 0x02030000));
+    // One day earlier: 23:59:59.55 of 31 May.
+    EXPECT_EQ(utc.utc_tod_sec(), 86399);
+    EXPECT_EQ(utc.utc_tod_nsec(), 550000000.0);
+    EXPECT_EQ(static_cast<std::uint32_t>(pva.header().device_id()), 0x02030000u);
+}
+
+}  // namespace

@@ -1,0 +1,384 @@
+// aspn2-tool: a simulated fusion navigator (nav), a command sender
+// (command) and a traffic printer (listen) over the transport services and
+// a connections file. `aspn2-tool --help` prints the usage.
+//
+// Standard output carries only the lines described in the usage (readable
+// or JSON); start-up notes and errors go to standard error.
+
+#include "ASPN/AspnCmdResponse.h"
+#include "ASPN/AspnDeviceIds.h"
+#include "ASPN/AspnHelper.h"
+#include "aspn2_msgs/CommandResponse.h"
+#include "aspn2_msgs/EventLog.h"
+#include "aspn2_msgs/MaintenanceEvent.h"
+#include "aspn2_msgs/PositionVelocityAttitude.h"
+#include "aspn2_msgs/UTCTime.h"
+#include "tools/aspn2-tool/ConnectionsFile.h"
+#include "tools/aspn2-tool/NavSimulator.h"
+#include "tools/aspn2-tool/ToolFormat.h"
+#include "tools/aspn2-tool/ToolOptions.h"
+#include "tools/aspn2-tool/ToolTransport.h"
+
+#include <signal.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <tuple>
+
+#ifndef ASPN2_TOOL_DEFAULT_CONNECTIONS
+#define ASPN2_TOOL_DEFAULT_CONNECTIONS "config/connections-udp.xml"
+#endif
+
+namespace {
+
+using aspn2_tool::ToolTransport;
+using namespace nav_sim;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kExitOk = 0;
+constexpr int kExitNoResponse = 1;
+constexpr int kExitSetupFailed = 2;
+
+std::atomic<bool> g_stop{false};
+
+extern "C" void onStopSignal(int) {
+    g_stop = true;
+}
+
+void installSignalHandlers() {
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    // A closed output pipe ends the run through a failed write instead.
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
+// Writes one line to standard output; false when the output is gone.
+bool emit(std::string const& line) {
+    return std::fputs(line.c_str(), stdout) >= 0 && std::fputc('\n', stdout) != EOF && std::fflush(stdout) == 0;
+}
+
+void note(std::string const& text) {
+    std::fprintf(stderr, "aspn2-tool: %s\n", text.c_str());
+    std::fflush(stderr);
+}
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Sleeps until `until` or a stop signal, in short steps.
+void sleepUntil(Clock::time_point until) {
+    while (!g_stop.load()) {
+        auto const now = Clock::now();
+        if (now >= until) return;
+        std::this_thread::sleep_for(std::min<Clock::duration>(until - now, std::chrono::milliseconds(20)));
+    }
+}
+
+// Lines formatted on reception threads, printed by the main thread.
+class LineQueue {
+public:
+    void push(std::string line) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_lines.push_back(std::move(line));
+        }
+        m_ready.notify_one();
+    }
+
+    // Waits up to `timeout` for lines and takes all that are there.
+    std::deque<std::string> take(std::chrono::milliseconds timeout) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_ready.wait_for(lock, timeout, [this] { return !m_lines.empty(); });
+        std::deque<std::string> lines;
+        lines.swap(m_lines);
+        return lines;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_ready;
+    std::deque<std::string> m_lines;
+};
+
+// A number in the stream's default form ("10", "2.5").
+std::string compact(double value) {
+    std::ostringstream out;
+    out << value;
+    return out.str();
+}
+
+std::string serverLabel(unsigned server) {
+    return std::to_string(server) + " " + ASPN2::ServerIds::to_string(static_cast<unsigned char>(server));
+}
+
+// --- nav ---------------------------------------------------------------
+
+int runNav(ToolOptions const& o, std::string const& connections) {
+    NavOptions const& n = o.nav;
+    ASPN2::DeviceIdFactory const ids(o.common.systemName.c_str(), static_cast<unsigned char>(o.common.sourceId));
+    std::uint32_t const deviceId = ids.makeDeviceId(0, 0);
+    NavRoute const route(n.latDeg, n.lonDeg, n.altM, n.speedMps, n.shape);
+    NavSimulator sim(route, CovarianceModel(CovarianceSigmas(), n.growCovarianceMps), n.faults, deviceId,
+                     realtimeNowNs());
+
+    ToolTransport transport(connections, "aspn2-tool nav");
+    ToolTransport::Endpoint<aspn2_msgs::idl::PositionVelocityAttitude> pvaOut;
+    ToolTransport::Endpoint<aspn2_msgs::idl::UTCTime> utcOut;
+    if (n.rateHz > 0) pvaOut = transport.sender<aspn2_msgs::idl::PositionVelocityAttitude>("PositionVelocityAttitude");
+    if (n.utcRateHz > 0) utcOut = transport.sender<aspn2_msgs::idl::UTCTime>("UTCTime");
+
+    note("nav: publishing from device " + deviceIdHex(static_cast<std::int32_t>(deviceId)) + " (server " +
+         serverLabel(static_cast<unsigned>(o.common.sourceId)) + "), PositionVelocityAttitude " + compact(n.rateHz) +
+         " Hz, UTCTime " + compact(n.utcRateHz) + " Hz, lap " + std::to_string(static_cast<long>(route.lapLengthM())) +
+         " m, faults: " + describeFaults(n.faults));
+
+    auto period = [](double hz) {
+        return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(hz > 0 ? 1.0 / hz : 1e9));
+    };
+    Clock::duration const pvaPeriod = period(n.rateHz), utcPeriod = period(n.utcRateHz);
+    Clock::time_point const start = Clock::now();
+    Clock::time_point nextPva = start, nextUtc = start;
+    Clock::time_point nextSummary = start + std::chrono::seconds(1);
+    Clock::time_point const never = Clock::time_point::max();
+    Clock::time_point const end =
+        o.common.seconds > 0
+            ? start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.common.seconds))
+            : never;
+    if (n.rateHz <= 0) nextPva = never;
+    if (n.utcRateHz <= 0) nextUtc = never;
+
+    NavSummary summary;
+    bool outputOk = true;
+    auto reachedCount = [&] {
+        long long const sent = n.rateHz > 0 ? summary.pvaSent : summary.utcSent;
+        return o.common.count > 0 && sent >= o.common.count;
+    };
+    while (!g_stop.load() && outputOk && !reachedCount()) {
+        Clock::time_point const due = std::min({nextPva, nextUtc, end, o.common.verbose ? never : nextSummary});
+        sleepUntil(due);
+        if (g_stop.load()) break;
+        Clock::time_point const now = Clock::now();
+        if (now >= end) break;
+        // Streams due together share one clock reading: equal times of validity.
+        std::int64_t const nowNs = realtimeNowNs();
+        if (now >= nextPva) {
+            aspn2_msgs::idl::PositionVelocityAttitude const pva = sim.nextPva(nowNs);
+            if (ToolTransport::send(pvaOut, pva)) {
+                ++summary.pvaSent;
+            } else {
+                ++summary.sendFailures;
+            }
+            if (o.common.verbose) outputOk = outputOk && emit(formatPva(pva, o.common.json));
+            summary.lastPva = pva;
+            nextPva += pvaPeriod;
+            if (nextPva < now) nextPva = now + pvaPeriod;  // fell behind: no burst
+        }
+        if (now >= nextUtc) {
+            aspn2_msgs::idl::UTCTime const utc = sim.nextUtc(nowNs);
+            if (ToolTransport::send(utcOut, utc)) {
+                ++summary.utcSent;
+            } else {
+                ++summary.sendFailures;
+            }
+            if (o.common.verbose) outputOk = outputOk && emit(formatUtc(utc, o.common.json));
+            summary.lastUtc = utc;
+            nextUtc += utcPeriod;
+            if (nextUtc < now) nextUtc = now + utcPeriod;
+        }
+        if (!o.common.verbose && now >= nextSummary) {
+            summary.elapsedS = secondsSince(start);
+            outputOk = outputOk && emit(formatNavSummary(summary, o.common.json));
+            nextSummary += std::chrono::seconds(1);
+        }
+    }
+    summary.elapsedS = secondsSince(start);
+    Line done(o.common.json, "nav_done");
+    done.real("t", summary.elapsedS, 1)
+        .integer("pva", summary.pvaSent)
+        .integer("utc", summary.utcSent)
+        .integer("send_failures", summary.sendFailures);
+    if (outputOk) emit(done.str());
+    return kExitOk;
+}
+
+// --- command -------------------------------------------------------------
+
+int runCommand(ToolOptions const& o, std::string const& connections) {
+    CommandOptions const& c = o.command;
+    ASPN2::DeviceIdFactory const ids(o.common.systemName.c_str(), static_cast<unsigned char>(o.common.sourceId));
+    ASPN2::CmdResponse builder(ids);
+    aspn2_msgs::idl::CommandResponse command = builder.makeCommand(c.text);
+    std::uint32_t identifier = 0;
+    if (c.identifier) {
+        identifier = *c.identifier;
+    } else {
+        std::random_device seed;
+        identifier = std::uniform_int_distribution<std::uint32_t>(1, 0x7FFFFFFF)(seed);
+    }
+    command.command_identifier(static_cast<std::int32_t>(identifier));
+    command.command_response_type(static_cast<aspn2_msgs::idl::command_response_type_enum>(c.type));
+
+    LineQueue lines;
+    std::mutex seenMutex;
+    std::set<std::tuple<std::int32_t, std::int32_t, std::string>> seen;  // responder, identifier, text
+    std::atomic<long long> answers{0};
+    bool const json = o.common.json;
+    bool const all = c.all;
+    auto onResponse = [&](aspn2_msgs::idl::CommandResponse const& r) {
+        bool const answersThis = static_cast<std::uint32_t>(r.command_identifier()) == identifier;
+        if (!answersThis && !all) return;
+        {
+            // A resent command may be answered twice: print each answer once.
+            std::lock_guard<std::mutex> lock(seenMutex);
+            if (!seen.emplace(r.header().device_id(), r.command_identifier(), r.command_response()).second) return;
+        }
+        if (answersThis) ++answers;
+        lines.push(formatCommandResponse("Response", r, json));
+    };
+
+    ToolTransport transport(connections, "aspn2-tool command");
+    auto responses = transport.receiver<aspn2_msgs::idl::CommandResponse>("Response", onResponse);
+    auto commands = transport.sender<aspn2_msgs::idl::CommandResponse>("Command");
+
+    Clock::time_point const start = Clock::now();
+    Clock::time_point const deadline =
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(c.timeoutS));
+    auto const retry = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(c.retryS));
+    // A responder whose response writer never matches still gets the
+    // command this long after its command reader matched.
+    auto const matchGrace = std::chrono::milliseconds(500);
+    Clock::time_point readerMatchedAt = Clock::time_point::max();
+    Clock::time_point lastSent = Clock::time_point::min();
+    int sends = 0;
+    long long printed = 0;
+    bool outputOk = true;
+    while (!g_stop.load() && outputOk && Clock::now() < deadline) {
+        Clock::time_point const now = Clock::now();
+        bool const readerMatched = ToolTransport::readersMatched(commands) > 0;
+        if (readerMatched && readerMatchedAt == Clock::time_point::max()) readerMatchedAt = now;
+        bool const ready =
+            readerMatched && (ToolTransport::writersMatched(responses) > 0 || now - readerMatchedAt >= matchGrace);
+        bool const resend = sends > 0 && c.retryS > 0 && answers.load() == 0 && now - lastSent >= retry;
+        if (ready && (sends == 0 || resend)) {
+            command.header().seq_num(sends);
+            ASPN2::setToVandToA_fromNSec(std::chrono::nanoseconds(realtimeNowNs()), command.header());
+            if (ToolTransport::send(commands, command)) {
+                if (sends == 0) {
+                    note("command: sent \"" + c.text + "\" type " + std::to_string(c.type) + " identifier " +
+                         std::to_string(identifier) + " from device " + deviceIdHex(command.header().device_id()));
+                }
+                ++sends;
+            }
+            lastSent = now;
+        }
+        for (std::string const& line : lines.take(std::chrono::milliseconds(20))) {
+            outputOk = outputOk && emit(line);
+            ++printed;
+        }
+        if (o.common.count > 0 && printed >= o.common.count) break;
+    }
+    if (answers.load() > 0) return kExitOk;
+    if (sends == 0) {
+        note("command: no reader of \"Command\" matched within " + compact(c.timeoutS) + " s; nothing sent");
+    } else {
+        note("command: no response to \"" + c.text + "\" (identifier " + std::to_string(identifier) + ") within " +
+             compact(c.timeoutS) + " s");
+    }
+    return kExitNoResponse;
+}
+
+// --- listen --------------------------------------------------------------
+
+int runListen(ToolOptions const& o, std::string const& connections) {
+    bool const json = o.common.json;
+    LineQueue lines;
+    ToolTransport transport(connections, "aspn2-tool listen");
+    std::string names = "EventLog, MaintenanceEvent, Response";
+    transport.receiver<aspn2_msgs::idl::EventLog>(
+        "EventLog", [&](aspn2_msgs::idl::EventLog const& m) { lines.push(formatEventLog(m, json)); });
+    transport.receiver<aspn2_msgs::idl::MaintenanceEvent>(
+        "MaintenanceEvent",
+        [&](aspn2_msgs::idl::MaintenanceEvent const& m) { lines.push(formatMaintenanceEvent(m, json)); });
+    transport.receiver<aspn2_msgs::idl::CommandResponse>("Response", [&](aspn2_msgs::idl::CommandResponse const& m) {
+        lines.push(formatCommandResponse("Response", m, json));
+    });
+    if (o.listen.commands) {
+        transport.receiver<aspn2_msgs::idl::CommandResponse>("Command", [&](aspn2_msgs::idl::CommandResponse const& m) {
+            lines.push(formatCommandResponse("Command", m, json));
+        });
+        names += ", Command";
+    }
+    if (o.listen.nav) {
+        transport.receiver<aspn2_msgs::idl::PositionVelocityAttitude>(
+            "PositionVelocityAttitude",
+            [&](aspn2_msgs::idl::PositionVelocityAttitude const& m) { lines.push(formatPva(m, json)); });
+        transport.receiver<aspn2_msgs::idl::UTCTime>(
+            "UTCTime", [&](aspn2_msgs::idl::UTCTime const& m) { lines.push(formatUtc(m, json)); });
+        names += ", PositionVelocityAttitude, UTCTime";
+    }
+    note("listen: listening on " + names);
+
+    Clock::time_point const start = Clock::now();
+    long long printed = 0;
+    bool outputOk = true;
+    while (!g_stop.load() && outputOk) {
+        if (o.common.seconds > 0 && secondsSince(start) >= o.common.seconds) break;
+        for (std::string const& line : lines.take(std::chrono::milliseconds(20))) {
+            if (o.common.count > 0 && printed >= o.common.count) break;
+            outputOk = outputOk && emit(line);
+            ++printed;
+        }
+        if (o.common.count > 0 && printed >= o.common.count) break;
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ToolOptions options;
+    std::string error;
+    if (!parseToolOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+        std::fprintf(stderr, "aspn2-tool: %s\n%s", error.c_str(), kToolUsage);
+        return kExitSetupFailed;
+    }
+    if (options.mode == ToolMode::Help) {
+        std::fputs(kToolUsage, stdout);
+        return kExitOk;
+    }
+    installSignalHandlers();
+    try {
+        std::string connections =
+            options.common.connections.empty() ? ASPN2_TOOL_DEFAULT_CONNECTIONS : options.common.connections;
+        std::unique_ptr<TemporaryConnectionsFile> copy;
+        if (options.common.domain >= 0) {
+            copy =
+                std::make_unique<TemporaryConnectionsFile>(connections, static_cast<unsigned>(options.common.domain));
+            connections = copy->path();
+        }
+        switch (options.mode) {
+            case ToolMode::Nav: return runNav(options, connections);
+            case ToolMode::Command: return runCommand(options, connections);
+            case ToolMode::Listen: return runListen(options, connections);
+            case ToolMode::Help: break;
+        }
+    } catch (std::exception const& e) {
+        note(e.what());
+    }
+    return kExitSetupFailed;
+}
