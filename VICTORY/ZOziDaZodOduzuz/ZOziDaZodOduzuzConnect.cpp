@@ -7,7 +7,7 @@
 
 #include "ASPN/HealthReporter.h"
 #include "FACE/CV_Config.h"
-#include "VICTORY/ZOziDaZodOduzuz/ZOziDaZodOduzuzPending.h"
+#include "PCSMaintReporter/PCSMaintReporter.h"
 #include "VICTORY/ZOziDaZodOduzuz/SourcePosition.h"
 #include "platform/FPGA.h"
 
@@ -128,8 +128,9 @@ void ZOziDaZodOduzuz::Framework_Connect(FACE::String const& /*configFile*/, FACE
             m_deviceIdFactory.reset(m_systemName.buffer(), m_serverId);
             m_cmdResponse.reset(m_deviceIdFactory);
             FpgaFace::Instance().InitFpga(m_devmem);
-            pending::InitHealthReporter(m_name, m_deviceIdFactory, m_eventLogTS, m_eventLogConnectionId);
-            pending::InitMaintReporter(m_name, m_deviceIdFactory, m_maintTS, m_maintConnectionId);
+            HealthReporter::Instance().InitHealthReporter(m_name, m_deviceIdFactory, m_eventLogTS,
+                                                          m_eventLogConnectionId);
+            PCSMaintReporter::Instance().InitMaintReporter(m_name, m_deviceIdFactory, m_maintTS, m_maintConnectionId);
 
             HealthReporter::Instance().SendConfigEvent(std::string(kIdentityPrefix) + m_name + ":" +
                                                        kReleaseTimeStamp + "/");
@@ -166,7 +167,7 @@ void ZOziDaZodOduzuz::Framework_Connect(FACE::String const& /*configFile*/, FACE
 
 void ZOziDaZodOduzuz::Framework_Disconnect(FACE::RETURN_CODE_TYPE::Value& rc)
 {
-    pending::DoneHealthReporter();
+    HealthReporter::Instance().DoneHealthReporter();
     FpgaFace::Instance().DoneFpga();
 
     if (m_tss) {
@@ -214,6 +215,11 @@ int ZOziDaZodOduzuz::logMaintenanceEvent(const char* text, unsigned length)
     if (message.find(kSoapSenderFault) == std::string::npos) {
         return 0;
     }
-    pending::sendSoapMaintenanceEvent(message);
+    namespace M = ASPN2::Maintenance;
+    PCSMaintReporter::Instance().sendLongDescriptionMultiMaintenanceEvent(
+        message, ASPN2::ServerIds::to_string(ASPN2::ServerIds::kZOziDaZodOduzuz), M::Criticality::eWarning,
+        M::Outcome::eRequestFailed, ASPN2::ServerIds::kZOziDaZodOduzuz, M::Category::eExternalInterface,
+        M::LRU::eNavigationProcessor, M::Component::eNetworkInterface, M::LRU::eNone, M::Component::eNone,
+        M::LRU::eNone, M::Component::eNone, M::LRU::eNone, M::Component::eNone, 0, "SOAP");
     return static_cast<int>(length);
 }

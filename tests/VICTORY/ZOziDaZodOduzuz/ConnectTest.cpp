@@ -6,6 +6,7 @@
 #include "ASPN/AspnHelper.h"
 #include "FACE/CV_Config.h"
 #include "FACE/CV_TSS.h"
+#include "PCSMaintReporter/PCSMaintReporter.h"
 #include "tests/VICTORY/ZOziDaZodOduzuz/ServerTestRoot.h"
 #include "tests/VICTORY/ZOziDaZodOduzuz/ZoziTestSupport.h"
 
@@ -29,31 +30,57 @@ using zozi_test::Fd1Capture;
 using FACE::RETURN_CODE_TYPE::Value;
 using aspn2_msgs::idl::CommandResponse;
 
-// The other end of the server's command connections: sends on "Command",
-// collects what arrives on "Response".
-class CommandPeer {
+// Messages of one kind received by the peer, in order of arrival.
+template <typename T>
+class Inbox {
 public:
-    explicit CommandPeer(const std::string& connectionsFile) {
+    FACE::TSS::Read_Callback<T> callback() {
+        return [this](long long, long long, const T& m, const FACE::TSS::HEADER_TYPE&,
+                      const FACE::Sequence<FACE::TSS::QoS_Element>&, Value&) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_messages.push_back(m);
+            m_arrived.notify_all();
+        };
+    }
+    // The next message, or nothing within `timeout`.
+    std::optional<T> next(std::chrono::milliseconds timeout) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_arrived.wait_for(lock, timeout, [this] { return !m_messages.empty(); })) return std::nullopt;
+        T m = m_messages.front();
+        m_messages.pop_front();
+        return m;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_arrived;
+    std::deque<T> m_messages;
+};
+
+// The other end of the server's connections: sends on "Command", collects
+// "Response" and "MaintenanceEvent".
+class Peer {
+public:
+    explicit Peer(const std::string& connectionsFile) {
         Value rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
         m_tss->Set_Reference("", std::make_shared<FACE::CV_Config>(), 0, rc);
         m_tss->Initialize(connectionsFile.c_str(), rc);
         if (rc != FACE::RETURN_CODE_TYPE::NO_ERROR) throw std::runtime_error("peer: transport");
+        long long response = -1, maintenance = -1;
         int unused = 0;
         m_tss->Create_Connection("Command", -1, m_command, unused, rc);
-        m_tss->Create_Connection("Response", -1, m_response, unused, rc);
+        m_tss->Create_Connection("Response", -1, response, unused, rc);
+        m_tss->Create_Connection("MaintenanceEvent", -1, maintenance, unused, rc);
         m_ts->Set_Reference("", m_tss, 0, rc);
-        m_ts->Register_Sender(m_command, rc);
-        if (rc != FACE::RETURN_CODE_TYPE::NO_ERROR) throw std::runtime_error("peer: sender");
-        m_ts->Register_Callback(
-            m_response,
-            [this](long long, long long, const CommandResponse& m, const FACE::TSS::HEADER_TYPE&,
-                   const FACE::Sequence<FACE::TSS::QoS_Element>&, Value&) {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_responses.push_back(m);
-                m_arrived.notify_all();
-            },
-            rc);
-        if (rc != FACE::RETURN_CODE_TYPE::NO_ERROR) throw std::runtime_error("peer: callback");
+        m_maintTS->Set_Reference("", m_tss, 0, rc);
+        Value sender = FACE::RETURN_CODE_TYPE::NO_ERROR, callbacks = FACE::RETURN_CODE_TYPE::NO_ERROR;
+        m_ts->Register_Sender(m_command, sender);
+        m_ts->Register_Callback(response, responses.callback(), callbacks);
+        m_maintTS->Register_Callback(maintenance, maintenanceEvents.callback(), rc);
+        if (sender != FACE::RETURN_CODE_TYPE::NO_ERROR || callbacks != FACE::RETURN_CODE_TYPE::NO_ERROR ||
+            rc != FACE::RETURN_CODE_TYPE::NO_ERROR) {
+            throw std::runtime_error("peer: registration");
+        }
     }
 
     // Sends `text` as a command (or a response) with `identifier`.
@@ -70,14 +97,7 @@ public:
         EXPECT_EQ(rc, FACE::RETURN_CODE_TYPE::NO_ERROR);
     }
 
-    // The next response, or nothing within `timeout`.
-    std::optional<CommandResponse> next(std::chrono::milliseconds timeout) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        if (!m_arrived.wait_for(lock, timeout, [this] { return !m_responses.empty(); })) return std::nullopt;
-        CommandResponse m = m_responses.front();
-        m_responses.pop_front();
-        return m;
-    }
+    std::optional<CommandResponse> next(std::chrono::milliseconds timeout) { return responses.next(timeout); }
 
     // Pings until the server answers (discovery done); the answers are
     // dropped. False when none came within `timeout`.
@@ -94,15 +114,17 @@ public:
         return false;
     }
 
+    Inbox<CommandResponse> responses;
+    Inbox<aspn2_msgs::idl::MaintenanceEvent> maintenanceEvents;
+
 private:
-    std::shared_ptr<FACE::TSS::CV_TSS> m_tss = std::make_shared<FACE::TSS::CV_TSS>("CommandPeer");
+    // Destroyed first: no callback runs once the inboxes go.
+    std::shared_ptr<FACE::TSS::CV_TSS> m_tss = std::make_shared<FACE::TSS::CV_TSS>("Peer");
     std::shared_ptr<FACE::TSS::Details::CV_TypedTS<CommandResponse>> m_ts =
         std::make_shared<FACE::TSS::Details::CV_TypedTS<CommandResponse>>();
+    std::shared_ptr<FACE::TSS::Details::CV_TypedTS<aspn2_msgs::idl::MaintenanceEvent>> m_maintTS =
+        std::make_shared<FACE::TSS::Details::CV_TypedTS<aspn2_msgs::idl::MaintenanceEvent>>();
     long long m_command = -1;
-    long long m_response = -1;
-    std::mutex m_mutex;
-    std::condition_variable m_arrived;
-    std::deque<CommandResponse> m_responses;
 };
 
 // Configures and connects a server from the process's runtime root on DDS
@@ -130,6 +152,9 @@ protected:
         ASSERT_EQ(rc, FACE::RETURN_CODE_TYPE::NO_ERROR);
     }
     void TearDown() override {
+        // The maintenance reporter is process-wide: the next server of this
+        // process initialises it again.
+        PCSMaintReporter::Instance().DoneMaintReporter();
         Value rc = FACE::RETURN_CODE_TYPE::IN_PROGRESS;
         ZOziDaZodOduzuz::ReportedState state;
         server->Query_State(state, rc);
@@ -147,14 +172,14 @@ protected:
 // DDS domain (tests run in parallel).
 class CommandOverTransportTest : public ConnectTest {
 protected:
-    std::unique_ptr<CommandPeer> peer;
+    std::unique_ptr<Peer> peer;
 
     void start(int domain) {
         configure(domain);
         CoutCapture quiet;
         ASSERT_EQ(connect(), FACE::RETURN_CODE_TYPE::NO_ERROR);
         request(FACE::LCM::Corvane::RequestedState::START);
-        peer = std::make_unique<CommandPeer>(zozi_test::serverRoot().connectionsFile());
+        peer = std::make_unique<Peer>(zozi_test::serverRoot().connectionsFile());
         ASSERT_TRUE(peer->waitForServer(20s));
     }
     void TearDown() override {
@@ -230,16 +255,51 @@ TEST_F(CommandOverTransportTest, CommandsWhileStoppedAreIgnored) {
     request(FACE::LCM::Corvane::RequestedState::START);
 }
 
-TEST_F(ConnectTest, StandardOutputTextReachesTheConsoleUnlessItIsASoapFault) {
-    configure(62);
-    ASSERT_EQ(connect(), FACE::RETURN_CODE_TYPE::NO_ERROR);
+// What the VICTORY library writes to stdout: a SOAP fault goes out as
+// maintenance events, any other text to the console.
+TEST_F(CommandOverTransportTest, SoapFaultsBecomeMaintenanceEventsAndOtherTextReachesTheConsole) {
+    ASSERT_NO_FATAL_FAILURE(start(62));
+    const std::string fault = "SOAP 1.2 fault SOAP-ENV:Sender\n\"unknown configuration item\"\nDetail: updatePeriod\n";
+    const std::vector<std::string> descriptions = {"SOAP_1:" + fault.substr(0, 48), "SOAP_2:" + fault.substr(48)};
+
     Fd1Capture fd1;
     std::fputs("plain text through stdout\n", stdout);
     std::fprintf(stderr, "and through stderr %d\n", 7);
-    std::fputs("SOAP 1.2 fault SOAP-ENV:Sender\n\"bad request\"\nDetail: x\n", stdout);
-    std::fflush(stdout);
+    // The first pieces may go out before the peer's reader has matched.
+    std::optional<aspn2_msgs::idl::MaintenanceEvent> first;
+    for (int i = 0; i < 20 && !first; ++i) {
+        std::fputs(fault.c_str(), stdout);
+        std::fflush(stdout);
+        while (auto e = peer->maintenanceEvents.next(500ms)) {
+            if (std::string(e->description().data()) == descriptions[0]) {
+                first = e;
+                break;
+            }
+        }
+    }
+    const auto second = peer->maintenanceEvents.next(5s);
     fd1.restore();
-    EXPECT_EQ(fd1.text(), "plain text through stdout\nand through stderr 7\n");
+
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(std::string(second->description().data()), descriptions[1]);
+    for (const aspn2_msgs::idl::MaintenanceEvent& e : {*first, *second}) {
+        EXPECT_EQ(std::string(e.identity().data()), "ZOziDaZodOduzuz");
+        EXPECT_EQ(e.criticality_id(), 3);
+        EXPECT_EQ(e.outcome_id(), 3);
+        EXPECT_EQ(e.location_id(), 45);
+        EXPECT_EQ(e.category_id(), 11);
+        EXPECT_EQ(e.fault_sources()[0].lru_id(), 1);
+        EXPECT_EQ(e.fault_sources()[0].component_id(), 1);
+        EXPECT_EQ(e.fault_sources()[1].lru_id(), 0);
+        EXPECT_EQ(e.repeat_in_seconds(), 0);
+        // GroundVehicle (system 1), this server (45), a maintenance event (kind 59).
+        EXPECT_EQ(static_cast<std::uint32_t>(e.header().device_id()), (1u << 24) | (45u << 16) | (59u << 8));
+    }
+    EXPECT_EQ(second->header().seq_num(), first->header().seq_num() + 1);
+    const std::string console = fd1.text();
+    EXPECT_NE(console.find("plain text through stdout\nand through stderr 7\n"), std::string::npos) << console;
+    EXPECT_EQ(console.find(fault), std::string::npos) << console;
 }
 
 TEST_F(ConnectTest, MissingConnectionStillStartsTheServices) {
