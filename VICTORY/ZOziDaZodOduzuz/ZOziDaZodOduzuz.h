@@ -14,9 +14,11 @@
 // destroy. Every operation reports through its return code argument and
 // does not throw. Threads: the main thread (life cycle), the worker thread
 // (pairing and publication, fault test keys), and the transport's listener
-// threads (cbPVA, cbUTCTime, cbCmd). m_dataMutex guards the stored messages
-// and is held across publication; the state, the worker stop flag and the
-// tell-disable flag are atomic.
+// threads (cbPVA, cbUTCTime, cbCmd). m_dataMutex, the outermost lock,
+// guards the stored messages and the VICTORY service handles: it is held
+// across publication, across the fault test step and while a data-rate
+// command replaces the services (health events may be sent inside it). The
+// state, the worker stop flag and the tell-disable flag are atomic.
 
 #include "ASPN/AspnCmdResponse.h"
 #include "ASPN/AspnDeviceIds.h"
@@ -76,15 +78,23 @@ public:
 
     /// Reads the server's settings from the top-level configuration file,
     /// loads the geoid, applies process priority and processor affinity.
-    /// rc = NO_ERROR, or INVALID_CONFIG when a step failed.
+    /// rc = NO_ERROR, or INVALID_CONFIG when a step failed; a geoid that
+    /// cannot be loaded is one such step, reported as
+    /// "<name>: Configure: cannot load geoid model '<model>' from <dir>: <reason>".
     void Configure(FACE::String const& configFile, FACE::RETURN_CODE_TYPE::Value& rc) override;
 
-    /// Creates the transport, connections, I/O service, reporters, the
-    /// standard output redirection and the enabled VICTORY services. rc =
-    /// NO_ERROR or INVALID_CONFIG.
+    /// Creates the transport, connections, I/O service, FPGA access,
+    /// reporters, identity reports, the standard output redirection and the
+    /// enabled VICTORY services (those even when an earlier step failed).
+    /// `configFile` is not used. rc = NO_ERROR or INVALID_CONFIG; a failure
+    /// raised by a step (e.g. the FPGA's clock check) is printed and turned
+    /// into INVALID_CONFIG.
     void Framework_Connect(FACE::String const& configFile, FACE::RETURN_CODE_TYPE::Value& rc) override;
 
-    /// Takes the connections and the VICTORY services down. rc = NO_ERROR.
+    /// Stops the health publisher and the FPGA access, removes the
+    /// subscriptions and publishers and takes the VICTORY services down. The
+    /// "MaintenanceEvent" connection stays until the transport goes: the
+    /// maintenance reporter keeps its typed transport. rc = NO_ERROR.
     void Framework_Disconnect(FACE::RETURN_CODE_TYPE::Value& rc) override;
 
     /// state = the current state; rc = NO_ERROR.
@@ -96,7 +106,8 @@ public:
 
     /// One step of the keyboard fault test: handles at most one waiting key
     /// (never waits) and may switch the VICTORY output off or on. Runs on
-    /// the worker thread when the fault test is enabled.
+    /// the worker thread when the fault test is enabled, with m_dataMutex
+    /// held.
     virtual void checkForFaultTestEvents();
 
 private:
@@ -125,7 +136,9 @@ private:
     void cbCmd(const aspn2_msgs::idl::CommandResponse& command);
 
     // Rewrites the update period (milliseconds) of the three VICTORY
-    // services and restarts them; false below 1000 ms.
+    // services in their VCL texts (the files stay as they are) and restarts
+    // all three, whatever their switches; false below 1000 ms. Holds
+    // m_dataMutex while the services are replaced.
     bool updateVDMdataRate(unsigned long period);
 
     // Writer of the standard output redirection: turns a SOAP fault text of
