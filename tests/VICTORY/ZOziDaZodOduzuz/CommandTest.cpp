@@ -104,33 +104,6 @@ TEST_F(CommandTest, AnswerThatCannotBeSentIsReported) {
     EXPECT_TRUE(onlyUnsentResponse(drainEvents(), "ZOziDaZodOduzuz"));
 }
 
-TEST_F(CommandTest, IgnoredMessagesChangeNothingAndAreNotAnswered) {
-    const struct {
-        const char* what;
-        aspn2_msgs::idl::CommandResponse msg;
-        bool stopped;
-    } cases[] = {
-        {"near miss", message("SYSTEM_MODE_SELECT_SIMULATION,1"), false},
-        {"lower case", message("system_mode_select_simulation"), false},
-        {"a response", message("SYSTEM_MODE_SELECT_SIMULATION", false), false},
-        {"response to a ping", message("BITSERVER_PING", false), false},
-        {"response to a sanitize", message("START_ZEROIZE", false), false},
-        {"while stopped", message("SYSTEM_MODE_SELECT_SIMULATION"), true},
-        {"ping while stopped", message("BITSERVER_PING"), true},
-        {"sanitize while stopped", message("START_DESTROY"), true},
-        {"empty", message(""), false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        access.state() = c.stopped ? STOPPED : STARTED;
-        CoutCapture out;
-        access.cbCmd(c.msg);
-        EXPECT_EQ(timeCode(), ASPN2::TimeCodeHelper::kLiveTimeCode);
-        EXPECT_TRUE(drainEvents().empty());
-        EXPECT_EQ(out.take(), "");  // not even the data-rate line
-    }
-}
-
 // Data-rate changes restart the three services with a new VCL text.
 class DataRateTest : public CommandTest {
 protected:
