@@ -100,13 +100,14 @@ bool EventQueue::pop_front(int& type, std::string& info, const std::chrono::nano
 {
     std::unique_lock<std::mutex> lock(mutex);
     repeatConfigs();
-    if (events.empty() && timeout > std::chrono::nanoseconds::zero()) {
+    if (events.empty() && !interrupted && timeout > std::chrono::nanoseconds::zero()) {
         const auto now = std::chrono::steady_clock::now();
         const auto room = std::chrono::steady_clock::time_point::max() - now;
         const auto deadline = timeout < room ? now + timeout : std::chrono::steady_clock::time_point::max();
-        cond.wait_until(lock, deadline, [this] { return !events.empty(); });
+        cond.wait_until(lock, deadline, [this] { return !events.empty() || interrupted; });
     }
     if (events.empty()) {
+        interrupted = false;
         return false;
     }
     EventItem item = std::move(events.front());
@@ -119,6 +120,15 @@ bool EventQueue::pop_front(int& type, std::string& info, const std::chrono::nano
         info = std::move(item.info);
     }
     return true;
+}
+
+void EventQueue::interrupt()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        interrupted = true;
+    }
+    cond.notify_all();
 }
 
 std::size_t EventQueue::size() const

@@ -67,6 +67,12 @@ public:
     // to be queued again.
     bool pop_front(int& type, std::string& info, const std::chrono::nanoseconds& timeout);
 
+    // Ends the wait of the consumer early, once: the next pop_front that
+    // finds no event pending returns false at once instead of waiting out its
+    // timeout. Pending events are still taken first. Used to stop the
+    // consumer promptly once it has drained the queue.
+    void interrupt();
+
     // Pending events plus configuration events waiting to be repeated.
     std::size_t size() const;
 
@@ -83,6 +89,7 @@ private:
     std::condition_variable cond;
     std::deque<EventItem> events;    // oldest first
     std::deque<ConfigItem> configs;  // earliest due first
+    bool interrupted = false;        // set by interrupt(), cleared by the empty pop_front it ends
 };
 
 }  // namespace ASPN2

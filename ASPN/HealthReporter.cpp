@@ -123,6 +123,9 @@ void HealthReporter::DoneHealthReporter()
         std::lock_guard<std::mutex> lock(threadMutex);
         if (pubThread.joinable()) {
             stop = true;
+            // The thread publishes what is queued, then ends at its first
+            // empty poll; that poll need not wait out its 500 ms.
+            eventQueue.interrupt();
             pubThread.join();
         }
         // Nothing sends any more: the transport may go before this reporter.

@@ -95,7 +95,8 @@ public:
 
     // Asks the publishing thread to stop and joins it: it first publishes
     // every event already queued (100 ms apart) and ends at its first empty
-    // poll, so this returns after 0.5 s plus 0.1 s per queued event. Then
+    // poll, which stop cuts short, so this returns after about 0.1 s per
+    // queued event (at most one further 500 ms poll). Then
     // the reporter is uninitialised (events queue again until the next
     // InitHealthReporter) and lets go of the transport. Safe to call when
     // not initialised; must not be called from the publishing thread.

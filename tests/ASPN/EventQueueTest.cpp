@@ -68,6 +68,34 @@ TEST_F(EventQueueTest, PopWaitsUpToItsTimeoutAndWakesForANewEvent)
     }
 }
 
+TEST_F(EventQueueTest, InterruptEndsOneEmptyWaitAfterPendingEventsAreTaken)
+{
+    int type = 0;
+    std::string info;
+    queue.push_back(2, "pending");
+    queue.interrupt();
+    // A pending event still comes first; the interrupt waits for the empty pop.
+    EXPECT_TRUE(queue.pop_front(type, info, 30s));
+    EXPECT_EQ(info, "pending");
+    auto begin = std::chrono::steady_clock::now();
+    EXPECT_FALSE(queue.pop_front(type, info, 30s));
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 10s);  // not the full 30 s
+
+    // Once used up, the next empty pop waits out its timeout again, and an
+    // interrupt from another thread ends a wait in progress.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(queue.pop_front(type, info, 30ms));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 30ms);
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(20ms);
+        queue.interrupt();
+    });
+    begin = std::chrono::steady_clock::now();
+    EXPECT_FALSE(queue.pop_front(type, info, 30s));
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 10s);
+    stopper.join();
+}
+
 TEST_F(EventQueueTest, ConfigurationEventRepeatsNotBeforeItsIntervalAfterEachPublication)
 {
     queue.push_back_config("cfg");
