@@ -174,26 +174,34 @@ void CV_Devmem::Close_Connection(long long connectionId, FACE::RETURN_CODE_TYPE:
     rc = Code::NO_ERROR;
 }
 
-void CV_Devmem::Read(long long connectionId, long long /*timeout*/, READ_PAYLOAD_TYPE& payload,
-                     FACE::RETURN_CODE_TYPE::Value& rc) {
+unsigned char* CV_Devmem::accessAddress(long long connectionId, std::uint32_t offset, std::uint8_t width,
+                                        FACE::RETURN_CODE_TYPE::Value& rc) noexcept {
     Connection_t* const connection = find(connectionId);
     if (connection == nullptr) {
         rc = Code::INVALID_PARAM;
-        return;
+        return nullptr;
     }
     if (!connection->isOpen) {
         rc = Code::CONNECTION_CLOSED;
-        return;
+        return nullptr;
     }
     if (connection->status != STATUS_MAPPED) {
         rc = Code::INVALID_MODE;
-        return;
+        return nullptr;
     }
-    if (!accessFits(payload.offset, payload.width, connection->size)) {
+    if (!accessFits(offset, width, connection->size)) {
         rc = Code::NO_ACTION;
+        return nullptr;
+    }
+    return connection->basePointer + offset;
+}
+
+void CV_Devmem::Read(long long connectionId, long long /*timeout*/, READ_PAYLOAD_TYPE& payload,
+                     FACE::RETURN_CODE_TYPE::Value& rc) {
+    unsigned char const* const address = accessAddress(connectionId, payload.offset, payload.width, rc);
+    if (address == nullptr) {
         return;
     }
-    unsigned char const* const address = connection->basePointer + payload.offset;
     switch (payload.width) {
         case 8: payload.data = MemoryAccess::load8(address); break;
         case 16: payload.data = MemoryAccess::load16(address); break;
@@ -206,24 +214,10 @@ void CV_Devmem::Read(long long connectionId, long long /*timeout*/, READ_PAYLOAD
 
 void CV_Devmem::Write(long long connectionId, long long /*timeout*/, WRITE_PAYLOAD_TYPE const& payload,
                       FACE::RETURN_CODE_TYPE::Value& rc) {
-    Connection_t* const connection = find(connectionId);
-    if (connection == nullptr) {
-        rc = Code::INVALID_PARAM;
+    unsigned char* const address = accessAddress(connectionId, payload.offset, payload.width, rc);
+    if (address == nullptr) {
         return;
     }
-    if (!connection->isOpen) {
-        rc = Code::CONNECTION_CLOSED;
-        return;
-    }
-    if (connection->status != STATUS_MAPPED) {
-        rc = Code::INVALID_MODE;
-        return;
-    }
-    if (!accessFits(payload.offset, payload.width, connection->size)) {
-        rc = Code::NO_ACTION;
-        return;
-    }
-    unsigned char* const address = connection->basePointer + payload.offset;
     switch (payload.width) {
         case 8: MemoryAccess::store8(address, static_cast<std::uint8_t>(payload.data)); break;
         case 16: MemoryAccess::store16(address, static_cast<std::uint16_t>(payload.data)); break;

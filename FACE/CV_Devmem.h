@@ -237,6 +237,11 @@ public:
 
 private:
     Connection_t* find(long long connectionId) noexcept;
+    // Address of an access of `width` bits at `offset` of a mapped window;
+    // null with rc 3 (unknown id), 11 (not open), 5 (mapping failed) or 1
+    // (no such width, or beyond the window). Shared by Read and Write.
+    unsigned char* accessAddress(long long connectionId, std::uint32_t offset, std::uint8_t width,
+                                 FACE::RETURN_CODE_TYPE::Value& rc) noexcept;
 
     bool initialized;
     std::shared_ptr<FACE::Configuration> config;
