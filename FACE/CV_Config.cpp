@@ -222,23 +222,32 @@ void CV_Config::Get_Size(int handle, FACE::String const& parameter, int& size,
     }
 }
 
+tinyxml2::XMLElement* CV_Config::transferElement(int handle, std::string const& parameter, bool nameAllowed,
+                                                void const* buffer, int size,
+                                                FACE::RETURN_CODE_TYPE::Value& return_code) const {
+    return_code = RETURN_CODE_TYPE::INVALID_CONFIG;
+    config_set const* set = findHandle(handle);
+    if (set == nullptr) {
+        return nullptr;
+    }
+    return_code = RETURN_CODE_TYPE::INVALID_PARAM;
+    if ((parameter.empty() && !nameAllowed) || size < 0 || (buffer == nullptr && size > 0)) {
+        return nullptr;
+    }
+    tinyxml2::XMLElement* element = valueElement(set->container, parameter);
+    return textOf(element) == nullptr ? nullptr : element;
+}
+
 void CV_Config::Read(int handle, FACE::String const& parameter, void* buffer, int size, int& bytes,
                      FACE::RETURN_CODE_TYPE::Value& return_code) {
-    return_code = RETURN_CODE_TYPE::INVALID_CONFIG;
     bytes = 0;
     try {
-        config_set const* set = findHandle(handle);
-        if (set == nullptr) {
+        tinyxml2::XMLElement const* element =
+            transferElement(handle, toStd(parameter), true, buffer, size, return_code);
+        if (element == nullptr) {
             return;
         }
-        return_code = RETURN_CODE_TYPE::INVALID_PARAM;
-        if (size < 0 || (buffer == nullptr && size > 0)) {
-            return;
-        }
-        char const* text = textOf(valueElement(set->container, toStd(parameter)));
-        if (text == nullptr) {
-            return;
-        }
+        char const* text = textOf(element);
         std::size_t const capacity = static_cast<std::size_t>(size);
         std::size_t const n = ::strnlen(text, capacity);
         if (capacity > 0) {
@@ -254,20 +263,10 @@ void CV_Config::Read(int handle, FACE::String const& parameter, void* buffer, in
 
 void CV_Config::Write(int handle, FACE::String const& parameter, void* buffer, int size, int& bytes,
                       FACE::RETURN_CODE_TYPE::Value& return_code) {
-    return_code = RETURN_CODE_TYPE::INVALID_CONFIG;
     bytes = 0;
     try {
-        config_set const* set = findHandle(handle);
-        if (set == nullptr) {
-            return;
-        }
-        return_code = RETURN_CODE_TYPE::INVALID_PARAM;
-        std::string const name = toStd(parameter);
-        if (name.empty() || size < 0 || (buffer == nullptr && size > 0)) {
-            return;
-        }
-        tinyxml2::XMLElement* element = valueElement(set->container, name);
-        if (textOf(element) == nullptr) {
+        tinyxml2::XMLElement* element = transferElement(handle, toStd(parameter), false, buffer, size, return_code);
+        if (element == nullptr) {
             return;
         }
         std::string const value(static_cast<char const*>(buffer), static_cast<std::size_t>(size));

@@ -108,6 +108,14 @@ private:
 
     config_set* findHandle(int handle) const;
 
+    // The element whose text Read or Write moves: null with return_code 4
+    // for an unknown handle, 3 for an empty parameter name (unless
+    // `nameAllowed`), a negative size, a null buffer with a positive size,
+    // or a missing element or text.
+    tinyxml2::XMLElement* transferElement(int handle, std::string const& parameter, bool nameAllowed,
+                                          void const* buffer, int size,
+                                          FACE::RETURN_CODE_TYPE::Value& return_code) const;
+
     // Process-wide source of handle numbers, starting at 0. Atomic so that
     // instances used on different threads still get distinct numbers.
     static std::atomic<int> s_HandleCount;
