@@ -282,7 +282,8 @@ void CV_TSS::Destroy_Connection(long long /*connection_id*/, FACE::RETURN_CODE_T
     return_code = m_initialized.load() ? FACE::RETURN_CODE_TYPE::NO_ERROR : FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
 }
 
-void CV_TSS::Unregister_Sender(long long connection_id, FACE::RETURN_CODE_TYPE::Value& return_code) {
+template <typename Remove>
+void CV_TSS::unregister(long long connection_id, FACE::RETURN_CODE_TYPE::Value& return_code, Remove remove) {
     if (!m_initialized.load()) {
         return_code = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
         return;
@@ -295,50 +296,39 @@ void CV_TSS::Unregister_Sender(long long connection_id, FACE::RETURN_CODE_TYPE::
         return;
     }
     try {
-        std::unique_lock<std::shared_mutex> lock(connection->m_publisherMutex);
-        if (!connection->isPublisher()) {
-            return_code = FACE::RETURN_CODE_TYPE::NO_ERROR;
-            return;
-        }
-        if (!eprosima::fastrtps::Domain::removePublisher(connection->m_publisher)) {
-            return_code = FACE::RETURN_CODE_TYPE::NO_ACTION;
-            return;
-        }
-        connection->clearPublisher();
-        return_code = FACE::RETURN_CODE_TYPE::NO_ERROR;
+        return_code = remove(*connection) ? FACE::RETURN_CODE_TYPE::NO_ERROR : FACE::RETURN_CODE_TYPE::NO_ACTION;
     } catch (...) {
         return_code = FACE::RETURN_CODE_TYPE::NO_ACTION;
     }
 }
 
+void CV_TSS::Unregister_Sender(long long connection_id, FACE::RETURN_CODE_TYPE::Value& return_code) {
+    unregister(connection_id, return_code, [](Connection_t& connection) {
+        std::unique_lock<std::shared_mutex> lock(connection.m_publisherMutex);
+        if (!connection.isPublisher()) {
+            return true;
+        }
+        if (!eprosima::fastrtps::Domain::removePublisher(connection.m_publisher)) {
+            return false;
+        }
+        connection.clearPublisher();
+        return true;
+    });
+}
+
 void CV_TSS::Unregister_Callback(long long connection_id, FACE::RETURN_CODE_TYPE::Value& return_code) {
-    if (!m_initialized.load()) {
-        return_code = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
-        return;
-    }
-    Connection_t* connection = nullptr;
-    try {
-        connection = &connectionMap_mutex_at(connectionKey(connection_id));
-    } catch (std::out_of_range const&) {
-        return_code = FACE::RETURN_CODE_TYPE::INVALID_PARAM;
-        return;
-    }
-    try {
-        std::lock_guard<std::mutex> lock(connection->m_subscriberMutex);
-        if (!connection->isSubscriber()) {
-            return_code = FACE::RETURN_CODE_TYPE::NO_ERROR;
-            return;
+    unregister(connection_id, return_code, [](Connection_t& connection) {
+        std::lock_guard<std::mutex> lock(connection.m_subscriberMutex);
+        if (!connection.isSubscriber()) {
+            return true;
         }
         // Waits for a callback in progress on this subscriber to end.
-        if (!eprosima::fastrtps::Domain::removeSubscriber(connection->m_subscriber)) {
-            return_code = FACE::RETURN_CODE_TYPE::NO_ACTION;
-            return;
+        if (!eprosima::fastrtps::Domain::removeSubscriber(connection.m_subscriber)) {
+            return false;
         }
-        connection->clearSubscriber();
-        return_code = FACE::RETURN_CODE_TYPE::NO_ERROR;
-    } catch (...) {
-        return_code = FACE::RETURN_CODE_TYPE::NO_ACTION;
-    }
+        connection.clearSubscriber();
+        return true;
+    });
 }
 
 bool CV_TSS::isTopicRegistered(char const* type_name) {

@@ -216,6 +216,12 @@ public:
     std::size_t connectionCount();
 
 private:
+    // Shared by the two unregistrations: 2 before Initialize, 3 for an
+    // unknown id, else 0 when `remove` (run on the connection's record)
+    // returns true and 1 when it returns false or throws.
+    template <typename Remove>
+    void unregister(long long connection_id, FACE::RETURN_CODE_TYPE::Value& return_code, Remove remove);
+
     std::atomic<bool> m_initialized;
     std::shared_ptr<FACE::Configuration> m_configuration;
     std::string m_name;
@@ -288,30 +294,15 @@ public:
     void Send_Message(long long connection_id, long long /*timeout*/,
                       long long& /*transaction_id*/, T const& message,
                       FACE::RETURN_CODE_TYPE::Value& return_code) override {
-        if (!m_tss || !m_tss->isInitialized()) {
-            return_code = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
-            return;
-        }
-        CV_TSS::Connection_t* connection = lookUp(connection_id);
-        if (connection == nullptr) {
-            return_code = FACE::RETURN_CODE_TYPE::INVALID_PARAM;
-            return;
-        }
-        try {
-            std::shared_lock<std::shared_mutex> lock(connection->m_publisherMutex);
-            if (!connection->isPublisher()) {
-                return_code = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
-                return;
+        onConnection(connection_id, return_code, [&](CV_TSS::Connection_t& connection) {
+            std::shared_lock<std::shared_mutex> lock(connection.m_publisherMutex);
+            if (!connection.isPublisher()) {
+                return FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
             }
             // The type support only reads the sample.
-            bool const written = connection->m_publisher->write(const_cast<T*>(&message));
-            return_code = written ? FACE::RETURN_CODE_TYPE::NO_ERROR : FACE::RETURN_CODE_TYPE::DATA_OVERFLOW;
-        } catch (std::exception const& e) {
-            std::cerr << e.what() << std::endl;
-            return_code = FACE::RETURN_CODE_TYPE::CONNECTION_CLOSED;
-        } catch (...) {
-            return_code = FACE::RETURN_CODE_TYPE::NO_ACTION;
-        }
+            bool const written = connection.m_publisher->write(const_cast<T*>(&message));
+            return written ? FACE::RETURN_CODE_TYPE::NO_ERROR : FACE::RETURN_CODE_TYPE::DATA_OVERFLOW;
+        });
     }
 
     /// Creates the connection's publisher. 0; 1 when it has one already
@@ -319,29 +310,14 @@ public:
     /// 3 unknown connection; 11 when the publisher cannot be created (the
     /// reason goes to standard error); 1 on anything else.
     void Register_Sender(long long connection_id, FACE::RETURN_CODE_TYPE::Value& return_code) override {
-        if (!m_tss || !m_tss->isInitialized()) {
-            return_code = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
-            return;
-        }
-        CV_TSS::Connection_t* connection = lookUp(connection_id);
-        if (connection == nullptr) {
-            return_code = FACE::RETURN_CODE_TYPE::INVALID_PARAM;
-            return;
-        }
-        try {
-            std::unique_lock<std::shared_mutex> lock(connection->m_publisherMutex);
-            if (connection->isPublisher()) {
-                return_code = FACE::RETURN_CODE_TYPE::NO_ACTION;
-                return;
+        onConnection(connection_id, return_code, [&](CV_TSS::Connection_t& connection) {
+            std::unique_lock<std::shared_mutex> lock(connection.m_publisherMutex);
+            if (connection.isPublisher()) {
+                return FACE::RETURN_CODE_TYPE::NO_ACTION;
             }
-            m_tss->registerPublisher(*connection);
-            return_code = FACE::RETURN_CODE_TYPE::NO_ERROR;
-        } catch (std::exception const& e) {
-            std::cerr << e.what() << std::endl;
-            return_code = FACE::RETURN_CODE_TYPE::CONNECTION_CLOSED;
-        } catch (...) {
-            return_code = FACE::RETURN_CODE_TYPE::NO_ACTION;
-        }
+            m_tss->registerPublisher(connection);
+            return FACE::RETURN_CODE_TYPE::NO_ERROR;
+        });
     }
 
     /// Creates the connection's subscriber; from then on `callback` (not
@@ -352,31 +328,16 @@ public:
     /// goes to standard error); 1 on anything else.
     void Register_Callback(long long connection_id, Read_Callback<T> callback,
                            FACE::RETURN_CODE_TYPE::Value& return_code) override {
-        if (!m_tss || !m_tss->isInitialized()) {
-            return_code = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
-            return;
-        }
-        CV_TSS::Connection_t* connection = lookUp(connection_id);
-        if (connection == nullptr) {
-            return_code = FACE::RETURN_CODE_TYPE::INVALID_PARAM;
-            return;
-        }
-        try {
-            std::lock_guard<std::mutex> lock(connection->m_subscriberMutex);
-            if (connection->isSubscriber()) {
-                return_code = FACE::RETURN_CODE_TYPE::NO_ACTION;
-                return;
+        onConnection(connection_id, return_code, [&](CV_TSS::Connection_t& connection) {
+            std::lock_guard<std::mutex> lock(connection.m_subscriberMutex);
+            if (connection.isSubscriber()) {
+                return FACE::RETURN_CODE_TYPE::NO_ACTION;
             }
-            m_tss->registerSubscriber(*connection,
+            m_tss->registerSubscriber(connection,
                                       std::make_unique<Listeners::SubscriberListenerTyped<T>>(
                                           m_tss->participantName(), connection_id, std::move(callback)));
-            return_code = FACE::RETURN_CODE_TYPE::NO_ERROR;
-        } catch (std::exception const& e) {
-            std::cerr << e.what() << std::endl;
-            return_code = FACE::RETURN_CODE_TYPE::CONNECTION_CLOSED;
-        } catch (...) {
-            return_code = FACE::RETURN_CODE_TYPE::NO_ACTION;
-        }
+            return FACE::RETURN_CODE_TYPE::NO_ERROR;
+        });
     }
 
     /// Takes `transport`, which must be a CV_TSS. 0; 2 when a transport is
@@ -399,6 +360,31 @@ public:
     }
 
 private:
+    // Shared by the three operations: 2 before the transport is set and
+    // initialised, 3 for an unknown connection, else what `action` returns
+    // for the connection's record; an exception from it gives 11 (its text
+    // goes to standard error) or 1.
+    template <typename Action>
+    void onConnection(long long connection_id, FACE::RETURN_CODE_TYPE::Value& return_code, Action action) {
+        if (!m_tss || !m_tss->isInitialized()) {
+            return_code = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
+            return;
+        }
+        CV_TSS::Connection_t* connection = lookUp(connection_id);
+        if (connection == nullptr) {
+            return_code = FACE::RETURN_CODE_TYPE::INVALID_PARAM;
+            return;
+        }
+        try {
+            return_code = action(*connection);
+        } catch (std::exception const& e) {
+            std::cerr << e.what() << std::endl;
+            return_code = FACE::RETURN_CODE_TYPE::CONNECTION_CLOSED;
+        } catch (...) {
+            return_code = FACE::RETURN_CODE_TYPE::NO_ACTION;
+        }
+    }
+
     // The record of `connection_id`, or null when there is none.
     CV_TSS::Connection_t* lookUp(long long connection_id) {
         try {
