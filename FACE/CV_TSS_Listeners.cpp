@@ -21,14 +21,6 @@ QoS_Element element(char const* name, char const* value) {
     return e;
 }
 
-void countMatch(std::atomic<std::int32_t>& matched, eprosima::fastrtps::rtps::MatchingInfo const& info) {
-    if (info.status == eprosima::fastrtps::rtps::MATCHED_MATCHING) {
-        ++matched;
-    } else {
-        --matched;
-    }
-}
-
 }  // namespace
 
 long long GuidToUid(eprosima::fastrtps::rtps::GUID_t const& guid) {
@@ -80,22 +72,32 @@ FACE::Sequence<QoS_Element> ReaderQosToElements(eprosima::fastrtps::ReaderQos co
     return list;
 }
 
-PublisherListenerBase::PublisherListenerBase(std::string name) : m_name(std::move(name)), m_matched(0) {}
+MatchCounter::MatchCounter(std::string name) : m_name(std::move(name)), m_matched(0) {}
+
+void MatchCounter::count(eprosima::fastrtps::rtps::MatchingInfo const& info) {
+    if (info.status == eprosima::fastrtps::rtps::MATCHED_MATCHING) {
+        ++m_matched;
+    } else {
+        --m_matched;
+    }
+}
+
+PublisherListenerBase::PublisherListenerBase(std::string name) : MatchCounter(std::move(name)) {}
 
 PublisherListenerBase::~PublisherListenerBase() = default;
 
 void PublisherListenerBase::onPublicationMatched(eprosima::fastrtps::Publisher* /*publisher*/,
                                                  eprosima::fastrtps::rtps::MatchingInfo& info) {
-    countMatch(m_matched, info);
+    count(info);
 }
 
-SubscriberListenerBase::SubscriberListenerBase(std::string name) : m_name(std::move(name)), m_matched(0) {}
+SubscriberListenerBase::SubscriberListenerBase(std::string name) : MatchCounter(std::move(name)) {}
 
 SubscriberListenerBase::~SubscriberListenerBase() = default;
 
 void SubscriberListenerBase::onSubscriptionMatched(eprosima::fastrtps::Subscriber* /*subscriber*/,
                                                    eprosima::fastrtps::rtps::MatchingInfo& info) {
-    countMatch(m_matched, info);
+    count(info);
 }
 
 }  // namespace Listeners

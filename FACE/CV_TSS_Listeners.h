@@ -55,44 +55,44 @@ QoS_Element ReliabilityQosPolicyToElement(eprosima::fastdds::dds::ReliabilityQos
 /// sequence.
 FACE::Sequence<QoS_Element> ReaderQosToElements(eprosima::fastrtps::ReaderQos const& qos);
 
-/// Counts the subscribers matched with one publisher.
-class PublisherListenerBase : public eprosima::fastrtps::PublisherListener {
+/// The participant name (for messages) and the count of matched remote
+/// endpoints that both listener bases keep.
+class MatchCounter {
 public:
-    /// `name`: the participant name, for messages.
-    explicit PublisherListenerBase(std::string name);
-    ~PublisherListenerBase() override;
-
-    /// +1 for a new match, -1 for a removed one.
-    void onPublicationMatched(eprosima::fastrtps::Publisher* publisher,
-                              eprosima::fastrtps::rtps::MatchingInfo& info) override;
-
     std::string const& name() const { return m_name; }
-    /// Currently matched remote readers (may be read from any thread).
+    /// Currently matched remote endpoints (may be read from any thread).
     std::int32_t matchedCount() const { return m_matched.load(); }
+
+protected:
+    explicit MatchCounter(std::string name);
+    /// +1 for a new match, -1 for a removed one.
+    void count(eprosima::fastrtps::rtps::MatchingInfo const& info);
 
 private:
     std::string m_name;
     std::atomic<std::int32_t> m_matched;
 };
 
+/// Counts the subscribers matched with one publisher.
+class PublisherListenerBase : public eprosima::fastrtps::PublisherListener, public MatchCounter {
+public:
+    /// `name`: the participant name, for messages.
+    explicit PublisherListenerBase(std::string name);
+    ~PublisherListenerBase() override;
+
+    void onPublicationMatched(eprosima::fastrtps::Publisher* publisher,
+                              eprosima::fastrtps::rtps::MatchingInfo& info) override;
+};
+
 /// Counts the publishers matched with one subscriber.
-class SubscriberListenerBase : public eprosima::fastrtps::SubscriberListener {
+class SubscriberListenerBase : public eprosima::fastrtps::SubscriberListener, public MatchCounter {
 public:
     /// `name`: the participant name, for messages.
     explicit SubscriberListenerBase(std::string name);
     ~SubscriberListenerBase() override;
 
-    /// +1 for a new match, -1 for a removed one.
     void onSubscriptionMatched(eprosima::fastrtps::Subscriber* subscriber,
                                eprosima::fastrtps::rtps::MatchingInfo& info) override;
-
-    std::string const& name() const { return m_name; }
-    /// Currently matched remote writers (may be read from any thread).
-    std::int32_t matchedCount() const { return m_matched.load(); }
-
-private:
-    std::string m_name;
-    std::atomic<std::int32_t> m_matched;
 };
 
 /// Hands each sample of type T arriving at its subscriber to a callback.
