@@ -249,13 +249,17 @@ unsigned GpsDateTime::DayOfYearFromCivilTime(const CivilTimeStruct* civil)
 
 namespace {
 
-// Days from the GPS epoch (6 January 1980) to civil's date; negative before
-// it. Leap years are every fourth year from 1980, right until 2100.
-std::int64_t daysSinceGpsEpoch(const GpsDateTime::CivilTimeStruct& civil)
+// Days from the GPS epoch (6 January 1980) to civil's date; negative for
+// no date or one before the epoch. Leap years are every fourth year from
+// 1980, right until 2100.
+std::int64_t daysSinceGpsEpoch(const GpsDateTime::CivilTimeStruct* civil)
 {
-    const std::int64_t years = std::int64_t{civil.year} - 1980;
+    if (civil == nullptr || civil->year < 1980) {
+        return -1;
+    }
+    const std::int64_t years = std::int64_t{civil->year} - 1980;
     const std::int64_t leapYears = years > 0 ? (years + 3) / 4 : 0;
-    return std::int64_t{GpsDateTime::DayOfYearFromCivilTime(&civil)} - 6 + 366 * leapYears +
+    return std::int64_t{GpsDateTime::DayOfYearFromCivilTime(civil)} - 6 + 366 * leapYears +
            365 * (years - leapYears);
 }
 
@@ -271,10 +275,7 @@ GpsDateTime gpsEpoch()
 GpsDateTime GpsDateTime::CivilTimeToGpsDateTime(const CivilTimeStruct* civil, unsigned secondsOfDay,
                                                 unsigned leapSeconds)
 {
-    if (civil == nullptr || civil->year < 1980) {
-        return gpsEpoch();
-    }
-    const std::int64_t days = daysSinceGpsEpoch(*civil);
+    const std::int64_t days = daysSinceGpsEpoch(civil);
     if (days < 0) {
         return gpsEpoch();
     }
@@ -288,10 +289,7 @@ GpsDateTime GpsDateTime::CivilTimeToGpsDateTime(const CivilTimeStruct* civil, un
 GpsDateTime GpsDateTime::CivilTimeToGpsDateTime(const CivilTimeStruct* civil, double secondsOfDay,
                                                 unsigned leapSeconds)
 {
-    if (civil == nullptr || civil->year < 1980) {
-        return gpsEpoch();
-    }
-    const std::int64_t days = daysSinceGpsEpoch(*civil);
+    const std::int64_t days = daysSinceGpsEpoch(civil);
     if (days < 0) {
         return gpsEpoch();
     }
