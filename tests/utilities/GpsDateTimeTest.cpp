@@ -3,121 +3,69 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <random>
+#include <string>
+#include <tuple>
 
 namespace {
 
 using Civil = GpsDateTime::CivilTimeStruct;
+using Fields = std::tuple<unsigned, unsigned, unsigned, unsigned>;  // rollover, week, ms of week, ps of ms
 
-std::uint64_t fullWeek(const GpsDateTime& t)
+Fields fields(const GpsDateTime& t) { return {t.rollover, t.week, t.msOfWeek, t.psOfMs}; }
+
+// A time with exactly these fields, not normalised.
+GpsDateTime at(unsigned rollover, unsigned week, unsigned ms, unsigned ps = 0)
 {
-    return t.week + 1024ull * t.rollover;
+    GpsDateTime t;
+    std::tie(t.rollover, t.week, t.msOfWeek, t.psOfMs) = std::tie(rollover, week, ms, ps);
+    return t;
 }
 
-Civil date(unsigned y, unsigned m, unsigned d)
-{
-    Civil c{};
-    c.year = y;
-    c.month = m;
-    c.day = d;
-    return c;
-}
-
-Civil civilOf(GpsDateTime t, unsigned leapSeconds = 0)
+// "YYYY-MM-DD hh:mm:ss.mmm" of ToCivilTime on a copy of t.
+std::string civil(GpsDateTime t, unsigned leapSeconds = 0)
 {
     Civil c{};
     t.ToCivilTime(&c, leapSeconds);
-    return c;
-}
-
-void expectCivil(const Civil& c, unsigned y, unsigned mo, unsigned d, int h, int mi, double s)
-{
-    EXPECT_EQ(c.year, y);
-    EXPECT_EQ(c.month, mo);
-    EXPECT_EQ(c.day, d);
-    EXPECT_EQ(c.hour, h);
-    EXPECT_EQ(c.minute, mi);
-    EXPECT_NEAR(c.seconds, s, 1e-6);
-}
-
-GpsDateTime epochZero()
-{
-    GpsDateTime e;
-    e.rollover = 0;
-    return e;
+    char text[48];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02d:%02d:%06.3f", c.year, c.month, c.day, c.hour, c.minute,
+                  c.seconds);
+    return text;
 }
 
 TEST(GpsDateTimeUtc, DateFollowsGpsWeekAndTimeOfDayFollowsUtcAroundMidnight)
 {
-    const GpsDateTime monday(2295, 86418, 0, 0.0);  // GPS Monday 00:00:18, UTC midnight
-    EXPECT_EQ(monday.week, 247u);
-    EXPECT_EQ(monday.msOfWeek, 86400000u);
-    EXPECT_EQ(monday.rollover, 2u);
-
-    struct Case {
-        int week, towSec, todSec;
-        double todNsec;
-        unsigned y, mo, d;
-        int h, mi;
-        double s;
+    const std::tuple<int, int, double, const char*> cases[] = {
+        {86418, 0, 0.0, "2024-01-01 00:00:00.000"},
+        {5, 86387, 0.0, "2023-12-30 23:59:47.000"},  // GPS in Sunday, UTC still in the week before
+        {86400, 86382, 250000000.0, "2023-12-31 23:59:42.250"},
     };
-    const Case cases[] = {
-        {2295, 86418, 0, 0.0, 2024, 1, 1, 0, 0, 0.0},
-        // GPS already in Sunday, UTC still on Saturday of the week before.
-        {2295, 5, 86387, 0.0, 2023, 12, 30, 23, 59, 47.0},
-        // GPS already in Monday, UTC still on Sunday; the fraction is kept.
-        {2295, 86400, 86382, 250000000.0, 2023, 12, 31, 23, 59, 42.25},
-        {2295, 86400 + 3618, 3600, 0.0, 2024, 1, 1, 1, 0, 0.0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.towSec) + "/" + std::to_string(c.todSec));
-        expectCivil(civilOf(GpsDateTime(c.week, c.towSec, c.todSec, c.todNsec)), c.y, c.mo, c.d, c.h, c.mi, c.s);
-        expectCivil(civilOf(GpsDateTime(c.week, double(c.towSec), c.todSec + c.todNsec * 1e-9)), c.y, c.mo, c.d,
-                    c.h, c.mi, c.s);
+    for (const auto& [towSec, todSec, todNsec, expected] : cases) {
+        EXPECT_EQ(civil(GpsDateTime(2295, towSec, todSec, todNsec)), expected);
+        EXPECT_EQ(civil(GpsDateTime(2295, double(towSec), todSec + todNsec * 1e-9)), expected);
     }
-}
-
-TEST(GpsDateTimeUtc, GoingBackFromWeekZeroUsesThePreviousEpochOrStopsAtTheGpsEpoch)
-{
-    GpsDateTime t;  // epoch 1
+    // Back from week 0: the previous epoch, or the GPS epoch when there is none.
+    GpsDateTime t;
     t.SetUtcTime(0, 5.0, 86390.0);
-    EXPECT_EQ(t.rollover, 0u);
-    EXPECT_EQ(t.week, 1023u);
-    EXPECT_EQ(t.msOfWeek, (6u * 86400u + 86390u) * 1000u);
-
-    EXPECT_EQ(GpsDateTime(0, 5, 86390, 0.0), epochZero());
+    EXPECT_EQ(fields(t), Fields(0, 1023, (6u * 86400u + 86390u) * 1000u, 0));
+    EXPECT_EQ(fields(GpsDateTime(0, 5, 86390, 0.0)), Fields(0, 0, 0, 0));
     EXPECT_EQ(GpsDateTime(-3, 5, 5, 0.0), GpsDateTime(0, 5, 5, 0.0));
 }
 
 TEST(GpsDateTimeFields, SetTimeAndNormalizeCarryUpwards)
 {
-    GpsDateTime a;
-    GpsDateTime b;
-    a.SetTime(3, 5.5);
-    b.SetTime(3, -5.5);
-    EXPECT_EQ(a, b);
-    EXPECT_EQ(a.msOfWeek, 5500u);
-
-    a.SetTime(1023, 604800.001);
-    EXPECT_EQ(a.rollover, 2u);
-    EXPECT_EQ(a.week, 0u);
-    EXPECT_EQ(a.msOfWeek, 1u);
-
-    GpsDateTime raw;
-    raw.week = 2047;
-    raw.msOfWeek = 604799999;
-    raw.psOfMs = 3999999999u;
-    raw.rollover = 0;
-    raw.Normalize();
-    EXPECT_EQ(raw.psOfMs, 999999999u);
-    EXPECT_EQ(raw.msOfWeek, 2u);
-    EXPECT_EQ(raw.week, 0u);
-    EXPECT_EQ(raw.rollover, 2u);
-
-    GpsDateTime garbage;
-    garbage.SetTime(1, std::nan(""));
-    EXPECT_EQ(garbage, GpsDateTime(1u, 0u));
+    GpsDateTime t;
+    t.SetTime(3, -5.5);  // the sign is dropped
+    EXPECT_EQ(fields(t), Fields(1, 3, 5500, 0));
+    t.SetTime(1023, 604800.001);
+    EXPECT_EQ(fields(t), Fields(2, 0, 1, 0));
+    t = at(0, 2047, 604799999, 3999999999u);
+    t.Normalize();
+    EXPECT_EQ(fields(t), Fields(2, 0, 2, 999999999));
+    t.SetTime(1, std::nan(""));
+    EXPECT_EQ(fields(t), Fields(2, 1, 0, 0));
 }
 
 TEST(GpsDateTimeArithmetic, SumDifferenceGoingBackAndOrderAreConsistent)
@@ -125,47 +73,19 @@ TEST(GpsDateTimeArithmetic, SumDifferenceGoingBackAndOrderAreConsistent)
     std::mt19937 rng(42);
     std::uniform_int_distribution<unsigned> u(0, 4000000000u);
     for (int i = 0; i < 2000; ++i) {
-        GpsDateTime a(u(rng) % 1024, u(rng) % 604800000);
-        a.psOfMs = u(rng) % 1000000000;
-        a.rollover = 1 + u(rng) % 3;
-        GpsDateTime d(u(rng) % 300, u(rng) % 604800000);
-        d.psOfMs = u(rng) % 1000000000;
-
+        const GpsDateTime a = at(1 + u(rng) % 3, u(rng) % 1024, u(rng) % 604800000, u(rng) % 1000000000);
+        const GpsDateTime d = at(1, u(rng) % 300, u(rng) % 604800000, u(rng) % 1000000000);
         const GpsDateTime sum = a + d;
         ASSERT_TRUE(sum >= a && a <= sum && (d == GpsDateTime() || (sum > a && a < sum && sum != a)));
         ASSERT_EQ(GpsDateTime::TimeDifference(sum, a), d);
         ASSERT_EQ(GpsDateTime::TimeDifference(a, sum), d);
         ASSERT_EQ(GpsDateTime::GoBackInTime(sum, d), a);
         GpsDateTime acc = a;
-        acc += d;
-        ASSERT_EQ(acc, sum);
+        ASSERT_EQ(acc += d, sum);
     }
-    // The rollover outranks every other field.
-    GpsDateTime later(0u, 0u);
-    later.rollover = 2;
-    EXPECT_LT(GpsDateTime(1023u, 604799999u), later);
-}
-
-TEST(GpsDateTimeArithmetic, GoingBackBeforeWeekZero)
-{
-    GpsDateTime t(0u, 1000u);
-    t.rollover = 2;
-    const GpsDateTime back = GpsDateTime::GoBackInTime(t, GpsDateTime(1u, 0u));
-    EXPECT_EQ(back.rollover, 1u);
-    EXPECT_EQ(back.week, 1023u);
-    EXPECT_EQ(back.msOfWeek, 1000u);
-
-    t.rollover = 0;
-    const GpsDateTime none = GpsDateTime::GoBackInTime(t, GpsDateTime(1u, 0u));
-    EXPECT_EQ(none.rollover, 0u);
-    EXPECT_EQ(none.week, 1023u);
-
-    GpsDateTime onePs(0u, 0u);
-    onePs.psOfMs = 1;
-    const GpsDateTime q = GpsDateTime::GoBackInTime(GpsDateTime(1u, 0u), onePs);
-    EXPECT_EQ(q.week, 0u);
-    EXPECT_EQ(q.msOfWeek, 604799999u);
-    EXPECT_EQ(q.psOfMs, 999999999u);
+    EXPECT_LT(at(1, 1023, 604799999), at(2, 0, 0));  // the rollover outranks every other field
+    // Going back past week 0 of the first epoch stays in it.
+    EXPECT_EQ(fields(GpsDateTime::GoBackInTime(at(0, 0, 1000), at(1, 1, 0))), Fields(0, 1023, 1000, 0));
 }
 
 TEST(GpsDateTimeCalendar, LeapYearsAndDaysOfYear)
@@ -173,8 +93,8 @@ TEST(GpsDateTimeCalendar, LeapYearsAndDaysOfYear)
     for (auto [y, leap] : {std::pair{2000u, true}, {2024u, true}, {1900u, false}, {2023u, false}, {2100u, false}}) {
         EXPECT_EQ(GpsDateTime::IsLeapYear(y), leap) << y;
     }
-    for (auto [c, doy] : {std::pair{date(2023, 3, 1), 60u}, {date(2024, 3, 1), 61u}, {date(2024, 0, 1), 0u},
-                          {date(2024, 13, 1), 0u}, {date(2024, 12, 31), 366u}}) {
+    for (auto [c, doy] : {std::pair{Civil{2023, 3, 1}, 60u}, {Civil{2024, 3, 1}, 61u}, {Civil{2024, 0, 1}, 0u},
+                          {Civil{2024, 13, 1}, 0u}, {Civil{2024, 12, 31}, 366u}}) {
         EXPECT_EQ(GpsDateTime::DayOfYearFromCivilTime(&c), doy) << c.year << "-" << c.month;
     }
     for (unsigned y : {2023u, 2024u}) {
@@ -184,67 +104,50 @@ TEST(GpsDateTimeCalendar, LeapYearsAndDaysOfYear)
             GpsDateTime::DayOfYearToCivilTime(d, y, &out);
             ASSERT_EQ(GpsDateTime::DayOfYearFromCivilTime(&out), d) << y << "/" << d;
         }
-        Civil kept = date(1, 7, 9);  // day 0 and days past the end keep month and day
+        Civil kept{1, 7, 9};  // day 0 and days past the end keep month and day
         GpsDateTime::DayOfYearToCivilTime(0, y, &kept);
         GpsDateTime::DayOfYearToCivilTime(last + 1, y, &kept);
-        EXPECT_EQ(kept.year, y);
-        EXPECT_EQ(kept.month, 7u);
-        EXPECT_EQ(kept.day, 9u);
+        EXPECT_EQ(std::tie(kept.year, kept.month, kept.day), std::make_tuple(y, 7u, 9u));
     }
 }
 
 TEST(GpsDateTimeCalendar, CivilTimeToGpsDateTime)
 {
     struct Case {
-        unsigned y, m, d, sod, leap;
-        std::uint64_t week;
-        unsigned ms;
+        unsigned y, m, d, sod, leap, fullWeek, ms;
     };
     const Case cases[] = {
-        {2024, 1, 1, 0, 0, 2295, 86400000},
-        {2023, 1, 1, 0, 0, 2243, 0},
-        {1980, 1, 6, 0, 0, 0, 0},
+        {2024, 1, 1, 0, 0, 2295, 86400000}, {2023, 1, 1, 0, 0, 2243, 0}, {1980, 1, 6, 0, 0, 0, 0},
         {2019, 4, 7, 0, 0, 2048, 0},
-        // The last second of a Saturday plus leap seconds spills into the next week.
-        {2023, 12, 30, 86399, 18, 2295, 17000},
+        {2023, 12, 30, 86399, 18, 2295, 17000},  // leap seconds carry into the next week
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.y) + "-" + std::to_string(c.m) + "-" + std::to_string(c.d));
-        Civil civil = date(c.y, c.m, c.d);
-        const GpsDateTime t = GpsDateTime::CivilTimeToGpsDateTime(&civil, c.sod, c.leap);
-        EXPECT_EQ(fullWeek(t), c.week);
-        EXPECT_EQ(t.msOfWeek, c.ms);
-        EXPECT_EQ(GpsDateTime::CivilTimeToGpsDateTime(&civil, double(c.sod), c.leap), t);
-        const Civil back = civilOf(t, c.leap);
-        EXPECT_EQ(GpsDateTime::DayOfYearFromCivilTime(&back), GpsDateTime::DayOfYearFromCivilTime(&civil));
+        Civil in{c.y, c.m, c.d};
+        const GpsDateTime t = GpsDateTime::CivilTimeToGpsDateTime(&in, c.sod, c.leap);
+        EXPECT_EQ(t.week + 1024 * t.rollover, c.fullWeek) << c.y << "-" << c.m << "-" << c.d;
+        EXPECT_EQ(t.msOfWeek, c.ms) << c.y << "-" << c.m << "-" << c.d;
+        EXPECT_EQ(GpsDateTime::CivilTimeToGpsDateTime(&in, double(c.sod), c.leap), t);
     }
-
-    Civil civil = date(2024, 1, 1);
-    const GpsDateTime frac = GpsDateTime::CivilTimeToGpsDateTime(&civil, 12.00025, 0);
+    Civil in{2024, 1, 1};
+    const GpsDateTime frac = GpsDateTime::CivilTimeToGpsDateTime(&in, 12.00025, 0);
     EXPECT_EQ(frac.msOfWeek, 86412000u);
     EXPECT_NEAR(double(frac.psOfMs), 250e6, 1e3);
-
     // Dates before the GPS epoch give the epoch.
-    Civil early = date(1980, 1, 5);
-    EXPECT_EQ(GpsDateTime::CivilTimeToGpsDateTime(&early, 100u, 0u), epochZero());
-    early = date(1970, 6, 1);
-    EXPECT_EQ(GpsDateTime::CivilTimeToGpsDateTime(&early, 100.0, 0u), epochZero());
+    in = Civil{1980, 1, 5};
+    EXPECT_EQ(fields(GpsDateTime::CivilTimeToGpsDateTime(&in, 100u, 0u)), Fields(0, 0, 0, 0));
+    in = Civil{1970, 6, 1};
+    EXPECT_EQ(fields(GpsDateTime::CivilTimeToGpsDateTime(&in, 100.0, 0u)), Fields(0, 0, 0, 0));
 }
 
 TEST(GpsDateTimeCalendar, GlonassTime)
 {
-    const GpsDateTime t = GpsDateTime::ConvertGlonassTimeParamsToGps(10800, 1, 7);
-    EXPECT_EQ(fullWeek(t), 2086u);
-    EXPECT_EQ(t.msOfWeek, 259216000u);
-    expectCivil(civilOf(t), 2020, 1, 1, 0, 0, 16.0);
-
+    EXPECT_EQ(civil(GpsDateTime::ConvertGlonassTimeParamsToGps(10800, 1, 7)), "2020-01-01 00:00:16.000");
     // Interval 7 starts with the leap year 2020; 12:00 GLONASS is 09:00:16 GPS.
-    const unsigned cases[][4] = {{366, 2020, 12, 31}, {367, 2021, 1, 1},   {731, 2021, 12, 31}, {732, 2022, 1, 1},
-                                 {1096, 2022, 12, 31}, {1097, 2023, 1, 1}, {1461, 2023, 12, 31}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c[0]);
-        expectCivil(civilOf(GpsDateTime::ConvertGlonassTimeParamsToGps(43200, c[0], 7)), c[1], c[2], c[3], 9, 0,
-                    16.0);
+    const std::pair<unsigned, const char*> cases[] = {
+        {366, "2020-12-31"},  {367, "2021-01-01"},  {731, "2021-12-31"}, {732, "2022-01-01"},
+        {1096, "2022-12-31"}, {1097, "2023-01-01"}, {1461, "2023-12-31"}};
+    for (const auto& [day, ymd] : cases) {
+        EXPECT_EQ(civil(GpsDateTime::ConvertGlonassTimeParamsToGps(43200, day, 7)), std::string(ymd) + " 09:00:16.000");
     }
 }
 
@@ -252,22 +155,12 @@ TEST(GpsDateTimeCalendar, GlonassTime)
 TEST(GpsDateTimeCrossCheck, AgreesWithTheCLibraryToTheMillisecond)
 {
     constexpr std::int64_t kGpsEpochUnix = 315964800;  // 1980-01-06 00:00:00 UTC
-    std::tm lo{};
-    lo.tm_year = 99;
-    lo.tm_mday = 1;
-    std::tm hi{};
-    hi.tm_year = 199;
-    hi.tm_mon = 11;
-    hi.tm_mday = 31;
     std::mt19937_64 rng(20240101);
-    std::uniform_int_distribution<std::int64_t> unixTime(timegm(&lo), timegm(&hi));
+    std::uniform_int_distribution<std::int64_t> unixTime(915148800, 4102358400);  // 1999-01-01 to 2099-12-31
     std::uniform_int_distribution<int> msDist(0, 999);
-    // GPS runs ahead of UTC by at least one second (13 s in 1999), so the UTC
-    // time of day exceeds the GPS time of day only across midnight, even
-    // though a UTC time message gives the GPS time of week in whole seconds
-    // and the UTC time of day with its fraction.
+    // GPS runs at least one second ahead of UTC, so the UTC time of day
+    // exceeds the GPS one only across midnight.
     std::uniform_int_distribution<int> leapDist(1, 37);
-
     for (int i = 0; i < 4000; ++i) {
         const std::int64_t utc = unixTime(rng);
         const int ms = msDist(rng);
@@ -281,24 +174,17 @@ TEST(GpsDateTimeCrossCheck, AgreesWithTheCLibraryToTheMillisecond)
         const std::time_t tt = static_cast<std::time_t>(utc);
         std::tm ref{};
         ASSERT_NE(gmtime_r(&tt, &ref), nullptr);
-
-        auto check = [&](const Civil& c, const char* how) {
-            SCOPED_TRACE(std::string(how) + " utc=" + std::to_string(utc) + " ms=" + std::to_string(ms) +
-                         " leap=" + std::to_string(leap));
-            ASSERT_EQ(c.year, unsigned(ref.tm_year + 1900));
-            ASSERT_EQ(c.month, unsigned(ref.tm_mon + 1));
-            ASSERT_EQ(c.day, unsigned(ref.tm_mday));
-            ASSERT_EQ(c.hour, ref.tm_hour);
-            ASSERT_EQ(c.minute, ref.tm_min);
-            ASSERT_EQ(std::llround(c.seconds * 1000.0), ref.tm_sec * 1000 + ms);
-        };
+        char expected[48];
+        std::snprintf(expected, sizeof expected, "%04d-%02d-%02d %02d:%02d:%02d.%03d", ref.tm_year + 1900,
+                      ref.tm_mon + 1, ref.tm_mday, ref.tm_hour, ref.tm_min, ref.tm_sec, ms);
+        SCOPED_TRACE("utc=" + std::to_string(utc) + " leap=" + std::to_string(leap));
         // UTC time of day on the GPS week grid, as a UTC time message gives it.
-        check(civilOf(GpsDateTime(week, tow, tod, ms * 1e6)), "fields");
-        check(civilOf(GpsDateTime(week, tow + frac, tod + frac)), "seconds");
+        ASSERT_EQ(civil(GpsDateTime(week, tow, tod, ms * 1e6)), expected);
+        ASSERT_EQ(civil(GpsDateTime(week, tow + frac, tod + frac)), expected);
         // GPS time moved back by the leap seconds.
-        GpsDateTime gpsTime = epochZero();
+        GpsDateTime gpsTime = at(0, 0, 0);
         gpsTime.SetTime(unsigned(week), tow + frac);
-        check(civilOf(gpsTime, unsigned(leap)), "leap");
+        ASSERT_EQ(civil(gpsTime, unsigned(leap)), expected);
         ASSERT_EQ(GpsDateTime(week, tow, tod, 0.0).DayOfYear(), unsigned(ref.tm_yday + 1));
     }
 }
