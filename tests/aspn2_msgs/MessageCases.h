@@ -1,10 +1,11 @@
 #pragma once
 
 // One test case per ASPN2 type with a type support: how to make its type
-// support, a sample with every member set to a distinct non-default value
-// (sequences with elements), and where those values must appear on the
-// wire. The tests drive every type through the type-erased TopicDataType
-// interface, the same way the DDS middleware does.
+// support, a sample with non-default values (sequences with elements), and
+// where values must appear on the wire: every member for the messages the
+// system itself sends or whose layout is tricky, the header and the
+// sequence for the others. The tests drive every type through the
+// type-erased TopicDataType interface, the same way the DDS middleware does.
 
 #include <cstddef>
 #include <cstdint>
@@ -26,7 +27,6 @@ Bytes u8(std::uint8_t v);
 Bytes i32(std::int32_t v);
 Bytes u32(std::uint32_t v);
 Bytes i64(std::int64_t v);
-Bytes f32(float v);
 Bytes f64(double v);
 // `text` followed by NULs up to `width` bytes.
 Bytes chars(const std::string& text, std::size_t width);
@@ -52,6 +52,8 @@ struct MessageCase
 
 // All 41 types with a type support.
 const std::vector<MessageCase>& messageCases();
+// The case of the type `name`; throws std::invalid_argument for none.
+const MessageCase& caseOf(const std::string& name);
 
 // A sample created by (and deleted through) a type support.
 using Sample = std::unique_ptr<void, std::function<void(void*)>>;

@@ -1,5 +1,4 @@
-// Registered names, size limits and boundedness of every type support, and
-// the generic type support operations.
+// Registered names, size limits and boundedness of every type support.
 
 #include <map>
 #include <string>
@@ -7,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include "MessageCases.h"
-#include "aspn2_msgs/header.h"
 
 namespace {
 
@@ -84,55 +82,6 @@ TEST(TypeSupport, EveryTypeHasItsNameAndLimits)
         EXPECT_EQ(support->is_bounded(), e.boundedAndPlain);
         EXPECT_EQ(support->is_plain(), e.boundedAndPlain);
         EXPECT_FALSE(support->m_isGetKeyDefined);
-    }
-}
-
-TEST(TypeSupport, HeaderSize)
-{
-    EXPECT_EQ(aspn2_msgs::idl::header::getMaxCdrSerializedSize(), 44u);
-    // Counted from an odd alignment, the leading 8-byte member needs padding.
-    EXPECT_EQ(aspn2_msgs::idl::header::getMaxCdrSerializedSize(4), 48u);
-}
-
-TEST(TypeSupport, SizeProviderGivesTheSerialisedLength)
-{
-    for (const MessageCase& c : messageCases())
-    {
-        SCOPED_TRACE(c.name);
-        const auto support = c.make();
-        for (bool filled : {false, true})
-        {
-            Sample sample = makeSample(*support);
-            if (filled)
-            {
-                c.fill(sample.get());
-            }
-            const Bytes payload = serialize(*support, sample.get());
-            ASSERT_FALSE(payload.empty());
-            EXPECT_EQ(support->getSerializedSizeProvider(sample.get())(), payload.size());
-        }
-    }
-}
-
-TEST(TypeSupport, NoTypeHasAKey)
-{
-    for (const MessageCase& c : messageCases())
-    {
-        SCOPED_TRACE(c.name);
-        const auto support = c.make();
-        Sample sample = makeSample(*support);
-        c.fill(sample.get());
-        eprosima::fastrtps::rtps::InstanceHandle_t handle;
-        for (std::size_t i = 0; i < 16; ++i)
-        {
-            handle.value[i] = static_cast<eprosima::fastrtps::rtps::octet>(0x50 + i);
-        }
-        const eprosima::fastrtps::rtps::InstanceHandle_t before = handle;
-        for (bool force : {false, true})
-        {
-            EXPECT_FALSE(support->getKey(sample.get(), &handle, force));
-            EXPECT_TRUE(handle == before);
-        }
     }
 }
 
