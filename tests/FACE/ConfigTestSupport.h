@@ -6,11 +6,10 @@
 // the CV_Config operations.
 
 #include "FACE/CV_Config.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -18,26 +17,15 @@ namespace face_test {
 
 using RC = FACE::RETURN_CODE_TYPE::Value;
 
-class TempDir {
+// The shared temporary directory, with files written into it.
+class TempDir : public corvane_test::TempDir {
 public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "face_cfg_XXXXXX").string();
-        if (::mkdtemp(tmpl.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-        m_path = tmpl;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    std::string const& path() const { return m_path; }
+    TempDir() : corvane_test::TempDir("face_cfg") {}
     // Writes `content` to <dir>/<name> and returns the path.
     std::string write(std::string const& name, std::string const& content) const {
-        std::ofstream(m_path + "/" + name, std::ios::binary) << content;
-        return m_path + "/" + name;
+        std::ofstream(file(name), std::ios::binary) << content;
+        return file(name);
     }
-
-private:
-    std::string m_path;
 };
 
 inline std::string readFile(std::string const& path) {
