@@ -41,6 +41,7 @@ protected:
         std::string const file = m_dir.write(
             "devices.xml",
             document(device("Small", "<BaseAddress>0x1010</BaseAddress><Size>16</Size>") +
+                     device("Tiny", "<BaseAddress>0x2000</BaseAddress><Size>2</Size>") +
                      device("NoSize", "<BaseAddress>0x3000</BaseAddress>") + device("NoBase", "<Size>16</Size>") +
                      device("Octal", "<BaseAddress>010000</BaseAddress><Size>0x10</Size>") +
                      device("Wide", "<BaseAddress>0x100004000</BaseAddress><Size>8</Size>") +
@@ -149,6 +150,11 @@ TEST_F(Devmem, AccessesOfEveryWidthWithinTheConfiguredWindow) {
         }
     }
     EXPECT_EQ(devmem_test::peekValue<std::uint32_t>(0x101C), 0xFFEEDDCCu);  // refused writes wrote nothing
+    long long const tiny = open("Tiny");  // a 2-byte window
+    std::uint64_t data = 0;
+    EXPECT_EQ(read(tiny, 0, 16, data), Code::NO_ERROR);
+    EXPECT_EQ(read(tiny, 1, 16, data), Code::NO_ACTION);
+    EXPECT_EQ(read(tiny, 0, 32, data), Code::NO_ACTION);
     // Numbers in any base, kept to 32 bits.
     EXPECT_EQ(window(open("Octal")), Window(0x1000, 16));
     EXPECT_EQ(window(open("Wide")), Window(0x4000, 8));
