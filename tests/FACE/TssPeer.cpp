@@ -20,12 +20,10 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <deque>
-#include <mutex>
 
 #if defined(__SANITIZE_THREAD__)
 // ThreadSanitizer builds: Fast DDS's TCP transport closes its sockets while
@@ -88,19 +86,16 @@ int publish(tss_test::Transport& t, long long id, long long count, long long per
 }
 
 int subscribe(tss_test::Transport& t, long long id, long long count) {
-    std::mutex mutex;
-    std::condition_variable arrived;
-    std::deque<std::string> lines;
-    // The callback only formats and queues: it runs on a reception thread.
+    // The callback writes one short line per sample to the pipe the test reads.
+    std::atomic<long long> reported{0};
     auto callback = [&](long long, long long transaction, tss_test::UTCTime const& m,
                         FACE::TSS::HEADER_TYPE const& h, FACE::Sequence<FACE::TSS::QoS_Element> const& qos,
                         tss_test::RC&) {
+        if (reported.load() >= count) return;
         bool const intact = m == tss_test::sampleNumber(m.header().seq_num());
-        std::string line = "SAMPLE " + std::to_string(transaction) + " " + std::to_string(h.sender_id) + " " +
-                           std::to_string(h.receiver_id) + " " + (intact ? "1 " : "0 ") + tss_test::qosText(qos);
-        std::lock_guard<std::mutex> lock(mutex);
-        lines.push_back(std::move(line));
-        arrived.notify_one();
+        say("SAMPLE " + std::to_string(transaction) + " " + std::to_string(h.sender_id) + " " +
+            std::to_string(h.receiver_id) + " " + (intact ? "1 " : "0 ") + tss_test::qosText(qos));
+        ++reported;
     };
     auto typed = tss_test::typedOver(t.tss);
     tss_test::RC rc = FACE::RETURN_CODE_TYPE::NO_ACTION;
@@ -113,25 +108,11 @@ int subscribe(tss_test::Transport& t, long long id, long long count) {
         return 3;
     }
     say("MATCHED");
-    long long reported = 0;
-    auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (reported < count && !g_stop.load()) {
-        std::unique_lock<std::mutex> lock(mutex);
-        if (!arrived.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(50)),
-                                [&] { return !lines.empty(); })) {
-            if (std::chrono::steady_clock::now() > deadline) return 3;
-            continue;
-        }
-        std::string const line = lines.front();
-        lines.pop_front();
-        lock.unlock();
-        say(line);
-        ++reported;
-    }
-    // The transport goes before the queue the callback writes to.
+    bool const all = waitUnlessStopped([&] { return reported.load() >= count; }, std::chrono::seconds(20));
+    // The transport goes before what the callback refers to.
     typed.reset();
     t.tss.reset();
-    return 0;
+    return all || g_stop.load() ? 0 : 3;
 }
 
 }  // namespace

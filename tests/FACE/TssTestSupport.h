@@ -45,7 +45,6 @@ enum Domain : unsigned {
     kUnregisterDomain = 17,
     kTypedCodesDomain = 18,
     kTypedFailuresDomain = 19,
-    kInProcessDomain = 20,
     kUdpToTestDomain = 21,
     kUdpFromTestDomain = 22,
     kShmToTestDomain = 23,
@@ -98,30 +97,18 @@ inline std::string connectionsFile(Settings const& s, std::string const& extra =
 }
 
 // A CV_Config that counts the handles opened and closed through it.
-class CountingConfig : public FACE::Configuration {
+class CountingConfig : public FACE::CV_Config {
 public:
     int opens = 0, closes = 0;
 
-    void Initialize(FACE::String const& path, RC& rc) override { m_inner.Initialize(path, rc); }
     void Open(FACE::String const& name, int& handle, RC& rc) override {
-        m_inner.Open(name, handle, rc);
+        CV_Config::Open(name, handle, rc);
         opens += rc == FACE::RETURN_CODE_TYPE::NO_ERROR;
     }
-    void Get_Size(int h, FACE::String const& n, int& size, RC& rc) override { m_inner.Get_Size(h, n, size, rc); }
-    void Read(int h, FACE::String const& n, void* b, int size, int& bytes, RC& rc) override {
-        m_inner.Read(h, n, b, size, bytes, rc);
-    }
-    void Write(int h, FACE::String const& n, void* b, int size, int& bytes, RC& rc) override {
-        m_inner.Write(h, n, b, size, bytes, rc);
-    }
-    void Seek(int h, WHENCE_TYPE::Value w, int offset, RC& rc) override { m_inner.Seek(h, w, offset, rc); }
     void Close(int handle, RC& rc) override {
-        m_inner.Close(handle, rc);
+        CV_Config::Close(handle, rc);
         closes += rc == FACE::RETURN_CODE_TYPE::NO_ERROR;
     }
-
-private:
-    FACE::CV_Config m_inner;
 };
 
 // A transport with its configuration injected and Initialize called.
@@ -202,23 +189,17 @@ private:
     std::vector<Entry> m_entries;
 };
 
-// Sample number `i`: every field derived from i, so that the receiver can
-// tell whether anything changed on the way.
+// Sample number `i`: fields derived from i, so that the receiver can tell
+// whether anything changed on the way.
 inline UTCTime sampleNumber(long long i) {
     UTCTime m;
     m.header().seq_num(i);
-    m.header().timestamp_arrival().sec(1'700'000'000 + i);
-    m.header().timestamp_arrival().nsec(static_cast<int>(i % 1'000'000'000));
     m.header().timestamp_valid().sec(1'700'000'000 + 2 * i);
-    m.header().timestamp_valid().time_code(3);
     m.header().device_id(0x012D0305);
     m.gps_tow_sec(static_cast<int>(i * 7));
     m.gps_tow_nsec(0.25 * static_cast<double>(i));
-    m.gps_week(2300 + static_cast<int>(i));
     m.utc_tod_sec(-static_cast<int>(i));
-    m.a1(-18.5);
-    m.covariance()[0] = {1.0 + static_cast<double>(i), 2.0};
-    m.covariance()[1] = {3.0, -4.0e300};
+    m.covariance()[1] = {3.0 + static_cast<double>(i), -4.0e300};
     return m;
 }
 
