@@ -146,40 +146,21 @@ protected:
     face_test::TempDir m_dir;
 };
 
-Settings bestEffortVolatile(unsigned domain, char const* transport) {
+// Best effort and volatile, or reliable and transient local.
+Settings qos(unsigned domain, char const* transport, bool reliable) {
     Settings s = Settings::on(domain, transport);
-    s.useBestEffort = "true";
-    s.backFillHistory = "false";
+    s.useBestEffort = reliable ? "false" : "true";
+    s.backFillHistory = reliable ? "true" : "false";
     return s;
 }
 
-Settings reliableTransientLocal(unsigned domain, char const* transport) {
-    Settings s = Settings::on(domain, transport);
-    s.useBestEffort = "false";
-    s.backFillHistory = "true";
-    return s;
-}
-
-TEST_F(TssTraffic, UdpLoopbackPeerToTest) {
-    peerPublishes(bestEffortVolatile(kUdpToTestDomain, "UDP"), kBestEffortVolatile);
-}
-
-TEST_F(TssTraffic, UdpLoopbackTestToPeer) {
-    testPublishes(reliableTransientLocal(kUdpFromTestDomain, "UDP"), kReliableTransientLocal);
-}
-
-TEST_F(TssTraffic, SharedMemoryPeerToTest) {
-    peerPublishes(reliableTransientLocal(kShmToTestDomain, "SHM"), kReliableTransientLocal);
-}
-
-TEST_F(TssTraffic, SharedMemoryTestToPeer) {
-    testPublishes(bestEffortVolatile(kShmFromTestDomain, "SHM"), kBestEffortVolatile);
-}
+TEST_F(TssTraffic, UdpLoopbackPeerToTest) { peerPublishes(qos(kUdpToTestDomain, "UDP", false), kBestEffortVolatile); }
+TEST_F(TssTraffic, UdpLoopbackTestToPeer) { testPublishes(qos(kUdpFromTestDomain, "UDP", true), kReliableTransientLocal); }
+TEST_F(TssTraffic, SharedMemoryPeerToTest) { peerPublishes(qos(kShmToTestDomain, "SHM", true), kReliableTransientLocal); }
+TEST_F(TssTraffic, SharedMemoryTestToPeer) { testPublishes(qos(kShmFromTestDomain, "SHM", false), kBestEffortVolatile); }
 
 TEST_F(TssTraffic, LateSubscriberWithBackFillGetsTheHistory) {
-    Settings s = reliableTransientLocal(kBackFillDomain, "UDP");
-    s.historyDepth = "10";
-    std::string const file = m_dir.write("c.xml", connectionsFile(s));
+    std::string const file = m_dir.write("c.xml", connectionsFile(qos(kBackFillDomain, "UDP", true)));  // history depth 10
     ChildProcess peer({TSS_PEER_PATH, file, "publish", "3", "1000", "--no-wait"});
     ASSERT_EQ(lineStarting(peer, "SENT ").value_or(""), "3");
 
@@ -197,7 +178,7 @@ TEST_F(TssTraffic, LateSubscriberWithBackFillGetsTheHistory) {
 }
 
 TEST_F(TssTraffic, TcpServerPeerToTcpClientTest) {
-    Settings server = reliableTransientLocal(kTcpDomain, "TCP_Server");
+    Settings server = qos(kTcpDomain, "TCP_Server", true);
     // A port of the test's own domain range: no other test uses it.
     server.tcpPort = std::to_string(7400 + 250 * kTcpDomain + 200);
     Settings client = server;
@@ -219,7 +200,7 @@ TEST_F(TssTraffic, TcpServerPeerToTcpClientTest) {
 }
 
 TEST_F(TssTraffic, TransportGoesCleanlyWhileThePeerPublishesAt1kHz) {
-    std::string const file = m_dir.write("c.xml", connectionsFile(bestEffortVolatile(kShutdownDomain, "SHM")));
+    std::string const file = m_dir.write("c.xml", connectionsFile(qos(kShutdownDomain, "SHM", false)));
     std::set<std::string> segments;
     {
         ChildProcess peer({TSS_PEER_PATH, file, "publish", "0", "1000", "--no-wait"});
