@@ -119,14 +119,6 @@ TEST(BadInput, LengthsAndCountsBeyondThePayload)
     EXPECT_FALSE(acceptsChanged("ReceiverStatus", 44, 2, true)) << "a boolean neither 0 nor 1";
 }
 
-SerializedPayload_t toPayload(const Bytes& bytes)
-{
-    SerializedPayload_t p(static_cast<std::uint32_t>(bytes.size()));
-    std::memcpy(p.data, bytes.data(), bytes.size());
-    p.length = static_cast<std::uint32_t>(bytes.size());
-    return p;
-}
-
 TEST(BadInput, SequenceCountCheckedAgainstElementSize)
 {
     for (const SequenceRow& row : kSequences)
@@ -135,7 +127,7 @@ TEST(BadInput, SequenceCountCheckedAgainstElementSize)
         const MessageCase& c = caseOf(row.type);
         const auto support = c.make();
         Bytes payload = filledPayload(c, *support);
-        EXPECT_TRUE(row.fits(toPayload(payload)));
+        EXPECT_TRUE(row.fits(payloadOf(payload)));
 
         std::uint32_t count = 0;
         std::memcpy(&count, payload.data() + 4 + row.countOffset, 4);
@@ -143,12 +135,12 @@ TEST(BadInput, SequenceCountCheckedAgainstElementSize)
 
         // One element more than the payload holds.
         put32(payload, row.countOffset, count + 1);
-        EXPECT_FALSE(row.fits(toPayload(payload)));
+        EXPECT_FALSE(row.fits(payloadOf(payload)));
         // One element per byte left: all the byte-level check would demand.
         // Only octet sequences can be that long.
         put32(payload, row.countOffset, left);
         const bool octets = row.countOffset + 4 + count == payload.size() - 4;
-        EXPECT_EQ(row.fits(toPayload(payload)), octets);
+        EXPECT_EQ(row.fits(payloadOf(payload)), octets);
     }
 
     // 1 MiB of zero elements announced as one element per byte: read

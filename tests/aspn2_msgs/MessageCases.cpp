@@ -405,16 +405,20 @@ Bytes serialize(TopicDataType& support, void* sample)
     return Bytes(payload.data, payload.data + payload.length);
 }
 
-bool deserialize(TopicDataType& support, const Bytes& bytes, void* sample)
+eprosima::fastrtps::rtps::SerializedPayload_t payloadOf(const Bytes& bytes)
 {
-    // Exactly as large as the bytes, so that reading past them is caught
-    // by the address sanitizer.
     eprosima::fastrtps::rtps::SerializedPayload_t payload(static_cast<std::uint32_t>(bytes.size()));
     if (!bytes.empty())
     {
         std::memcpy(payload.data, bytes.data(), bytes.size());
     }
     payload.length = static_cast<std::uint32_t>(bytes.size());
+    return payload;
+}
+
+bool deserialize(TopicDataType& support, const Bytes& bytes, void* sample)
+{
+    eprosima::fastrtps::rtps::SerializedPayload_t payload = payloadOf(bytes);
     return support.deserialize(&payload, sample);
 }
 

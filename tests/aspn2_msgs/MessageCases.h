@@ -63,6 +63,10 @@ Sample makeSample(eprosima::fastdds::dds::TopicDataType& support);
 // returns the payload bytes (encapsulation header + body).
 Bytes serialize(eprosima::fastdds::dds::TopicDataType& support, void* sample);
 
+// A payload exactly as large as `bytes`, so that reading past them is caught
+// by the address sanitizer.
+eprosima::fastrtps::rtps::SerializedPayload_t payloadOf(const Bytes& bytes);
+
 // Deserialises `payload` through the type support into `sample`.
 bool deserialize(eprosima::fastdds::dds::TopicDataType& support, const Bytes& payload, void* sample);
 

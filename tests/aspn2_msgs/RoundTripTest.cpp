@@ -54,9 +54,8 @@ TEST(RoundTrip, BigEndianSender)
 
     idl::SVStatusPubSubType support;
     idl::SVStatus copy;
-    eprosima::fastrtps::rtps::SerializedPayload_t raw(static_cast<std::uint32_t>(payload.size()));
-    std::copy(payload.begin(), payload.end(), raw.data);
-    raw.length = static_cast<std::uint32_t>(cdr.getSerializedDataLength());
+    payload.resize(cdr.getSerializedDataLength());
+    eprosima::fastrtps::rtps::SerializedPayload_t raw = payloadOf(payload);
     ASSERT_TRUE(support.deserialize(&raw, &copy));
     EXPECT_EQ(raw.encapsulation, CDR_BE);
     EXPECT_TRUE(copy == sv);
