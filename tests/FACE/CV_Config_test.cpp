@@ -195,7 +195,7 @@ TEST_F(CvConfig, WriteSavesAValueThatANewInstanceReads) {
 
     // A missing file is created with mode 0644.
     ASSERT_EQ(::unlink(m_file.c_str()), 0);
-    mode_t const old = ::umask(022);
+    mode_t const old = ::umask(0);  // the mode asked for is the mode created
     EXPECT_EQ(writeValue(m_config, open("A"), "Topic", "new"), Code::NO_ERROR);
     ::umask(old);
     struct stat st {};
