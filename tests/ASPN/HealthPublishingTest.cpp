@@ -11,11 +11,11 @@
 #include "tests/ASPN/QueueTestSupport.h"
 #include "tests/platform/DevmemTestSupport.h"
 #include "tests/platform/SimProcess.h"
+#include "tests/support/RecordingTS.h"
 #include "tests/support/TypedLoopback.h"
 
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <thread>
 
 namespace {
@@ -25,6 +25,7 @@ using aspn2_msgs::idl::EventLog;
 using Link = corvane_test::TypedLoopback<EventLog>;
 using RC = FACE::RETURN_CODE_TYPE::Value;
 using Texts = std::vector<std::string>;
+using Recording = corvane_test::RecordingTS<EventLog>;
 
 constexpr char kDevices[] = CORVANE_SOURCE_DIR "/config/devices.xml";
 constexpr char kName[] = "ZOziDaZodOduzuz";
@@ -185,36 +186,17 @@ TEST_F(SingletonReporter, DonePublishesWhatIsQueuedAndInitialisationCanFollow) {
     EXPECT_EQ(seq, (std::vector<long long>{0, 1, 2, 3, 0}));
 }
 
-// Keeps what it is asked to send; refuses texts that begin with "fail:".
-class RecordingTS : public FACE::TSS::Details::CV_TypedTS<EventLog> {
-public:
-    void Register_Sender(long long, RC& rc) override { rc = FACE::RETURN_CODE_TYPE::NO_ERROR; }
-    void Send_Message(long long, long long, long long&, EventLog const& message, RC& rc) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_sent.push_back(message);
-        rc = message.eventlog().rfind("fail:", 0) == 0 ? FACE::RETURN_CODE_TYPE::DATA_OVERFLOW
-                                                        : FACE::RETURN_CODE_TYPE::NO_ERROR;
-    }
-    std::vector<EventLog> sent() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_sent;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::vector<EventLog> m_sent;
-};
-
 TEST(HealthReporterPublishing, FailedSendIsReportedAndPublishingGoesOn) {
-    auto ts = std::make_shared<RecordingTS>();
+    auto ts = std::make_shared<Recording>();
+    ts->refuses = [](EventLog const& m) { return m.eventlog() == "first"; };
     OwnReporter own;
-    own.reporter.SendEvent("f", 1, HealthReporter::eStatus, "fail:first");
+    own.reporter.SendEvent("f", 1, HealthReporter::eStatus, "first");
     own.reporter.SendEvent("f", 2, HealthReporter::eStatus, "second");
     testing::internal::CaptureStdout();
     own.reporter.InitHealthReporter("Srv", serverIds(), ts, 0);
     own.reporter.DoneHealthReporter();  // after publishing both
     std::string const console = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(console, "!!!!!! Srv HealthReporter could not publish event type/info = 2/fail:first\n");
+    EXPECT_EQ(console, "!!!!!! Srv HealthReporter could not publish event type/info = 2/first\n");
     std::vector<EventLog> const sent = ts->sent();
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[1].header().seq_num(), 1);  // the lost event used its number
@@ -238,7 +220,7 @@ TEST(HealthReporterPublishing, RefusedInitialisations) {
 // A reporter destroyed while it still publishes (no DoneHealthReporter, as
 // at an unplanned exit) ends its thread and sends nothing more.
 TEST(HealthReporterPublishing, DestroyedWhilePublishingEndsTheThread) {
-    auto ts = std::make_shared<RecordingTS>();
+    auto ts = std::make_shared<Recording>();
     {
         OwnReporter own;
         own.reporter.InitHealthReporter(kName, serverIds(), ts, 0);
