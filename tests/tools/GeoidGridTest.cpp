@@ -1,19 +1,15 @@
 // The GTX to PGM geoid converter, the geoid the build installs, and the
 // synthetic geoid files that tests of geoid users write.
 #include <GeographicLib/Geoid.hpp>
-#include <dirent.h>
-#include <sys/wait.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
-#include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "tests/support/SyntheticGeoid.h"
 #include "tests/support/TempDir.h"
@@ -33,16 +29,11 @@ std::string readAll(const std::string& path) {
 // onto one exact 16-bit value that names its source position.
 geoid::GtxGrid codedGrid(double westLongitude, int columns) {
   geoid::GtxGrid g;
-  g.southLatitude = -90;
-  g.westLongitude = westLongitude;
-  g.latitudeStep = 45;
-  g.longitudeStep = 45;
-  g.rows = 5;
-  g.columns = columns;
+  std::tie(g.southLatitude, g.westLongitude, g.latitudeStep, g.longitudeStep, g.rows, g.columns) =
+      std::make_tuple(-90, westLongitude, 45, 45, 5, columns);
   for (int row = 0; row < g.rows; ++row) {
     for (int column = 0; column < columns; ++column) {
-      const int code = 1000 * row + column % 8 + 1;
-      g.heights.push_back(static_cast<float>(-108.0 + 0.003 * code));
+      g.heights.push_back(static_cast<float>(-108.0 + 0.003 * (1000 * row + column % 8 + 1)));
     }
   }
   return g;
@@ -58,35 +49,23 @@ std::uint16_t pixel(const std::string& file, std::size_t dataStart, int width, i
 // Whatever the grid's origin (180W, 0E, or 0E with the 360E column
 // repeated), the PGM starts at 90N and 0E.
 TEST(GeoidConverter, WritesNorthUpFromZeroEastWithAnExactLayout) {
-  struct Case {
-    const char* label;
-    double west;
-    int columns;
-    int columnOfZeroEast;
-  };
-  const Case cases[] = {{"origin 180W", -180, 8, 4}, {"origin 0E", 0, 8, 0},
-                        {"origin 0E, 360E repeated", 0, 9, 0}, {"origin 360E", 360, 8, 0}};
-  for (const Case& c : cases) {
-    geoid::PgmLayout layout;
-    layout.width = 8;
-    layout.height = 5;
-    layout.description = "coded";
+  // west longitude, columns, column of 0E
+  const std::tuple<double, int, int> cases[] = {{-180, 8, 4}, {0, 8, 0}, {0, 9, 0}, {360, 8, 0}};
+  geoid::PgmLayout layout;
+  std::tie(layout.width, layout.height, layout.description) = std::make_tuple(8, 5, "coded");
+  for (const auto& [west, columns, columnOfZeroEast] : cases) {
     geoid::ConversionReport report;
-    const geoid::PgmGeoid pgm = geoid::convertToPgm(codedGrid(c.west, c.columns), layout, &report);
     std::ostringstream out;
-    geoid::writePgm(out, pgm);
+    geoid::writePgm(out, geoid::convertToPgm(codedGrid(west, columns), layout, &report));
     const std::string file = out.str();
     const std::string header = "P5\n# Description coded\n# Offset -108\n# Scale 0.003\n8 5\n65535\n";
-    ASSERT_EQ(file.substr(0, header.size()), header) << c.label;
-    ASSERT_EQ(file.size(), header.size() + 2 * 8 * 5) << c.label;
-    EXPECT_EQ(report.clamped, 0u);
-    EXPECT_LT(report.largestRoundingError, 1e-4);
+    ASSERT_EQ(file.substr(0, header.size()), header) << west;
+    ASSERT_EQ(file.size(), header.size() + 2 * 8 * 5) << west;
+    EXPECT_TRUE(report.clamped == 0 && report.largestRoundingError < 1e-4);
     for (int row = 0; row < 5; ++row) {
       for (int column = 0; column < 8; ++column) {
-        const int sourceRow = 4 - row;
-        const int sourceColumn = (column + c.columnOfZeroEast) % 8;
-        EXPECT_EQ(pixel(file, header.size(), 8, row, column), 1000 * sourceRow + sourceColumn + 1)
-            << c.label << " row " << row << " column " << column;
+        EXPECT_EQ(pixel(file, header.size(), 8, row, column), 1000 * (4 - row) + (column + columnOfZeroEast) % 8 + 1)
+            << west << " " << columns << ": row " << row << " column " << column;
       }
     }
   }
@@ -98,16 +77,11 @@ TEST(GeoidConverter, GtxRoundTripsAndSamplesBilinearly) {
   geoid::writeGtx(file, g);
   EXPECT_EQ(file.str().size(), 40u + 4u * 5 * 8);
   const geoid::GtxGrid back = geoid::readGtx(file);
-  EXPECT_EQ(back.rows, 5);
-  EXPECT_EQ(back.columns, 8);
-  EXPECT_EQ(back.westLongitude, -180);
+  EXPECT_EQ(std::make_tuple(back.rows, back.columns, back.westLongitude), std::make_tuple(5, 8, -180.0));
   EXPECT_EQ(back.heights, g.heights);
 
   const auto h = [&g](int row, int column) { return static_cast<double>(g.at(row, column)); };
-  struct Case {
-    double latitude, longitude, expected;
-  };
-  const Case cases[] = {
+  const std::tuple<double, double, double> cases[] = {  // latitude, longitude, height
       {-90, -180, h(0, 0)},
       {90, 135, h(4, 7)},
       {0, 22.5, (h(2, 4) + h(2, 5)) / 2},
@@ -116,9 +90,8 @@ TEST(GeoidConverter, GtxRoundTripsAndSamplesBilinearly) {
       {0, 540, h(2, 0)},                                           // wraps
       {0, -540, h(2, 0)},
   };
-  for (const Case& c : cases) {
-    EXPECT_NEAR(geoid::sampleGtx(g, c.latitude, c.longitude), c.expected, 1e-9)
-        << c.latitude << ", " << c.longitude;
+  for (const auto& [latitude, longitude, expected] : cases) {
+    EXPECT_NEAR(geoid::sampleGtx(g, latitude, longitude), expected, 1e-9) << latitude << ", " << longitude;
   }
   EXPECT_THROW(geoid::sampleGtx(g, 90.5, 0), std::runtime_error);
   g.heights[2 * 8 + 5] = geoid::kGtxNoData;
@@ -201,15 +174,9 @@ TEST(GeoidConverter, ProgramWritesAtomicallyAndReportsFailures) {
   EXPECT_EQ(run("--width"), 2);
   EXPECT_EQ(run("only-one-file"), 2);
   // No partial output or temporary file is left behind.
-  std::vector<std::string> entries;
-  if (DIR* d = ::opendir(dir.path().c_str())) {
-    while (const dirent* e = ::readdir(d)) {
-      if (e->d_name[0] != '.') entries.push_back(e->d_name);
-    }
-    ::closedir(d);
-  }
-  std::sort(entries.begin(), entries.end());
-  EXPECT_EQ(entries, (std::vector<std::string>{"grid.gtx", "out.pgm"}));
+  std::set<std::string> entries;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) entries.insert(e.path().filename());
+  EXPECT_EQ(entries, (std::set<std::string>{"grid.gtx", "out.pgm"}));
 }
 
 // NGA's published EGM96 check points, answered by the geoid the build
@@ -225,17 +192,13 @@ TEST(InstalledGeoid, MatchesTheEgm96CheckPoints) {
   EXPECT_NE(file.find("\n1440 721\n"), std::string::npos);
 
   GeographicLib::Geoid geoid("egm96-15", directory, true);
-  struct Point {
-    double latitude, longitude, height;
-  };
-  const Point points[] = {
+  const std::tuple<double, double, double> points[] = {  // latitude, longitude, height
       {38.6281550, 269.7791550, -31.628}, {-14.6212170, 305.0211140, -2.969},
       {46.8743190, 102.4487290, -43.575}, {-23.6174460, 133.8747120, 15.871},
       {38.6254730, 359.9995000, 50.066},  {-0.4667440, 0.0023000, 17.329},
   };
-  for (const Point& p : points) {
-    EXPECT_NEAR(geoid(p.latitude, p.longitude), p.height, 0.05)
-        << p.latitude << ", " << p.longitude;
+  for (const auto& [latitude, longitude, height] : points) {
+    EXPECT_NEAR(geoid(latitude, longitude), height, 0.05) << latitude << ", " << longitude;
   }
 }
 
