@@ -112,7 +112,7 @@ protected:
     HealthReporter& reporter = HealthReporter::Instance();
 };
 
-TEST_F(SingletonReporter, QueuedEventsArriveOldestFirstPacedNumberedAndStampedFromTheFpga) {
+TEST_F(SingletonReporter, QueuedEventsArriveOldestFirstPacedNumberedStampedFromTheFpgaAndDoneDrainsTheQueue) {
     EventLink link(40);  // InitHealthReporter accepts the existing sender
     reporter.SendEvent(__FILE__, 1, HealthReporter::eStatus, "first");
     reporter.SendEvent(__FILE__, 2, static_cast<HealthReporter::eEventType>(9), "nine");
@@ -142,10 +142,29 @@ TEST_F(SingletonReporter, QueuedEventsArriveOldestFirstPacedNumberedAndStampedFr
             EXPECT_GE(got[i].arrival - previous.arrival, 90ms);
         }
     }
+
+    EXPECT_EQ(tryInit(reporter, link.serverTS()).first,
+              "InitHealthReporter(Srv) called on an already initialized HealthReporter.");
+    for (char const* text : {"b", "c", "d"}) reporter.SendEvent(__FILE__, __LINE__, HealthReporter::eStatus, text);
+    reporter.DoneHealthReporter();
+    EXPECT_FALSE(reporter.isInitialized());
+    ASSERT_TRUE(link.waitForCount(8));  // all sent before the thread ended
+    // Stopped: events wait until the next initialisation, which numbers from 0.
+    reporter.SendEvent(__FILE__, __LINE__, HealthReporter::eStatus, "e");
+    std::this_thread::sleep_for(700ms);
+    EXPECT_EQ(link.count(), 8u);
+    reporter.InitHealthReporter(kName, serverIds(), link.serverTS(), link.serverConnection());
+    ASSERT_TRUE(link.waitForCount(9));
+    std::vector<long long> seq;
+    for (auto const& sample : link.received()) seq.push_back(sample.message.header().seq_num());
+    EXPECT_EQ(seq, (std::vector<long long>{0, 1, 2, 3, 4, 5, 6, 7, 0}));
+    EXPECT_EQ(link.texts().back(), "e");
 }
 
 TEST(HealthReporterPublishing, ConfigurationEventReappearsAfterTheRepeatInterval) {
-    EventLink link(41);
+    // The reporter registers the sender itself; the transient-local reader
+    // receives what was sent before it matched.
+    EventLink link(41, false);
     OwnReporter own;
     own.reporter.SendConfigEvent("Mode: live");
     own.reporter.InitHealthReporter(kName, serverIds(), link.serverTS(), link.serverConnection());
@@ -158,32 +177,6 @@ TEST(HealthReporterPublishing, ConfigurationEventReappearsAfterTheRepeatInterval
     EXPECT_EQ(link.texts(), (Texts{"Mode: live", "Mode: live"}));
     EXPECT_EQ(link.received()[1].message.header().seq_num(), 1);
     own.reporter.DoneHealthReporter();
-}
-
-TEST_F(SingletonReporter, DonePublishesWhatIsQueuedAndInitialisationCanFollow) {
-    // The reporter registers the sender itself; the transient-local reader
-    // receives what was sent before it matched.
-    EventLink link(42, false);
-    reporter.InitHealthReporter(kName, serverIds(), link.serverTS(), link.serverConnection());
-    EXPECT_EQ(tryInit(reporter, link.serverTS()).first,
-              "InitHealthReporter(Srv) called on an already initialized HealthReporter.");
-    reporter.SendEvent(__FILE__, __LINE__, HealthReporter::eStatus, "a");
-    ASSERT_TRUE(link.waitForCount(1));
-    for (char const* text : {"b", "c", "d"}) reporter.SendEvent(__FILE__, __LINE__, HealthReporter::eStatus, text);
-    reporter.DoneHealthReporter();
-    EXPECT_FALSE(reporter.isInitialized());
-    ASSERT_TRUE(link.waitForCount(4));  // all sent before the thread ended
-
-    // Stopped: events wait until the next initialisation, which numbers from 0.
-    reporter.SendEvent(__FILE__, __LINE__, HealthReporter::eStatus, "e");
-    std::this_thread::sleep_for(700ms);
-    EXPECT_EQ(link.count(), 4u);
-    reporter.InitHealthReporter(kName, serverIds(), link.serverTS(), link.serverConnection());
-    ASSERT_TRUE(link.waitForCount(5));
-    EXPECT_EQ(link.texts(), (Texts{"a", "b", "c", "d", "e"}));
-    std::vector<long long> seq;
-    for (auto const& s : link.received()) seq.push_back(s.message.header().seq_num());
-    EXPECT_EQ(seq, (std::vector<long long>{0, 1, 2, 3, 0}));
 }
 
 TEST(HealthReporterPublishing, FailedSendIsReportedAndPublishingGoesOn) {
