@@ -61,7 +61,8 @@ TEST_F(CmdResponseTest, ResponseAddressesTheCommandAndIsStampedFromTheFpgaCounte
               std::make_tuple(0x2D0200, 0x01070200, 4242, std::string("ZOziDaZodOduzuz")));
     EXPECT_EQ(response.command_response_type(), aspn2_msgs::idl::COMMAND_RESPONSE_TYPE_RESPONSE);
     for (const auto* stamp : {&response.header().timestamp_valid(), &response.header().timestamp_arrival()}) {
-        EXPECT_EQ(std::make_tuple(stamp->sec(), stamp->nsec(), stamp->time_code()), std::make_tuple(std::int64_t{0}, -8, 101));
+        EXPECT_EQ(std::make_tuple(stamp->sec(), stamp->nsec(), stamp->time_code()),
+                  std::make_tuple(std::int64_t{0}, -8, 101));
     }
 
     const CommandResponse command = builder.makeCommand(58'982'400u, "QUERY_VERSIONING");
@@ -78,14 +79,16 @@ TEST_F(CmdResponseTest, CommandsAndResponsesAreCountedSeparately)
     const CommandResponse second = builder.makeCommand("REQUEST_CBIT");
     EXPECT_EQ(std::make_tuple(first.header().seq_num(), first.command_identifier(), first.commanded_device_id()),
               std::make_tuple(std::int64_t{0}, 0, 0));
-    EXPECT_EQ(std::make_pair(second.header().seq_num(), second.command_identifier()), std::make_pair(std::int64_t{1}, 1));
+    EXPECT_EQ(std::make_pair(second.header().seq_num(), second.command_identifier()),
+              std::make_pair(std::int64_t{1}, 1));
     EXPECT_EQ(first.command_response_type(), aspn2_msgs::idl::COMMAND_RESPONSE_TYPE_COMMAND);
 
     // A reset takes the new device id and keeps counting; the topic id is
     // the low byte only.
     builder.reset(ASPN2::DeviceIdFactory(static_cast<unsigned char>(3), 45));
     CommandResponse third = builder.makeCommand("REQUEST_CBIT");
-    EXPECT_EQ(std::make_pair(third.header().device_id(), third.header().seq_num()), std::make_pair(0x032D0200, std::int64_t{2}));
+    EXPECT_EQ(std::make_pair(third.header().device_id(), third.header().seq_num()),
+              std::make_pair(0x032D0200, std::int64_t{2}));
     CmdResponse::setTopicId(third, 0xA5);
     CmdResponse::setTopicId(third, 0x01);
     EXPECT_EQ(third.header().device_id(), 0x032D0201);

@@ -200,7 +200,8 @@ TEST(HealthReporterPublishing, RefusedInitialisations) {
     auto unconnected = std::make_shared<FACE::TSS::Details::CV_TypedTS<EventLog>>();  // no transport
     std::string const guard =
         "ASPN/HealthReporter[137]:NOT_AVAILABLE InitHealthReporter(Srv) unable to register sender.";
-    EXPECT_EQ(tryInit(own.reporter, nullptr), Refusal("InitHealthReporter(Srv) called with an empty eventLogTypedTS.", ""));
+    EXPECT_EQ(tryInit(own.reporter, nullptr),
+              Refusal("InitHealthReporter(Srv) called with an empty eventLogTypedTS.", ""));
     EXPECT_FALSE(own.reporter.isInitialized());
     EXPECT_EQ(tryInit(own.reporter, unconnected), Refusal(guard, guard + "\n"));  // only the guard prints
     // The failed registration left the reporter initialised.

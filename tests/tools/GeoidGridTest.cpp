@@ -1,5 +1,4 @@
-// The GTX to PGM geoid converter, the geoid the build installs, and the
-// synthetic geoid files that tests of geoid users write.
+// The GTX to PGM geoid converter and the geoid the build installs.
 #include <GeographicLib/Geoid.hpp>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -8,10 +7,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 
-#include "tests/support/SyntheticGeoid.h"
 #include "tests/support/TempDir.h"
 #include "tools/geoid/GeoidGrid.h"
 
@@ -125,19 +124,19 @@ TEST(GeoidConverter, RejectsBrokenFilesAndGrids) {
   }
 
   geoid::PgmLayout layout;
-  layout.width = 8;
-  layout.height = 5;
-  geoid::GtxGrid notGlobal = codedGrid(-180, 8);
-  notGlobal.southLatitude = -45;
-  geoid::GtxGrid notWrapping = codedGrid(-180, 8);
-  notWrapping.longitudeStep = 40;
-  EXPECT_THROW(geoid::convertToPgm(notGlobal, layout, nullptr), std::runtime_error);
-  EXPECT_THROW(geoid::convertToPgm(notWrapping, layout, nullptr), std::runtime_error);
-  for (const auto& size : {std::pair<int, int>{8, 4}, {7, 5}, {0, 5}}) {
+  std::tie(layout.width, layout.height) = std::make_pair(8, 5);
+  const std::function<void(geoid::GtxGrid&, geoid::PgmLayout&)> spoilers[] = {
+      [](auto& g, auto&) { g.southLatitude = -45; },  // not global
+      [](auto& g, auto&) { g.longitudeStep = 40; },   // does not wrap around
+      [](auto&, auto& l) { l.height = 4; },
+      [](auto&, auto& l) { l.width = 7; },
+      [](auto&, auto& l) { l.width = 0; },
+  };
+  for (const auto& spoil : spoilers) {
+    geoid::GtxGrid grid = codedGrid(-180, 8);
     geoid::PgmLayout bad = layout;
-    bad.width = size.first;
-    bad.height = size.second;
-    EXPECT_THROW(geoid::convertToPgm(codedGrid(-180, 8), bad, nullptr), std::runtime_error);
+    spoil(grid, bad);
+    EXPECT_THROW(geoid::convertToPgm(grid, bad, nullptr), std::runtime_error) << &spoil - spoilers;
   }
 
   // Heights outside offset .. offset + 65535 * scale are clamped and counted.
@@ -200,37 +199,6 @@ TEST(InstalledGeoid, MatchesTheEgm96CheckPoints) {
   for (const auto& [latitude, longitude, height] : points) {
     EXPECT_NEAR(geoid(latitude, longitude), height, 0.05) << latitude << ", " << longitude;
   }
-}
-
-// The synthetic files that geoid users' tests write are read by
-// GeographicLib as intended, with both interpolations.
-TEST(SyntheticGeoid, GeographicLibReproducesTheFieldExactly) {
-  TempDir dir;
-  const corvane_test::SyntheticGeoid fields[] = {
-      corvane_test::SyntheticGeoid::constant(25.5),
-      corvane_test::SyntheticGeoid::constant(-3.0, 36, 19),
-      corvane_test::SyntheticGeoid::linearInLatitude(36000, 7),
-      corvane_test::SyntheticGeoid::linearInLatitude(30000, -250, 8, 9),
-  };
-  const double points[][2] = {{0, 0},        {12.3, 34.5}, {-45.678, 359.99}, {89.999, 180},
-                              {-90, -179.5}, {90, 0},      {60.25, -0.001}};
-  int n = 0;
-  for (const auto& field : fields) {
-    const std::string name = "field" + std::to_string(n++);
-    field.write(dir.path(), name);
-    const bool linear = field.nodeHeight(0, 0) != field.nodeHeight(1, 0);
-    for (const bool cubic : {true, false}) {
-      GeographicLib::Geoid geoid(name, dir.path(), cubic);
-      for (const auto& p : points) {
-        // The cubic fit reaches across the pole within one row of it.
-        if (linear && cubic && std::fabs(p[0]) > 90 - 180.0 / (field.height - 1)) continue;
-        EXPECT_NEAR(geoid(p[0], p[1]), field.expected(p[0], p[1]), 1e-9)
-            << name << (cubic ? " cubic " : " bilinear ") << p[0] << ", " << p[1];
-      }
-    }
-  }
-  EXPECT_THROW(corvane_test::SyntheticGeoid::constant(1000.0), std::invalid_argument);
-  EXPECT_THROW(corvane_test::SyntheticGeoid::linearInLatitude(100, 10), std::invalid_argument);
 }
 
 }  // namespace

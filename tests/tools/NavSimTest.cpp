@@ -266,7 +266,8 @@ TEST(NavSimulator, StreamsShareTheTimeOfValidityCountOnTheirOwnAndUtcMayLag) {
         EXPECT_EQ(ASPN2::deltaTov(pva.header(), utc.header()), 0.0);
         EXPECT_EQ(tov, pva.header().timestamp_arrival());
         EXPECT_EQ(std::make_tuple(tov.sec(), tov.nsec(), tov.time_code()),
-                  std::make_tuple(now / kNs, static_cast<std::int32_t>(now % kNs), ASPN2::TimeCodeHelper::kLiveTimeCode));
+                  std::make_tuple(now / kNs, static_cast<std::int32_t>(now % kNs),
+                                  ASPN2::TimeCodeHelper::kLiveTimeCode));
         EXPECT_EQ(std::make_pair(pva.header().device_id(), utc.header().device_id()),
                   std::make_pair(0x02600000, 0x02600000));
     }

@@ -103,9 +103,11 @@ TEST(VictoryMonitorProgram, PrintsOneLinePerMessageAndStopsAfterCount) {
     corvane_test::sendUdp(port, "not a data message");
     corvane_test::sendUdp(port, text);
     const auto warning = monitor.readLine(ChildProcess::Stderr, 10s);
-    EXPECT_NE(warning.value_or("").find("ignored a datagram of 18 bytes"), std::string::npos) << warning.value_or("(none)");
+    EXPECT_NE(warning.value_or("").find("ignored a datagram of 18 bytes"), std::string::npos)
+        << warning.value_or("(none)");
     EXPECT_EQ(monitor.readLine(ChildProcess::Stdout, 10s),
-              json ? victory_monitor::formatJson(positionMessage(), port) : victory_monitor::formatHuman(positionMessage()));
+              json ? victory_monitor::formatJson(positionMessage(), port)
+                   : victory_monitor::formatHuman(positionMessage()));
     // The malformed datagram did not count: one more message ends the run.
     EXPECT_FALSE(monitor.wait(100ms).has_value());
     corvane_test::sendUdp(port, text);

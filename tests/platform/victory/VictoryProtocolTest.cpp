@@ -118,12 +118,15 @@ DataMessage roundTrip(const DataMessage& in) {
 }
 
 // Equal values, with NaN equal to NaN and the sign of zero kept.
-bool sameBits(double a, double b) { return std::isnan(a) ? std::isnan(b) : a == b && std::signbit(a) == std::signbit(b); }
+bool sameBits(double a, double b) {
+  return std::isnan(a) ? std::isnan(b) : a == b && std::signbit(a) == std::signbit(b);
+}
 
 TEST(DataMessage, RoundTripsEveryField) {
   const DataMessage in = sampleMessage();
   const DataMessage out = roundTrip(in);
-  EXPECT_EQ(std::make_tuple(out.kind, out.source, out.seq, out.mgrs), std::make_tuple(in.kind, in.source, in.seq, in.mgrs));
+  EXPECT_EQ(std::make_tuple(out.kind, out.source, out.seq, out.mgrs),
+            std::make_tuple(in.kind, in.source, in.seq, in.mgrs));
   ASSERT_EQ(out.values.size(), 3u);
   for (std::size_t i = 0; i < 3; ++i) {
     const NamedValue &a = out.values[i], &b = in.values[i];
@@ -133,7 +136,8 @@ TEST(DataMessage, RoundTripsEveryField) {
   ASSERT_TRUE(out.time.has_value());
   EXPECT_EQ(std::make_pair(out.time->second, out.time->nanosecond), std::make_pair(60, 999999999));
   ASSERT_EQ(out.faults.size(), 2u);
-  EXPECT_EQ(std::make_tuple(out.faults[0].description, out.faults[0].acknowledged, out.faults[1].id, out.faults[1].severity),
+  EXPECT_EQ(std::make_tuple(out.faults[0].description, out.faults[0].acknowledged, out.faults[1].id,
+                            out.faults[1].severity),
             std::make_tuple(in.faults[0].description, true, 7, 33));
 }
 
@@ -161,8 +165,10 @@ TEST(DataMessage, RejectsMalformedMessagesAndSurvivesRandomBytes) {
       "<VictoryData service='nope' seq='1'/>",
       "<VictoryData service='position'/>",
       "<VictoryData service='position' seq='-1'/>",
-      "<VictoryData service='position' seq='1'><Value name='x' value='a' uncertainty='1' basis='MEASURED'/></VictoryData>",
-      "<VictoryData service='position' seq='1'><Value name='x' value='1' uncertainty='1' basis='GOOD'/></VictoryData>",
+      "<VictoryData service='position' seq='1'><Value name='x' value='a' uncertainty='1' basis='MEASURED'/>"
+      "</VictoryData>",
+      "<VictoryData service='position' seq='1'><Value name='x' value='1' uncertainty='1' basis='GOOD'/>"
+      "</VictoryData>",
       "<VictoryData service='position' seq='1'><Time year='2024'/></VictoryData>",
       "<VictoryData service='position' seq='1'><Faults count='0'><Fault id='1' severity='1' category='1' "
       "action='1' acknowledged='0'/></Faults></VictoryData>",
@@ -179,7 +185,9 @@ TEST(DataMessage, RejectsMalformedMessagesAndSurvivesRandomBytes) {
   const std::string valid = formatDataMessage(sampleMessage());
   for (int round = 0; round < 2000; ++round) {
     std::string text = valid;
-    for (int i = 1 + static_cast<int>(random() % 8); i > 0; --i) text[random() % text.size()] = static_cast<char>(random());
+    for (int i = 1 + static_cast<int>(random() % 8); i > 0; --i) {
+      text[random() % text.size()] = static_cast<char>(random());
+    }
     DataMessage out;
     std::string error;
     const bool parsed = parseDataMessage(text.data(), text.size(), out, error);
