@@ -1,6 +1,7 @@
 #include "ASPN/HealthReporter.h"
 
 #include "ASPN/AspnHelper.h"
+#include "ASPN/ReporterInit.h"
 #include "FACE/CV_TSS.h"
 #include "FACE/FACE_Common.h"
 #include "aspn2_msgs/EventLog.h"
@@ -85,20 +86,12 @@ std::uint32_t HealthReporter::ReplaceConfigEvent(const std::string& info, unsign
 void HealthReporter::InitHealthReporter(const std::string& nameIn, const ASPN2::DeviceIdFactory& ids,
                                         const std::shared_ptr<EventLogTS>& typedTS, long long connectionIdIn)
 {
-    if (!typedTS) {
-        throw std::runtime_error("InitHealthReporter(" + nameIn + ") called with an empty eventLogTypedTS.");
-    }
-    if (initialized.exchange(true)) {
-        throw std::runtime_error("InitHealthReporter(" + nameIn + ") called on an already initialized HealthReporter.");
-    }
-    FACE::RETURN_CODE_TYPE::Value rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
-    typedTS->Register_Sender(connectionIdIn, rc);
-    const std::string failure = "InitHealthReporter(" + nameIn + ") unable to register sender.";
-    FACE::Return_Code_Value_No_Error_No_Action("ASPN/HealthReporter", 137, failure.c_str(), rc);
+    ASPN2::registerReporterSender("InitHealthReporter(" + nameIn + ")", "HealthReporter", typedTS, connectionIdIn,
+                                  initialized, "ASPN/HealthReporter", 137);
 
     {
-        // A successful exchange above means that DoneHealthReporter has
-        // joined any earlier thread: `pubThread` is free.
+        // `initialized` was clear until now, so DoneHealthReporter has joined
+        // any earlier thread: `pubThread` is free.
         std::lock_guard<std::mutex> lock(threadMutex);
         name = nameIn;
         deviceId = static_cast<std::int32_t>(ids.makeDeviceId(ASPN2::kEventLogKind, 0));
@@ -111,10 +104,7 @@ void HealthReporter::InitHealthReporter(const std::string& nameIn, const ASPN2::
 
     // The process-wide reporter initialises the process-wide filter; a
     // reporter of a test its own.
-    if (!filter.OkInitFaultHysteresis(180, 16, 2000)) {
-        std::perror("Unable to configure the Fault Hysteresis\n");
-        std::exit(-1);
-    }
+    ASPN2::initReporterFaultFilter(filter);
 }
 
 void HealthReporter::DoneHealthReporter()

@@ -79,17 +79,13 @@ public:
     HealthReporter& operator=(const HealthReporter&) = delete;
 
     // Starts publishing on connection `connectionId` of `eventLogTypedTS`
-    // (registered as sender there; an existing sender is accepted) with the
-    // device id ids.makeDeviceId(1, 0), sequence numbers from 0, and sets
-    // the fault filter to a 180 s window of at most 2000 entries. `name`
-    // labels the console lines. Throws std::runtime_error with
-    //   "InitHealthReporter(<name>) called with an empty eventLogTypedTS."
-    //   "InitHealthReporter(<name>) called on an already initialized HealthReporter."
-    // and, when the sender cannot be registered, the text of the return-code
-    // guard ("ASPN/HealthReporter[137]:<code> InitHealthReporter(<name>)
-    // unable to register sender."), after which the reporter counts as
-    // initialised until DoneHealthReporter. Ends the process (status 255)
-    // if the fault filter refuses its settings.
+    // (registered as sender there) with the device id ids.makeDeviceId(1, 0)
+    // and sequence numbers from 0, and sets the fault filter as
+    // ASPN2::initReporterFaultFilter does. `name` labels the console lines.
+    // Throws as ASPN2::registerReporterSender with the call
+    // "InitHealthReporter(<name>)", the owner "HealthReporter" and the guard
+    // position "ASPN/HealthReporter" line 137; after a failed registration
+    // the reporter counts as initialised until DoneHealthReporter.
     void InitHealthReporter(const std::string& name, const ASPN2::DeviceIdFactory& ids,
                             const std::shared_ptr<EventLogTS>& eventLogTypedTS, long long connectionId);
 

@@ -2,6 +2,7 @@
 
 #include "ASPN/AspnHelper.h"
 #include "ASPN/FaultHysteresis.h"
+#include "ASPN/ReporterInit.h"
 #include "FACE/CV_TSS.h"
 #include "FACE/FACE_Common.h"
 #include "utilities/StringUtils.h"
@@ -133,17 +134,8 @@ void PCSMaintReporter::InitMaintReporter(const std::string& nameIn, const ASPN2:
                                          const std::shared_ptr<MaintenanceEventTS>& eventLogTypedTS,
                                          long long connectionIdIn)
 {
-    if (!eventLogTypedTS) {
-        throw std::runtime_error("InitMaintReporter(" + nameIn + ") called with an empty eventLogTypedTS.");
-    }
-    if (initialized.exchange(true)) {
-        throw std::runtime_error("InitMaintReporter(" + nameIn +
-                                 ") called on an already initialized PCSMaintReporter.");
-    }
-    FACE::RETURN_CODE_TYPE::Value rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
-    eventLogTypedTS->Register_Sender(connectionIdIn, rc);
-    const std::string failure = "InitMaintReporter(" + nameIn + ") unable to register sender.";
-    FACE::Return_Code_Value_No_Error_No_Action("PCSMaintReporter/PCSMaintReporter", 83, failure.c_str(), rc);
+    ASPN2::registerReporterSender("InitMaintReporter(" + nameIn + ")", "PCSMaintReporter", eventLogTypedTS,
+                                  connectionIdIn, initialized, "PCSMaintReporter/PCSMaintReporter", 83);
 
     {
         std::lock_guard<std::mutex> lock(stateMutex);
@@ -154,10 +146,7 @@ void PCSMaintReporter::InitMaintReporter(const std::string& nameIn, const ASPN2:
         connectionId = connectionIdIn;
     }
 
-    if (!FaultHysteresis::Instance().OkInitFaultHysteresis(180, 16, 2000)) {
-        std::perror("Unable to configure the Fault Hysteresis\n");
-        std::exit(-1);
-    }
+    ASPN2::initReporterFaultFilter(FaultHysteresis::Instance());
 }
 
 void PCSMaintReporter::DoneMaintReporter()

@@ -140,18 +140,14 @@ public:
     PCSMaintReporter& operator=(const PCSMaintReporter&) = delete;
 
     // Starts publishing on connection `connectionId` of `eventLogTypedTS`
-    // (registered as sender there; an existing sender is accepted) with the
-    // device id ids.makeDeviceId(59, 0) and sequence numbers from 0, and sets
-    // the process-wide fault filter to a 180 s window of at most 2000
-    // entries. `name` labels the console lines. Throws std::runtime_error with
-    //   "InitMaintReporter(<name>) called with an empty eventLogTypedTS."
-    //   "InitMaintReporter(<name>) called on an already initialized PCSMaintReporter."
-    // and, when the sender cannot be registered, the text of the return-code
-    // guard ("PCSMaintReporter/PCSMaintReporter[83]:<code>
-    // InitMaintReporter(<name>) unable to register sender."), after which
-    // the reporter counts as initialised (but sends nothing) until
-    // DoneMaintReporter. Ends the process (status 255) if the fault filter
-    // refuses its settings.
+    // (registered as sender there) with the device id ids.makeDeviceId(59, 0)
+    // and sequence numbers from 0, and sets the process-wide fault filter as
+    // ASPN2::initReporterFaultFilter does. `name` labels the console lines.
+    // Throws as ASPN2::registerReporterSender with the call
+    // "InitMaintReporter(<name>)", the owner "PCSMaintReporter" and the guard
+    // position "PCSMaintReporter/PCSMaintReporter" line 83; after a failed
+    // registration the reporter counts as initialised (but sends nothing)
+    // until DoneMaintReporter.
     void InitMaintReporter(const std::string& name, const ASPN2::DeviceIdFactory& ids,
                            const std::shared_ptr<MaintenanceEventTS>& eventLogTypedTS, long long connectionId);
 

@@ -233,16 +233,22 @@ std::uint32_t FpgaFace::getUartDelay(unsigned uart) const noexcept {
 
 // --- Control words -----------------------------------------------------------
 
-void FpgaFace::fpga_set_periph_control(int i, unsigned value) noexcept {
-    if (inRange(i, numPeriphs)) {
-        write(peripheralConn, 4 * static_cast<std::uint32_t>(i), 32, value);
+void FpgaFace::writeControl(long long connection, std::uint32_t count, int i, unsigned value) const noexcept {
+    if (inRange(i, count)) {
+        write(connection, 4 * static_cast<std::uint32_t>(i), 32, value);
     }
 }
 
+std::uint32_t FpgaFace::readControl(long long connection, std::uint32_t count, int i) const noexcept {
+    return inRange(i, count) ? static_cast<std::uint32_t>(read(connection, 4 * static_cast<std::uint32_t>(i), 32)) : 0;
+}
+
+void FpgaFace::fpga_set_periph_control(int i, unsigned value) noexcept {
+    writeControl(peripheralConn, numPeriphs, i, value);
+}
+
 std::uint32_t FpgaFace::fpga_get_periph_control(int i) const noexcept {
-    return inRange(i, numPeriphs)
-               ? static_cast<std::uint32_t>(read(peripheralConn, 4 * static_cast<std::uint32_t>(i), 32))
-               : 0;
+    return readControl(peripheralConn, numPeriphs, i);
 }
 
 std::uint32_t FpgaFace::fpga_reset_periph_control(int i) noexcept {
@@ -255,27 +261,19 @@ std::uint32_t FpgaFace::fpga_reset_periph_control(int i) noexcept {
 }
 
 void FpgaFace::fpga_set_ppsSlave_control(int i, unsigned value) noexcept {
-    if (inRange(i, numPpsSlaveRegs)) {
-        write(ppsSlaveConn, 4 * static_cast<std::uint32_t>(i), 32, value);
-    }
+    writeControl(ppsSlaveConn, numPpsSlaveRegs, i, value);
 }
 
 std::uint32_t FpgaFace::fpga_get_ppsSlave_control(int i) const noexcept {
-    return inRange(i, numPpsSlaveRegs)
-               ? static_cast<std::uint32_t>(read(ppsSlaveConn, 4 * static_cast<std::uint32_t>(i), 32))
-               : 0;
+    return readControl(ppsSlaveConn, numPpsSlaveRegs, i);
 }
 
 void FpgaFace::fpga_set_ptpClock_control(int i, unsigned value) noexcept {
-    if (inRange(i, numPtpClockRegs)) {
-        write(ptpClockConn, 4 * static_cast<std::uint32_t>(i), 32, value);
-    }
+    writeControl(ptpClockConn, numPtpClockRegs, i, value);
 }
 
 std::uint32_t FpgaFace::fpga_get_ptpClock_control(int i) const noexcept {
-    return inRange(i, numPtpClockRegs)
-               ? static_cast<std::uint32_t>(read(ptpClockConn, 4 * static_cast<std::uint32_t>(i), 32))
-               : 0;
+    return readControl(ptpClockConn, numPtpClockRegs, i);
 }
 
 // --- PTFE units and pulse generators ----------------------------------------

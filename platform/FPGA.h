@@ -140,6 +140,10 @@ private:
     std::uint64_t read(long long connection, std::uint32_t offset, std::uint8_t width) const noexcept;
     void write(long long connection, std::uint32_t offset, std::uint8_t width, std::uint64_t value) const noexcept;
     bool okPtfe(unsigned n) const noexcept;
+    // 32-bit word `i` of a control block of `count` words; out of range the
+    // write does nothing and the read gives 0.
+    void writeControl(long long connection, std::uint32_t count, int i, unsigned value) const noexcept;
+    std::uint32_t readControl(long long connection, std::uint32_t count, int i) const noexcept;
     std::uint32_t adjustPhase(unsigned n, std::uint32_t offset, int delta) noexcept;
 
     std::shared_ptr<FACE::IOSS::Devmem::IO_Service> ioService;

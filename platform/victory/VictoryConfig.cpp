@@ -37,23 +37,33 @@ const tinyxml2::XMLElement* findWithAttribute(const tinyxml2::XMLElement* elemen
   return nullptr;
 }
 
+// Parses `text` into `doc` and returns its root element when that is named
+// `rootName`; otherwise null with `error` saying why ("no <what> text",
+// "<what> is not XML: ...", "<what> root element is not <rootName>").
+const tinyxml2::XMLElement* parseRoot(tinyxml2::XMLDocument& doc, const char* text, const char* what,
+                                      const char* rootName, std::string& error) {
+  if (text == nullptr) {
+    error = std::string("no ") + what + " text";
+    return nullptr;
+  }
+  if (doc.Parse(text) != tinyxml2::XML_SUCCESS) {
+    error = std::string(what) + " is not XML: " + doc.ErrorStr();
+    return nullptr;
+  }
+  const tinyxml2::XMLElement* root = doc.RootElement();
+  if (root == nullptr || std::strcmp(root->Name(), rootName) != 0) {
+    error = std::string(what) + " root element is not " + rootName;
+    return nullptr;
+  }
+  return root;
+}
+
 }  // namespace
 
 bool parseServiceConfig(const char* text, ServiceConfig& config, std::string& error) {
-  if (text == nullptr) {
-    error = "no configuration text";
-    return false;
-  }
   tinyxml2::XMLDocument doc;
-  if (doc.Parse(text) != tinyxml2::XML_SUCCESS) {
-    error = std::string("configuration is not XML: ") + doc.ErrorStr();
-    return false;
-  }
-  const tinyxml2::XMLElement* root = doc.RootElement();
-  if (root == nullptr || std::strcmp(root->Name(), "VictoryServiceConfig") != 0) {
-    error = "configuration root element is not VictoryServiceConfig";
-    return false;
-  }
+  const tinyxml2::XMLElement* root = parseRoot(doc, text, "configuration", "VictoryServiceConfig", error);
+  if (root == nullptr) return false;
   ServiceConfig c;
   if (const char* name = root->Attribute("name")) c.name = name;
 
@@ -88,20 +98,9 @@ bool parseServiceConfig(const char* text, ServiceConfig& config, std::string& er
 }
 
 bool parseVclUpdatePeriod(const char* text, std::uint32_t& periodMs, std::string& error) {
-  if (text == nullptr) {
-    error = "no VCL text";
-    return false;
-  }
   tinyxml2::XMLDocument doc;
-  if (doc.Parse(text) != tinyxml2::XML_SUCCESS) {
-    error = std::string("VCL is not XML: ") + doc.ErrorStr();
-    return false;
-  }
-  const tinyxml2::XMLElement* root = doc.RootElement();
-  if (root == nullptr || std::strcmp(root->Name(), "vcl:VCL") != 0) {
-    error = "VCL root element is not vcl:VCL";
-    return false;
-  }
+  const tinyxml2::XMLElement* root = parseRoot(doc, text, "VCL", "vcl:VCL", error);
+  if (root == nullptr) return false;
   const tinyxml2::XMLElement* data = findWithAttribute(root, "type", "VICTORY_DATA");
   if (data == nullptr) {
     error = "VCL has no element of type VICTORY_DATA";

@@ -7,7 +7,6 @@
 
 #include <set>
 #include <thread>
-#include <vector>
 
 namespace {
 
@@ -26,147 +25,107 @@ CommandResponse commandFrom(const std::string& text, std::int32_t identifier = 1
     return command;
 }
 
-ASPN2::DeviceIdFactory thisServer()
-{
-    return ASPN2::DeviceIdFactory("no such system", 45);
-}
+class CmdResponseTest : public ::testing::Test {
+protected:
+    CmdResponse builder{ASPN2::DeviceIdFactory("no such system", 45)};
+};
 
-TEST(CmdResponse, ResponseTextsFromTheCommandsFirstWord)
+TEST_F(CmdResponseTest, ResponseTextsFromTheCommandsFirstWord)
 {
-    struct Case {
-        const char* command;
-        bool pass;
-        bool ackForm;
-        const char* expected;
-    } const cases[] = {
+    const std::tuple<const char*, bool, bool, const char*> cases[] = {
+        // command, pass, ack form, response
         {"BITSERVER_PING,x,y", true, false, "BITSERVER_PING_PASS"},
         {"BITSERVER_PING,x,y", false, false, "BITSERVER_PING_FAIL"},
         {"SET_BLACKOUT_ENABLED", true, true, "SET_BLACKOUT_ENABLED_ACK"},
         {"SET_BLACKOUT_ENABLED,1", false, true, "SET_BLACKOUT_ENABLED_NACK"},
         {"", true, false, "_PASS"},
-        {"", false, true, "_NACK"},
-        {",lead", true, false, "_PASS"},
+        {",lead", false, true, "_NACK"},
     };
-    CmdResponse builder(thisServer());
-    for (const Case& c : cases) {
-        const CommandResponse command = commandFrom(c.command);
+    for (const auto& [text, pass, ack, expected] : cases) {
+        const CommandResponse command = commandFrom(text);
         const CommandResponse response =
-            c.ackForm ? builder.makeResponseAck(command, c.pass) : builder.makeResponse(command, c.pass);
-        EXPECT_EQ(response.command_response(), c.expected) << "command '" << c.command << "'";
+            ack ? builder.makeResponseAck(command, pass) : builder.makeResponse(command, pass);
+        EXPECT_EQ(response.command_response(), expected) << "command '" << text << "'";
     }
 }
 
-TEST(CmdResponse, ResponseAddressesTheCommand)
+TEST_F(CmdResponseTest, ResponseAddressesTheCommandAndIsStampedFromTheFpgaCounter)
 {
-    CmdResponse builder(thisServer());
-    const CommandResponse command = commandFrom(Sys::CommandString::BitServerPing, 4242);
-    const CommandResponse response = builder.makeResponse(command, "ZOziDaZodOduzuz");
-
-    EXPECT_EQ(response.header().device_id(), 0x2D0200);
-    EXPECT_EQ(response.commanded_device_id(), 0x01070200);
-    EXPECT_EQ(response.command_identifier(), 4242);
-    EXPECT_EQ(response.command_response_type(), aspn2_msgs::idl::COMMAND_RESPONSE_TYPE_RESPONSE);
-    EXPECT_EQ(response.command_response(), "ZOziDaZodOduzuz");
-}
-
-TEST(CmdResponse, HeaderTimesComeFromTheFpgaCounter)
-{
-    // The FPGA is not opened in this test program, so its counter reads 0:
-    // 0 ticks are -8 ns.
+    // The FPGA is not opened in this test program: its counter reads 0 ticks, -8 ns.
     ASPN2::TimeCodeHelper::Instance().setSimMode();
-    CmdResponse builder(thisServer());
-    const CommandResponse response = builder.makeResponse(commandFrom("X"), true);
+    const CommandResponse response =
+        builder.makeResponse(commandFrom(Sys::CommandString::BitServerPing, 4242), "ZOziDaZodOduzuz");
     ASPN2::TimeCodeHelper::Instance().setLiveMode();
-
+    EXPECT_EQ(std::make_tuple(response.header().device_id(), response.commanded_device_id(),
+                              response.command_identifier(), response.command_response()),
+              std::make_tuple(0x2D0200, 0x01070200, 4242, std::string("ZOziDaZodOduzuz")));
+    EXPECT_EQ(response.command_response_type(), aspn2_msgs::idl::COMMAND_RESPONSE_TYPE_RESPONSE);
     for (const auto* stamp : {&response.header().timestamp_valid(), &response.header().timestamp_arrival()}) {
-        EXPECT_EQ(stamp->sec(), 0);
-        EXPECT_EQ(stamp->nsec(), -8);
-        EXPECT_EQ(stamp->time_code(), 101);
+        EXPECT_EQ(std::make_tuple(stamp->sec(), stamp->nsec(), stamp->time_code()),
+                  std::make_tuple(std::int64_t{0}, -8, 101));
     }
 
     const CommandResponse command = builder.makeCommand(58'982'400u, "QUERY_VERSIONING");
     EXPECT_EQ(command.header().timestamp_valid().nsec(), -8);
-    EXPECT_EQ(command.header().timestamp_arrival().sec(), 0);
     EXPECT_EQ(command.header().timestamp_arrival().nsec(), 999'999'992);
 }
 
-TEST(CmdResponse, CommandsAndResponsesAreCountedSeparately)
+TEST_F(CmdResponseTest, CommandsAndResponsesAreCountedSeparately)
 {
-    CmdResponse builder(thisServer());
     const CommandResponse command = commandFrom("X");
-
     EXPECT_EQ(builder.makeResponse(command, true).header().seq_num(), 0);
     const CommandResponse first = builder.makeCommand("REQUEST_CBIT");
     EXPECT_EQ(builder.makeResponse(command, true).header().seq_num(), 1);
     const CommandResponse second = builder.makeCommand("REQUEST_CBIT");
-
-    EXPECT_EQ(first.header().seq_num(), 0);
-    EXPECT_EQ(second.header().seq_num(), 1);
-    EXPECT_EQ(first.command_identifier(), 0);
-    EXPECT_EQ(second.command_identifier(), 1);
-    EXPECT_EQ(first.commanded_device_id(), 0);
+    EXPECT_EQ(std::make_tuple(first.header().seq_num(), first.command_identifier(), first.commanded_device_id()),
+              std::make_tuple(std::int64_t{0}, 0, 0));
+    EXPECT_EQ(std::make_pair(second.header().seq_num(), second.command_identifier()),
+              std::make_pair(std::int64_t{1}, 1));
     EXPECT_EQ(first.command_response_type(), aspn2_msgs::idl::COMMAND_RESPONSE_TYPE_COMMAND);
 
-    // A reset takes the new device id and keeps counting.
+    // A reset takes the new device id and keeps counting; the topic id is
+    // the low byte only.
     builder.reset(ASPN2::DeviceIdFactory(static_cast<unsigned char>(3), 45));
-    const CommandResponse third = builder.makeCommand("REQUEST_CBIT");
-    EXPECT_EQ(third.header().device_id(), 0x032D0200);
-    EXPECT_EQ(third.header().seq_num(), 2);
+    CommandResponse third = builder.makeCommand("REQUEST_CBIT");
+    EXPECT_EQ(std::make_pair(third.header().device_id(), third.header().seq_num()),
+              std::make_pair(0x032D0200, std::int64_t{2}));
+    CmdResponse::setTopicId(third, 0xA5);
+    CmdResponse::setTopicId(third, 0x01);
+    EXPECT_EQ(third.header().device_id(), 0x032D0201);
 }
 
-TEST(CmdResponse, SetTopicIdReplacesTheLowByteOnly)
+TEST_F(CmdResponseTest, ConcurrentResponsesGetDistinctSequenceNumbers)
 {
-    CmdResponse builder(thisServer());
-    CommandResponse message = builder.makeCommand("X");
-    CmdResponse::setTopicId(message, 0xA5);
-    EXPECT_EQ(message.header().device_id(), 0x2D02A5);
-    CmdResponse::setTopicId(message, 0x01);
-    EXPECT_EQ(message.header().device_id(), 0x2D0201);
-}
-
-TEST(CmdResponse, ConcurrentResponsesGetDistinctSequenceNumbers)
-{
-    CmdResponse builder(thisServer());
     const CommandResponse command = commandFrom("BITSERVER_PING");
     constexpr int kPerThread = 10'000;
     std::vector<long long> seen[2];
     std::vector<std::thread> threads;
     for (auto& out : seen) {
-        threads.emplace_back([&builder, &command, &out] {
-            out.reserve(kPerThread);
-            for (int i = 0; i < kPerThread; ++i) {
-                out.push_back(builder.makeResponse(command, true).header().seq_num());
-            }
+        threads.emplace_back([this, &command, &out] {
+            for (int i = 0; i < kPerThread; ++i) out.push_back(builder.makeResponse(command, true).header().seq_num());
         });
     }
-    for (auto& t : threads) {
-        t.join();
-    }
+    for (auto& t : threads) t.join();
     std::set<long long> all(seen[0].begin(), seen[0].end());
     all.insert(seen[1].begin(), seen[1].end());
     EXPECT_EQ(all.size(), 2u * kPerThread);
-    EXPECT_EQ(*all.begin(), 0);
     EXPECT_EQ(*all.rbegin(), 2 * kPerThread - 1);
 }
 
 TEST(ResponseType, FirstSuffixFoundDecides)
 {
-    struct Case {
-        const char* text;
-        ResponseType::eResponseType expected;
-    } const cases[] = {
+    const std::pair<const char*, ResponseType::eResponseType> cases[] = {
         {"SET_BLACKOUT_ENABLED_NACK", ResponseType::Nack},
         {"SET_BLACKOUT_ENABLED_ACK", ResponseType::Ack},
         {"BITSERVER_PING_PASS", ResponseType::Pass},
         {"BITSERVER_PING_FAIL", ResponseType::Fail},
         {"START_ZEROIZE", ResponseType::None},
-        {"", ResponseType::None},
-        {"X_FAIL_ACK", ResponseType::Ack},   // "_ACK" is looked for first
+        {"X_FAIL_ACK", ResponseType::Ack},  // "_ACK" is looked for first
         {"X_PASS,Y_NACK", ResponseType::Nack},
-        {"_pass", ResponseType::None},       // case matters
+        {"_pass", ResponseType::None},      // case matters
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(ResponseType::GetResponseType(commandFrom(c.text)), c.expected) << c.text;
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(ResponseType::GetResponseType(commandFrom(text)), expected) << text;
     }
 }
 

@@ -1,27 +1,18 @@
 #include "tests/platform/DevmemTestSupport.h"
 
+#include "tests/support/TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 
 namespace devmem_test {
 
 namespace {
 
 struct MemoryFile {
-    MemoryFile() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "devmem_XXXXXX").string();
-        if (::mkdtemp(tmpl.data()) == nullptr) {
-            std::perror("devmem test: mkdtemp");
-            std::abort();
-        }
-        dir = tmpl;
-        file = dir + "/memory";
+    MemoryFile() : dir("devmem"), file(dir.file("memory")) {
         int const fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
         if (fd < 0 || ::ftruncate(fd, 64 << 20) != 0) {
             std::perror("devmem test: memory file");
@@ -30,11 +21,8 @@ struct MemoryFile {
         ::close(fd);
         ::setenv("CORVANE_DEVMEM", file.c_str(), 1);
     }
-    ~MemoryFile() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-    std::string dir, file;
+    corvane_test::TempDir dir;
+    std::string file;
 };
 
 MemoryFile const& theFile() {

@@ -11,8 +11,6 @@
 
 #include <cstring>
 #include <functional>
-#include <stdexcept>
-#include <string>
 
 namespace {
 
@@ -32,9 +30,8 @@ TEST(MemoryMap, PageArithmeticAndPhysicalOffset) {
         std::uint32_t const marker = 0xC0DE0000u + c.phys;
         devmem_test::pokeValue(c.phys, marker);
         MemoryMap const map(device, c.phys, c.size);
-        EXPECT_EQ(map.pageOffset(), c.pageOffset);
-        EXPECT_EQ(map.pageCount(), c.pageCount);
-        EXPECT_EQ(map.mapLength(), c.pageCount * 4096u);
+        EXPECT_EQ(std::make_tuple(map.pageOffset(), map.pageCount(), map.mapLength()),
+                  std::make_tuple(c.pageOffset, c.pageCount, c.pageCount * 4096u));
         EXPECT_EQ(reinterpret_cast<std::uintptr_t>(map.mapBase()) % 4096u, 0u);
         std::uint32_t seen = 0;
         std::memcpy(&seen, map.basePointer(), sizeof seen);
@@ -63,8 +60,7 @@ TEST(MemoryMap, FailuresThrowTheirTexts) {
 }
 
 TEST(MemoryMap, ProcessDeviceIsTheStandInFile) {
-    struct stat viaInstance {};
-    struct stat viaPath {};
+    struct stat viaInstance {}, viaPath {};
     ASSERT_EQ(::fstat(MemoryDeviceFileDescriptor::Instance().fd(), &viaInstance), 0);
     ASSERT_EQ(::stat(devmem_test::memoryFile().c_str(), &viaPath), 0);
     EXPECT_EQ(viaInstance.st_ino, viaPath.st_ino);

@@ -4,10 +4,13 @@
 // Runs the FPGA simulator of this build as a child process, once to
 // completion or in the background until stopped. Every wait is bounded.
 
-#include <sys/types.h>
-
+#include <memory>
 #include <string>
 #include <vector>
+
+namespace corvane_test {
+class ChildProcess;
+}  // namespace corvane_test
 
 namespace sim_test {
 
@@ -34,8 +37,7 @@ public:
     Outcome stop(int signal);
 
 private:
-    pid_t m_pid = -1;
-    int m_out = -1;
+    std::unique_ptr<corvane_test::ChildProcess> m_child;
     bool m_ready = false;
     std::string m_output;
 };

@@ -1,21 +1,16 @@
-// The GTX to PGM geoid converter, the geoid the build installs, and the
-// synthetic geoid files that tests of geoid users write.
+// The GTX to PGM geoid converter and the geoid the build installs.
 #include <GeographicLib/Geoid.hpp>
-#include <dirent.h>
-#include <sys/wait.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
-#include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <set>
 #include <sstream>
-#include <string>
-#include <vector>
 
-#include "tests/support/SyntheticGeoid.h"
 #include "tests/support/TempDir.h"
 #include "tools/geoid/GeoidGrid.h"
 
@@ -33,16 +28,11 @@ std::string readAll(const std::string& path) {
 // onto one exact 16-bit value that names its source position.
 geoid::GtxGrid codedGrid(double westLongitude, int columns) {
   geoid::GtxGrid g;
-  g.southLatitude = -90;
-  g.westLongitude = westLongitude;
-  g.latitudeStep = 45;
-  g.longitudeStep = 45;
-  g.rows = 5;
-  g.columns = columns;
+  std::tie(g.southLatitude, g.westLongitude, g.latitudeStep, g.longitudeStep, g.rows, g.columns) =
+      std::make_tuple(-90, westLongitude, 45, 45, 5, columns);
   for (int row = 0; row < g.rows; ++row) {
     for (int column = 0; column < columns; ++column) {
-      const int code = 1000 * row + column % 8 + 1;
-      g.heights.push_back(static_cast<float>(-108.0 + 0.003 * code));
+      g.heights.push_back(static_cast<float>(-108.0 + 0.003 * (1000 * row + column % 8 + 1)));
     }
   }
   return g;
@@ -58,35 +48,23 @@ std::uint16_t pixel(const std::string& file, std::size_t dataStart, int width, i
 // Whatever the grid's origin (180W, 0E, or 0E with the 360E column
 // repeated), the PGM starts at 90N and 0E.
 TEST(GeoidConverter, WritesNorthUpFromZeroEastWithAnExactLayout) {
-  struct Case {
-    const char* label;
-    double west;
-    int columns;
-    int columnOfZeroEast;
-  };
-  const Case cases[] = {{"origin 180W", -180, 8, 4}, {"origin 0E", 0, 8, 0},
-                        {"origin 0E, 360E repeated", 0, 9, 0}, {"origin 360E", 360, 8, 0}};
-  for (const Case& c : cases) {
-    geoid::PgmLayout layout;
-    layout.width = 8;
-    layout.height = 5;
-    layout.description = "coded";
+  // west longitude, columns, column of 0E
+  const std::tuple<double, int, int> cases[] = {{-180, 8, 4}, {0, 8, 0}, {0, 9, 0}, {360, 8, 0}};
+  geoid::PgmLayout layout;
+  std::tie(layout.width, layout.height, layout.description) = std::make_tuple(8, 5, "coded");
+  for (const auto& [west, columns, columnOfZeroEast] : cases) {
     geoid::ConversionReport report;
-    const geoid::PgmGeoid pgm = geoid::convertToPgm(codedGrid(c.west, c.columns), layout, &report);
     std::ostringstream out;
-    geoid::writePgm(out, pgm);
+    geoid::writePgm(out, geoid::convertToPgm(codedGrid(west, columns), layout, &report));
     const std::string file = out.str();
     const std::string header = "P5\n# Description coded\n# Offset -108\n# Scale 0.003\n8 5\n65535\n";
-    ASSERT_EQ(file.substr(0, header.size()), header) << c.label;
-    ASSERT_EQ(file.size(), header.size() + 2 * 8 * 5) << c.label;
-    EXPECT_EQ(report.clamped, 0u);
-    EXPECT_LT(report.largestRoundingError, 1e-4);
+    ASSERT_EQ(file.substr(0, header.size()), header) << west;
+    ASSERT_EQ(file.size(), header.size() + 2 * 8 * 5) << west;
+    EXPECT_TRUE(report.clamped == 0 && report.largestRoundingError < 1e-4);
     for (int row = 0; row < 5; ++row) {
       for (int column = 0; column < 8; ++column) {
-        const int sourceRow = 4 - row;
-        const int sourceColumn = (column + c.columnOfZeroEast) % 8;
-        EXPECT_EQ(pixel(file, header.size(), 8, row, column), 1000 * sourceRow + sourceColumn + 1)
-            << c.label << " row " << row << " column " << column;
+        EXPECT_EQ(pixel(file, header.size(), 8, row, column), 1000 * (4 - row) + (column + columnOfZeroEast) % 8 + 1)
+            << west << " " << columns << ": row " << row << " column " << column;
       }
     }
   }
@@ -98,16 +76,11 @@ TEST(GeoidConverter, GtxRoundTripsAndSamplesBilinearly) {
   geoid::writeGtx(file, g);
   EXPECT_EQ(file.str().size(), 40u + 4u * 5 * 8);
   const geoid::GtxGrid back = geoid::readGtx(file);
-  EXPECT_EQ(back.rows, 5);
-  EXPECT_EQ(back.columns, 8);
-  EXPECT_EQ(back.westLongitude, -180);
+  EXPECT_EQ(std::make_tuple(back.rows, back.columns, back.westLongitude), std::make_tuple(5, 8, -180.0));
   EXPECT_EQ(back.heights, g.heights);
 
   const auto h = [&g](int row, int column) { return static_cast<double>(g.at(row, column)); };
-  struct Case {
-    double latitude, longitude, expected;
-  };
-  const Case cases[] = {
+  const std::tuple<double, double, double> cases[] = {  // latitude, longitude, height
       {-90, -180, h(0, 0)},
       {90, 135, h(4, 7)},
       {0, 22.5, (h(2, 4) + h(2, 5)) / 2},
@@ -116,9 +89,8 @@ TEST(GeoidConverter, GtxRoundTripsAndSamplesBilinearly) {
       {0, 540, h(2, 0)},                                           // wraps
       {0, -540, h(2, 0)},
   };
-  for (const Case& c : cases) {
-    EXPECT_NEAR(geoid::sampleGtx(g, c.latitude, c.longitude), c.expected, 1e-9)
-        << c.latitude << ", " << c.longitude;
+  for (const auto& [latitude, longitude, expected] : cases) {
+    EXPECT_NEAR(geoid::sampleGtx(g, latitude, longitude), expected, 1e-9) << latitude << ", " << longitude;
   }
   EXPECT_THROW(geoid::sampleGtx(g, 90.5, 0), std::runtime_error);
   g.heights[2 * 8 + 5] = geoid::kGtxNoData;
@@ -152,19 +124,19 @@ TEST(GeoidConverter, RejectsBrokenFilesAndGrids) {
   }
 
   geoid::PgmLayout layout;
-  layout.width = 8;
-  layout.height = 5;
-  geoid::GtxGrid notGlobal = codedGrid(-180, 8);
-  notGlobal.southLatitude = -45;
-  geoid::GtxGrid notWrapping = codedGrid(-180, 8);
-  notWrapping.longitudeStep = 40;
-  EXPECT_THROW(geoid::convertToPgm(notGlobal, layout, nullptr), std::runtime_error);
-  EXPECT_THROW(geoid::convertToPgm(notWrapping, layout, nullptr), std::runtime_error);
-  for (const auto& size : {std::pair<int, int>{8, 4}, {7, 5}, {0, 5}}) {
+  std::tie(layout.width, layout.height) = std::make_pair(8, 5);
+  const std::function<void(geoid::GtxGrid&, geoid::PgmLayout&)> spoilers[] = {
+      [](auto& g, auto&) { g.southLatitude = -45; },  // not global
+      [](auto& g, auto&) { g.longitudeStep = 40; },   // does not wrap around
+      [](auto&, auto& l) { l.height = 4; },
+      [](auto&, auto& l) { l.width = 7; },
+      [](auto&, auto& l) { l.width = 0; },
+  };
+  for (const auto& spoil : spoilers) {
+    geoid::GtxGrid grid = codedGrid(-180, 8);
     geoid::PgmLayout bad = layout;
-    bad.width = size.first;
-    bad.height = size.second;
-    EXPECT_THROW(geoid::convertToPgm(codedGrid(-180, 8), bad, nullptr), std::runtime_error);
+    spoil(grid, bad);
+    EXPECT_THROW(geoid::convertToPgm(grid, bad, nullptr), std::runtime_error) << &spoil - spoilers;
   }
 
   // Heights outside offset .. offset + 65535 * scale are clamped and counted.
@@ -201,15 +173,9 @@ TEST(GeoidConverter, ProgramWritesAtomicallyAndReportsFailures) {
   EXPECT_EQ(run("--width"), 2);
   EXPECT_EQ(run("only-one-file"), 2);
   // No partial output or temporary file is left behind.
-  std::vector<std::string> entries;
-  if (DIR* d = ::opendir(dir.path().c_str())) {
-    while (const dirent* e = ::readdir(d)) {
-      if (e->d_name[0] != '.') entries.push_back(e->d_name);
-    }
-    ::closedir(d);
-  }
-  std::sort(entries.begin(), entries.end());
-  EXPECT_EQ(entries, (std::vector<std::string>{"grid.gtx", "out.pgm"}));
+  std::set<std::string> entries;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) entries.insert(e.path().filename());
+  EXPECT_EQ(entries, (std::set<std::string>{"grid.gtx", "out.pgm"}));
 }
 
 // NGA's published EGM96 check points, answered by the geoid the build
@@ -225,49 +191,14 @@ TEST(InstalledGeoid, MatchesTheEgm96CheckPoints) {
   EXPECT_NE(file.find("\n1440 721\n"), std::string::npos);
 
   GeographicLib::Geoid geoid("egm96-15", directory, true);
-  struct Point {
-    double latitude, longitude, height;
-  };
-  const Point points[] = {
+  const std::tuple<double, double, double> points[] = {  // latitude, longitude, height
       {38.6281550, 269.7791550, -31.628}, {-14.6212170, 305.0211140, -2.969},
       {46.8743190, 102.4487290, -43.575}, {-23.6174460, 133.8747120, 15.871},
       {38.6254730, 359.9995000, 50.066},  {-0.4667440, 0.0023000, 17.329},
   };
-  for (const Point& p : points) {
-    EXPECT_NEAR(geoid(p.latitude, p.longitude), p.height, 0.05)
-        << p.latitude << ", " << p.longitude;
+  for (const auto& [latitude, longitude, height] : points) {
+    EXPECT_NEAR(geoid(latitude, longitude), height, 0.05) << latitude << ", " << longitude;
   }
-}
-
-// The synthetic files that geoid users' tests write are read by
-// GeographicLib as intended, with both interpolations.
-TEST(SyntheticGeoid, GeographicLibReproducesTheFieldExactly) {
-  TempDir dir;
-  const corvane_test::SyntheticGeoid fields[] = {
-      corvane_test::SyntheticGeoid::constant(25.5),
-      corvane_test::SyntheticGeoid::constant(-3.0, 36, 19),
-      corvane_test::SyntheticGeoid::linearInLatitude(36000, 7),
-      corvane_test::SyntheticGeoid::linearInLatitude(30000, -250, 8, 9),
-  };
-  const double points[][2] = {{0, 0},        {12.3, 34.5}, {-45.678, 359.99}, {89.999, 180},
-                              {-90, -179.5}, {90, 0},      {60.25, -0.001}};
-  int n = 0;
-  for (const auto& field : fields) {
-    const std::string name = "field" + std::to_string(n++);
-    field.write(dir.path(), name);
-    const bool linear = field.nodeHeight(0, 0) != field.nodeHeight(1, 0);
-    for (const bool cubic : {true, false}) {
-      GeographicLib::Geoid geoid(name, dir.path(), cubic);
-      for (const auto& p : points) {
-        // The cubic fit reaches across the pole within one row of it.
-        if (linear && cubic && std::fabs(p[0]) > 90 - 180.0 / (field.height - 1)) continue;
-        EXPECT_NEAR(geoid(p[0], p[1]), field.expected(p[0], p[1]), 1e-9)
-            << name << (cubic ? " cubic " : " bilinear ") << p[0] << ", " << p[1];
-      }
-    }
-  }
-  EXPECT_THROW(corvane_test::SyntheticGeoid::constant(1000.0), std::invalid_argument);
-  EXPECT_THROW(corvane_test::SyntheticGeoid::linearInLatitude(100, 10), std::invalid_argument);
 }
 
 }  // namespace

@@ -25,43 +25,11 @@ constexpr double kPi = 3.141592653589793;
 constexpr std::int64_t kNs = 1000000000;
 
 std::int64_t unixNsOf(int year, int month, int day, int hour, int minute, int second, std::int64_t nsec = 0) {
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
+    std::tm tm{second, minute, hour, day, month - 1, year - 1900, 0, 0, 0, 0, nullptr};
     return static_cast<std::int64_t>(::timegm(&tm)) * kNs + nsec;
 }
 
 // --- Time fields ---------------------------------------------------------
-
-struct KnownInstant {
-    char const* what;
-    std::int64_t unixNs;
-    int week, towSec, todSec;
-};
-
-TEST(GpsUtcFields, KnownInstants) {
-    KnownInstant const cases[] = {
-        // GPS runs 18 s ahead: Monday 00:00:18 of week 2295.
-        {"new year 2024", unixNsOf(2024, 1, 1, 0, 0, 0), 2295, 86418, 0},
-        // UTC is still Saturday while GPS already is in the next week.
-        {"week change ahead of UTC", unixNsOf(2023, 12, 30, 23, 59, 50), 2295, 8, 86390},
-        {"last UTC second before the GPS week", unixNsOf(2023, 12, 30, 23, 59, 41), 2294, 604799, 86381},
-        {"GPS epoch", unixNsOf(1980, 1, 6, 0, 0, 0), 0, 18, 0},
-    };
-    for (KnownInstant const& c : cases) {
-        SCOPED_TRACE(c.what);
-        GpsUtcFields const f = gpsUtcFromUnixNs(c.unixNs + 250000000);
-        EXPECT_EQ(f.gpsWeek, c.week);
-        EXPECT_EQ(f.gpsTowSec, c.towSec);
-        EXPECT_EQ(f.utcTodSec, c.todSec);
-        EXPECT_EQ(f.gpsTowNsec, 250000000.0);
-        EXPECT_EQ(f.utcTodNsec, 250000000.0);
-    }
-}
 
 // For random instants the fields agree with the C library's calendar, and
 // the server's way of reading them (GpsDateTime from week, time of week and
@@ -86,16 +54,14 @@ TEST(GpsUtcFields, AgreeWithTheCalendarAndGpsDateTime) {
         SCOPED_TRACE(std::to_string(ns));
         ASSERT_EQ(f.utcTodSec, utc.tm_hour * 3600 + utc.tm_min * 60 + utc.tm_sec);
         ASSERT_EQ(static_cast<std::int64_t>(f.gpsWeek) * 604800 + f.gpsTowSec, sec - kGpsEpochUnixSeconds + 18);
-        ASSERT_EQ(f.utcTodNsec, static_cast<double>(ns % kNs));
+        ASSERT_EQ(std::make_pair(f.utcTodNsec, f.gpsTowNsec), std::make_pair(1.0 * (ns % kNs), 1.0 * (ns % kNs)));
 
         GpsDateTime g(f.gpsWeek, f.gpsTowSec, f.utcTodSec, f.utcTodNsec);
         GpsDateTime::CivilTimeStruct civil;
         g.ToCivilTime(&civil, 0);
-        ASSERT_EQ(civil.year, static_cast<unsigned>(utc.tm_year + 1900));
-        ASSERT_EQ(civil.month, static_cast<unsigned>(utc.tm_mon + 1));
-        ASSERT_EQ(civil.day, static_cast<unsigned>(utc.tm_mday));
-        ASSERT_EQ(civil.hour, utc.tm_hour);
-        ASSERT_EQ(civil.minute, utc.tm_min);
+        ASSERT_EQ(std::make_tuple(civil.year, civil.month, civil.day, civil.hour, civil.minute),
+                  std::make_tuple(utc.tm_year + 1900u, utc.tm_mon + 1u, static_cast<unsigned>(utc.tm_mday),
+                                  utc.tm_hour, utc.tm_min));
         ASSERT_NEAR(civil.seconds, utc.tm_sec + static_cast<double>(ns % kNs) * 1e-9, 1e-6);
     }
 }
@@ -116,9 +82,11 @@ RouteCase const kRoutes[] = {
 };
 
 // Consecutive samples lie speed * dt apart along the direction of travel,
-// the altitude changes at the rate of the down velocity, and the lap
-// closes on itself.
-TEST(NavRoute, MotionMatchesTheReportedVelocity) {
+// the altitude changes at the rate of the down velocity, and the lap closes
+// on itself. Yaw is the direction of the velocity, pitch the slope of the
+// road, and the body leans out of right turns (negative roll) and stands
+// upright on the straights.
+TEST(NavRoute, MotionAndAttitudeMatchTheReportedVelocity) {
     GeographicLib::Geodesic const& wgs84 = GeographicLib::Geodesic::WGS84();
     double const dt = 0.01;
     for (RouteCase const& c : kRoutes) {
@@ -126,6 +94,7 @@ TEST(NavRoute, MotionMatchesTheReportedVelocity) {
         NavRoute const route(c.lat, c.lon, c.alt, c.speed, c.shape);
         double const lapTime = route.lapLengthM() / c.speed;
         Kinematics previous = route.at(0.0);
+        int turning = 0, straight = 0;
         for (double t = dt; t <= 1.2 * lapTime; t += dt) {
             Kinematics const k = route.at(t);
             Kinematics const mid = route.at(t - dt / 2);
@@ -133,12 +102,22 @@ TEST(NavRoute, MotionMatchesTheReportedVelocity) {
             wgs84.Inverse(previous.latitudeRad * 180 / kPi, previous.longitudeRad * 180 / kPi,
                           k.latitudeRad * 180 / kPi, k.longitudeRad * 180 / kPi, distance, azimuth1, azimuth2);
             ASSERT_NEAR(distance, c.speed * dt, 0.002 * c.speed * dt + 0.002) << "t=" << t;
-            double const travelled = std::remainder(azimuth1 * kPi / 180 - mid.yaw, 2 * kPi);
-            ASSERT_LT(std::fabs(travelled), 0.01) << "t=" << t;
-            double const climb = (k.altitudeM - previous.altitudeM) / dt;
-            ASSERT_NEAR(climb, -mid.velocityDown, 0.01 * c.speed + 1e-3) << "t=" << t;
+            ASSERT_LT(std::fabs(std::remainder(azimuth1 * kPi / 180 - mid.yaw, 2 * kPi)), 0.01) << "t=" << t;
+            ASSERT_NEAR((k.altitudeM - previous.altitudeM) / dt, -mid.velocityDown, 0.01 * c.speed + 1e-3) << t;
             previous = k;
+
+            // The plane of the lap tilts against the local horizontal away
+            // from the start: a hill's climb shows a little in the horizontal.
+            double const speed = std::hypot(k.velocityNorth, k.velocityEast);
+            ASSERT_NEAR(speed, c.speed, 1e-4 * c.speed);
+            ASSERT_NEAR(std::remainder(k.yaw - std::atan2(k.velocityEast, k.velocityNorth), 2 * kPi), 0.0, 1e-12);
+            ASSERT_TRUE(k.yaw > -kPi && k.yaw <= kPi);
+            ASSERT_NEAR(k.pitch, std::atan2(-k.velocityDown, speed), 1e-12);
+            double const curvature = route.localAt(c.speed * t).curvature;
+            ASSERT_NEAR(k.roll, -NavRoute::kRollPerLateralAcceleration * c.speed * c.speed * curvature, 1e-12);
+            ++(curvature > 0 ? turning : straight);
         }
+        EXPECT_TRUE(turning > 0 && straight > 0);
         Kinematics const start = route.at(0.0), again = route.at(lapTime);
         EXPECT_NEAR(again.latitudeRad, start.latitudeRad, 1e-9);
         EXPECT_NEAR(std::remainder(again.longitudeRad - start.longitudeRad, 2 * kPi), 0.0, 1e-9);
@@ -146,70 +125,20 @@ TEST(NavRoute, MotionMatchesTheReportedVelocity) {
     }
 }
 
-// Yaw is the direction of the velocity, pitch the slope of the road, and
-// the body leans out of right turns (negative roll) and stands upright on
-// the straights.
-TEST(NavRoute, AttitudeFollowsTheMotion) {
-    for (RouteCase const& c : kRoutes) {
-        SCOPED_TRACE(c.what);
-        NavRoute const route(c.lat, c.lon, c.alt, c.speed, c.shape);
-        int turning = 0, straight = 0;
-        for (double t = 0.0; t < route.lapLengthM() / c.speed; t += 0.25) {
-            Kinematics const k = route.at(t);
-            LocalPoint const p = route.localAt(c.speed * t);
-            double const speed = std::hypot(k.velocityNorth, k.velocityEast);
-            // The plane of the lap tilts against the local horizontal away from
-            // the start: a hill's climb then shows a little in the horizontal.
-            ASSERT_NEAR(speed, c.speed, 1e-4 * c.speed);
-            ASSERT_NEAR(std::remainder(k.yaw - std::atan2(k.velocityEast, k.velocityNorth), 2 * kPi), 0.0, 1e-12);
-            ASSERT_GT(k.yaw, -kPi);
-            ASSERT_LE(k.yaw, kPi);
-            ASSERT_NEAR(k.pitch, std::atan2(-k.velocityDown, speed), 1e-12);
-            if (p.curvature > 0) {
-                ++turning;
-                ASSERT_LT(k.roll, 0.0);
-                ASSERT_NEAR(k.roll, -NavRoute::kRollPerLateralAcceleration * c.speed * c.speed * p.curvature, 1e-12);
-            } else {
-                ++straight;
-                ASSERT_EQ(k.roll, 0.0);
-            }
-        }
-        EXPECT_GT(turning, 0);
-        EXPECT_GT(straight, 0);
-    }
-}
-
-TEST(NavRoute, StandstillStaysAtTheStartFacingNorth) {
+TEST(NavRoute, StandstillStaysAtTheStartFacingNorthAndBadValuesAreRejected) {
     NavRoute const route(45.0, 7.5, 300.0, 0.0);
     for (double t : {0.0, 1.0, 1000.0}) {
         Kinematics const k = route.at(t);
         EXPECT_NEAR(k.latitudeRad, 45.0 * kPi / 180, 1e-12);
         EXPECT_NEAR(k.longitudeRad, 7.5 * kPi / 180, 1e-12);
         EXPECT_NEAR(k.altitudeM, 300.0, 1e-6);
-        EXPECT_EQ(k.velocityNorth, 0.0);
-        EXPECT_EQ(k.velocityEast, 0.0);
-        EXPECT_EQ(k.yaw, 0.0);
+        EXPECT_EQ(std::make_tuple(k.velocityNorth, k.velocityEast, k.yaw), std::make_tuple(0.0, 0.0, 0.0));
     }
+    EXPECT_THROW(NavRoute(90.5, 0, 0, 1), std::invalid_argument);
+    EXPECT_THROW(NavRoute(std::nan(""), 0, 0, 1), std::invalid_argument);
+    EXPECT_THROW(NavRoute(0, 0, 0, -1), std::invalid_argument);
+    EXPECT_THROW(NavRoute(0, 0, 0, 1, RouteShape{1, 1, 0, 0}), std::invalid_argument);
 }
-
-TEST(NavRoute, RejectsValuesOutOfRange) {
-    double const nan = std::nan("");
-    struct Bad {
-        double lat, lon, alt, speed;
-        RouteShape shape;
-    } const cases[] = {
-        {90.5, 0, 0, 1, {}},
-        {nan, 0, 0, 1, {}},
-        {0, 0, 0, -1, {}},
-        {0, 0, 0, 1, {1, 1, 0, 0}},
-    };
-    for (Bad const& b : cases) {
-        EXPECT_THROW(NavRoute(b.lat, b.lon, b.alt, b.speed, b.shape), std::invalid_argument)
-            << b.lat << " " << b.lon << " " << b.alt << " " << b.speed;
-    }
-}
-
-// --- Covariance ----------------------------------------------------------
 
 // Cholesky factorisation succeeds only for a symmetric positive definite
 // matrix.
@@ -219,45 +148,35 @@ bool isPositiveDefinite(Matrix9 const& a) {
         for (int j = 0; j <= i; ++j) {
             double sum = a[i][j];
             for (int k = 0; k < j; ++k) sum -= l[i][k] * l[j][k];
-            if (i == j) {
-                if (!(sum > 0)) return false;
-                l[i][i] = std::sqrt(sum);
-            } else {
-                l[i][j] = sum / l[j][j];
-            }
+            if (i == j && !(sum > 0)) return false;
+            l[i][j] = i == j ? std::sqrt(sum) : sum / l[j][j];
         }
     }
     return true;
 }
 
-TEST(CovarianceModel, SymmetricPositiveDefiniteWithTheGivenSigmas) {
+TEST(CovarianceModel, SymmetricPositiveDefiniteWithTheGivenSigmasAndGrowthMakesItUnusable) {
     CovarianceModel const model(CovarianceSigmas(), 50.0);
     for (double t : {0.0, 1.0, 60.0, 3600.0}) {
-        SCOPED_TRACE(t);
         Matrix9 const c = model.at(t);
         std::array<double, 9> const s = model.sigmasAt(t);
         for (int i = 0; i < 9; ++i) {
             EXPECT_DOUBLE_EQ(c[i][i], s[i] * s[i]);
             for (int j = 0; j < 9; ++j) EXPECT_EQ(c[i][j], c[j][i]);
         }
-        EXPECT_TRUE(isPositiveDefinite(c));
+        EXPECT_TRUE(isPositiveDefinite(c)) << t;
         EXPECT_NEAR(s[0], 2.0 + 50.0 * t, 1e-9);
     }
     EXPECT_FALSE(isPositiveDefinite(Matrix9{}));
-}
 
-TEST(CovarianceModel, GrowthMakesTheSolutionUnusable) {
     CovarianceModel const steady;
     EXPECT_TRUE(isUsableSolution(steady.at(1e6)));
     EXPECT_NEAR(positionVarianceSum(steady.at(0)), 4.0 + 4.0 + 9.0, 1e-12);
-
     // Sigmas 2 + g t, 2 + g t, 3 + g t: the sum of squares reaches 25e6 m^2
     // when g t is about 2884 m.
-    double const growth = 1000.0;
-    CovarianceModel const growing(CovarianceSigmas(), growth);
+    CovarianceModel const growing(CovarianceSigmas(), 1000.0);
     EXPECT_TRUE(isUsableSolution(growing.at(2.87)));
     EXPECT_FALSE(isUsableSolution(growing.at(2.89)));
-
     Matrix9 c = steady.at(0);
     c[2][2] = std::nan("");
     EXPECT_FALSE(isUsableSolution(c));
@@ -332,7 +251,7 @@ TEST(Faults, EachChangesExactlyItsField) {
 
 // --- The sample stream -----------------------------------------------------
 
-TEST(NavSimulator, StreamsShareTheTimeOfValidityAndCountOnTheirOwn) {
+TEST(NavSimulator, StreamsShareTheTimeOfValidityCountOnTheirOwnAndUtcMayLag) {
     std::int64_t const start = unixNsOf(2024, 6, 1, 12, 0, 0);
     ASPN2::DeviceIdFactory const ids("Simulator", 96);
     NavSimulator sim(NavRoute(45.0, 7.5, 300.0, 10.0), CovarianceModel(), FaultInjection(), ids.makeDeviceId(0, 0),
@@ -341,33 +260,30 @@ TEST(NavSimulator, StreamsShareTheTimeOfValidityAndCountOnTheirOwn) {
         std::int64_t const now = start + k * 100000000;
         PositionVelocityAttitude const pva = sim.nextPva(now);
         UTCTime const utc = sim.nextUtc(now);
-        EXPECT_EQ(pva.header().seq_num(), k);
-        EXPECT_EQ(utc.header().seq_num(), k);
+        auto const& tov = pva.header().timestamp_valid();
+        EXPECT_EQ(std::make_tuple(pva.header().seq_num(), utc.header().seq_num(), utc.utc_tod_sec()),
+                  std::make_tuple(std::int64_t{k}, std::int64_t{k}, 12 * 3600));
         EXPECT_EQ(ASPN2::deltaTov(pva.header(), utc.header()), 0.0);
-        EXPECT_EQ(pva.header().timestamp_valid(), pva.header().timestamp_arrival());
-        EXPECT_EQ(pva.header().timestamp_valid().sec(), now / kNs);
-        EXPECT_EQ(pva.header().timestamp_valid().nsec(), now % kNs);
-        EXPECT_EQ(pva.header().timestamp_valid().time_code(), ASPN2::TimeCodeHelper::kLiveTimeCode);
-        EXPECT_EQ((static_cast<std::uint32_t>(pva.header().device_id()) >> 16) & 0xFF, 96u);
-        EXPECT_EQ(utc.header().device_id(), pva.header().device_id());
-        EXPECT_EQ(utc.utc_tod_sec(), 12 * 3600);
+        EXPECT_EQ(tov, pva.header().timestamp_arrival());
+        EXPECT_EQ(std::make_tuple(tov.sec(), tov.nsec(), tov.time_code()),
+                  std::make_tuple(now / kNs, static_cast<std::int32_t>(now % kNs),
+                                  ASPN2::TimeCodeHelper::kLiveTimeCode));
+        EXPECT_EQ(std::make_pair(pva.header().device_id(), utc.header().device_id()),
+                  std::make_pair(0x02600000, 0x02600000));
     }
     EXPECT_EQ(sim.nextPva(start).header().seq_num(), 3);
-}
 
-TEST(NavSimulator, LaggingUtcDescribesAnEarlierInstant) {
-    std::int64_t const start = unixNsOf(2024, 6, 1, 0, 0, 0, 300000000);
+    // A lagging UTC stream describes an earlier instant: 23:59:59.55 of 31 May.
+    std::int64_t const midnight = unixNsOf(2024, 6, 1, 0, 0, 0, 300000000);
     FaultInjection faults;
     faults.utcLagS = 0.75;
     faults.wrongSourceId = 3;
-    NavSimulator sim(NavRoute(45.0, 7.5, 300.0, 10.0), CovarianceModel(), faults, 0x02600000, start);
-    PositionVelocityAttitude const pva = sim.nextPva(start);
-    UTCTime const utc = sim.nextUtc(start);
+    NavSimulator lagging(NavRoute(45.0, 7.5, 300.0, 10.0), CovarianceModel(), faults, 0x02600000, midnight);
+    PositionVelocityAttitude const pva = lagging.nextPva(midnight);
+    UTCTime const utc = lagging.nextUtc(midnight);
     EXPECT_NEAR(ASPN2::deltaTov(pva.header(), utc.header()), 0.75, 1e-9);
-    EXPECT_EQ(utc, makeUtc(start - 750000000, 0, 0x02030000));
-    // One day earlier: 23:59:59.55 of 31 May.
-    EXPECT_EQ(utc.utc_tod_sec(), 86399);
-    EXPECT_EQ(utc.utc_tod_nsec(), 550000000.0);
+    EXPECT_EQ(utc, makeUtc(midnight - 750000000, 0, 0x02030000));
+    EXPECT_EQ(std::make_pair(utc.utc_tod_sec(), utc.utc_tod_nsec()), std::make_pair(86399, 550000000.0));
     EXPECT_EQ(static_cast<std::uint32_t>(pva.header().device_id()), 0x02030000u);
 }
 

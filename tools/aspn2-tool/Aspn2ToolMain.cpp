@@ -176,29 +176,20 @@ int runNav(ToolOptions const& o, std::string const& connections) {
         if (now >= end) break;
         // Streams due together share one clock reading: equal times of validity.
         std::int64_t const nowNs = realtimeNowNs();
+        // Sends one sample of a stream that is due and schedules its next.
+        auto publish = [&](auto const& message, auto const& out, long long& sent, auto& last,
+                           Clock::time_point& next, Clock::duration period, auto format) {
+            ++(ToolTransport::send(out, message) ? sent : summary.sendFailures);
+            if (o.common.verbose) outputOk = outputOk && emit(format(message, o.common.json));
+            last = message;
+            next += period;
+            if (next < now) next = now + period;  // fell behind: no burst
+        };
         if (now >= nextPva) {
-            aspn2_msgs::idl::PositionVelocityAttitude const pva = sim.nextPva(nowNs);
-            if (ToolTransport::send(pvaOut, pva)) {
-                ++summary.pvaSent;
-            } else {
-                ++summary.sendFailures;
-            }
-            if (o.common.verbose) outputOk = outputOk && emit(formatPva(pva, o.common.json));
-            summary.lastPva = pva;
-            nextPva += pvaPeriod;
-            if (nextPva < now) nextPva = now + pvaPeriod;  // fell behind: no burst
+            publish(sim.nextPva(nowNs), pvaOut, summary.pvaSent, summary.lastPva, nextPva, pvaPeriod, formatPva);
         }
         if (now >= nextUtc) {
-            aspn2_msgs::idl::UTCTime const utc = sim.nextUtc(nowNs);
-            if (ToolTransport::send(utcOut, utc)) {
-                ++summary.utcSent;
-            } else {
-                ++summary.sendFailures;
-            }
-            if (o.common.verbose) outputOk = outputOk && emit(formatUtc(utc, o.common.json));
-            summary.lastUtc = utc;
-            nextUtc += utcPeriod;
-            if (nextUtc < now) nextUtc = now + utcPeriod;
+            publish(sim.nextUtc(nowNs), utcOut, summary.utcSent, summary.lastUtc, nextUtc, utcPeriod, formatUtc);
         }
         if (!o.common.verbose && now >= nextSummary) {
             summary.elapsedS = secondsSince(start);
