@@ -45,7 +45,11 @@ bool COutputRedirector::redirect(Writer writer)
     if (stream == nullptr) {
         return false;
     }
-    std::setvbuf(stream, nullptr, _IOLBF, BUFSIZ);
+    // Unbuffered: each standard I/O call reaches the writer as one text at
+    // once. A line-buffered stream would cut a multi-line text written in
+    // one call (a SOAP fault) into its lines, and the writer would see the
+    // fault's first line alone.
+    std::setvbuf(stream, nullptr, _IONBF, 0);
 
     std::fflush(stdout);
     std::fflush(stderr);

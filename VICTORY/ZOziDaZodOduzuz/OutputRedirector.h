@@ -33,8 +33,9 @@ public:
 
     /// Makes `stdout` and `stderr` point to a new stream whose text goes to
     /// `writer`, saving the current two streams (pending output of both is
-    /// flushed first). The new stream is line buffered, so each line, or
-    /// each flushed chunk, reaches the writer as one text. Returns false and
+    /// flushed first). The new stream is unbuffered, so the text of each
+    /// standard I/O call (one fputs, one fprintf) reaches the writer at once
+    /// as one text, however many lines it holds. Returns false and
     /// changes nothing when a redirection already exists in the process;
     /// returns false and keeps the writer (unused) when the stream cannot be
     /// opened.

@@ -70,6 +70,10 @@ class ChildProcess {
 
   pid_t pid() const { return m_pid; }
 
+  // The read end of the stream's pipe, for callers that poll it themselves
+  // (and then do not use readLine on it). Closed when the object goes away.
+  int fd(Stream stream) const { return m_fd[stream]; }
+
   // The next line (without its newline) of the stream, or nothing when no
   // complete line arrives within `timeout` or the stream ends.
   std::optional<std::string> readLine(Stream stream, std::chrono::milliseconds timeout) {

@@ -82,6 +82,29 @@ TEST(OutputRedirector, UnconsumedTextReachesTheSavedStdoutUnchanged) {
     EXPECT_EQ(recorder.text, "not mine\n" + binary);  // offered first
 }
 
+// A fault text of several lines, written in one call, must reach the
+// writer whole: the writer recognises it by its first line.
+TEST(OutputRedirector, EachCallReachesTheWriterAsOneText) {
+    std::vector<std::string> texts;
+    Fd1Capture fd1;
+    COutputRedirector redirector;
+    const bool redirected = redirector.redirect([&](const char* text, unsigned length) {
+        texts.emplace_back(text, length);
+        return static_cast<int>(length);
+    });
+    const std::string fault = "SOAP 1.2 fault SOAP-ENV:Sender\n\"reason\"\nDetail: detail\n";
+    std::fputs(fault.c_str(), stdout);
+    std::fprintf(stderr, "first\nsecond %d\n", 2);
+    std::fputs("no end of line", stdout);
+    const std::size_t beforeReset = texts.size();
+    COutputRedirector::reset();
+    fd1.restore();
+
+    EXPECT_TRUE(redirected);
+    EXPECT_EQ(beforeReset, 3u);  // nothing waits for a flush
+    EXPECT_EQ(texts, (std::vector<std::string>{fault, "first\nsecond 2\n", "no end of line"}));
+}
+
 TEST(OutputRedirector, OneRedirectionAtATime) {
     Recorder first, second;
     Fd1Capture fd1;
