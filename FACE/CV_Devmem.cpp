@@ -81,6 +81,17 @@ CV_Devmem::Connection_t* CV_Devmem::find(long long connectionId) noexcept {
     return &connections[static_cast<std::size_t>(connectionId)];
 }
 
+CV_Devmem::Connection_t* CV_Devmem::findOpen(long long connectionId, FACE::RETURN_CODE_TYPE::Value& rc) noexcept {
+    Connection_t* const connection = find(connectionId);
+    if (connection == nullptr) {
+        rc = Code::INVALID_PARAM;
+    } else if (!connection->isOpen) {
+        rc = Code::CONNECTION_CLOSED;
+        return nullptr;
+    }
+    return connection;
+}
+
 void CV_Devmem::Set_Reference(FACE::String const& /*name*/,
                               std::shared_ptr<FACE::Configuration> const& configuration,
                               long long /*id*/, FACE::RETURN_CODE_TYPE::Value& rc) {
@@ -161,30 +172,16 @@ void CV_Devmem::Open_Connection(FACE::String const& name, long long /*timeout*/,
 }
 
 void CV_Devmem::Close_Connection(long long connectionId, FACE::RETURN_CODE_TYPE::Value& rc) {
-    Connection_t* const connection = find(connectionId);
-    if (connection == nullptr) {
-        rc = Code::INVALID_PARAM;
-        return;
-    }
-    if (!connection->isOpen) {
-        rc = Code::CONNECTION_CLOSED;
-        return;
-    }
+    Connection_t* const connection = findOpen(connectionId, rc);
+    if (connection == nullptr) return;
     connection->close();
     rc = Code::NO_ERROR;
 }
 
 unsigned char* CV_Devmem::accessAddress(long long connectionId, std::uint32_t offset, std::uint8_t width,
                                         FACE::RETURN_CODE_TYPE::Value& rc) noexcept {
-    Connection_t* const connection = find(connectionId);
-    if (connection == nullptr) {
-        rc = Code::INVALID_PARAM;
-        return nullptr;
-    }
-    if (!connection->isOpen) {
-        rc = Code::CONNECTION_CLOSED;
-        return nullptr;
-    }
+    Connection_t* const connection = findOpen(connectionId, rc);
+    if (connection == nullptr) return nullptr;
     if (connection->status != STATUS_MAPPED) {
         rc = Code::INVALID_MODE;
         return nullptr;
@@ -302,15 +299,8 @@ void CV_Devmem::Get_Bus_Configuration(long long /*connectionId*/, long long /*ti
 
 void CV_Devmem::Get_Connection_Status(long long connectionId, CONNECTION_STATUS_TYPE& status,
                                       FACE::RETURN_CODE_TYPE::Value& rc) {
-    Connection_t* const connection = find(connectionId);
-    if (connection == nullptr) {
-        rc = Code::INVALID_PARAM;
-        return;
-    }
-    if (!connection->isOpen) {
-        rc = Code::CONNECTION_CLOSED;
-        return;
-    }
+    Connection_t* const connection = findOpen(connectionId, rc);
+    if (connection == nullptr) return;
     status.timestamp = 0;
     status.open = 1;
     status.status = connection->status;
@@ -329,12 +319,7 @@ void CV_Devmem::Get_Bus_Status(long long connectionId, unsigned short& status,
 
 void CV_Devmem::Register_Notification_Event(long long connectionId, IO_Callback& /*callback*/,
                                             FACE::RETURN_CODE_TYPE::Value& rc) {
-    Connection_t* const connection = find(connectionId);
-    if (connection == nullptr) {
-        rc = Code::INVALID_PARAM;
-        return;
-    }
-    rc = connection->isOpen ? Code::NO_ACTION : Code::CONNECTION_CLOSED;
+    if (findOpen(connectionId, rc) != nullptr) rc = Code::NO_ACTION;
 }
 
 void CV_Devmem::Unregister_Notification_Event(long long connectionId, FACE::RETURN_CODE_TYPE::Value& rc) {

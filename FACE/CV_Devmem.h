@@ -237,6 +237,9 @@ public:
 
 private:
     Connection_t* find(long long connectionId) noexcept;
+    // The connection if it is open; else null with rc 3 (unknown id) or 11
+    // (not open). rc is left alone when the connection is returned.
+    Connection_t* findOpen(long long connectionId, FACE::RETURN_CODE_TYPE::Value& rc) noexcept;
     // Address of an access of `width` bits at `offset` of a mapped window;
     // null with rc 3 (unknown id), 11 (not open), 5 (mapping failed) or 1
     // (no such width, or beyond the window). Shared by Read and Write.
