@@ -25,34 +25,22 @@ TEST(TssListeners, UidIsTheEntityIdBigEndian) {
 
 TEST(TssListeners, QosElementsNameThePolicyKinds) {
     using namespace eprosima::fastdds::dds;
-    auto element = [](char policy, int kind) {
+    auto text = [](QoS_Element const& e) { return std::string(e.name.buffer()) + "=" + e.value.buffer(); };
+    std::string const durability[] = {"VOLATILE", "TRANSIENT_LOCAL", "TRANSIENT", "PERSISTENT", "UNKNOWN"};
+    std::string const liveliness[] = {"AUTOMATIC", "MANUAL_BY_PARTICIPANT", "MANUAL_BY_TOPIC", "UNKNOWN"};
+    std::string const reliability[] = {"UNKNOWN", "BEST_EFFORT", "RELIABLE", "UNKNOWN"};
+    for (int kind = 0; kind < 5; ++kind) {
         DurabilityQosPolicy d;
         LivelinessQosPolicy l;
         ReliabilityQosPolicy r;
         d.kind = static_cast<DurabilityQosPolicyKind>(kind);
         l.kind = static_cast<LivelinessQosPolicyKind>(kind);
         r.kind = static_cast<ReliabilityQosPolicyKind>(kind);
-        QoS_Element const e = policy == 'd'   ? Listeners::DurabilityQosPolicyToElement(d)
-                              : policy == 'l' ? Listeners::LivelinessQosPolicyToElement(l)
-                                              : Listeners::ReliabilityQosPolicyToElement(r);
-        return std::string(e.name.buffer()) + "=" + e.value.buffer();
-    };
-    std::tuple<char, int, char const*> const cases[] = {
-        {'d', 0, "DurabilityQosPolicy=VOLATILE_DURABILITY_QOS"},
-        {'d', 1, "DurabilityQosPolicy=TRANSIENT_LOCAL_DURABILITY_QOS"},
-        {'d', 2, "DurabilityQosPolicy=TRANSIENT_DURABILITY_QOS"},
-        {'d', 3, "DurabilityQosPolicy=PERSISTENT_DURABILITY_QOS"},
-        {'d', 4, "DurabilityQosPolicy=UNKNOWN_DURABILITY_QOS"},
-        {'l', 0, "LivelinessQosPolicy=AUTOMATIC_LIVELINESS_QOS"},
-        {'l', 1, "LivelinessQosPolicy=MANUAL_BY_PARTICIPANT_LIVELINESS_QOS"},
-        {'l', 2, "LivelinessQosPolicy=MANUAL_BY_TOPIC_LIVELINESS_QOS"},
-        {'l', 3, "LivelinessQosPolicy=UNKNOWN_LIVELINESS_QOS"},
-        {'r', 0, "ReliabilityQosPolicy=UNKNOWN_RELIABILITY_QOS"},
-        {'r', 1, "ReliabilityQosPolicy=BEST_EFFORT_RELIABILITY_QOS"},
-        {'r', 2, "ReliabilityQosPolicy=RELIABLE_RELIABILITY_QOS"},
-        {'r', 3, "ReliabilityQosPolicy=UNKNOWN_RELIABILITY_QOS"},
-    };
-    for (auto const& [policy, kind, expected] : cases) EXPECT_EQ(element(policy, kind), expected);
+        EXPECT_EQ(text(Listeners::DurabilityQosPolicyToElement(d)), "DurabilityQosPolicy=" + durability[kind] + "_DURABILITY_QOS");
+        if (kind > 3) continue;
+        EXPECT_EQ(text(Listeners::LivelinessQosPolicyToElement(l)), "LivelinessQosPolicy=" + liveliness[kind] + "_LIVELINESS_QOS");
+        EXPECT_EQ(text(Listeners::ReliabilityQosPolicyToElement(r)), "ReliabilityQosPolicy=" + reliability[kind] + "_RELIABILITY_QOS");
+    }
 }
 
 TEST(TssListeners, MatchedCountFollowsMatchesAndRemovals) {
@@ -65,8 +53,7 @@ TEST(TssListeners, MatchedCountFollowsMatchesAndRemovals) {
         publisher.onPublicationMatched(nullptr, *info);
         subscriber.onSubscriptionMatched(nullptr, *info);
     }
-    EXPECT_EQ(publisher.matchedCount(), 1);
-    EXPECT_EQ(subscriber.matchedCount(), 1);
+    EXPECT_EQ(std::make_pair(publisher.matchedCount(), subscriber.matchedCount()), std::make_pair(1, 1));
 }
 
 }  // namespace
