@@ -1,5 +1,4 @@
-// The pieces of a received sample's FACE view: uids, QoS elements, and the
-// counting of matched endpoints.
+// The pieces of a received sample's FACE view: uids and QoS elements.
 
 #include "FACE/CV_TSS_Listeners.h"
 
@@ -41,19 +40,6 @@ TEST(TssListeners, QosElementsNameThePolicyKinds) {
         EXPECT_EQ(text(Listeners::LivelinessQosPolicyToElement(l)), "LivelinessQosPolicy=" + liveliness[kind] + "_LIVELINESS_QOS");
         EXPECT_EQ(text(Listeners::ReliabilityQosPolicyToElement(r)), "ReliabilityQosPolicy=" + reliability[kind] + "_RELIABILITY_QOS");
     }
-}
-
-TEST(TssListeners, MatchedCountFollowsMatchesAndRemovals) {
-    using eprosima::fastrtps::rtps::MatchingInfo;
-    Listeners::PublisherListenerBase publisher("P");
-    Listeners::SubscriberListenerBase subscriber("S");
-    MatchingInfo matched(eprosima::fastrtps::rtps::MATCHED_MATCHING, GUID_t());
-    MatchingInfo removed(eprosima::fastrtps::rtps::REMOVED_MATCHING, GUID_t());
-    for (MatchingInfo* info : {&matched, &matched, &removed}) {
-        publisher.onPublicationMatched(nullptr, *info);
-        subscriber.onSubscriptionMatched(nullptr, *info);
-    }
-    EXPECT_EQ(std::make_pair(publisher.matchedCount(), subscriber.matchedCount()), std::make_pair(1, 1));
 }
 
 }  // namespace
