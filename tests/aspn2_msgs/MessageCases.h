@@ -86,7 +86,6 @@ struct MessageCase
     bool boundedAndPlain;
     std::function<std::unique_ptr<TopicDataType>()> make;
     std::function<void(void*)> fill;
-    std::function<bool(const void*, const void*)> equal;
     std::size_t bodySize;  // body size of the filled sample
     Fields fields;
 };
@@ -110,9 +109,7 @@ MessageCase makeCase(const char* name, std::size_t max, bool bounded, std::size_
 {
     using T = typename PS::type;
     return MessageCase{name, max, bounded, [] { return std::unique_ptr<TopicDataType>(new PS()); },
-                       [fill](void* p) { fill(*static_cast<T*>(p)); },
-                       [](const void* a, const void* b) { return *static_cast<const T*>(a) == *static_cast<const T*>(b); },
-                       bodySize, std::move(fields)};
+                       [fill](void* p) { fill(*static_cast<T*>(p)); }, bodySize, std::move(fields)};
 }
 
 // A message with its header filled, then what `more` sets; on the wire the

@@ -1,5 +1,5 @@
 // Every type support: its registered name and limits, the byte-exact wire
-// image of a filled sample, and the way back in either byte order.
+// image of a filled sample, and reading back in either byte order.
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@ namespace {
 
 using namespace aspn2_test;
 
-TEST(MessageTypes, NameLimitsWireImageAndRoundTripOfEveryType)
+TEST(MessageTypes, NameLimitsAndWireImageOfEveryType)
 {
     ASSERT_EQ(messageCases().size(), 41u);
     for (const MessageCase& c : messageCases())
@@ -27,9 +27,7 @@ TEST(MessageTypes, NameLimitsWireImageAndRoundTripOfEveryType)
         EXPECT_EQ(support->is_plain(), c.boundedAndPlain);
         EXPECT_FALSE(support->m_isGetKeyDefined);
 
-        Sample original = makeSample(*support);
-        c.fill(original.get());
-        const Bytes payload = serialize(*support, original.get());
+        const Bytes payload = filledPayload(c, *support);
         ASSERT_EQ(payload.size(), 4 + c.bodySize);
         EXPECT_EQ(Bytes(payload.begin(), payload.begin() + 4), (Bytes{0x00, 0x01, 0x00, 0x00})) << "little-endian CDR";
         for (const Field& f : c.fields)
@@ -38,15 +36,6 @@ TEST(MessageTypes, NameLimitsWireImageAndRoundTripOfEveryType)
             EXPECT_EQ(Bytes(payload.begin() + 4 + f.offset, payload.begin() + 4 + f.offset + f.bytes.size()), f.bytes)
                 << "offset " << f.offset;
         }
-
-        Sample copy = makeSample(*support);
-        ASSERT_FALSE(c.equal(original.get(), copy.get()));
-        ASSERT_TRUE(deserialize(*support, payload, copy.get()));
-        EXPECT_TRUE(c.equal(original.get(), copy.get()));
-        // Samples are reused by readers: strings and sequences are replaced, not extended.
-        Sample empty = makeSample(*support);
-        ASSERT_TRUE(deserialize(*support, serialize(*support, empty.get()), copy.get()));
-        EXPECT_TRUE(c.equal(empty.get(), copy.get()));
     }
 }
 
