@@ -101,7 +101,7 @@ TEST_F(TypedTransport, ReturnCodesAndSamplesWithinOneTransport) {
     EXPECT_EQ(transaction, 77) << "the transaction id is left alone";
     EXPECT_EQ(second.size(), 0u) << "the first callback stays in force";
     auto const got = inbox.all().at(0);
-    EXPECT_EQ(std::make_pair(got.transaction, got.message), std::make_pair(2LL, sampleNumber(2)));
+    EXPECT_EQ(std::make_tuple(got.connection, got.transaction, got.message), std::make_tuple(id, 2LL, sampleNumber(2)));
     long long const now = std::chrono::duration_cast<std::chrono::nanoseconds>(
                               std::chrono::system_clock::now().time_since_epoch()).count();
     EXPECT_NEAR(static_cast<double>(got.header.source_time), static_cast<double>(now), 30e9);
