@@ -29,7 +29,9 @@ std::string sampleDocument() {
     return document(container("System", "Corvane",
                               "<System>Main</System><Digits>12345</Digits><Empty></Empty>"
                               "<Padded>  two  words </Padded><Escaped>a&amp;b&lt;c</Escaped>"
-                              "<Nested><Inner>x</Inner></Nested><Digits>999</Digits>") +
+                              "<Nested><Inner>x</Inner></Nested><Digits>999</Digits><Text>hello world</Text>"
+                              "<Upper>TRUE</Upper><Mixed>True</Mixed><One>1</One><Hex>0x10</Hex><Octal>010</Octal>"
+                              "<Lower>false</Lower><Zero>0</Zero><No>no</No>") +
                     container("Connection", "A", "<Topic>ta</Topic>") + "<Junk>no name</Junk>" +
                     container("Connection", "", "<Topic>unnamed</Topic>") + "<Blank><Name>  </Name></Blank>" +
                     container("Connection", "B", "<Topic>tb</Topic>") +
@@ -284,14 +286,9 @@ TEST(ParseNumbers, AutomaticBaseAsTheCLibrary) {
 }
 
 // Getters set the return code only on failure, and then leave the value alone.
-TEST(ConfigHelpers, GettersReadTextsAndBooleansOrWarnAndSettersWriteThrough) {
-    TempDir dir;
-    std::string const file = dir.write("h.xml", document(container(
-        "Server", "Srv", "<Text>hello world</Text><Empty></Empty><Upper>TRUE</Upper><Mixed>True</Mixed><One>1</One>"
-                         "<Hex>0x10</Hex><Octal>010</Octal><Lower>false</Lower><Zero>0</Zero><No>no</No>")));
-    FACE::CV_Config config;
-    ASSERT_EQ(initConfig(config, FACE::String(file.c_str())), Code::NO_ERROR);
-    int const h = openHandle(config, "Srv");
+TEST_F(CvConfig, HelperGettersReadTextsAndBooleansOrWarnAndSettersWriteThrough) {
+    FACE::CV_Config& config = m_config;
+    int const h = open("Corvane");
     std::pair<char const*, bool> const booleans[] = {{"Upper", true}, {"Mixed", true}, {"One", true},
                                                      {"Hex", true},   {"Octal", true}, {"Lower", false},
                                                      {"Zero", false}, {"No", false},   {"Text", false}};
@@ -327,8 +324,8 @@ TEST(ConfigHelpers, GettersReadTextsAndBooleansOrWarnAndSettersWriteThrough) {
     CV_Config_Helpers::Set_String_Parameter(config, h, FACE::String("Text"), FACE::String("bye"), rc);
     EXPECT_EQ(rc, Code::NO_ACTION);
     FACE::CV_Config reloaded;
-    initConfig(reloaded, FACE::String(file.c_str()));
-    int const r = openHandle(reloaded, "Srv");
+    initConfig(reloaded, FACE::String(m_file.c_str()));
+    int const r = openHandle(reloaded, "Corvane");
     EXPECT_EQ(readValue(reloaded, r, "Lower") + readValue(reloaded, r, "Upper") + readValue(reloaded, r, "Text"),
               "TRUEFALSEbye");
 
