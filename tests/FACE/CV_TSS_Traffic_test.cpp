@@ -1,6 +1,5 @@
-// Samples between two processes: this test and a peer process (tss_peer)
-// over UDP on the loopback interface, shared memory and TCP; late joiners;
-// tearing a transport down under load.
+// Samples from a peer process (tss_peer) to this one over each transport:
+// UDP on the loopback interface, shared memory and TCP.
 
 #include "TssTestSupport.h"
 
@@ -26,204 +25,114 @@ std::string const kReliableTransientLocal =
     "ReliabilityQosPolicy=RELIABLE_RELIABILITY_QOS";
 
 // The peer's next line starting with `prefix` (other lines are skipped),
-// without the prefix; nothing when none comes within `timeout`.
-std::optional<std::string> lineStarting(ChildProcess& peer, std::string const& prefix,
-                                        milliseconds timeout = seconds(15)) {
-    auto const deadline = std::chrono::steady_clock::now() + timeout;
+// without the prefix; empty when none comes within 15 s.
+std::string lineStarting(ChildProcess& peer, std::string const& prefix) {
+    auto const deadline = std::chrono::steady_clock::now() + seconds(15);
     while (std::chrono::steady_clock::now() < deadline) {
         auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
         std::optional<std::string> line = peer.readLine(ChildProcess::Stdout, left);
         if (!line) break;
         if (line->rfind(prefix, 0) == 0) return line->substr(prefix.size());
     }
-    return std::nullopt;
+    return "";
 }
 
-// What the peer wrote to `stream` and has not been read yet.
-std::string drain(ChildProcess& peer, ChildProcess::Stream stream) {
-    std::string text;
-    while (std::optional<std::string> line = peer.readLine(stream, milliseconds(100))) text += *line + "\n";
-    return text;
-}
-
-// Expects the peer to end cleanly (after SIGTERM when `stopIt`); shows
-// what it wrote to standard error otherwise.
-void expectCleanEnd(ChildProcess& peer, bool stopIt = true) {
-    if (stopIt) peer.signal(SIGTERM);
+// Stops the peer and expects it to end cleanly; shows its standard error otherwise.
+void expectCleanEnd(ChildProcess& peer) {
+    peer.signal(SIGTERM);
     std::optional<int> const status = peer.wait(seconds(15));
     ASSERT_TRUE(status.has_value()) << "peer did not stop";
-    EXPECT_EQ(*status, 0) << drain(peer, ChildProcess::Stderr);
+    std::string errors;
+    while (std::optional<std::string> line = peer.readLine(ChildProcess::Stderr, milliseconds(100))) errors += *line + "\n";
+    EXPECT_EQ(*status, 0) << errors;
 }
 
-// A subscription of this process on "UTCTime".
+// A subscription of this process on "UTCTime"; the participant goes before the inbox.
 struct Subscription {
+    Inbox<> inbox;
     Transport t;
     std::shared_ptr<TypedUtc> typed;
-    FACE::TSS::CV_TSS::Connection_t* record = nullptr;
+    bool ok = false;
 
-    Subscription(std::string const& file, Inbox& inbox) : t(makeTransport(file)) {
-        if (t.rc != NO_ERROR) return;
+    explicit Subscription(std::string const& file) : t(makeTransport(file)) {
         RC rc = FACE::RETURN_CODE_TYPE::NO_ACTION;
         long long const id = createConnection(*t.tss, "UTCTime", rc);
         typed = typedOver(t.tss);
-        typed->Register_Callback(id, inbox.callback(), rc);
-        if (rc == NO_ERROR) record = &t.tss->connectionMap_mutex_at(0);
+        if (typed) typed->Register_Callback(id, inbox.callback(), rc);
+        ok = t.rc == NO_ERROR && rc == NO_ERROR;
     }
-    long long readerUid() const { return FACE::TSS::Listeners::GuidToUid(record->m_subscriber->getGuid()); }
-    bool matched() const { return record->m_subscriberListener->matchedCount() > 0; }
+    ~Subscription() { typed.reset(), t.tss.reset(); }
+
+    // Waits for `n` samples; each must be intact, numbered by the writer's
+    // sequence, from `writer` to this reader, with the reader's `qos`.
+    void expect(std::size_t n, std::string const& writer, std::string const& qos, seconds timeout = seconds(10)) {
+        ASSERT_TRUE(waitFor([&] { return inbox.size() >= n; }, timeout)) << "received " << inbox.size();
+        long long const reader = FACE::TSS::Listeners::GuidToUid(t.tss->connectionMap_mutex_at(0).m_subscriber->getGuid());
+        for (auto const& e : inbox.all()) {
+            SCOPED_TRACE(e.transaction);
+            EXPECT_EQ(e.message, sampleNumber(e.transaction));
+            EXPECT_EQ(std::to_string(e.header.sender_id), writer);
+            EXPECT_EQ(e.header.receiver_id, reader);
+            EXPECT_EQ(e.qos, qos);
+        }
+    }
 };
 
 class TssTraffic : public ::testing::Test {
 protected:
     void SetUp() override { neutraliseProfiles(); }
 
-    // The peer publishes 5 samples once both sides have matched; this
-    // process receives them.
-    void peerPublishes(Settings const& s, std::string const& expectedQos) {
-        std::string const file = m_dir.write("c.xml", connectionsFile(s));
-        std::string const go = m_dir.path() + "/go";
-        Inbox inbox;
-        Subscription sub(file, inbox);
-        ASSERT_NE(sub.record, nullptr);
-        ChildProcess peer({TSS_PEER_PATH, file, "publish", "5", "2000", "--go-file", go});
-        std::string const writer = lineStarting(peer, "WRITER ").value_or("");
-        ASSERT_FALSE(writer.empty());
-        ASSERT_TRUE(lineStarting(peer, "MATCHED")) << "peer's writer never matched";
-        ASSERT_TRUE(waitFor([&] { return sub.matched(); }));
-        std::ofstream(go) << "go\n";
-        ASSERT_TRUE(waitFor([&] { return inbox.size() >= 5; })) << "received " << inbox.size();
-        std::vector<Inbox::Entry> const got = inbox.all();
-        for (std::size_t k = 0; k < got.size(); ++k) {
-            SCOPED_TRACE(k);
-            EXPECT_EQ(got[k].transaction, static_cast<long long>(k + 1));
-            EXPECT_EQ(got[k].message, sampleNumber(got[k].transaction));
-            EXPECT_EQ(got[k].header.sender_id, std::stoll(writer));
-            EXPECT_EQ(got[k].header.receiver_id, sub.readerUid());
-            EXPECT_EQ(got[k].qos, expectedQos);
-        }
-        expectCleanEnd(peer);
-    }
-
-    // This process publishes 5 samples once both sides have matched; the
-    // peer reports what it receives.
-    void testPublishes(Settings const& s, std::string const& expectedQos) {
-        std::string const file = m_dir.write("c.xml", connectionsFile(s));
-        Transport t = makeTransport(file);
-        ASSERT_EQ(t.rc, NO_ERROR);
-        RC rc = FACE::RETURN_CODE_TYPE::NO_ACTION;
-        long long const id = createConnection(*t.tss, "UTCTime", rc);
-        auto typed = typedOver(t.tss);
-        typed->Register_Sender(id, rc);
-        ASSERT_EQ(rc, NO_ERROR);
-        FACE::TSS::CV_TSS::Connection_t& record = t.tss->connectionMap_mutex_at(0);
-        long long const writerUid = FACE::TSS::Listeners::GuidToUid(record.m_publisher->getGuid());
-
-        ChildProcess peer({TSS_PEER_PATH, file, "subscribe", "5"});
-        std::string const reader = lineStarting(peer, "READER ").value_or("");
-        ASSERT_FALSE(reader.empty());
-        ASSERT_TRUE(lineStarting(peer, "MATCHED")) << "peer's reader never matched";
-        ASSERT_TRUE(waitFor([&] { return record.m_publisherListener->matchedCount() > 0; }));
-        for (long long i = 1; i <= 5; ++i) {
-            long long transaction = 0;
-            typed->Send_Message(id, 0, transaction, sampleNumber(i), rc);
-            EXPECT_EQ(rc, NO_ERROR);
-        }
-        for (long long i = 1; i <= 5; ++i) {
-            std::istringstream line(lineStarting(peer, "SAMPLE ").value_or(""));
-            long long transaction = 0, sender = 0, receiver = 0;
-            int intact = 0;
-            std::string qos;
-            ASSERT_TRUE(line >> transaction >> sender >> receiver >> intact >> qos) << "sample " << i;
-            EXPECT_EQ(transaction, i);
-            EXPECT_EQ(sender, writerUid);
-            EXPECT_EQ(receiver, std::stoll(reader));
-            EXPECT_EQ(intact, 1) << "sample " << i << " changed on the way";
-            EXPECT_EQ(qos, expectedQos);
-        }
-        expectCleanEnd(peer, false);
+    // Best effort and volatile, or reliable and transient local (history depth 10).
+    std::string file(char const* name, unsigned domain, char const* transport, bool reliable) {
+        Settings s = Settings::on(domain, transport);
+        s.useBestEffort = reliable ? "false" : "true";
+        s.backFillHistory = reliable ? "true" : "false";
+        s.tcpPort = std::to_string(7400 + 250 * domain + 200);  // a port of the test's own domain range
+        return m_dir.write(name, connectionsFile(s));
     }
 
     face_test::TempDir m_dir;
 };
 
-// Best effort and volatile, or reliable and transient local.
-Settings qos(unsigned domain, char const* transport, bool reliable) {
-    Settings s = Settings::on(domain, transport);
-    s.useBestEffort = reliable ? "false" : "true";
-    s.backFillHistory = reliable ? "true" : "false";
-    return s;
+TEST_F(TssTraffic, UdpLateSubscriberGetsTheHistory) {
+    std::string const f = file("c.xml", kUdpDomain, "UDP", true);
+    ChildProcess peer({TSS_PEER_PATH, f, "3", "1000"});
+    std::string const writer = lineStarting(peer, "WRITER ");
+    ASSERT_EQ(lineStarting(peer, "SENT "), "3");
+    Subscription sub(f);
+    ASSERT_TRUE(sub.ok);
+    sub.expect(3, writer, kReliableTransientLocal);
+    EXPECT_EQ(sub.inbox.size(), 3u);
+    expectCleanEnd(peer);
 }
 
-TEST_F(TssTraffic, UdpLoopbackPeerToTest) { peerPublishes(qos(kUdpToTestDomain, "UDP", false), kBestEffortVolatile); }
-TEST_F(TssTraffic, UdpLoopbackTestToPeer) { testPublishes(qos(kUdpFromTestDomain, "UDP", true), kReliableTransientLocal); }
-TEST_F(TssTraffic, SharedMemoryPeerToTest) { peerPublishes(qos(kShmToTestDomain, "SHM", true), kReliableTransientLocal); }
-TEST_F(TssTraffic, SharedMemoryTestToPeer) { testPublishes(qos(kShmFromTestDomain, "SHM", false), kBestEffortVolatile); }
-
-TEST_F(TssTraffic, LateSubscriberWithBackFillGetsTheHistory) {
-    std::string const file = m_dir.write("c.xml", connectionsFile(qos(kBackFillDomain, "UDP", true)));  // history depth 10
-    ChildProcess peer({TSS_PEER_PATH, file, "publish", "3", "1000", "--no-wait"});
-    ASSERT_EQ(lineStarting(peer, "SENT ").value_or(""), "3");
-
-    Inbox inbox;
-    Subscription sub(file, inbox);
-    ASSERT_NE(sub.record, nullptr);
-    ASSERT_TRUE(waitFor([&] { return inbox.size() >= 3; })) << "received " << inbox.size();
-    std::vector<Inbox::Entry> const got = inbox.all();
-    ASSERT_EQ(got.size(), 3u);
-    for (long long i = 1; i <= 3; ++i) {
-        EXPECT_EQ(got[i - 1].transaction, i);
-        EXPECT_EQ(got[i - 1].message, sampleNumber(i));
+// Subscriptions come and go while the peer publishes at 1 kHz: each gets
+// samples and goes quickly.
+TEST_F(TssTraffic, SharedMemoryBestEffortWhileThePeerPublishes) {
+    std::string const f = file("c.xml", kShmDomain, "SHM", false);
+    ChildProcess peer({TSS_PEER_PATH, f, "0", "1000"});
+    std::string const writer = lineStarting(peer, "WRITER ");
+    ASSERT_FALSE(writer.empty());
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE(round);
+        auto sub = std::make_unique<Subscription>(f);
+        ASSERT_TRUE(sub->ok);
+        sub->expect(2, writer, kBestEffortVolatile);
+        auto const started = std::chrono::steady_clock::now();
+        sub.reset();
+        EXPECT_LT(std::chrono::steady_clock::now() - started, seconds(10)) << "slow teardown";
     }
     expectCleanEnd(peer);
 }
 
 TEST_F(TssTraffic, TcpServerPeerToTcpClientTest) {
-    Settings server = qos(kTcpDomain, "TCP_Server", true);
-    // A port of the test's own domain range: no other test uses it.
-    server.tcpPort = std::to_string(7400 + 250 * kTcpDomain + 200);
-    Settings client = server;
-    client.useTransport = "TCP_Client";
-    std::string const serverFile = m_dir.write("server.xml", connectionsFile(server));
-    std::string const clientFile = m_dir.write("client.xml", connectionsFile(client));
-
-    ChildProcess peer({TSS_PEER_PATH, serverFile, "publish", "3", "1000", "--no-wait"});
-    ASSERT_EQ(lineStarting(peer, "SENT ").value_or(""), "3");
-    Inbox inbox;
-    Subscription sub(clientFile, inbox);
-    ASSERT_NE(sub.record, nullptr);
-    EXPECT_TRUE(waitFor([&] { return inbox.size() >= 3; }, seconds(20)))
-        << "received " << inbox.size() << "; peer said:\n" << drain(peer, ChildProcess::Stdout);
-    for (Inbox::Entry const& e : inbox.all()) {
-        EXPECT_EQ(e.message, sampleNumber(e.transaction));
-    }
+    ChildProcess peer({TSS_PEER_PATH, file("server.xml", kTcpDomain, "TCP_Server", true), "3", "1000"});
+    std::string const writer = lineStarting(peer, "WRITER ");
+    ASSERT_EQ(lineStarting(peer, "SENT "), "3");
+    Subscription sub(file("client.xml", kTcpDomain, "TCP_Client", true));
+    ASSERT_TRUE(sub.ok);
+    sub.expect(3, writer, kReliableTransientLocal, seconds(20));
     expectCleanEnd(peer);
-}
-
-TEST_F(TssTraffic, TransportGoesCleanlyWhileThePeerPublishesAt1kHz) {
-    std::string const file = m_dir.write("c.xml", connectionsFile(qos(kShutdownDomain, "SHM", false)));
-    std::set<std::string> segments;
-    {
-        ChildProcess peer({TSS_PEER_PATH, file, "publish", "0", "1000", "--no-wait"});
-        ASSERT_TRUE(lineStarting(peer, "WRITER "));
-        for (int round = 0; round < 20; ++round) {
-            SCOPED_TRACE(round);
-            Inbox inbox;
-            auto sub = std::make_unique<Subscription>(file, inbox);
-            ASSERT_NE(sub->record, nullptr);
-            ASSERT_TRUE(waitFor([&] { return inbox.size() >= 2; })) << "no samples";
-            std::set<std::string> const mine = mappedShmSegments();
-            segments.insert(mine.begin(), mine.end());
-            auto const started = std::chrono::steady_clock::now();
-            sub.reset();
-            EXPECT_LT(std::chrono::steady_clock::now() - started, seconds(10)) << "slow teardown";
-        }
-        std::set<std::string> const theirs = mappedShmSegments(std::to_string(peer.pid()));
-        segments.insert(theirs.begin(), theirs.end());
-        EXPECT_FALSE(segments.empty()) << "the shared-memory transport mapped nothing";
-        expectCleanEnd(peer);
-    }
-    std::vector<std::string> const left = removeLeftovers(kShutdownDomain, segments);
-    EXPECT_TRUE(left.empty()) << "left in /dev/shm: " << ::testing::PrintToString(left);
 }
 
 }  // namespace

@@ -3,10 +3,6 @@
 
 #include "TssTestSupport.h"
 
-#include "FACE/CV_Topic_Helpers.h"
-
-#include <fastdds/rtps/transport/TCPv4TransportDescriptor.h>
-#include <fastdds/rtps/transport/UDPv4TransportDescriptor.h>
 #include <fastrtps/utils/IPLocator.h>
 
 #include <gtest/gtest.h>
@@ -16,6 +12,19 @@ namespace {
 using namespace tss_test;
 using namespace FACE::RETURN_CODE_TYPE;
 using FACE::TSS::CV_TSS;
+
+// A CV_Config that counts the handles opened and closed through it.
+struct CountingConfig : FACE::CV_Config {
+    int opens = 0, closes = 0;
+    void Open(FACE::String const& name, int& handle, RC& rc) override {
+        CV_Config::Open(name, handle, rc);
+        opens += rc == NO_ERROR;
+    }
+    void Close(int handle, RC& rc) override {
+        CV_Config::Close(handle, rc);
+        closes += rc == NO_ERROR;
+    }
+};
 
 class TssSetup : public ::testing::Test {
 protected:
@@ -38,35 +47,29 @@ protected:
 
 TEST_F(TssSetup, ReferenceAndOperationsBeforeInitialize) {
     CV_TSS tss("T");
-    RC rc = NO_ERROR;
+    RC rc[6];
     testing::internal::CaptureStdout();
-    tss.Initialize(FACE::String(m_dir.write("c.xml", connectionsFile(Settings::on(kSettingsDomain))).c_str()), rc);
+    tss.Initialize(FACE::String(m_dir.write("c.xml", connectionsFile(Settings::on(kSettingsDomain))).c_str()), rc[0]);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "silent without a configuration";
-    EXPECT_EQ(rc, NOT_AVAILABLE);
-    EXPECT_EQ(createConnection(tss, "UTCTime", rc), -1);
-    EXPECT_EQ(rc, NOT_AVAILABLE);
-    for (auto op : {&CV_TSS::Destroy_Connection, &CV_TSS::Unregister_Sender, &CV_TSS::Unregister_Callback}) {
-        (tss.*op)(0, rc);
-        EXPECT_EQ(rc, NOT_AVAILABLE);
-    }
-    tss.Set_Reference("", nullptr, 0, rc);
-    EXPECT_EQ(rc, INVALID_PARAM);
-    tss.Set_Reference("", std::make_shared<FACE::CV_Config>(), 0, rc);
-    EXPECT_EQ(rc, NO_ERROR);
-    tss.Set_Reference("", std::make_shared<FACE::CV_Config>(), 0, rc);
-    EXPECT_EQ(rc, NOT_AVAILABLE);
+    EXPECT_EQ(createConnection(tss, "UTCTime", rc[1]), -1);
+    tss.Destroy_Connection(0, rc[2]);
+    tss.Unregister_Sender(0, rc[3]);
+    tss.Unregister_Callback(0, rc[4]);
+    EXPECT_EQ(std::vector<RC>(rc, rc + 5), std::vector<RC>(5, NOT_AVAILABLE));
+    tss.Set_Reference("", nullptr, 0, rc[0]);
+    tss.Set_Reference("", std::make_shared<FACE::CV_Config>(), 0, rc[1]);
+    tss.Set_Reference("", std::make_shared<FACE::CV_Config>(), 0, rc[2]);
+    EXPECT_EQ(std::vector<RC>(rc, rc + 3), (std::vector<RC>{INVALID_PARAM, NO_ERROR, NOT_AVAILABLE}));
 }
 
 TEST_F(TssSetup, UnreadableSettingsAreReportedAndNothingIsStored) {
-    std::string const missing = m_dir.path() + "/absent.xml";
-    std::string const noContainer =
-        m_dir.write("plain.xml", face_test::document(connection("A", "aspn2_msgs::idl::UTCTime", "UTCTimePubSubType")));
+    std::string const missing = m_dir.file("absent.xml");
+    std::string const noContainer = m_dir.write("plain.xml", face_test::document(""));
     for (auto const& [file, console] : {std::pair{missing, "CFR:4 Configuration " + missing + " was not available\n"},
                                         std::pair{noContainer, std::string("CFR:4 Domain FastRtps was not available\n")}}) {
         testing::internal::CaptureStdout();
-        Transport t = makeTransport(file);
+        EXPECT_EQ(makeTransport(file).rc, NOT_AVAILABLE);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), console);
-        EXPECT_EQ(t.rc, NOT_AVAILABLE);
     }
     for (char const* name :
          {"DomainId", "HistoryDepth", "UseBestEffort", "BackFillHistory", "UseTransport", "TcpAddress", "TcpPort"}) {
@@ -75,8 +78,7 @@ TEST_F(TssSetup, UnreadableSettingsAreReportedAndNothingIsStored) {
         Transport t = initialize(connectionsFile(s));
         EXPECT_EQ(t.rc, INVALID_CONFIG) << name;
         EXPECT_EQ(m_out, std::string("WARNING - Parameter ") + name + " not found\n");
-        EXPECT_FALSE(t.tss->isInitialized());
-        EXPECT_EQ(t.tss->historyDepth(), 0) << "stored although reading failed";
+        EXPECT_TRUE(!t.tss->isInitialized() && t.tss->historyDepth() == 0) << "stored although reading failed";
         EXPECT_EQ(m_config->opens, m_config->closes) << "handle left open";
     }
     // All seven are read after a failure; an empty value counts as missing.
@@ -84,75 +86,53 @@ TEST_F(TssSetup, UnreadableSettingsAreReportedAndNothingIsStored) {
     s.omit = {"DomainId", "TcpPort"};
     s.tcpAddress = "";
     EXPECT_EQ(initialize(connectionsFile(s)).rc, INVALID_CONFIG);
-    EXPECT_EQ(m_out,
-              "WARNING - Parameter DomainId not found\nWARNING - Parameter TcpAddress not found\n"
-              "WARNING - Parameter TcpPort not found\n");
+    EXPECT_EQ(m_out, "WARNING - Parameter DomainId not found\nWARNING - Parameter TcpAddress not found\n"
+                     "WARNING - Parameter TcpPort not found\n");
 }
 
 TEST_F(TssSetup, InitializeStoresTheSettingsOnce) {
     Settings s = Settings::on(kHexDomain);
-    s.domainId = "0x10";
-    s.historyDepth = "014";
-    s.useBestEffort = "TRUE";
-    s.backFillHistory = "1";
-    s.tcpPort = "70000";
+    s.domainId = "0x10", s.historyDepth = "014", s.useBestEffort = "TRUE", s.backFillHistory = "1", s.tcpPort = "70000";
     Transport t = initialize(connectionsFile(s));
     ASSERT_EQ(t.rc, NO_ERROR);
     EXPECT_EQ(m_out, "");
     EXPECT_EQ(t.tss->participant()->getAttributes().domainId, 16u);
-    EXPECT_STREQ(t.tss->participant()->getAttributes().rtps.getName(), "TssTest");
-    EXPECT_EQ(t.tss->historyDepth(), 12);
-    EXPECT_TRUE(t.tss->useBestEffort() && t.tss->backFillHistory());
+    EXPECT_TRUE(t.tss->historyDepth() == 12 && t.tss->useBestEffort() && t.tss->backFillHistory());
     EXPECT_EQ(t.tss->tcpPort(), 4464) << "70000 truncated to 16 bits";
-    EXPECT_EQ(m_config->closes, 1);
-
     eprosima::fastrtps::Participant* const first = t.tss->participant();
     RC rc = NO_ERROR;
     t.tss->Initialize("anything.xml", rc);
-    EXPECT_EQ(rc, NO_ACTION);
-    EXPECT_EQ(t.tss->participant(), first);
-    EXPECT_EQ(m_config->opens, 1) << "a second Initialize reads nothing";
-
-    // A transport name of another spelling gives no transport: the
-    // participant either comes up without one or is refused.
-    try {
-        EXPECT_EQ(initialize(connectionsFile(Settings::on(kLowerCaseDomain, "udp"))).rc, NO_ERROR);
-    } catch (std::runtime_error const& e) {
-        testing::internal::GetCapturedStdout();
-        EXPECT_STREQ(e.what(), "Error creating participant TssTest");
-    }
+    EXPECT_EQ(std::make_pair(rc, t.tss->participant()), std::make_pair(NO_ACTION, first));
+    EXPECT_EQ(std::make_pair(m_config->opens, m_config->closes), std::make_pair(1, 1)) << "a second Initialize reads nothing";
 }
 
-TEST(TssAttributes, ParticipantByTransport) {
-    using namespace eprosima::fastdds::rtps;
+// The transports themselves are proven by the traffic tests; here the
+// values taken from the settings.
+TEST(TssAttributes, NamesPeersAndWanAddresses) {
     using FACE::TSS::Details::MakeParticipantAttributes;
-    auto const udp = MakeParticipantAttributes(33, std::string(300, 'n'), "UDP", "10.0.0.1", 5100);
-    EXPECT_EQ(std::string(udp.rtps.getName()), std::string(255, 'n'));
-    EXPECT_EQ(udp.rtps.builtin.discovery_config.leaseDuration, eprosima::fastrtps::Duration_t(5, 0));
-    EXPECT_FALSE(udp.rtps.useBuiltinTransports);
-    ASSERT_EQ(udp.rtps.userTransports.size(), 1u);
-    auto const* u = dynamic_cast<UDPv4TransportDescriptor const*>(udp.rtps.userTransports[0].get());
-    ASSERT_NE(u, nullptr);
-    EXPECT_TRUE(u->non_blocking_send);
-    EXPECT_EQ(u->interfaceWhiteList, std::vector<std::string>{"127.0.0.1"});
-
+    EXPECT_EQ(std::string(MakeParticipantAttributes(33, std::string(300, 'n'), "UDP", "", 0).rtps.getName()),
+              std::string(255, 'n'));
+    EXPECT_TRUE(MakeParticipantAttributes(1, "n", "udp", "", 0).rtps.userTransports.empty());
     auto const client = MakeParticipantAttributes(1, "n", "TCP_Client", "10.1.2.3", 5100);
     ASSERT_EQ(client.rtps.builtin.initialPeersList.size(), 1u);
     auto const& peer = *client.rtps.builtin.initialPeersList.begin();
-    EXPECT_EQ(eprosima::fastrtps::rtps::IPLocator::toIPv4string(peer) + ":" + std::to_string(peer.port),
-              "10.1.2.3:5100");
-
-    auto const server = MakeParticipantAttributes(1, "n", "TCP_Server", "192.168.7.9", 6000);
-    auto const* t = dynamic_cast<TCPv4TransportDescriptor const*>(server.rtps.userTransports.at(0).get());
-    ASSERT_NE(t, nullptr);
-    EXPECT_EQ(std::vector<int>(t->wan_addr, t->wan_addr + 4), (std::vector<int>{192, 168, 7, 9}));
-    EXPECT_EQ(t->listening_ports, std::vector<std::uint16_t>{6000});
-    EXPECT_TRUE(MakeParticipantAttributes(1, "n", "udp", "", 0).rtps.userTransports.empty());
-
+    EXPECT_EQ(eprosima::fastrtps::rtps::IPLocator::toIPv4string(peer) + ":" + std::to_string(peer.port), "10.1.2.3:5100");
     std::pair<char const*, std::array<std::uint8_t, 4>> const addresses[] = {
         {"10-0-0-7", {10, 0, 0, 7}}, {"300.1.2.3", {44, 1, 2, 3}}, {"1.2", {1, 2, 0, 0}},
         {"abc", {0, 0, 0, 0}},       {"1..3.4", {1, 0, 0, 0}},     {"9.8.7.6.5", {9, 8, 7, 6}}};
     for (auto const& [text, bytes] : addresses) EXPECT_EQ(FACE::TSS::Details::ParseWanAddress(text), bytes) << text;
+}
+
+// A sample's sender and receiver uids: the entity id, big-endian; the prefix plays no part.
+TEST(TssAttributes, UidIsTheEntityIdBigEndian) {
+    std::pair<std::array<std::uint8_t, 4>, long long> const cases[] = {
+        {{0x00, 0x00, 0x01, 0x07}, 263}, {{0x12, 0x34, 0x56, 0x78}, 0x12345678}, {{0xFF, 0xFF, 0xFF, 0xFF}, 4294967295LL}};
+    for (auto const& [entity, uid] : cases) {
+        eprosima::fastrtps::rtps::GUID_t guid;
+        std::fill(std::begin(guid.guidPrefix.value), std::end(guid.guidPrefix.value), 0xAB);
+        std::copy(entity.begin(), entity.end(), guid.entityId.value);
+        EXPECT_EQ(FACE::TSS::Listeners::GuidToUid(guid), uid);
+    }
 }
 
 TEST_F(TssSetup, SampleFilesGiveTheServersSixConnectionsDenseIds) {
@@ -160,14 +140,14 @@ TEST_F(TssSetup, SampleFilesGiveTheServersSixConnectionsDenseIds) {
                                  "MaintenanceEvent"};
     for (auto const& [file, transport] : {std::pair{"udp", "UDP"}, std::pair{"shm", "SHM"},
                                           std::pair{"tcp-server", "TCP_Server"}, std::pair{"tcp-client", "TCP_Client"}}) {
+        // Over UDP in a domain of this test: the TCP transports would open ports.
         std::string text = face_test::readFile(std::string(TSS_SAMPLE_CONFIG_DIR) + "/connections-" + file + ".xml");
-        std::string const from = "<DomainId>0</DomainId>";
-        ASSERT_NE(text.find(from), std::string::npos) << file;
-        text.replace(text.find(from), from.size(), "<DomainId>" + std::to_string(kConnectionIdsDomain) + "</DomainId>");
-        // The connections are made over UDP: the TCP transports would open ports.
-        std::string const setting = std::string("<UseTransport>") + transport + "</UseTransport>";
-        ASSERT_NE(text.find(setting), std::string::npos) << file;
-        text.replace(text.find(setting), setting.size(), "<UseTransport>UDP</UseTransport>");
+        for (auto const& [from, to] : {std::pair<std::string, std::string>{"<DomainId>0</DomainId>",
+                                                                           "<DomainId>" + std::to_string(kConnectionIdsDomain) + "</DomainId>"},
+                                       {std::string("<UseTransport>") + transport + "</UseTransport>", "<UseTransport>UDP</UseTransport>"}}) {
+            ASSERT_NE(text.find(from), std::string::npos) << file;
+            text.replace(text.find(from), from.size(), to);
+        }
         Transport t = initialize(text);
         ASSERT_EQ(t.rc, NO_ERROR) << file;
         for (long long expected = 0; expected < 6; ++expected) {
@@ -176,7 +156,6 @@ TEST_F(TssSetup, SampleFilesGiveTheServersSixConnectionsDenseIds) {
             EXPECT_EQ(rc, NO_ERROR);
             std::string const& type = t.tss->connectionMap_mutex_at(static_cast<unsigned>(expected)).m_topicType;
             EXPECT_EQ(type, std::string("aspn2_msgs::idl::") + (expected < 2 ? "CommandResponse" : names[expected]));
-            EXPECT_TRUE(t.tss->isTopicRegistered(type.c_str())) << type;
         }
         int const opens = m_config->opens;
         RC rc = NO_ACTION;
@@ -236,12 +215,12 @@ TEST_F(TssSetup, UnregisterRemovesOnlyWhatExists) {
         t.tss->Destroy_Connection(id, rc);
         EXPECT_EQ(rc, NO_ERROR);
         ASSERT_TRUE(record.isPublisher() && record.isSubscriber()) << "Destroy_Connection keeps the connection working";
-        t.tss->Unregister_Sender(id, rc);
-        EXPECT_EQ(rc, NO_ERROR);
+        RC rcs[2];
+        t.tss->Unregister_Sender(id, rcs[0]);
         EXPECT_TRUE(!record.isPublisher() && record.m_publisherListener == nullptr && record.isSubscriber());
-        t.tss->Unregister_Callback(id, rc);
-        EXPECT_EQ(rc, NO_ERROR);
+        t.tss->Unregister_Callback(id, rcs[1]);
         EXPECT_TRUE(!record.isSubscriber() && record.m_subscriberListener == nullptr);
+        EXPECT_TRUE(rcs[0] == NO_ERROR && rcs[1] == NO_ERROR);
     }
 }
 

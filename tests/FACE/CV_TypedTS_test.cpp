@@ -42,8 +42,7 @@ protected:
 
 TEST_F(TypedTransport, SetReferenceAcceptsOnlyTheSystemsTransport) {
     std::pair<std::shared_ptr<FACE::TSS::Base>, RC> const cases[] = {
-        {nullptr, INVALID_PARAM},
-        {std::make_shared<OtherTransport>(), INVALID_PARAM},
+        {nullptr, INVALID_PARAM}, {std::make_shared<OtherTransport>(), INVALID_PARAM},
         {std::make_shared<FACE::TSS::CV_TSS>("T"), NO_ERROR}};
     for (auto const& [transport, expected] : cases) {
         TypedUtc typed;
@@ -58,6 +57,7 @@ TEST_F(TypedTransport, SetReferenceAcceptsOnlyTheSystemsTransport) {
 }
 
 TEST_F(TypedTransport, ReturnCodesAndSamplesWithinOneTransport) {
+    Inbox<> inbox, second;  // outlive the participant
     Transport t = makeTransport(m_dir.write("c.xml", connectionsFile(Settings::on(kTypedCodesDomain))));
     ASSERT_EQ(t.rc, NO_ERROR);
     RC rc = NO_ACTION;
@@ -71,15 +71,14 @@ TEST_F(TypedTransport, ReturnCodesAndSamplesWithinOneTransport) {
     EXPECT_EQ(rc, NOT_AVAILABLE) << "no sender registered";
 
     FACE::TSS::CV_TSS::Connection_t& record = t.tss->connectionMap_mutex_at(0);
-    typed->Register_Sender(id, rc);
-    EXPECT_EQ(rc, NO_ERROR);
+    RC twice[2];
+    typed->Register_Sender(id, twice[0]);
     eprosima::fastrtps::Publisher* const publisher = record.m_publisher;
-    typed->Register_Sender(id, rc);
-    EXPECT_EQ(rc, NO_ACTION);
+    typed->Register_Sender(id, twice[1]);
+    EXPECT_TRUE(twice[0] == NO_ERROR && twice[1] == NO_ACTION);
     EXPECT_EQ(record.m_publisher, publisher) << "the first publisher stays";
 
     // The first sample's callback throws: the reception thread must go on.
-    Inbox inbox, second;
     std::atomic<int> calls{0};
     auto const keep = inbox.callback();
     typed->Register_Callback(
@@ -88,10 +87,9 @@ TEST_F(TypedTransport, ReturnCodesAndSamplesWithinOneTransport) {
             if (calls++ == 0) throw std::runtime_error("callback failure");
             keep(c, n, m, h, q, r);
         },
-        rc);
-    EXPECT_EQ(rc, NO_ERROR);
-    typed->Register_Callback(id, second.callback(), rc);
-    EXPECT_EQ(rc, NO_ACTION);
+        twice[0]);
+    typed->Register_Callback(id, second.callback(), twice[1]);
+    EXPECT_TRUE(twice[0] == NO_ERROR && twice[1] == NO_ACTION);
     ASSERT_TRUE(waitFor([&] { return record.m_publisherListener->matchedCount() == 1; }));
     testing::internal::CaptureStderr();
     for (long long i = 1; i <= 2; ++i) {
@@ -102,9 +100,8 @@ TEST_F(TypedTransport, ReturnCodesAndSamplesWithinOneTransport) {
     EXPECT_NE(testing::internal::GetCapturedStderr().find("callback failure"), std::string::npos);
     EXPECT_EQ(transaction, 77) << "the transaction id is left alone";
     EXPECT_EQ(second.size(), 0u) << "the first callback stays in force";
-    Inbox::Entry const got = inbox.all().at(0);
-    EXPECT_EQ(got.transaction, 2);
-    EXPECT_EQ(got.message, sampleNumber(2));
+    auto const got = inbox.all().at(0);
+    EXPECT_EQ(std::make_tuple(got.connection, got.transaction, got.message), std::make_tuple(id, 2LL, sampleNumber(2)));
     long long const now = std::chrono::duration_cast<std::chrono::nanoseconds>(
                               std::chrono::system_clock::now().time_since_epoch()).count();
     EXPECT_NEAR(static_cast<double>(got.header.source_time), static_cast<double>(now), 30e9);
@@ -152,21 +149,12 @@ TEST_F(TypedTransport, EntitiesThatCannotBeCreatedGiveConnectionClosed) {
 TEST_F(TypedTransport, VariableSizeMessagesTravelIntact) {
     using Command = aspn2_msgs::idl::CommandResponse;
     std::string const extra = connection("Command", "aspn2_msgs::idl::CommandResponse", "CommandResponsePubSubType");
+    Inbox<Command> inbox;  // outlives the participant
     Transport t = makeTransport(m_dir.write("c.xml", connectionsFile(Settings::on(kCommandDomain), extra)));
-    ASSERT_EQ(t.rc, NO_ERROR);
     RC rc = NO_ACTION;
     long long const id = createConnection(*t.tss, "Command", rc);
-    auto typed = std::make_shared<FACE::TSS::Details::CV_TypedTS<Command>>();
-    typed->Set_Reference("", t.tss, 0, rc);
-    std::mutex mutex;
-    std::vector<Command> received;
-    typed->Register_Callback(
-        id,
-        [&](long long, long long, Command const& m, FACE::TSS::HEADER_TYPE const&, QosList const&, RC&) {
-            std::lock_guard<std::mutex> lock(mutex);
-            received.push_back(m);
-        },
-        rc);
+    auto typed = typedOver<Command>(t.tss);
+    typed->Register_Callback(id, inbox.callback(), rc);
     typed->Register_Sender(id, rc);
     ASSERT_EQ(rc, NO_ERROR);
     Command command;
@@ -175,12 +163,8 @@ TEST_F(TypedTransport, VariableSizeMessagesTravelIntact) {
     long long transaction = 0;
     typed->Send_Message(id, 0, transaction, command, rc);
     EXPECT_EQ(rc, NO_ERROR);
-    ASSERT_TRUE(waitFor([&] {
-        std::lock_guard<std::mutex> lock(mutex);
-        return !received.empty();
-    }));
-    std::lock_guard<std::mutex> lock(mutex);
-    EXPECT_EQ(received[0], command);
+    ASSERT_TRUE(waitFor([&] { return inbox.size() > 0; }));
+    EXPECT_EQ(inbox.all()[0].message, command);
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 #ifndef TESTS_FACE_CONFIG_TEST_SUPPORT_H
 #define TESTS_FACE_CONFIG_TEST_SUPPORT_H
 
-// Helpers of the configuration tests: a temporary directory removed at the
-// end of the test, documents of the usual format, and one-line wrappers of
+// Helpers of the configuration tests: a temporary directory with files
+// written into it, documents of the usual format, and one-line wrappers of
 // the CV_Config operations.
 
 #include "FACE/CV_Config.h"
@@ -17,7 +17,6 @@ namespace face_test {
 
 using RC = FACE::RETURN_CODE_TYPE::Value;
 
-// The shared temporary directory, with files written into it.
 class TempDir : public corvane_test::TempDir {
 public:
     TempDir() : corvane_test::TempDir("face_cfg") {}
@@ -66,13 +65,11 @@ inline std::string readValue(FACE::CV_Config& config, int handle, char const* pa
     int bytes = -1;
     RC rc = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
     config.Read(handle, FACE::String(parameter), buf.data(), static_cast<int>(buf.size()), bytes, rc);
-    if (rc != FACE::RETURN_CODE_TYPE::NO_ERROR) return "<rc " + std::to_string(rc) + ">";
-    return buf.substr(0, static_cast<std::size_t>(bytes));
+    return rc != FACE::RETURN_CODE_TYPE::NO_ERROR ? "<rc " + std::to_string(rc) + ">" : buf.substr(0, std::size_t(bytes));
 }
 
 // Write of `value`; *bytes gets the count reported.
-inline RC writeValue(FACE::CV_Config& config, int handle, char const* parameter, std::string value,
-                int* bytes = nullptr) {
+inline RC writeValue(FACE::CV_Config& config, int handle, char const* parameter, std::string value, int* bytes = nullptr) {
     int written = -1;
     RC rc = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
     config.Write(handle, FACE::String(parameter), value.data(), static_cast<int>(value.size()), written, rc);

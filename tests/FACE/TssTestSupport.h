@@ -2,8 +2,8 @@
 #define TESTS_FACE_TSS_TEST_SUPPORT_H
 
 // Helpers of the transport tests: connections files, a transport made in
-// one call, bounded waiting, received samples, the sample values that test
-// processes exchange, and the shared-memory files a test leaves behind.
+// one call, bounded waiting, received samples and the sample values that
+// test processes exchange.
 //
 // Every test case that creates participants uses its own DDS domain id
 // (the constants below, 10..39): parallel runs never see each other.
@@ -14,16 +14,12 @@
 
 #include "ConfigTestSupport.h"
 
-#include <dirent.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -38,19 +34,14 @@ using QosList = FACE::Sequence<FACE::TSS::QoS_Element>;
 
 enum Domain : unsigned {
     kSettingsDomain = 10,
-    kLowerCaseDomain = 11,
     kConnectionIdsDomain = 13,
     kConnectionFailuresDomain = 14,
     kHexDomain = 16,  // written "0x10"
     kUnregisterDomain = 17,
     kTypedCodesDomain = 18,
     kTypedFailuresDomain = 19,
-    kUdpToTestDomain = 21,
-    kUdpFromTestDomain = 22,
-    kShmToTestDomain = 23,
-    kShmFromTestDomain = 24,
-    kBackFillDomain = 25,
-    kShutdownDomain = 26,
+    kUdpDomain = 21,
+    kShmDomain = 24,
     kTcpDomain = 27,
     kCommandDomain = 28,
 };
@@ -88,28 +79,13 @@ inline std::string connectionsFile(Settings const& s, std::string const& extra =
         {"BackFillHistory", &s.backFillHistory}, {"UseTransport", &s.useTransport},
         {"TcpAddress", &s.tcpAddress},     {"TcpPort", &s.tcpPort}};
     for (auto const& [name, value] : values) {
-        bool omitted = false;
-        for (std::string const& o : s.omit) omitted = omitted || o == name;
-        if (!omitted) params += std::string("<") + name + ">" + *value + "</" + name + ">";
+        if (std::find(s.omit.begin(), s.omit.end(), name) == s.omit.end()) {
+            params += std::string("<") + name + ">" + *value + "</" + name + ">";
+        }
     }
     return face_test::document(face_test::container("Transport", "FastRtps", params) +
                                connection("UTCTime", "aspn2_msgs::idl::UTCTime", "UTCTimePubSubType") + extra);
 }
-
-// A CV_Config that counts the handles opened and closed through it.
-class CountingConfig : public FACE::CV_Config {
-public:
-    int opens = 0, closes = 0;
-
-    void Open(FACE::String const& name, int& handle, RC& rc) override {
-        CV_Config::Open(name, handle, rc);
-        opens += rc == FACE::RETURN_CODE_TYPE::NO_ERROR;
-    }
-    void Close(int handle, RC& rc) override {
-        CV_Config::Close(handle, rc);
-        closes += rc == FACE::RETURN_CODE_TYPE::NO_ERROR;
-    }
-};
 
 // A transport with its configuration injected and Initialize called.
 struct Transport {
@@ -133,8 +109,9 @@ inline long long createConnection(FACE::TSS::CV_TSS& tss, char const* name, RC& 
     return id;
 }
 
-inline std::shared_ptr<TypedUtc> typedOver(std::shared_ptr<FACE::TSS::CV_TSS> const& tss) {
-    auto typed = std::make_shared<TypedUtc>();
+template <class T = UTCTime>
+std::shared_ptr<FACE::TSS::Details::CV_TypedTS<T>> typedOver(std::shared_ptr<FACE::TSS::CV_TSS> const& tss) {
+    auto typed = std::make_shared<FACE::TSS::Details::CV_TypedTS<T>>();
     RC rc = FACE::RETURN_CODE_TYPE::NO_ACTION;
     typed->Set_Reference("", tss, 0, rc);
     return rc == FACE::RETURN_CODE_TYPE::NO_ERROR ? typed : nullptr;
@@ -160,29 +137,26 @@ inline std::string qosText(QosList const& qos) {
 inline void ignoreSample(long long, long long, UTCTime const&, FACE::TSS::HEADER_TYPE const&, QosList const&, RC&) {}
 
 // Samples received by a callback, copied out under a lock.
+template <class T = UTCTime>
 struct Inbox {
     struct Entry {
         long long connection, transaction;
-        UTCTime message;
+        T message;
         FACE::TSS::HEADER_TYPE header;
         std::string qos;
     };
 
-    FACE::TSS::Read_Callback<UTCTime> callback() {
-        return [this](long long c, long long t, UTCTime const& m, FACE::TSS::HEADER_TYPE const& h, QosList const& q,
-                      RC&) {
+    FACE::TSS::Read_Callback<T> callback() {
+        return [this](long long c, long long t, T const& m, FACE::TSS::HEADER_TYPE const& h, QosList const& q, RC&) {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_entries.push_back({c, t, m, h, qosText(q)});
         };
-    }
-    std::size_t size() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_entries.size();
     }
     std::vector<Entry> all() {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_entries;
     }
+    std::size_t size() { return all().size(); }
 
 private:
     std::mutex m_mutex;
@@ -195,46 +169,10 @@ inline UTCTime sampleNumber(long long i) {
     UTCTime m;
     m.header().seq_num(i);
     m.header().timestamp_valid().sec(1'700'000'000 + 2 * i);
-    m.header().device_id(0x012D0305);
     m.gps_tow_sec(static_cast<int>(i * 7));
     m.gps_tow_nsec(0.25 * static_cast<double>(i));
-    m.utc_tod_sec(-static_cast<int>(i));
     m.covariance()[1] = {3.0 + static_cast<double>(i), -4.0e300};
     return m;
-}
-
-// --- Shared memory files -----------------------------------------------
-
-// Shared-memory files that process `pid` ("self": this one) maps now.
-inline std::set<std::string> mappedShmSegments(std::string const& pid = "self") {
-    std::set<std::string> names;
-    std::ifstream maps("/proc/" + pid + "/maps");
-    for (std::string line; std::getline(maps, line);) {
-        std::size_t const at = line.find("/dev/shm/");
-        if (at != std::string::npos) names.insert(line.substr(at + 9, line.find(' ', at) - at - 9));
-    }
-    return names;
-}
-
-// Removes what is left in /dev/shm of `segments` (with their lock files)
-// and of the port files of `domain` (named after the ports 7400 + 250 *
-// domain + 0..249), so that a failure does not spoil later runs; returns
-// the names removed.
-inline std::vector<std::string> removeLeftovers(unsigned domain, std::set<std::string> const& segments) {
-    std::vector<std::string> left;
-    unsigned const first = 7400 + 250 * domain;
-    DIR* dir = ::opendir("/dev/shm");
-    while (dirent* e = dir != nullptr ? ::readdir(dir) : nullptr) {
-        std::string const name = e->d_name;
-        std::size_t const port = name.find("fastrtps_port");
-        unsigned const number =
-            port == std::string::npos ? 0 : static_cast<unsigned>(std::strtoul(name.c_str() + port + 13, nullptr, 10));
-        bool const ofSegment = segments.count(name.substr(0, name.rfind('_'))) + segments.count(name) != 0;
-        if ((number >= first && number < first + 250) || ofSegment) left.push_back(name);
-    }
-    if (dir != nullptr) ::closedir(dir);
-    for (std::string const& name : left) ::unlink(("/dev/shm/" + name).c_str());
-    return left;
 }
 
 }  // namespace tss_test

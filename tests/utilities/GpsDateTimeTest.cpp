@@ -35,28 +35,15 @@ std::string civil(GpsDateTime t, unsigned leapSeconds = 0)
     return text;
 }
 
-TEST(GpsDateTimeUtc, DateFollowsGpsWeekAndTimeOfDayFollowsUtcAroundMidnight)
+TEST(GpsDateTimeFields, SetTimeAndNormalizeCarryUpwardsAndUtcStopsAtTheEpoch)
 {
-    const std::tuple<int, int, double, const char*> cases[] = {
-        {86418, 0, 0.0, "2024-01-01 00:00:00.000"},
-        {5, 86387, 0.0, "2023-12-30 23:59:47.000"},  // GPS in Sunday, UTC still in the week before
-        {86400, 86382, 250000000.0, "2023-12-31 23:59:42.250"},
-    };
-    for (const auto& [towSec, todSec, todNsec, expected] : cases) {
-        EXPECT_EQ(civil(GpsDateTime(2295, towSec, todSec, todNsec)), expected);
-        EXPECT_EQ(civil(GpsDateTime(2295, double(towSec), todSec + todNsec * 1e-9)), expected);
-    }
     // Back from week 0: the previous epoch, or the GPS epoch when there is none.
     GpsDateTime t;
     t.SetUtcTime(0, 5.0, 86390.0);
     EXPECT_EQ(fields(t), Fields(0, 1023, (6u * 86400u + 86390u) * 1000u, 0));
     EXPECT_EQ(fields(GpsDateTime(0, 5, 86390, 0.0)), Fields(0, 0, 0, 0));
     EXPECT_EQ(GpsDateTime(-3, 5, 5, 0.0), GpsDateTime(0, 5, 5, 0.0));
-}
-
-TEST(GpsDateTimeFields, SetTimeAndNormalizeCarryUpwards)
-{
-    GpsDateTime t;
+    t = GpsDateTime();
     t.SetTime(3, -5.5);  // the sign is dropped
     EXPECT_EQ(fields(t), Fields(1, 3, 5500, 0));
     t.SetTime(1023, 604800.001);
@@ -88,81 +75,55 @@ TEST(GpsDateTimeArithmetic, SumDifferenceGoingBackAndOrderAreConsistent)
     EXPECT_EQ(fields(GpsDateTime::GoBackInTime(at(0, 0, 1000), at(1, 1, 0))), Fields(0, 1023, 1000, 0));
 }
 
-TEST(GpsDateTimeCalendar, LeapYearsAndDaysOfYear)
+TEST(GpsDateTimeCalendar, LeapYearsDaysOfYearAndDatesBeforeTheEpoch)
 {
-    for (auto [y, leap] : {std::pair{2000u, true}, {2024u, true}, {1900u, false}, {2023u, false}, {2100u, false}}) {
+    for (auto [y, leap] : {std::pair{2000u, true}, {2024u, true}, {1900u, false}, {2100u, false}}) {
         EXPECT_EQ(GpsDateTime::IsLeapYear(y), leap) << y;
     }
-    for (auto [c, doy] : {std::pair{Civil{2023, 3, 1}, 60u}, {Civil{2024, 3, 1}, 61u}, {Civil{2024, 0, 1}, 0u},
-                          {Civil{2024, 13, 1}, 0u}, {Civil{2024, 12, 31}, 366u}}) {
-        EXPECT_EQ(GpsDateTime::DayOfYearFromCivilTime(&c), doy) << c.year << "-" << c.month;
-    }
+    for (Civil c : {Civil{2024, 0, 1}, Civil{2024, 13, 1}}) EXPECT_EQ(GpsDateTime::DayOfYearFromCivilTime(&c), 0u);
     for (unsigned y : {2023u, 2024u}) {
-        const unsigned last = GpsDateTime::IsLeapYear(y) ? 366 : 365;
-        for (unsigned d = 1; d <= last; ++d) {
+        Civil kept{1, 7, 9};  // day 0 and days past the end keep month and day
+        GpsDateTime::DayOfYearToCivilTime(0, y, &kept);
+        GpsDateTime::DayOfYearToCivilTime(GpsDateTime::IsLeapYear(y) ? 367 : 366, y, &kept);
+        EXPECT_EQ(std::tie(kept.year, kept.month, kept.day), std::make_tuple(y, 7u, 9u));
+        for (unsigned d = 1; d <= (GpsDateTime::IsLeapYear(y) ? 366u : 365u); ++d) {
             Civil out{};
             GpsDateTime::DayOfYearToCivilTime(d, y, &out);
             ASSERT_EQ(GpsDateTime::DayOfYearFromCivilTime(&out), d) << y << "/" << d;
         }
-        Civil kept{1, 7, 9};  // day 0 and days past the end keep month and day
-        GpsDateTime::DayOfYearToCivilTime(0, y, &kept);
-        GpsDateTime::DayOfYearToCivilTime(last + 1, y, &kept);
-        EXPECT_EQ(std::tie(kept.year, kept.month, kept.day), std::make_tuple(y, 7u, 9u));
-    }
-}
-
-TEST(GpsDateTimeCalendar, CivilTimeToGpsDateTime)
-{
-    struct Case {
-        unsigned y, m, d, sod, leap, fullWeek, ms;
-    };
-    const Case cases[] = {
-        {2024, 1, 1, 0, 0, 2295, 86400000}, {2023, 1, 1, 0, 0, 2243, 0}, {1980, 1, 6, 0, 0, 0, 0},
-        {2019, 4, 7, 0, 0, 2048, 0},
-        {2023, 12, 30, 86399, 18, 2295, 17000},  // leap seconds carry into the next week
-    };
-    for (const auto& c : cases) {
-        Civil in{c.y, c.m, c.d};
-        const GpsDateTime t = GpsDateTime::CivilTimeToGpsDateTime(&in, c.sod, c.leap);
-        EXPECT_EQ(t.week + 1024 * t.rollover, c.fullWeek) << c.y << "-" << c.m << "-" << c.d;
-        EXPECT_EQ(t.msOfWeek, c.ms) << c.y << "-" << c.m << "-" << c.d;
-        EXPECT_EQ(GpsDateTime::CivilTimeToGpsDateTime(&in, double(c.sod), c.leap), t);
     }
     Civil in{2024, 1, 1};
     const GpsDateTime frac = GpsDateTime::CivilTimeToGpsDateTime(&in, 12.00025, 0);
     EXPECT_EQ(frac.msOfWeek, 86412000u);
     EXPECT_NEAR(double(frac.psOfMs), 250e6, 1e3);
-    // Dates before the GPS epoch give the epoch.
-    in = Civil{1980, 1, 5};
-    EXPECT_EQ(fields(GpsDateTime::CivilTimeToGpsDateTime(&in, 100u, 0u)), Fields(0, 0, 0, 0));
-    in = Civil{1970, 6, 1};
-    EXPECT_EQ(fields(GpsDateTime::CivilTimeToGpsDateTime(&in, 100.0, 0u)), Fields(0, 0, 0, 0));
+    for (Civil early : {Civil{1980, 1, 5}, Civil{1970, 6, 1}}) {  // before the GPS epoch: the epoch
+        EXPECT_EQ(fields(GpsDateTime::CivilTimeToGpsDateTime(&early, 100u, 0u)), Fields(0, 0, 0, 0));
+        EXPECT_EQ(fields(GpsDateTime::CivilTimeToGpsDateTime(&early, 100.0, 0u)), Fields(0, 0, 0, 0));
+    }
 }
 
 TEST(GpsDateTimeCalendar, GlonassTime)
 {
-    EXPECT_EQ(civil(GpsDateTime::ConvertGlonassTimeParamsToGps(10800, 1, 7)), "2020-01-01 00:00:16.000");
     // Interval 7 starts with the leap year 2020; 12:00 GLONASS is 09:00:16 GPS.
-    const std::pair<unsigned, const char*> cases[] = {
-        {366, "2020-12-31"},  {367, "2021-01-01"},  {731, "2021-12-31"}, {732, "2022-01-01"},
-        {1096, "2022-12-31"}, {1097, "2023-01-01"}, {1461, "2023-12-31"}};
-    for (const auto& [day, ymd] : cases) {
+    EXPECT_EQ(civil(GpsDateTime::ConvertGlonassTimeParamsToGps(10800, 1, 7)), "2020-01-01 00:00:16.000");
+    for (auto [day, ymd] : {std::pair{366u, "2020-12-31"}, {367u, "2021-01-01"}, {1461u, "2023-12-31"}}) {
         EXPECT_EQ(civil(GpsDateTime::ConvertGlonassTimeParamsToGps(43200, day, 7)), std::string(ymd) + " 09:00:16.000");
     }
 }
 
-// Independent reference: the C library's UTC calendar on Unix time.
+// Independent reference: the C library's UTC calendar on Unix time, both
+// ways between civil and GPS time.
 TEST(GpsDateTimeCrossCheck, AgreesWithTheCLibraryToTheMillisecond)
 {
     constexpr std::int64_t kGpsEpochUnix = 315964800;  // 1980-01-06 00:00:00 UTC
     std::mt19937_64 rng(20240101);
     std::uniform_int_distribution<std::int64_t> unixTime(915148800, 4102358400);  // 1999-01-01 to 2099-12-31
-    std::uniform_int_distribution<int> msDist(0, 999);
-    // GPS runs at least one second ahead of UTC, so the UTC time of day
-    // exceeds the GPS one only across midnight.
-    std::uniform_int_distribution<int> leapDist(1, 37);
+    std::uniform_int_distribution<int> msDist(0, 999), leapDist(1, 37), nearMidnight(-40, 40);
     for (int i = 0; i < 4000; ++i) {
-        const std::int64_t utc = unixTime(rng);
+        // Every other time within 40 s of a UTC midnight: GPS runs ahead of
+        // UTC, so there the GPS day (and week) may already be the next one.
+        std::int64_t utc = unixTime(rng);
+        utc = i % 2 == 0 ? utc : utc - utc % 86400 + nearMidnight(rng);
         const int ms = msDist(rng);
         const int leap = leapDist(rng);
         const std::int64_t gps = utc - kGpsEpochUnix + leap;
@@ -186,6 +147,11 @@ TEST(GpsDateTimeCrossCheck, AgreesWithTheCLibraryToTheMillisecond)
         gpsTime.SetTime(unsigned(week), tow + frac);
         ASSERT_EQ(civil(gpsTime, unsigned(leap)), expected);
         ASSERT_EQ(GpsDateTime(week, tow, tod, 0.0).DayOfYear(), unsigned(ref.tm_yday + 1));
+        // And from the civil date back to GPS time.
+        Civil in{unsigned(ref.tm_year + 1900), unsigned(ref.tm_mon + 1), unsigned(ref.tm_mday)};
+        const GpsDateTime back = GpsDateTime::CivilTimeToGpsDateTime(&in, unsigned(tod), unsigned(leap));
+        ASSERT_EQ(std::make_tuple(back.week + 1024 * back.rollover, back.msOfWeek), std::make_tuple(unsigned(week), unsigned(tow) * 1000u));
+        ASSERT_EQ(GpsDateTime::CivilTimeToGpsDateTime(&in, double(tod), unsigned(leap)), back);
     }
 }
 
