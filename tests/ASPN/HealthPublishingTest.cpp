@@ -191,20 +191,4 @@ TEST(HealthReporterPublishing, RefusedInitialisations) {
     EXPECT_FALSE(own.reporter.isInitialized());
 }
 
-// A reporter destroyed while it still publishes (no DoneHealthReporter, as
-// at an unplanned exit) ends its thread and sends nothing more.
-TEST(HealthReporterPublishing, DestroyedWhilePublishingEndsTheThread) {
-    auto ts = std::make_shared<Recording>();
-    {
-        OwnReporter own;
-        own.reporter.InitHealthReporter(kName, serverIds(), ts, 0);
-        for (int i = 0; i < 6; ++i) own.reporter.SendEvent("f", i, HealthReporter::eStatus, "e");
-        ASSERT_TRUE(tss_test::waitFor([&] { return !ts->sent().empty(); }));
-    }
-    std::size_t const sent = ts->sent().size();
-    std::this_thread::sleep_for(400ms);
-    EXPECT_EQ(ts->sent().size(), sent);
-    EXPECT_LE(sent, 2u);  // the first, and at most one in flight
-}
-
 }  // namespace
