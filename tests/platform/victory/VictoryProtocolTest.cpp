@@ -154,19 +154,4 @@ TEST(DataMessage, RejectsMalformedMessagesAndSurvivesRandomBytes) {
   }
 }
 
-TEST(FormatNumber, ReadsBackExactlyInAtMost17Digits) {
-  EXPECT_EQ(std::make_tuple(formatNumber(0.1), formatNumber(-kInf), formatNumber(std::nan(""))),
-            std::make_tuple("0.1", "-inf", "nan"));
-  std::mt19937_64 random(7);
-  for (int i = 0; i < 20000; ++i) {
-    const std::uint64_t bits = random();
-    double value;
-    std::memcpy(&value, &bits, sizeof value);
-    if (!std::isfinite(value)) continue;
-    const std::string text = formatNumber(value);
-    EXPECT_EQ(std::strtod(text.c_str(), nullptr), value) << text;
-    EXPECT_LE(text.size(), 24u) << text;
-  }
-}
-
 }  // namespace
