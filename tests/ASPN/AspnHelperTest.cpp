@@ -78,27 +78,6 @@ TEST(NanosecondStamps, SplitTruncatesTowardZeroRoundTripsAndSaturates)
     EXPECT_EQ(getNSec_fromToA(absurd).count(), kMin);
 }
 
-// Each stamp takes the time code in force when it is written.
-TEST_F(TimeCodeRestorer, StampsCarryTheTimeCodeCurrentWhenWrittenAndTouchNothingElse)
-{
-    EXPECT_EQ(TimeCodeHelper::Instance().getTimeCode(), 100);
-    header h;
-    h.seq_num = 77;
-    h.device_id = 0x2D0100;
-    TimeCodeHelper::Instance().setSimMode();
-    setToVandToA_fromFpgaTicks(4608, h);
-    TimeCodeHelper::Instance().setLiveMode();
-    setToA_fromFpgaTicks(58982400, h);
-    EXPECT_EQ(std::make_tuple(h.tov_sec, h.tov_nsec, h.tov_time_code, h.toa_sec, h.toa_nsec, h.toa_time_code),
-              std::make_tuple(0, 78117, 101, 0, 999999992, 100));
-    setToV_fromFpgaTicks(0, h);
-    EXPECT_EQ(std::make_pair(h.tov_nsec, h.tov_time_code), std::make_pair(-8, 100));
-    TimeCodeHelper::Instance().setSimMode();
-    setToV_fromNSec(std::chrono::nanoseconds(5), h);
-    EXPECT_EQ(std::make_tuple(h.tov_nsec, h.tov_time_code, h.toa_nsec, h.toa_time_code, h.seq_num, h.device_id),
-              std::make_tuple(5, 101, 999999992, 100, 77, 0x2D0100));
-}
-
 TEST_F(TimeCodeRestorer, SwitchingModesWhileStampingNeverMixesCodesInOneStamp)
 {
     std::atomic<bool> done{false};

@@ -58,12 +58,9 @@ TEST(MemoryMap, FailuresThrowTheirTexts) {
     }
 }
 
-TEST(MemoryMap, ProcessDeviceIsTheStandInFile) {
-    struct stat viaInstance {}, viaPath {};
-    ASSERT_EQ(::fstat(MemoryDeviceFileDescriptor::Instance().fd(), &viaInstance), 0);
-    ASSERT_EQ(::stat(devmem_test::memoryFile().c_str(), &viaPath), 0);
-    EXPECT_EQ(viaInstance.st_ino, viaPath.st_ino);
-    ::setenv("CORVANE_DEVMEM", "", 1);  // empty counts as unset
+TEST(MemoryMap, DeviceIsTheStandInFileUnlessEmpty) {
+    EXPECT_EQ(MemoryDeviceFileDescriptor::DevicePath(), devmem_test::memoryFile());
+    ::setenv("CORVANE_DEVMEM", "", 1);
     EXPECT_EQ(MemoryDeviceFileDescriptor::DevicePath(), "/dev/mem");
     ::setenv("CORVANE_DEVMEM", devmem_test::memoryFile().c_str(), 1);
 }
