@@ -124,44 +124,6 @@ TEST(NavRoute, MotionAndAttitudeMatchTheReportedVelocity) {
     }
 }
 
-TEST(NavRoute, StandstillStaysAtTheStartFacingNorthAndBadValuesAreRejected) {
-    Kinematics const k = NavRoute(45.0, 7.5, 300.0, 0.0).at(1000.0);
-    EXPECT_NEAR(k.latitudeRad, 45.0 * kPi / 180, 1e-12);
-    EXPECT_NEAR(k.longitudeRad, 7.5 * kPi / 180, 1e-12);
-    EXPECT_NEAR(k.altitudeM, 300.0, 1e-6);
-    EXPECT_EQ(std::make_tuple(k.velocityNorth, k.velocityEast, k.yaw), std::make_tuple(0.0, 0.0, 0.0));
-    EXPECT_THROW(NavRoute(90.5, 0, 0, 1), std::invalid_argument);
-    EXPECT_THROW(NavRoute(std::nan(""), 0, 0, 1), std::invalid_argument);
-    EXPECT_THROW(NavRoute(0, 0, 0, -1), std::invalid_argument);
-    EXPECT_THROW(NavRoute(0, 0, 0, 1, RouteShape{1, 1, 0, 0}), std::invalid_argument);
-}
-
-// Each sigma grows linearly from its start; a solution is usable while the
-// position variances sum to less than 25e6 m^2 and none is NaN.
-TEST(CovarianceModel, SymmetricWithTheGivenSigmasAndGrowthMakesItUnusable) {
-    CovarianceModel const model(CovarianceSigmas(), 50.0);
-    for (double t : {0.0, 60.0, 3600.0}) {
-        Matrix9 const c = model.at(t);
-        std::array<double, 9> const s = model.sigmasAt(t);
-        for (int i = 0; i < 9; ++i) {
-            EXPECT_DOUBLE_EQ(c[i][i], s[i] * s[i]);
-            for (int j = 0; j < 9; ++j) EXPECT_EQ(c[i][j], c[j][i]);
-        }
-        EXPECT_NEAR(s[0], 2.0 + 50.0 * t, 1e-9);
-    }
-    CovarianceModel const steady;
-    EXPECT_TRUE(isUsableSolution(steady.at(1e6)));
-    // Sigmas 2 + g t, 2 + g t, 3 + g t: the limit is reached when g t is about 2884 m.
-    CovarianceModel const growing(CovarianceSigmas(), 1000.0);
-    EXPECT_TRUE(isUsableSolution(growing.at(2.87)));
-    EXPECT_FALSE(isUsableSolution(growing.at(2.89)));
-    Matrix9 c = steady.at(0);
-    c[2][2] = std::nan("");
-    EXPECT_FALSE(isUsableSolution(c));
-    c[2][2] = 25e6 - 8.0;  // sum exactly at the limit
-    EXPECT_FALSE(isUsableSolution(c));
-}
-
 // --- Faults --------------------------------------------------------------
 
 // Every scalar of a message that a fault may touch, the device id last.
