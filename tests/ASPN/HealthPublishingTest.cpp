@@ -30,12 +30,10 @@ using Recording = corvane_test::RecordingTS<EventLog>;
 constexpr char kDevices[] = CORVANE_SOURCE_DIR "/config/devices.xml";
 constexpr char kName[] = "ZOziDaZodOduzuz";
 
-// An EventLog connection on a domain of its own, its sender registered and
-// matched unless `match` is false.
+// An EventLog connection on a domain of its own, its sender registered and matched.
 struct EventLink : Link {
-    explicit EventLink(unsigned domain, bool match = true)
-        : Link(domain, "EventLog", "aspn2_msgs::idl::EventLog", "EventLogPubSubType") {
-        EXPECT_TRUE(ok() && (!match || registerAndMatch())) << "domain " << domain;
+    explicit EventLink(unsigned domain) : Link(domain, "EventLog", "aspn2_msgs::idl::EventLog", "EventLogPubSubType") {
+        EXPECT_TRUE(ok() && registerAndMatch()) << "domain " << domain;
     }
     Texts texts() {
         Texts out;
@@ -161,24 +159,6 @@ TEST_F(SingletonReporter, QueuedEventsArriveOldestFirstPacedNumberedStampedFromT
     EXPECT_EQ(link.texts().back(), "e");
 }
 
-TEST(HealthReporterPublishing, ConfigurationEventReappearsAfterTheRepeatInterval) {
-    // The reporter registers the sender itself; the transient-local reader
-    // receives what was sent before it matched.
-    EventLink link(41, false);
-    OwnReporter own;
-    own.reporter.SendConfigEvent("Mode: live");
-    own.reporter.InitHealthReporter(kName, serverIds(), link.serverTS(), link.serverConnection());
-    ASSERT_TRUE(link.waitForCount(1));
-    own.clock.advance(300s - 1ms);
-    std::this_thread::sleep_for(1200ms);  // two polls of the publishing thread: not due yet
-    EXPECT_EQ(link.count(), 1u);
-    own.clock.advance(1ms);
-    ASSERT_TRUE(link.waitForCount(2));
-    EXPECT_EQ(link.texts(), (Texts{"Mode: live", "Mode: live"}));
-    EXPECT_EQ(link.received()[1].message.header().seq_num(), 1);
-    own.reporter.DoneHealthReporter();
-}
-
 TEST(HealthReporterPublishing, FailedSendIsReportedAndPublishingGoesOn) {
     auto ts = std::make_shared<Recording>();
     ts->refuses = [](EventLog const& m) { return m.eventlog() == "first"; };
@@ -188,8 +168,8 @@ TEST(HealthReporterPublishing, FailedSendIsReportedAndPublishingGoesOn) {
     testing::internal::CaptureStdout();
     own.reporter.InitHealthReporter("Srv", serverIds(), ts, 0);
     own.reporter.DoneHealthReporter();  // after publishing both
-    std::string const console = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(console, "!!!!!! Srv HealthReporter could not publish event type/info = 2/first\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "!!!!!! Srv HealthReporter could not publish event type/info = 2/first\n");
     std::vector<EventLog> const sent = ts->sent();
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[1].header().seq_num(), 1);  // the lost event used its number
@@ -209,22 +189,6 @@ TEST(HealthReporterPublishing, RefusedInitialisations) {
               "InitHealthReporter(Srv) called on an already initialized HealthReporter.");
     own.reporter.DoneHealthReporter();
     EXPECT_FALSE(own.reporter.isInitialized());
-}
-
-// A reporter destroyed while it still publishes (no DoneHealthReporter, as
-// at an unplanned exit) ends its thread and sends nothing more.
-TEST(HealthReporterPublishing, DestroyedWhilePublishingEndsTheThread) {
-    auto ts = std::make_shared<Recording>();
-    {
-        OwnReporter own;
-        own.reporter.InitHealthReporter(kName, serverIds(), ts, 0);
-        for (int i = 0; i < 6; ++i) own.reporter.SendEvent("f", i, HealthReporter::eStatus, "e");
-        ASSERT_TRUE(tss_test::waitFor([&] { return !ts->sent().empty(); }));
-    }
-    std::size_t const sent = ts->sent().size();
-    std::this_thread::sleep_for(400ms);
-    EXPECT_EQ(ts->sent().size(), sent);
-    EXPECT_LE(sent, 2u);  // the first, and at most one in flight
 }
 
 }  // namespace

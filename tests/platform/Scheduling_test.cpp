@@ -4,7 +4,6 @@
 
 #include <sched.h>
 
-#include <cstdlib>
 #include <tuple>
 
 namespace {
@@ -18,22 +17,6 @@ TEST(Scheduling, FifoPriorityIsClampedIntoTheRange) {
         EXPECT_EQ(Scheduling::clampFifoPriority(priority, lowest, highest), expected)
             << priority << " in [" << lowest << ", " << highest << "]";
     }
-}
-
-// Runs in a child process so that the test process keeps its policy.
-TEST(Scheduling, RealtimePriorityIsAppliedClampedOrNotAtAll) {
-    EXPECT_EXIT(
-        {
-            int const before = ::sched_getscheduler(0);
-            bool const ok = okSetRealtimeProcessPriority(200);
-            sched_param param{};
-            ::sched_getparam(0, &param);
-            int const policy = ::sched_getscheduler(0);
-            bool const consistent = ok ? policy == SCHED_FIFO && param.sched_priority == ::sched_get_priority_max(SCHED_FIFO)
-                                       : policy == before;
-            std::_Exit(consistent ? 0 : 1);
-        },
-        testing::ExitedWithCode(0), "");
 }
 
 TEST(Scheduling, AffinityPinsToTheProcessorCountedFromOneAndRefusesOthers) {

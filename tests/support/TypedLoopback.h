@@ -44,28 +44,25 @@ public:
                         tss_test::connectionsFile(settings, tss_test::connection(name, type, pubSubType)));
         m_server = tss_test::makeTransport(file, "ServerSide");
         m_test = tss_test::makeTransport(file, "TestSide");
-        if (m_server.rc != FACE::RETURN_CODE_TYPE::NO_ERROR || m_test.rc != FACE::RETURN_CODE_TYPE::NO_ERROR) return;
-        FACE::RETURN_CODE_TYPE::Value rc = FACE::RETURN_CODE_TYPE::NO_ACTION;
-        m_serverConnection = tss_test::createConnection(*m_server.tss, name.c_str(), rc);
-        if (rc != FACE::RETURN_CODE_TYPE::NO_ERROR) return;
-        m_testConnection = tss_test::createConnection(*m_test.tss, name.c_str(), rc);
-        if (rc != FACE::RETURN_CODE_TYPE::NO_ERROR) return;
+        namespace Code = FACE::RETURN_CODE_TYPE;
+        Code::Value rc = m_server.rc == Code::NO_ERROR ? m_test.rc : m_server.rc;
+        if (rc == Code::NO_ERROR) m_serverConnection = tss_test::createConnection(*m_server.tss, name.c_str(), rc);
+        if (rc == Code::NO_ERROR) m_testConnection = tss_test::createConnection(*m_test.tss, name.c_str(), rc);
         m_serverTS = std::make_shared<TypedTS>();
-        m_serverTS->Set_Reference("", m_server.tss, 0, rc);
-        if (rc != FACE::RETURN_CODE_TYPE::NO_ERROR) return;
         m_testTS = std::make_shared<TypedTS>();
-        m_testTS->Set_Reference("", m_test.tss, 0, rc);
-        if (rc != FACE::RETURN_CODE_TYPE::NO_ERROR) return;
+        if (rc == Code::NO_ERROR) m_serverTS->Set_Reference("", m_server.tss, 0, rc);
+        if (rc == Code::NO_ERROR) m_testTS->Set_Reference("", m_test.tss, 0, rc);
+        if (rc != Code::NO_ERROR) return;
         m_testTS->Register_Callback(
             m_testConnection,
             [this](long long, long long, T const& message, FACE::TSS::HEADER_TYPE const&, tss_test::QosList const&,
-                   FACE::RETURN_CODE_TYPE::Value&) {
+                   Code::Value&) {
                 Clock::time_point const now = Clock::now();
                 std::lock_guard<std::mutex> lock(m_mutex);
                 m_samples.push_back({message, now});
             },
             rc);
-        m_ok = rc == FACE::RETURN_CODE_TYPE::NO_ERROR;
+        m_ok = rc == Code::NO_ERROR;
     }
 
     // The test side goes first: its participant is removed (waiting for a
@@ -85,7 +82,6 @@ public:
     // connection id.
     std::shared_ptr<TypedTS> const& serverTS() const { return m_serverTS; }
     long long serverConnection() const { return m_serverConnection; }
-    std::shared_ptr<FACE::TSS::CV_TSS> const& serverTransport() const { return m_server.tss; }
 
     // Registers the server side as sender and waits until the test side's
     // reader has matched it, so that what is sent next arrives as it is
@@ -106,10 +102,7 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_samples;
     }
-    std::size_t count() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_samples.size();
-    }
+    std::size_t count() { return received().size(); }
     // Waits until at least `n` messages have arrived.
     bool waitForCount(std::size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
         return tss_test::waitFor([&] { return count() >= n; }, timeout);

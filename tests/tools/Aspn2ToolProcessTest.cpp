@@ -1,13 +1,11 @@
 // aspn2-tool as a separate process against this test over loopback DDS:
 // the navigator's streams, a command answered by an in-test responder (and
-// one nobody answers), the listener's JSON lines, and bad command lines.
+// one nobody answers), and bad command lines.
 // Each test uses its own DDS domain (90..99).
 
 #include "ASPN/AspnCmdResponse.h"
 #include "ASPN/AspnHelper.h"
 #include "aspn2_msgs/CommandResponse.h"
-#include "aspn2_msgs/EventLog.h"
-#include "aspn2_msgs/MaintenanceEvent.h"
 #include "aspn2_msgs/PositionVelocityAttitude.h"
 #include "aspn2_msgs/UTCTime.h"
 #include "tests/FACE/TssTestSupport.h"
@@ -21,7 +19,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <cstring>
 
 namespace {
 
@@ -169,42 +166,6 @@ TEST(Aspn2ToolProcess, CommandPrintsTheAnswerToItsCommandAndFailsWithoutOne) {
     EXPECT_EQ(rest(unanswered, ChildProcess::Stdout), "");
     EXPECT_NE(rest(unanswered, ChildProcess::Stderr).find("no reader of \"Command\" matched within 1 s"),
               std::string::npos);
-}
-
-TEST(Aspn2ToolProcess, ListenPrintsJsonLinesUntilInterrupted) {
-    Bus bus(93);
-    auto events = bus.transport.sender<aspn2_msgs::idl::EventLog>("EventLog");
-    auto maintenance = bus.transport.sender<aspn2_msgs::idl::MaintenanceEvent>("MaintenanceEvent");
-    ChildProcess listen(tool({"listen", "--json", "--seconds", "60"}, 93));
-    ASSERT_TRUE(tss_test::waitFor([&] {
-        return ToolTransport::readersMatched(events) > 0 && ToolTransport::readersMatched(maintenance) > 0;
-    }, seconds(20))) << rest(listen, ChildProcess::Stderr);
-
-    aspn2_msgs::idl::EventLog event;
-    event.header().seq_num(4);
-    event.header().device_id(0x012D0100);
-    event.event_log_type(aspn2_msgs::idl::EVENT_LOG_TYPE_FAULT);
-    event.eventlog("ZOziDaZodOduzuz: \"quoted\"\tand\ntwo lines");
-    ASSERT_TRUE(ToolTransport::send(events, event));
-    aspn2_msgs::idl::MaintenanceEvent fault;
-    std::strcpy(fault.identity().data(), "VPOS");
-    ASSERT_TRUE(ToolTransport::send(maintenance, fault));
-
-    std::vector<std::string> lines;
-    for (int i = 0; i < 2; ++i) {
-        std::optional<std::string> line = listen.readLine(ChildProcess::Stdout, seconds(15));
-        ASSERT_TRUE(line.has_value()) << "line " << i << "\n" << rest(listen, ChildProcess::Stderr);
-        lines.push_back(*line);
-    }
-    std::sort(lines.begin(), lines.end());  // the two topics may arrive in either order
-    EXPECT_EQ(lines[0].rfind("{\"msg\":\"EventLog\",\"seq\":4,\"device_id\":\"0x012D0100\",\"system\":1,\"server\":45,"
-                             "\"server_name\":\"ZOziDaZodOduzuz\",\"kind\":1,", 0), 0u) << lines[0];
-    EXPECT_NE(lines[0].find("\"type\":3,\"type_name\":\"FAULT\","
-                            "\"text\":\"ZOziDaZodOduzuz: \\\"quoted\\\"\\tand\\ntwo lines\"}"), std::string::npos)
-        << lines[0];
-    EXPECT_EQ(lines[1].rfind("{\"msg\":\"MaintenanceEvent\",", 0), 0u) << lines[1];
-    listen.signal(SIGINT);
-    EXPECT_EQ(listen.wait(seconds(10)), std::optional<int>(0));
 }
 
 TEST(Aspn2ToolProcess, BadCommandLinesAndFilesEndWithStatus2) {
