@@ -1,22 +1,20 @@
 // Redirection of the C standard output streams. Assertions wait until the
-// redirection and the descriptor capture are undone: GoogleTest itself
-// prints through stdout.
+// redirection and the descriptor capture are undone: the test framework
+// itself prints through stdout.
 #include "VICTORY/ZOziDaZodOduzuz/OutputRedirector.h"
 
 #include "tests/VICTORY/ZOziDaZodOduzuz/ZoziTestSupport.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -27,41 +25,51 @@ using zozi_test::Fd1Capture;
 // when `result` is negative.
 struct Recorder {
     std::mutex mutex;
-    std::string text;
-    int calls = 0;
+    std::vector<std::string> texts;
     int result = -1;
 
     COutputRedirector::Writer writer() {
         return [this](const char* t, unsigned length) {
             std::lock_guard<std::mutex> lock(mutex);
-            text.append(t, length);
-            ++calls;
+            texts.emplace_back(t, length);
             return result < 0 ? static_cast<int>(length) : result;
         };
     }
+    std::string all() const {
+        std::string a;
+        for (const auto& t : texts) a += t;
+        return a;
+    }
 };
 
-TEST(OutputRedirector, ConsumedTextGoesToTheWriterOnly) {
+// Each write call reaches the writer whole and at once (a fault text of
+// several lines is recognised by its first line); std::cout is not
+// redirected; the destructor delivers the rest and puts the streams back.
+TEST(OutputRedirector, ConsumedTextGoesToTheWriterOnlyOneCallAtATime) {
     Recorder recorder;
     Fd1Capture fd1;
     FILE* const savedOut = stdout;
     FILE* const savedErr = stderr;
     bool redirected = false;
+    std::size_t beforeEnd = 0;
+    const std::string fault = "SOAP 1.2 fault SOAP-ENV:Sender\n\"reason\"\nDetail: detail\n";
     {
         COutputRedirector redirector;
         redirected = redirector.redirect(recorder.writer());
-        std::fputs("to stdout\n", stdout);
-        std::fprintf(stderr, "to stderr %d\n", 42);
+        std::fputs(fault.c_str(), stdout);
+        std::fprintf(stderr, "first\nsecond %d\n", 2);
         std::cout << "through std::cout\n" << std::flush;
         std::fputs("unterminated", stdout);
-    }  // the destructor delivers the pending text and puts the streams back
+        beforeEnd = recorder.texts.size();
+    }
     const bool restored = stdout == savedOut && stderr == savedErr;
     std::fputs("after\n", stdout);
     fd1.restore();
 
     EXPECT_TRUE(redirected);
     EXPECT_TRUE(restored);
-    EXPECT_EQ(recorder.text, "to stdout\nto stderr 42\nunterminated");
+    EXPECT_EQ(beforeEnd, 3u);
+    EXPECT_EQ(recorder.texts, (std::vector<std::string>{fault, "first\nsecond 2\n", "unterminated"}));
     EXPECT_EQ(fd1.text(), "through std::cout\nafter\n");
 }
 
@@ -79,30 +87,7 @@ TEST(OutputRedirector, UnconsumedTextReachesTheSavedStdoutUnchanged) {
 
     EXPECT_TRUE(redirected);
     EXPECT_EQ(fd1.text(), "not mine\n" + binary);
-    EXPECT_EQ(recorder.text, "not mine\n" + binary);  // offered first
-}
-
-// A fault text of several lines, written in one call, must reach the
-// writer whole: the writer recognises it by its first line.
-TEST(OutputRedirector, EachCallReachesTheWriterAsOneText) {
-    std::vector<std::string> texts;
-    Fd1Capture fd1;
-    COutputRedirector redirector;
-    const bool redirected = redirector.redirect([&](const char* text, unsigned length) {
-        texts.emplace_back(text, length);
-        return static_cast<int>(length);
-    });
-    const std::string fault = "SOAP 1.2 fault SOAP-ENV:Sender\n\"reason\"\nDetail: detail\n";
-    std::fputs(fault.c_str(), stdout);
-    std::fprintf(stderr, "first\nsecond %d\n", 2);
-    std::fputs("no end of line", stdout);
-    const std::size_t beforeReset = texts.size();
-    COutputRedirector::reset();
-    fd1.restore();
-
-    EXPECT_TRUE(redirected);
-    EXPECT_EQ(beforeReset, 3u);  // nothing waits for a flush
-    EXPECT_EQ(texts, (std::vector<std::string>{fault, "first\nsecond 2\n", "no end of line"}));
+    EXPECT_EQ(recorder.all(), "not mine\n" + binary);  // offered first
 }
 
 TEST(OutputRedirector, OneRedirectionAtATime) {
@@ -119,11 +104,9 @@ TEST(OutputRedirector, OneRedirectionAtATime) {
     COutputRedirector::reset();
     fd1.restore();
 
-    EXPECT_TRUE(firstOk);
-    EXPECT_FALSE(secondOk);
-    EXPECT_TRUE(again);
-    EXPECT_EQ(first.text, "one\n");
-    EXPECT_EQ(second.text, "two\n");
+    EXPECT_EQ(std::make_tuple(firstOk, secondOk, again), std::make_tuple(true, false, true));
+    EXPECT_EQ(first.all(), "one\n");
+    EXPECT_EQ(second.all(), "two\n");
     EXPECT_EQ(fd1.text(), "");
 }
 
@@ -169,16 +152,14 @@ TEST(OutputRedirector, LinesFromManyThreadsArriveWholeAndInOrder) {
     fd1.restore();
 
     ASSERT_TRUE(redirected);
-    std::istringstream lines(recorder.text);
-    std::string line;
+    std::istringstream lines(recorder.all());
     std::vector<int> next(kThreads, 0);
     int count = 0;
-    while (std::getline(lines, line)) {
+    for (std::string line; std::getline(lines, line); ++count) {
         int t = -1, i = -1;
         ASSERT_EQ(std::sscanf(line.c_str(), "thread %d line %d", &t, &i), 2) << line;
         ASSERT_TRUE(t >= 0 && t < kThreads) << line;
         EXPECT_EQ(i, next[t]++) << line;
-        ++count;
     }
     EXPECT_EQ(count, kThreads * kLines);
 }
