@@ -22,20 +22,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <array>
-#include <chrono>
-#include <condition_variable>
-#include <cstdint>
 #include <ctime>
 #include <functional>
-#include <memory>
-#include <mutex>
-#include <optional>
-#include <sstream>
-#include <string>
-#include <thread>
 #include <tuple>
-#include <vector>
 
 namespace e2e {
 
@@ -89,10 +78,8 @@ inline auto asTuple(const VictoryTime& t) {
 inline std::string describe(const victory::DataMessage& m) {
     std::ostringstream out;
     out.precision(17);
-    out << victory::serviceKindName(m.kind) << " #" << m.seq;
+    out << victory::serviceKindName(m.kind) << " #" << m.seq << (m.time ? " at second " + std::to_string(m.time->second) : "");
     for (const auto& v : m.values) out << " " << v.name << "=" << v.value.value << "+-" << v.value.uncertainty;
-    if (m.mgrs) out << " mgrs=" << *m.mgrs;
-    if (m.time) out << " second=" << m.time->second << "." << m.time->nanosecond;
     return out.str();
 }
 
@@ -111,11 +98,8 @@ public:
                     got = true;
                     victory::DataMessage m;
                     std::string error;
-                    if (victory::parseDataMessage(datagram->data(), datagram->size(), m, error)) {
-                        m_received[i].push_back(std::move(m));
-                    } else {
-                        errors.push_back(error + ": " + *datagram);
-                    }
+                    if (victory::parseDataMessage(datagram->data(), datagram->size(), m, error)) m_received[i].push_back(m);
+                    else errors.push_back(error + ": " + *datagram);
                 }
             }
             if (!got) std::this_thread::sleep_for(2ms);
@@ -157,11 +141,6 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_entries.size();
     }
-    std::vector<T> from(std::size_t index) const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return std::vector<T>(m_entries.begin() + static_cast<std::ptrdiff_t>(std::min(index, m_entries.size())),
-                              m_entries.end());
-    }
     // The first message from `index` on that satisfies `match`, waiting up
     // to `timeout`.
     std::optional<T> waitFor(const std::function<bool(const T&)>& match, std::chrono::milliseconds timeout,
@@ -190,41 +169,41 @@ inline std::int32_t deviceId(unsigned system, unsigned server, unsigned kind) {
 }
 constexpr unsigned kCommander = 50;  // the simulator system's command server (system 2)
 
+template <typename T>
+using TypedTS = std::shared_ptr<FACE::TSS::Details::CV_TypedTS<T>>;
+using aspn2_msgs::idl::CommandResponse;
+using Value = FACE::RETURN_CODE_TYPE::Value;
+
 // The other end of the server's six connections, in the test process.
 class Peer {
 public:
     explicit Peer(const std::string& connectionsFile) {
         ::unsetenv("FASTRTPS_DEFAULT_PROFILES_FILE");
-        FACE::RETURN_CODE_TYPE::Value rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
+        Value rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
         m_tss->Set_Reference("", std::make_shared<FACE::CV_Config>(), 0, rc);
         check(rc, "Set_Reference");
         m_tss->Initialize(connectionsFile.c_str(), rc);
         check(rc, "Initialize");
-        int unused = 0;
-        const std::pair<const char*, long long*> connections[] = {
-            {"Command", &m_command}, {"Response", &m_response}, {"PositionVelocityAttitude", &m_pva},
-            {"UTCTime", &m_utc},     {"EventLog", &m_eventLog}, {"MaintenanceEvent", &m_maint}};
-        for (const auto& [name, id] : connections) {
+        for (auto [name, id] : {std::pair{"Command", &m_command}, {"Response", &m_response},
+                                {"PositionVelocityAttitude", &m_pva}, {"UTCTime", &m_utc},
+                                {"EventLog", &m_eventLog}, {"MaintenanceEvent", &m_maint}}) {
+            int unused = 0;
             m_tss->Create_Connection(name, -1, *id, unused, rc);
             check(rc, name);
         }
-        for (auto* typed : std::initializer_list<FACE::TSS::Base_Injectable::Injectable*>{
-                 m_cmdTS.get(), m_pvaTS.get(), m_utcTS.get(), m_eventTS.get(), m_maintTS.get()}) {
-            typed->Set_Reference("", m_tss, 0, rc);
-            check(rc, "typed transport");
-        }
-        m_cmdTS->Register_Sender(m_command, rc);
-        check(rc, "Command sender");
-        m_pvaTS->Register_Sender(m_pva, rc);
-        check(rc, "PositionVelocityAttitude sender");
-        m_utcTS->Register_Sender(m_utc, rc);
-        check(rc, "UTCTime sender");
-        m_cmdTS->Register_Callback(m_response, responses.callback(), rc);
-        check(rc, "Response callback");
-        m_eventTS->Register_Callback(m_eventLog, events.callback(), rc);
-        check(rc, "EventLog callback");
-        m_maintTS->Register_Callback(m_maint, maintenance.callback(), rc);
-        check(rc, "MaintenanceEvent callback");
+        m_cmdTS = typed<CommandResponse>();
+        m_pvaTS = typed<aspn2_msgs::idl::PositionVelocityAttitude>();
+        m_utcTS = typed<aspn2_msgs::idl::UTCTime>();
+        m_eventTS = typed<aspn2_msgs::idl::EventLog>();
+        m_maintTS = typed<aspn2_msgs::idl::MaintenanceEvent>();
+        Value registered[6];
+        m_cmdTS->Register_Sender(m_command, registered[0]);
+        m_pvaTS->Register_Sender(m_pva, registered[1]);
+        m_utcTS->Register_Sender(m_utc, registered[2]);
+        m_cmdTS->Register_Callback(m_response, responses.callback(), registered[3]);
+        m_eventTS->Register_Callback(m_eventLog, events.callback(), registered[4]);
+        m_maintTS->Register_Callback(m_maint, maintenance.callback(), registered[5]);
+        for (Value v : registered) check(v, "registration");
     }
     ~Peer() {
         // The participant goes before the inboxes its callbacks fill.
@@ -241,9 +220,8 @@ public:
     void sendPair(const NavSample& s) {
         aspn2_msgs::idl::PositionVelocityAttitude pva;
         stamp(pva.header(), s.pvaSource, 3, s.pvaTovSec, s.pvaTovNsec);
-        constexpr double d = 3.141592653589793 / 180.0;
-        pva.position().latitude(s.latDeg * d);
-        pva.position().longitude(s.lonDeg * d);
+        pva.position().latitude(s.latDeg * 3.141592653589793 / 180.0);
+        pva.position().longitude(s.lonDeg * 3.141592653589793 / 180.0);
         pva.position().altitude(s.altM);
         pva.velocity(s.velocity);
         pva.attitude(s.attitude);
@@ -254,28 +232,20 @@ public:
         utc.gps_tow_sec(s.gpsTowSec);
         utc.utc_tod_sec(s.utcTodSec);
         utc.utc_tod_nsec(s.utcTodNsec);
-        FACE::RETURN_CODE_TYPE::Value rc = FACE::RETURN_CODE_TYPE::NO_ERROR, rc2 = rc;
-        long long transaction = 0;
-        m_pvaTS->Send_Message(m_pva, -1, transaction, pva, rc);
-        m_utcTS->Send_Message(m_utc, -1, transaction, utc, rc2);
-        EXPECT_EQ(std::make_pair(rc, rc2), std::make_pair(FACE::RETURN_CODE_TYPE::NO_ERROR, FACE::RETURN_CODE_TYPE::NO_ERROR));
+        send(m_pvaTS, m_pva, pva);
+        send(m_utcTS, m_utc, utc);
     }
-
     // A command (type 0) or response (type 1) with `text` and `identifier`.
     void sendCommand(const std::string& text, std::int32_t identifier, std::int32_t type = 0) {
-        aspn2_msgs::idl::CommandResponse m;
+        CommandResponse m;
         m.header().device_id(deviceId(2, kCommander, 2));
         m.command_identifier(identifier);
         m.command_response_type(static_cast<aspn2_msgs::idl::command_response_type_enum>(type));
         m.command_response(text);
-        FACE::RETURN_CODE_TYPE::Value rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
-        long long transaction = 0;
-        m_cmdTS->Send_Message(m_command, -1, transaction, m, rc);
-        EXPECT_EQ(rc, FACE::RETURN_CODE_TYPE::NO_ERROR);
+        send(m_cmdTS, m_command, m);
     }
-
-    std::optional<aspn2_msgs::idl::CommandResponse> responseTo(std::int32_t identifier,
-                                                              std::chrono::milliseconds timeout, std::size_t from = 0) {
+    std::optional<CommandResponse> responseTo(std::int32_t identifier, std::chrono::milliseconds timeout,
+                                              std::size_t from = 0) {
         return responses.waitFor([identifier](const auto& r) { return r.command_identifier() == identifier; }, timeout,
                                  from);
     }
@@ -284,27 +254,40 @@ public:
         sendCommand("BITSERVER_PING", identifier);
         return responseTo(identifier, timeout, from).has_value();
     }
-
     // Pings until the server answers (it runs and both sides have found
     // each other), then waits until it reads the navigation connections.
     bool waitForServer(std::chrono::milliseconds timeout) {
         const auto deadline = Clock::now() + timeout;
         bool answered = false;
         for (std::int32_t i = 0; !answered && Clock::now() < deadline; ++i) answered = ping(0x7e2e0000 + i, 300ms);
-        while (answered && Clock::now() < deadline) {
+        for (; answered && Clock::now() < deadline; std::this_thread::sleep_for(5ms)) {
             if (matched(m_pva) > 0 && matched(m_utc) > 0) return true;
-            std::this_thread::sleep_for(5ms);
         }
         return false;
     }
 
-    Inbox<aspn2_msgs::idl::CommandResponse> responses;
+    Inbox<CommandResponse> responses;
     Inbox<aspn2_msgs::idl::EventLog> events;
     Inbox<aspn2_msgs::idl::MaintenanceEvent> maintenance;
 
 private:
-    static void check(FACE::RETURN_CODE_TYPE::Value rc, const char* what) {
+    static void check(Value rc, const char* what) {
         if (rc != FACE::RETURN_CODE_TYPE::NO_ERROR) throw std::runtime_error(std::string("peer: ") + what);
+    }
+    template <typename T>
+    TypedTS<T> typed() {
+        auto t = std::make_shared<FACE::TSS::Details::CV_TypedTS<T>>();
+        Value rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
+        t->Set_Reference("", m_tss, 0, rc);
+        check(rc, "typed transport");
+        return t;
+    }
+    template <typename T>
+    static void send(const TypedTS<T>& ts, long long connection, const T& m) {
+        Value rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
+        long long transaction = 0;
+        ts->Send_Message(connection, -1, transaction, m, rc);
+        EXPECT_EQ(rc, FACE::RETURN_CODE_TYPE::NO_ERROR);
     }
     static void stamp(aspn2_msgs::idl::header& h, unsigned source, unsigned kind, std::int64_t sec, std::int32_t nsec) {
         h.device_id(deviceId(1, source, kind));
@@ -317,15 +300,13 @@ private:
         return c.m_publisherListener ? c.m_publisherListener->matchedCount() : 0;
     }
 
-    template <typename T>
-    using Typed = std::shared_ptr<FACE::TSS::Details::CV_TypedTS<T>>;
     std::shared_ptr<FACE::TSS::CV_TSS> m_tss = std::make_shared<FACE::TSS::CV_TSS>("EndToEndPeer");
-    Typed<aspn2_msgs::idl::CommandResponse> m_cmdTS = std::make_shared<FACE::TSS::Details::CV_TypedTS<aspn2_msgs::idl::CommandResponse>>();
-    Typed<aspn2_msgs::idl::PositionVelocityAttitude> m_pvaTS = std::make_shared<FACE::TSS::Details::CV_TypedTS<aspn2_msgs::idl::PositionVelocityAttitude>>();
-    Typed<aspn2_msgs::idl::UTCTime> m_utcTS = std::make_shared<FACE::TSS::Details::CV_TypedTS<aspn2_msgs::idl::UTCTime>>();
-    Typed<aspn2_msgs::idl::EventLog> m_eventTS = std::make_shared<FACE::TSS::Details::CV_TypedTS<aspn2_msgs::idl::EventLog>>();
-    Typed<aspn2_msgs::idl::MaintenanceEvent> m_maintTS = std::make_shared<FACE::TSS::Details::CV_TypedTS<aspn2_msgs::idl::MaintenanceEvent>>();
     long long m_command = -1, m_response = -1, m_pva = -1, m_utc = -1, m_eventLog = -1, m_maint = -1;
+    TypedTS<CommandResponse> m_cmdTS;
+    TypedTS<aspn2_msgs::idl::PositionVelocityAttitude> m_pvaTS;
+    TypedTS<aspn2_msgs::idl::UTCTime> m_utcTS;
+    TypedTS<aspn2_msgs::idl::EventLog> m_eventTS;
+    TypedTS<aspn2_msgs::idl::MaintenanceEvent> m_maintTS;
 };
 
 inline bool hasSanitizerReport(const std::string& output) {

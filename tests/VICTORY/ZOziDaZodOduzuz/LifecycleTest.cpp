@@ -7,11 +7,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <atomic>
-#include <chrono>
-#include <stdexcept>
-#include <vector>
-
 namespace {
 
 using namespace std::chrono_literals;
@@ -30,7 +25,6 @@ TEST(Lifecycle, StartAndStopOnceEachWithTheirEvents) {
         SCOPED_TRACE(debug);
         ZOziDaZodOduzuz server;
         ZOziDaZodOduzuzTestAccess access(server);
-        EXPECT_EQ(access.name(), "ZOziDaZodOduzuz");
         access.setDebug(debug);
         CoutCapture out;
         Value rc = FACE::RETURN_CODE_TYPE::IN_PROGRESS;

@@ -11,7 +11,6 @@
 #include <cmath>
 #include <limits>
 #include <random>
-#include <string>
 
 namespace {
 
@@ -28,14 +27,10 @@ constexpr double kLimit = 25000000.0;
 double radians(double degrees) { return degrees * kPi / 180.0; }
 
 void expectClose(double got, double expected, const char* what) {
-    if (std::isnan(expected) || std::isinf(expected)) {
-        EXPECT_EQ(std::isnan(got), std::isnan(expected)) << what;
-        if (std::isinf(expected)) {
-            EXPECT_EQ(got, expected) << what;
-        }
-    } else {
-        EXPECT_NEAR(got, expected, 1e-9 * std::max(1.0, std::fabs(expected))) << what;
-    }
+    const bool close = std::isnan(expected)   ? std::isnan(got)
+                       : std::isinf(expected) ? got == expected
+                                              : std::fabs(got - expected) <= 1e-9 * std::max(1.0, std::fabs(expected));
+    EXPECT_TRUE(close) << what << ": " << got << ", expected " << expected;
 }
 
 // A server with a geoid of -18 m + 0.15 m per degree north and three
@@ -119,26 +114,6 @@ TEST_F(PublishTest, LatitudeBeyondThePole) {
     EXPECT_THROW(ZOziDaZodOduzuzTestAccess(bare).publishPosition(), std::logic_error);
 }
 
-TEST_F(PublishTest, SampleTimes) {
-    const struct {
-        std::int32_t towSec, todSec;
-        double nsec;
-        const char* expected;
-    } cases[] = {
-        {6 * 86400 + 45296 + 18, 45296, 5e8, "6/15/2024 12:34:56 500000000 ns"},
-        {10, 86392, 0.0, "6/8/2024 23:59:52 0 ns"},  // GPS has passed midnight, UTC not yet
-    };
-    for (const auto& c : cases) {
-        access.utc().gps_tow_sec(c.towSec);
-        access.utc().utc_tod_sec(c.todSec);
-        access.utc().utc_tod_nsec(c.nsec);
-        access.publishPosition();
-        access.publishOrientation();
-        access.publishDirectionOfTravel();
-        for (int i = 0; i < 3; ++i) EXPECT_EQ(VictoryReports::formatSampleTime(services.state(i).time), c.expected);
-    }
-}
-
 // Orientation passes the attitude through; direction of travel derives
 // heading, speed and climb; both take the basis of the position.
 TEST_F(PublishTest, OrientationAndDirectionReports) {
@@ -216,7 +191,6 @@ TEST_F(PublishTest, DebugLinesShowDegreesAndTheSampleTime) {
 // A missing service is reported on every call; with tell disabled nothing
 // is told, printed or reported at all.
 TEST_F(PublishTest, MissingServiceAndDisabledTell) {
-    const std::string names[3] = {"m_VPosService", "m_VOrService", "m_VDirService"};
     auto publishAll = [this] {
         access.publishPosition();
         access.publishOrientation();
@@ -236,16 +210,14 @@ TEST_F(PublishTest, MissingServiceAndDisabledTell) {
 
     access.setDebug(false);
     access.tellDisabled() = false;
-    publishAll();
-    publishAll();
     std::string expectedText;
     std::vector<Event> expectedEvents;
-    for (int round = 0; round < 2; ++round) {
-        for (const std::string& n : names) {
-            expectedText += "ZOziDaZodOduzuz: " + n + " object was invalid\n";
-            expectedEvents.push_back({3, "ZOziDaZodOduzuz: " + n + " object was invalid"});
-        }
+    for (const char* name : {"m_VPosService", "m_VOrService", "m_VDirService", "m_VPosService"}) {
+        expectedText += "ZOziDaZodOduzuz: " + std::string(name) + " object was invalid\n";
+        expectedEvents.push_back({3, "ZOziDaZodOduzuz: " + std::string(name) + " object was invalid"});
     }
+    publishAll();
+    access.publishPosition();
     EXPECT_EQ(out.take(), expectedText);
     EXPECT_EQ(drainEvents(), expectedEvents);
 }

@@ -5,13 +5,9 @@
 #include "tests/VICTORY/ZOziDaZodOduzuz/ZoziTestSupport.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <limits>
-#include <string>
-#include <thread>
-#include <tuple>
+#include <regex>
 
 namespace {
 
@@ -25,37 +21,26 @@ struct Service {
     const char* name;
     const char* configFile;
     const char* vclFile;
-    const char* started;
     const char* exited;
     const char* readFailure;
     const char* readFailureLineTail;  // after the source position
 };
 
 const Service kServices[] = {
-    {"position", positionConfigFileName, positionVclFileName, "ZOziDaZodOduzuz: VPosServer shared service started",
+    {"position", positionConfigFileName, positionVclFileName,
      "ZOziDaZodOduzuz: VPosServer shared service exited",
      "ZOziDaZodOduzuz: Error reading VICTORY position configuration files.",
      ") InitializeVictoryPositionZOziDaZodOduzuz: Error reading VICTORY position configuration files.\n"},
     {"orientation", orientationConfigFileName, orientationVclFileName,
-     "ZOziDaZodOduzuz: VorisService shared service started", "ZOziDaZodOduzuz : VorisService shared service exited",
+     "ZOziDaZodOduzuz : VorisService shared service exited",
      "ZOziDaZodOduzuz: Error reading VICTORY orientation configuration files.",
      ") InitializeVictoryOrientationZOziDaZodOduzuz: Error reading VICTORY orientation configuration files.\n"},
-    {"direction of travel", DOTconfigFileName, DOTvclFileName, "ZOziDaZodOduzuz: VdotsService shared service started",
+    {"direction of travel", DOTconfigFileName, DOTvclFileName,
      "ZOziDaZodOduzuz: VdotsService shared service exited",
      "ZOziDaZodOduzuz Error reading VICTORY direction of travel configuration files.",
      "), InitializeVictoryDirectionOfTravel : ZOziDaZodOduzuz Error reading VICTORY direction of travel "
      "configuration files.\n"},
 };
-
-VictoryTestState stateOf(int service, void* h) { return zozi_test::Services::state(service, h); }
-
-std::string vclOf(int service, void* h) {
-    std::string b(65536, '\0');
-    const int n = service == 0   ? vpossTestGetVcl(static_cast<VpossService*>(h), b.data(), b.size())
-                  : service == 1 ? vorisTestGetVcl(static_cast<VorisService*>(h), b.data(), b.size())
-                                 : vdotsTestGetVcl(static_cast<VdotsService*>(h), b.data(), b.size());
-    return b.substr(0, n < 0 ? 0 : static_cast<std::size_t>(n));
-}
 
 std::string vclWithPeriod(unsigned long long periodMs) {
     return "<?xml version=\"1.0\"?>\n<vcl:VCL xmlns:vcl=\"urn:test\"><vcl:component type=\"VICTORY_DATA\">"
@@ -63,14 +48,11 @@ std::string vclWithPeriod(unsigned long long periodMs) {
            std::to_string(periodMs) + "\"/></vcl:component></vcl:VCL>\n";
 }
 
-// Whether `text` is `before`, a decimal number (a source line), then `after`.
-bool matchesAroundNumber(const std::string& text, const std::string& before, const std::string& after) {
-    if (text.size() <= before.size() + after.size() || text.rfind(before, 0) != 0 ||
-        text.compare(text.size() - after.size(), after.size(), after) != 0) {
-        return false;
-    }
-    const std::string number = text.substr(before.size(), text.size() - before.size() - after.size());
-    return number.find_first_not_of("0123456789") == std::string::npos;
+// Whether `text` is `before`, a source line number, then `after`.
+bool aroundLineNumber(const std::string& text, const std::string& before, const std::string& after) {
+    return text.size() > before.size() + after.size() && text.rfind(before, 0) == 0 &&
+           text.compare(text.size() - after.size(), after.size(), after) == 0 &&
+           std::regex_match(text.substr(before.size(), text.size() - before.size() - after.size()), std::regex("[0-9]+"));
 }
 
 class ServiceManagementTest : public ::testing::Test {
@@ -112,54 +94,34 @@ TEST(CorvanePaths, RelocationRule) {
 
 // Each service starts with a placeholder report and the VCL file's period;
 // a second start is refused (only orientation says so); shutdown deletes it
-// once.
+// once. (The texts of start and exit: see the data-rate change.)
 TEST_F(ServiceManagementTest, StartsRefusesASecondStartAndDeletesEachService) {
     access.setDebug(true);
     for (int i = 0; i < 3; ++i) {
-        const Service& s = kServices[i];
-        SCOPED_TRACE(s.name);
-        CoutCapture out;
+        SCOPED_TRACE(kServices[i].name);
         ASSERT_TRUE(access.initialize(i, nullptr));
-        const VictoryTestState st = stateOf(i, access.handle(i));
+        const VictoryTestState st = zozi_test::Services::state(i, access.handle(i));
         EXPECT_EQ(std::make_tuple(st.started, st.updatePeriodMs, st.effectivePeriodSeconds, st.tellCount, st.hasTime),
                   std::make_tuple(1, 1000u, 1.0, std::uint64_t{1}, 0));
         for (int v = 0; v < 3; ++v) {
             EXPECT_EQ(std::make_tuple(st.values[v].value, st.values[v].uncertainty, st.values[v].basis),
                       std::make_tuple(0.0, std::numeric_limits<double>::infinity(), VPOSC_BASIS_INVALID));
         }
-        EXPECT_EQ(drainEvents(), (std::vector<Event>{{2, s.started}}));
-        EXPECT_EQ(out.take(), std::string(s.started) + "\n");
-
         void* handle = access.handle(i);
+        drainEvents();
+        CoutCapture out;
         EXPECT_FALSE(access.initialize(i, nullptr));
         const std::string line = out.take();
-        if (i == 1) {
-            EXPECT_TRUE(matchesAroundNumber(line, "ZOziDaZodOduzuz: ZOziDaZodOduzuzVictory.cpp (",
-                                            ") , InitializeVictoryOrientation : Already initialized error\n"))
-                << line;
-        } else {
-            EXPECT_EQ(line, "");
-        }
+        EXPECT_TRUE(i == 1 ? aroundLineNumber(line, "ZOziDaZodOduzuz: ZOziDaZodOduzuzVictory.cpp (",
+                                              ") , InitializeVictoryOrientation : Already initialized error\n")
+                           : line.empty())
+            << line;
         EXPECT_EQ(access.handle(i), handle);
         EXPECT_TRUE(drainEvents().empty());
-
         EXPECT_TRUE(access.shutdown(i));
-        EXPECT_FALSE(access.initialized(i));
-        EXPECT_EQ(access.handle(i), nullptr);
-        EXPECT_EQ(drainEvents(), (std::vector<Event>{{2, s.exited}}));
-        EXPECT_EQ(out.take(), std::string(s.exited) + "\n");
+        EXPECT_EQ(std::make_pair(access.initialized(i), access.handle(i)), std::make_pair(false, static_cast<void*>(nullptr)));
+        EXPECT_EQ(drainEvents(), (std::vector<Event>{{2, kServices[i].exited}}));
         EXPECT_FALSE(access.shutdown(i));
-        EXPECT_TRUE(drainEvents().empty());
-    }
-}
-
-TEST_F(ServiceManagementTest, GivenVclTextNeedsNoVclFile) {
-    const std::string vcl = vclWithPeriod(2500);
-    for (int i = 0; i < 3; ++i) {
-        ASSERT_EQ(::unlink(corvanePath(kServices[i].vclFile)), 0);
-        ASSERT_TRUE(access.initialize(i, vcl.c_str())) << kServices[i].name;
-        EXPECT_EQ(stateOf(i, access.handle(i)).updatePeriodMs, 2500u);
-        EXPECT_EQ(vclOf(i, access.handle(i)), vcl);
     }
 }
 
@@ -170,7 +132,7 @@ TEST_F(ServiceManagementTest, ReadFailuresAreReported) {
     } cases[] = {
         {"configuration file missing", true, false, false},
         {"configuration file missing, VCL given", true, false, true},
-        {"VCL file missing", false, true, false},
+        {"VCL file missing", false, true, false},  // a given VCL text needs no file: see the data-rate change
     };
     const std::string vcl = vclWithPeriod(1000);
     for (const auto& c : cases) {
@@ -183,7 +145,7 @@ TEST_F(ServiceManagementTest, ReadFailuresAreReported) {
             CoutCapture out;
             EXPECT_FALSE(access.initialize(i, c.giveVcl ? vcl.c_str() : nullptr));
             const std::string line = out.take();
-            EXPECT_TRUE(matchesAroundNumber(line, "ZOziDaZodOduzuzVictory.cpp (", s.readFailureLineTail)) << line;
+            EXPECT_TRUE(aroundLineNumber(line, "ZOziDaZodOduzuzVictory.cpp (", s.readFailureLineTail)) << line;
             EXPECT_EQ(drainEvents(), (std::vector<Event>{{3, s.readFailure}}));
             EXPECT_FALSE(access.initialized(i));
             EXPECT_EQ(access.handle(i), nullptr);
@@ -198,7 +160,7 @@ TEST_F(ServiceManagementTest, VclReceivedByAServiceIsReadBackByTheNextStart) {
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(kServices[i].name);
         ASSERT_TRUE(access.initialize(i, nullptr));
-        const int port = stateOf(i, access.handle(i)).managementPort;
+        const int port = zozi_test::Services::state(i, access.handle(i)).managementPort;
         ASSERT_GT(port, 0);
         corvane_test::sendUdp(static_cast<std::uint16_t>(port), vcl);
         const std::string file = corvanePath(kServices[i].vclFile);
@@ -209,7 +171,7 @@ TEST_F(ServiceManagementTest, VclReceivedByAServiceIsReadBackByTheNextStart) {
         EXPECT_EQ(RuntimeRoot::readFile(file), vcl);
         ASSERT_TRUE(access.shutdown(i));
         ASSERT_TRUE(access.initialize(i, nullptr));
-        EXPECT_EQ(stateOf(i, access.handle(i)).updatePeriodMs, 3000u);
+        EXPECT_EQ(zozi_test::Services::state(i, access.handle(i)).updatePeriodMs, 3000u);
 
         std::string missingFolder = zozi_test::serverRoot().path() + "/no-such-folder/saved.xml";
         EXPECT_EQ(ZOziDaZodOduzuzTestAccess::saveVcl(i, missingFolder.data(), "x"), 1);
@@ -217,8 +179,9 @@ TEST_F(ServiceManagementTest, VclReceivedByAServiceIsReadBackByTheNextStart) {
     }
 }
 
-// The fault test uses the service that runs now, never a deleted one.
-TEST_F(ServiceManagementTest, FaultTestFollowsServiceRestarts) {
+// The fault test uses the service that runs now, never a deleted one;
+// destroying the server deletes what still runs.
+TEST_F(ServiceManagementTest, FaultTestFollowsRestartsAndDestructionDeletes) {
     ASSERT_TRUE(access.initialize(0, nullptr));
     VictoryFaultHelper& helper = access.faultHelper();
     helper.SetAvailableService(access.positionService());
@@ -230,10 +193,8 @@ TEST_F(ServiceManagementTest, FaultTestFollowsServiceRestarts) {
     helper.activateFault(1, true);
     EXPECT_EQ(helper.faultId(1, 1), 1);
     EXPECT_EQ(vpossTestGetFaults(access.positionService(), nullptr, 0), 1);
-}
 
-TEST_F(ServiceManagementTest, DestroyingTheServerDeletesRunningServices) {
-    for (int i = 0; i < 3; ++i) ASSERT_TRUE(access.initialize(i, nullptr)) << kServices[i].name;
+    for (int i = 1; i < 3; ++i) ASSERT_TRUE(access.initialize(i, nullptr)) << kServices[i].name;
     drainEvents();
     server.reset();
     EXPECT_EQ(drainEvents(), (std::vector<Event>{{2, kServices[0].exited}, {2, kServices[1].exited},

@@ -16,26 +16,17 @@
 #include <unistd.h>
 
 #include <array>
-#include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <iterator>
-#include <memory>
-#include <sstream>
-#include <stdexcept>
-#include <string>
 #include <thread>
-#include <vector>
 
 // The component's internals, for tests only (the class names it a friend).
 class ZOziDaZodOduzuzTestAccess {
 public:
     explicit ZOziDaZodOduzuzTestAccess(ZOziDaZodOduzuz& server) : s(server) {}
 
-    const std::string& name() const { return s.m_name; }
     void setDebug(bool on) { s.m_debug = on; }
-    bool debug() const { return s.m_debug; }
     std::atomic<bool>& tellDisabled() { return s.m_tellDisabled; }
     aspn2_msgs::idl::PositionVelocityAttitude& pva() { return s.m_pva; }
     aspn2_msgs::idl::UTCTime& utc() { return s.m_utc; }
@@ -50,10 +41,6 @@ public:
     std::vector<std::string> files() const {
         return {text(s.m_systemName), text(s.m_configurationName), text(s.m_connectionsFile),
                 text(s.m_ioDevicesFile), text(s.m_geoidModel)};
-    }
-    // Position, orientation, direction of travel, fault test.
-    std::array<bool, 4> switches() const {
-        return {s.m_processPosition, s.m_processOrientation, s.m_processDirectionOfTravel, s.m_faultTestEnabled};
     }
     void setServices(bool position, bool orientation, bool dot) {
         s.m_processPosition = position;
@@ -243,9 +230,6 @@ struct Services {
     VgensService* endNode = vgensNewService(1, 1, 1, kConfig, 1.0, kVcl);
     VapntsService* apnt = vapntsNewService(1, 1, 1, kConfig, 1.0, kVcl);
 
-    Services() = default;
-    Services(const Services&) = delete;
-    Services& operator=(const Services&) = delete;
     ~Services() {
         vpossDeleteService(position);
         vorisDeleteService(orientation);

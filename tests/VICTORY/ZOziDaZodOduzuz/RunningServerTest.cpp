@@ -1,22 +1,25 @@
-// Navigation data intake: source filter, storage, pairing by time of
-// validity, and the worker.
+// The running server in this process: navigation data intake (source
+// filter, storage, pairing by time of validity) and commands (recognition,
+// effects, the data-rate change of the VICTORY services). The server here
+// has no transport, so every answer it tries to send ends in its "Could not
+// publish" event; answers over the transport are checked end to end.
+#include "VICTORY/ZOziDaZodOduzuz/CommandTable.h"
+#include "VICTORY/ZOziDaZodOduzuz/CorvanePaths.h"
 #include "VICTORY/ZOziDaZodOduzuz/NavigationIntake.h"
 
+#include "ASPN/AspnHelper.h"
 #include "tests/VICTORY/ZOziDaZodOduzuz/ZoziTestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <limits>
-#include <string>
-#include <thread>
 
 namespace {
 
-using namespace std::chrono_literals;
 using zozi_test::CoutCapture;
 using zozi_test::drainEvents;
 using zozi_test::Event;
+using Action = CommandTable::Action;
 using FACE::LCM::Corvane::ReportedState::STARTED;
 using FACE::LCM::Corvane::ReportedState::STOPPED;
 
@@ -106,8 +109,7 @@ TEST_F(IntakeTest, PairingSteps) {
     access.cbPVA(pvaAt(1050, 700000000));
     access.cbUTCTime(utcAt(1051, 300000000));
     EXPECT_FALSE(access.processPosOrDirData());
-    EXPECT_FALSE(access.processPosOrDirData());
-    EXPECT_EQ(access.received(), both(true));
+    EXPECT_EQ(access.received(), both(true));  // kept for a newer message
     access.cbUTCTime(utcAt(1051, 299999999));
     EXPECT_TRUE(access.processPosOrDirData());
     EXPECT_EQ(services.tells(), each(2));
@@ -186,44 +188,146 @@ TEST_F(IntakeTest, EachServiceOnlyWhenSwitchedOn) {
     }
 }
 
-// The worker publishes within a cycle or two; an exception in a cycle is
-// reported as a fault event and the worker goes on.
-TEST_F(IntakeTest, WorkerPublishesAndSurvivesAnException) {
-    std::string geodesyError;
-    try {
-        GeographicLib::GeoCoords(100.0, 10.0);
-    } catch (const std::exception& e) {
-        geodesyError = e.what();
+aspn2_msgs::idl::CommandResponse command(const std::string& text) {
+    aspn2_msgs::idl::CommandResponse m;
+    m.command_response(text);
+    m.command_response_type(aspn2_msgs::idl::COMMAND_RESPONSE_TYPE_COMMAND);
+    m.command_identifier(77);
+    return m;
+}
+
+TEST(CommandTable, OnlyExactCommandTextsAreRecognised) {
+    const struct {
+        bool isCommand;
+        std::string text;
+        Action action;
+    } cases[] = {
+        {true, "SYSTEM_MODE_SELECT_LIVE", Action::SetLiveMode},
+        {true, "SYSTEM_MODE_SELECT_SIMULATION", Action::SetSimMode},
+        {true, "BITSERVER_PING", Action::Ping},
+        {true, "START_ZEROIZE", Action::Sanitize},
+        {true, "START_DESTROY", Action::Sanitize},
+        {false, "BITSERVER_PING", Action::None},
+        {false, "START_ZEROIZE", Action::None},
+        {true, "SYSTEM_MODE_SELECT_LIVE,1", Action::None},
+        {true, "system_mode_select_simulation", Action::None},
+        {true, " BITSERVER_PING", Action::None},
+        {true, "BITSERVER_PING ", Action::None},
+        {true, "BITSERVER_PING\n", Action::None},
+        {true, std::string("BITSERVER_PING\0x", 16), Action::None},
+        {true, "START_ZEROIZE_PASS", Action::None},
+        {true, "REQUEST_ZEROIZE", Action::None},
+        {true, "", Action::None},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CommandTable::recognize(c.isCommand, c.text), c.action) << c.isCommand << " '" << c.text << "'";
     }
-    ASSERT_FALSE(geodesyError.empty());
+}
+
+// Whether `events` is exactly one "Could not publish" event for `text`.
+bool onlyUnsentResponse(const std::vector<Event>& events, const std::string& text) {
+    const std::string start = "ZOziDaZodOduzuz: Could not publish CommandResponse for TOV = ";
+    const std::string end = ", " + text;
+    return events.size() == 1 && events[0].type == 3 && events[0].info.rfind(start, 0) == 0 &&
+           events[0].info.size() >= start.size() + end.size() &&
+           events[0].info.compare(events[0].info.size() - end.size(), end.size(), end) == 0;
+}
+
+class CommandTest : public ::testing::Test {
+protected:
+    ZOziDaZodOduzuz server;
+    ZOziDaZodOduzuzTestAccess access{server};
+
+    void SetUp() override {
+        access.state() = STARTED;
+        drainEvents();
+    }
+    void TearDown() override {
+        access.state() = STOPPED;
+        ASPN2::TimeCodeHelper::Instance().setLiveMode();
+        drainEvents();
+    }
+    static std::int32_t timeCode() { return ASPN2::TimeCodeHelper::Instance().getTimeCode(); }
+};
+
+// A command the server acts on is answered (here the answer cannot go out,
+// which is reported); while stopped, commands are ignored.
+TEST_F(CommandTest, AnswersWhileStartedOnly) {
+    access.setDebug(true);
+    CoutCapture out;
+    access.cbCmd(command("SYSTEM_MODE_SELECT_SIMULATION"));
+    EXPECT_EQ(timeCode(), ASPN2::TimeCodeHelper::kSimTimeCode);
+    EXPECT_TRUE(onlyUnsentResponse(drainEvents(), "SYSTEM_MODE_SELECT_SIMULATION_PASS"));
+    const std::string line = out.take();
+    EXPECT_EQ(line.rfind("ZOziDaZodOduzuz: cbCmd: TOVsec = ", 0), 0u) << line;
+    EXPECT_NE(line.find(", SYSTEM_MODE_SELECT_SIMULATION_PASS\n"), std::string::npos) << line;
+    access.cbCmd(command("BITSERVER_PING"));
+    EXPECT_TRUE(onlyUnsentResponse(drainEvents(), "ZOziDaZodOduzuz"));
+
     access.state() = STOPPED;
-    CoutCapture out;  // read only after the worker is joined
-    FACE::RETURN_CODE_TYPE::Value rc;
-    server.Request_State_Transition(FACE::LCM::Corvane::RequestedState::START, rc);
-    ASSERT_EQ(rc, FACE::RETURN_CODE_TYPE::NO_ERROR);
+    out.take();
+    for (const char* text : {"SYSTEM_MODE_SELECT_LIVE", "BITSERVER_PING", "START_ZEROIZE"}) access.cbCmd(command(text));
+    EXPECT_EQ(timeCode(), ASPN2::TimeCodeHelper::kSimTimeCode);
+    EXPECT_TRUE(drainEvents().empty());
+    EXPECT_EQ(out.take(), "");
+}
 
-    auto bad = pvaAt(20, 0);
-    bad.position().latitude(100.0 * 3.141592653589793 / 180.0);
-    access.cbPVA(bad);
-    access.cbUTCTime(utcAt(20, 0));
-    const std::string expected = "ZOziDaZodOduzuz: workerThreadFunction() EXCEPTION: " + geodesyError;
-    bool reported = false;
-    for (auto deadline = std::chrono::steady_clock::now() + 5s; !reported && std::chrono::steady_clock::now() < deadline;) {
-        for (const Event& e : drainEvents()) reported = reported || (e.type == 3 && e.info == expected);
-        std::this_thread::sleep_for(20ms);
+// A data-rate change restarts the three services (whatever their switches)
+// with a new VCL text and leaves the files on disk as they are; below one
+// second is refused; the sanitize commands set the slowest rate, unanswered.
+TEST_F(CommandTest, DataRateChanges) {
+    for (int s = 0; s < 3; ++s) ASSERT_TRUE(access.initialize(s, nullptr)) << s;
+    ASSERT_TRUE(access.shutdown(1));
+    access.setServices(false, false, false);
+    std::vector<std::string> vclFiles;
+    for (const char* file : {positionVclFileName, orientationVclFileName, DOTvclFileName}) {
+        vclFiles.push_back(corvane_test::RuntimeRoot::readFile(corvanePath(file)));
     }
-    EXPECT_TRUE(reported);
-
-    access.cbPVA(pvaAt(21, 0));
-    access.cbUTCTime(utcAt(21, 0));
-    for (auto deadline = std::chrono::steady_clock::now() + 5s;
-         services.tells()[2] == 0 && std::chrono::steady_clock::now() < deadline;) {
-        std::this_thread::sleep_for(20ms);
+    drainEvents();
+    const std::vector<Event> restart = {{2, "ZOziDaZodOduzuz: VPosServer shared service exited"},
+                                        {2, "ZOziDaZodOduzuz: VPosServer shared service started"},
+                                        {2, "ZOziDaZodOduzuz : VorisService shared service exited"},
+                                        {2, "ZOziDaZodOduzuz: VorisService shared service started"},
+                                        {2, "ZOziDaZodOduzuz: VdotsService shared service exited"},
+                                        {2, "ZOziDaZodOduzuz: VdotsService shared service started"}};
+    const struct {
+        const char* command;  // or nullptr: the period is set directly
+        unsigned long period;
+        bool accepted;
+    } cases[] = {{nullptr, 3000, true}, {nullptr, 999, false}, {nullptr, 0, false},   {nullptr, 1000, true},
+                 {"START_ZEROIZE", 4294967295u, true}, {nullptr, 1000, true}, {"START_DESTROY", 4294967295u, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.command ? c.command : "") << " " << c.period);
+        std::array<std::uint32_t, 3> before{}, after{};
+        for (int s = 0; s < 3; ++s) before[s] = zozi_test::Services::state(s, access.handle(s)).updatePeriodMs;
+        drainEvents();
+        CoutCapture out;
+        if (c.command) {
+            access.cbCmd(command(c.command));
+        } else {
+            EXPECT_EQ(access.updateVDMdataRate(c.period), c.accepted);
+        }
+        const std::string line = out.take();
+        EXPECT_EQ(line.rfind("ZOziDaZodOduzuzCommands.cpp (", 0), 0u) << line;
+        EXPECT_NE(line.find(") updateVDMdataRate : Updating VDM rate to " + std::to_string(c.period) + " milliseconds.\n"),
+                  std::string::npos)
+            << line;
+        for (int s = 0; s < 3; ++s) {
+            const VictoryTestState st = zozi_test::Services::state(s, access.handle(s));
+            after[s] = st.updatePeriodMs;
+            EXPECT_TRUE(!c.accepted || (access.initialized(s) && st.started == 1)) << s;
+        }
+        const std::uint32_t p = static_cast<std::uint32_t>(c.period);
+        EXPECT_EQ(after, (c.accepted ? std::array<std::uint32_t, 3>{p, p, p} : before));
+        const std::vector<Event> events = drainEvents();
+        if (c.period != 3000) {
+            EXPECT_EQ(events, c.accepted ? restart : std::vector<Event>{});  // no answer tried either
+        }
     }
-    EXPECT_GE(services.tells()[2], 1u);
-    server.Request_State_Transition(FACE::LCM::Corvane::RequestedState::STOP, rc);
-    EXPECT_EQ(rc, FACE::RETURN_CODE_TYPE::NO_ERROR);
-    EXPECT_NE(out.take().find(expected + "\n"), std::string::npos);
+    int i = 0;
+    for (const char* file : {positionVclFileName, orientationVclFileName, DOTvclFileName}) {
+        EXPECT_EQ(corvane_test::RuntimeRoot::readFile(corvanePath(file)), vclFiles[i++]) << file;
+    }
 }
 
 }  // namespace
