@@ -35,25 +35,14 @@ void expectClose(double got, double expected, const char* what) {
 
 // A server with a geoid of -18 m + 0.15 m per degree north and three
 // services that store what they are told.
-class PublishTest : public ::testing::Test {
+class PublishTest : public zozi_test::ServerOverServices {
 protected:
     corvane_test::TempDir dir{"zozi-publish"};
-    Services services;
-    ZOziDaZodOduzuz server;  // destroyed before the services
-    ZOziDaZodOduzuzTestAccess access{server};
 
     void SetUp() override {
-        ASSERT_TRUE(services.ok());
         corvane_test::SyntheticGeoid::linearInLatitude(30000, 50).write(dir.path());
-        access.loadGeoid("synthetic", dir.path());
-        access.positionService() = services.position;
-        access.orientationService() = services.orientation;
-        access.dotService() = services.dot;
-        access.pva() = zozi_test::defaultPva();
-        access.utc() = zozi_test::defaultUtc();
-        drainEvents();
+        attach("synthetic", dir.path());
     }
-    void TearDown() override { drainEvents(); }
 
     void setPosition(double latDeg, double lonDeg, std::array<double, 3> variances) {
         access.pva().position().latitude(radians(latDeg));
@@ -67,8 +56,8 @@ TEST_F(PublishTest, PositionReports) {
     const struct {
         double lat, lon;
         std::array<double, 3> variances;
-        double altitude, latUnc, lonUnc, altUnc;
-        const char* mgrs;  // empty: not usable, told without MGRS
+        double altitude, latUnc, lonUnc, altUnc;  // uncertainty 0: not checked
+        const char* mgrs;                         // empty: not usable, told without MGRS
     } cases[] = {
         {30.0, -90.0, {4, 9, 16}, 113.5, latUnc, lonUnc30, 4.0, "16RBU1059022575"},
         {-45.3, 170.25, {4, 9, 16}, 124.795, latUnc, 6.698235285188147e-07, 4.0, "59GMK4119783448"},
@@ -121,7 +110,7 @@ TEST_F(PublishTest, OrientationAndDirectionReports) {
     const struct {
         std::array<double, 3> velocity;
         std::array<double, 3> variances;  // north, east, down velocity
-        double heading, headingUnc, speed, speedUnc, climb;
+        double heading, headingUnc, speed, speedUnc, climb;  // speedUnc 0: not checked
         bool usable;
     } cases[] = {
         {{10, 0, -1}, {1, 1, 0.25}, 0.0, dueNorth, 10.0, std::sqrt(2.0), 1.0, true},

@@ -65,26 +65,14 @@ TEST(NavigationIntakeRules, SourceFilterAndPairingWindow) {
 // A server with the root's geoid and three services that store what they
 // are told. The state is set directly: no worker runs unless a test starts
 // one.
-class IntakeTest : public ::testing::Test {
+class IntakeTest : public zozi_test::ServerOverServices {
 protected:
-    zozi_test::Services services;
-    ZOziDaZodOduzuz server;
-    ZOziDaZodOduzuzTestAccess access{server};
-
     void SetUp() override {
-        ASSERT_TRUE(services.ok());
-        access.loadGeoid(zozi_test::serverRoot().geoidName(), zozi_test::serverRoot().geoidDir());
-        access.positionService() = services.position;
-        access.orientationService() = services.orientation;
-        access.dotService() = services.dot;
+        attach(zozi_test::serverRoot().geoidName(), zozi_test::serverRoot().geoidDir());
         access.state() = STARTED;
-        drainEvents();
     }
     void TearDown() override {
         access.state() = STOPPED;
-        access.positionService() = nullptr;
-        access.orientationService() = nullptr;
-        access.dotService() = nullptr;
         drainEvents();
     }
     static std::array<std::uint64_t, 3> each(std::uint64_t n) { return {n, n, n}; }

@@ -12,6 +12,7 @@
 #include "tests/support/RuntimeRoot.h"
 
 #include <GeographicLib/GeoCoords.hpp>
+#include <gtest/gtest.h>
 #include <GeographicLib/Geoid.hpp>
 #include <unistd.h>
 
@@ -281,6 +282,29 @@ inline aspn2_msgs::idl::UTCTime defaultUtc() {
     utc.utc_tod_nsec(5.0e8);
     return utc;
 }
+
+// A test fixture: a server whose three service handles are `services`
+// (created, not started, so they store what they are told), with the
+// default solution and time, and no pending health events.
+class ServerOverServices : public ::testing::Test {
+protected:
+    Services services;
+    ZOziDaZodOduzuz server;  // destroyed before the services
+    ZOziDaZodOduzuzTestAccess access{server};
+
+    // With the geoid `model` of `directory`.
+    void attach(const std::string& model, const std::string& directory) {
+        ASSERT_TRUE(services.ok());
+        access.loadGeoid(model, directory);
+        access.positionService() = services.position;
+        access.orientationService() = services.orientation;
+        access.dotService() = services.dot;
+        access.pva() = defaultPva();
+        access.utc() = defaultUtc();
+        drainEvents();
+    }
+    void TearDown() override { drainEvents(); }
+};
 
 }  // namespace zozi_test
 
