@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <limits>
-#include <regex>
 
 namespace {
 
@@ -52,7 +51,7 @@ std::string vclWithPeriod(unsigned long long periodMs) {
 bool aroundLineNumber(const std::string& text, const std::string& before, const std::string& after) {
     return text.size() > before.size() + after.size() && text.rfind(before, 0) == 0 &&
            text.compare(text.size() - after.size(), after.size(), after) == 0 &&
-           std::regex_match(text.substr(before.size(), text.size() - before.size() - after.size()), std::regex("[0-9]+"));
+           text.find_first_not_of("0123456789", before.size()) == text.size() - after.size();
 }
 
 class ServiceManagementTest : public ::testing::Test {
