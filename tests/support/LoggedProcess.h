@@ -1,12 +1,8 @@
 // A child process whose standard output and error are read continuously by
-// a thread of the test: every line is kept with the time it arrived, so a
-// chatty child never blocks on a full pipe and a test can wait for a line,
-// count lines in a time window, or print the whole transcript when an
-// assertion fails. The child is killed and reaped at the latest when the
-// object goes away. Header-only, POSIX.
-//
-//   corvane_test::LoggedProcess server({SERVER_PATH, topLevel}, root.environment());
-//   ASSERT_TRUE(server.waitForLine("started", 30s)) << server.transcript();
+// a thread of the test, so a chatty child never blocks on a full pipe and
+// a test can wait for a line, count lines from a point on, or print the
+// transcript when an assertion fails. Killed and reaped at the latest when
+// the object goes away.
 #ifndef TESTS_SUPPORT_LOGGEDPROCESS_H
 #define TESTS_SUPPORT_LOGGEDPROCESS_H
 
@@ -20,7 +16,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
-#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -31,15 +26,6 @@ namespace corvane_test {
 
 class LoggedProcess {
  public:
-  using Clock = std::chrono::steady_clock;
-
-  struct Line {
-    std::string text;  // without the newline
-    Clock::time_point at;
-    ChildProcess::Stream stream;
-  };
-
-  // Starts argv[0] (a path) as ChildProcess does and begins reading.
   explicit LoggedProcess(const std::vector<std::string>& argv, const std::vector<std::string>& environment = {})
       : m_child(argv, environment), m_reader([this] { readLoop(); }) {}
 
@@ -52,21 +38,16 @@ class LoggedProcess {
   LoggedProcess(const LoggedProcess&) = delete;
   LoggedProcess& operator=(const LoggedProcess&) = delete;
 
-  pid_t pid() const { return m_child.pid(); }
   void signal(int sig) { m_child.signal(sig); }
-
-  // The exit status (128 + signal when killed), or nothing while the child
-  // still runs after `timeout`.
+  // The exit status (128 + signal when killed), or nothing while running.
   std::optional<int> wait(std::chrono::milliseconds timeout) { return m_child.wait(timeout); }
 
-  // Waits until the child has ended and its output has been read to the
-  // end; the status, or nothing after `timeout`.
+  // The status once the child has ended and its output is read to the end.
   std::optional<int> finish(std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    std::optional<int> status = m_child.wait(timeout);
-    if (!status) return std::nullopt;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    const std::optional<int> status = m_child.wait(timeout);
     std::unique_lock<std::mutex> lock(m_mutex);
-    if (!m_changed.wait_until(lock, deadline, [this] { return m_eof; })) return std::nullopt;
+    if (!status || !m_changed.wait_until(lock, deadline, [this] { return m_eof; })) return std::nullopt;
     return status;
   }
 
@@ -75,34 +56,19 @@ class LoggedProcess {
     return m_lines.size();
   }
 
-  // The lines from index `from` on, both streams in order of arrival.
-  std::vector<Line> lines(std::size_t from = 0) const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (from >= m_lines.size()) return {};
-    return std::vector<Line>(m_lines.begin() + static_cast<std::ptrdiff_t>(from), m_lines.end());
-  }
-
-  // The first line from index `from` on that contains `part`, waiting up to
-  // `timeout` for it; nothing when it does not come or the output ends.
-  std::optional<Line> waitForLine(const std::string& part, std::chrono::milliseconds timeout,
-                                  std::size_t from = 0) {
-    return waitForLineIf([&part](const std::string& t) { return t.find(part) != std::string::npos; }, timeout,
-                         from);
-  }
-
-  std::optional<Line> waitForLineIf(const std::function<bool(const std::string&)>& match,
-                                    std::chrono::milliseconds timeout, std::size_t from = 0) {
-    const auto deadline = Clock::now() + timeout;
+  // The first line from index `from` on containing `part`, waiting up to
+  // `timeout`; nothing when it does not come or the output ends.
+  std::optional<std::string> waitForLine(const std::string& part, std::chrono::milliseconds timeout,
+                                         std::size_t from = 0) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
     std::unique_lock<std::mutex> lock(m_mutex);
-    std::size_t next = from;
-    for (;;) {
-      for (; next < m_lines.size(); ++next) {
-        if (match(m_lines[next].text)) return m_lines[next];
+    for (std::size_t next = from;; ++next) {
+      while (next >= m_lines.size()) {
+        if (m_eof || m_changed.wait_until(lock, deadline) == std::cv_status::timeout) {
+          if (next >= m_lines.size()) return std::nullopt;
+        }
       }
-      if (m_eof) return std::nullopt;
-      if (m_changed.wait_until(lock, deadline) == std::cv_status::timeout && next == m_lines.size()) {
-        return std::nullopt;
-      }
+      if (m_lines[next].text.find(part) != std::string::npos) return m_lines[next].text;
     }
   }
 
@@ -114,14 +80,19 @@ class LoggedProcess {
     return n;
   }
 
+  std::string lastStdoutLine() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (auto it = m_lines.rbegin(); it != m_lines.rend(); ++it) {
+      if (it->stream == ChildProcess::Stdout) return it->text;
+    }
+    return "";
+  }
+
   // Whether the child has a handler installed for `sig` now.
   bool catches(int sig) const {
     std::ifstream status("/proc/" + std::to_string(m_child.pid()) + "/status");
     for (std::string line; std::getline(status, line);) {
-      if (line.rfind("SigCgt:", 0) == 0) {
-        const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
-        return ((mask >> (sig - 1)) & 1u) != 0;
-      }
+      if (line.rfind("SigCgt:", 0) == 0) return ((std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1u) != 0;
     }
     return false;
   }
@@ -129,33 +100,30 @@ class LoggedProcess {
   // The last `maxLines` lines, stderr lines marked, for failure messages.
   std::string transcript(std::size_t maxLines = 150) const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    std::string t = "--- output of pid " + std::to_string(m_child.pid());
-    const std::size_t first = m_lines.size() > maxLines ? m_lines.size() - maxLines : 0;
-    if (first > 0) t += " (last " + std::to_string(maxLines) + " of " + std::to_string(m_lines.size()) + " lines)";
-    t += "\n";
-    for (std::size_t i = first; i < m_lines.size(); ++i) {
+    std::string t = "--- output of pid " + std::to_string(m_child.pid()) + "\n";
+    for (std::size_t i = m_lines.size() > maxLines ? m_lines.size() - maxLines : 0; i < m_lines.size(); ++i) {
       t += (m_lines[i].stream == ChildProcess::Stderr ? "[err] " : "") + m_lines[i].text + "\n";
     }
     return t;
   }
 
  private:
-  // Reads both pipes until both have ended, or until the destructor asks
-  // to stop (the child is killed first, so the pipes end soon after).
+  struct Line {
+    std::string text;
+    ChildProcess::Stream stream;
+  };
+
+  // Reads both pipes until both have ended, or the destructor asks to stop
+  // (the child is killed first, so the pipes end soon after).
   void readLoop() {
     std::string partial[2];
     bool open[2] = {true, true};
     while (open[0] || open[1]) {
-      pollfd p[2] = {{m_child.fd(ChildProcess::Stdout), POLLIN, 0}, {m_child.fd(ChildProcess::Stderr), POLLIN, 0}};
-      for (int s = 0; s < 2; ++s) {
-        if (!open[s]) p[s].fd = -1;
-      }
+      pollfd p[2] = {{open[0] ? m_child.fd(ChildProcess::Stdout) : -1, POLLIN, 0},
+                     {open[1] ? m_child.fd(ChildProcess::Stderr) : -1, POLLIN, 0}};
       const int ready = ::poll(p, 2, 50);
-      if (ready <= 0) {
-        if (m_stop && ready == 0) break;
-        continue;
-      }
-      for (int s = 0; s < 2; ++s) {
+      if (ready == 0 && m_stop) break;
+      for (int s = 0; s < 2 && ready > 0; ++s) {
         if (!open[s] || p[s].revents == 0) continue;
         char chunk[8192];
         const ssize_t n = ::read(p[s].fd, chunk, sizeof chunk);
@@ -164,27 +132,18 @@ class LoggedProcess {
           continue;
         }
         partial[s].append(chunk, static_cast<std::size_t>(n));
-        store(partial[s], static_cast<ChildProcess::Stream>(s));
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (std::size_t nl; (nl = partial[s].find('\n')) != std::string::npos; partial[s].erase(0, nl + 1)) {
+          m_lines.push_back({partial[s].substr(0, nl), static_cast<ChildProcess::Stream>(s)});
+        }
+        m_changed.notify_all();
       }
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     for (int s = 0; s < 2; ++s) {
-      if (!partial[s].empty()) m_lines.push_back({partial[s], Clock::now(), static_cast<ChildProcess::Stream>(s)});
+      if (!partial[s].empty()) m_lines.push_back({partial[s], static_cast<ChildProcess::Stream>(s)});
     }
     m_eof = true;
-    m_changed.notify_all();
-  }
-
-  // Moves the complete lines of `buffer` into the log.
-  void store(std::string& buffer, ChildProcess::Stream stream) {
-    const Clock::time_point now = Clock::now();
-    std::lock_guard<std::mutex> lock(m_mutex);
-    std::size_t begin = 0;
-    for (std::size_t nl = buffer.find('\n'); nl != std::string::npos; nl = buffer.find('\n', begin)) {
-      m_lines.push_back({buffer.substr(begin, nl - begin), now, stream});
-      begin = nl + 1;
-    }
-    buffer.erase(0, begin);
     m_changed.notify_all();
   }
 

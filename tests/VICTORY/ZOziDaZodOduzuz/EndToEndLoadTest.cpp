@@ -9,71 +9,55 @@
 #include <cstdlib>
 #include <iostream>
 #include <set>
-#include <string>
-#include <thread>
-#include <tuple>
 
 namespace {
 
 using namespace e2e;
 
-double loadSeconds() {
-    const char* text = std::getenv("CORVANE_E2E_LOAD_SECONDS");
-    const double s = text != nullptr ? std::atof(text) : 30.0;
-    return s > 0 ? s : 30.0;
-}
-
 TEST(EndToEndLoad, KiloHertzNavigatorStream) {
+    const char* text = std::getenv("CORVANE_E2E_LOAD_SECONDS");
+    const double seconds = text != nullptr && std::atof(text) > 0 ? std::atof(text) : 30.0;
     Rig rig(110);
     ASSERT_TRUE(rig.start());
 
-    const double seconds = loadSeconds();
-    const auto period = 1ms;
     const auto begin = Clock::now();
     const auto end = begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     NavSample s;
     long long sent = 0;
-    auto next = begin;
-    std::set<std::tuple<int, int, int, int>> reportedSeconds;  // distinct sample times seen, to the second
-    while (Clock::now() < end) {
+    for (auto next = begin; Clock::now() < end; ++sent) {
         // Every clock of the sample advances by one millisecond.
-        const long long ms = sent;
-        s.pvaTovSec = s.utcTovSec = 1000 + ms / 1000;
-        s.pvaTovNsec = s.utcTovNsec = static_cast<std::int32_t>((ms % 1000) * 1000000);
-        s.utcTodSec = 43200 + static_cast<std::int32_t>(ms / 1000);
-        s.gpsTowSec = 2 * 86400 + 43218 + static_cast<std::int32_t>(ms / 1000);
-        s.utcTodNsec = static_cast<double>((ms % 1000) * 1000000);
+        s.pvaTovSec = s.utcTovSec = 1000 + sent / 1000;
+        s.pvaTovNsec = s.utcTovNsec = static_cast<std::int32_t>((sent % 1000) * 1000000);
+        s.utcTodSec = 43200 + static_cast<std::int32_t>(sent / 1000);
+        s.gpsTowSec = 2 * 86400 + 43218 + static_cast<std::int32_t>(sent / 1000);
+        s.utcTodNsec = static_cast<double>((sent % 1000) * 1000000);
         rig.peer->sendPair(s);
-        ++sent;
         if (sent % 100 == 0) {
             rig.bus.pump(0ms);
             ASSERT_FALSE(rig.server->wait(0ms)) << rig.transcript();
         }
-        next += period;
-        // A late sender catches up instead of bursting.
-        if (next < Clock::now() - 50ms) next = Clock::now();
+        next += 1ms;
+        if (next < Clock::now() - 50ms) next = Clock::now();  // a late sender catches up instead of bursting
         std::this_thread::sleep_until(next);
     }
     const double took = std::chrono::duration<double>(Clock::now() - begin).count();
     rig.bus.pump(1500ms);
-    for (const auto& r : rig.bus.received(kPosition)) {
-        if (r.message.time) {
-            const VictoryTime& t = *r.message.time;
-            reportedSeconds.insert({t.day, t.hour, t.minute, t.second});
-        }
+    std::set<std::tuple<int, int, int, int>> reportedSeconds;  // distinct sample times seen, to the second
+    for (const auto& m : rig.bus.received(kPosition)) {
+        if (m.time) reportedSeconds.insert({m.time->day, m.time->hour, m.time->minute, m.time->second});
     }
     std::cout << "sent " << sent << " pairs in " << took << " s (" << sent / took << " per second); "
               << reportedSeconds.size() << " distinct reported seconds" << std::endl;
     EXPECT_GE(sent / took, 500.0) << "the test could not keep the rate";
-    // The library sends once per second: most seconds carry a new solution.
+    // The library sends once per second: most seconds carry a new solution,
+    // the last one from the end of the stream.
     EXPECT_GE(reportedSeconds.size(), static_cast<std::size_t>(seconds * 0.7)) << rig.transcript();
-    // The last report carries a solution from the end of the stream.
     ASSERT_FALSE(rig.bus.received(kPosition).empty());
-    const auto& last = rig.bus.received(kPosition).back().message;
+    const auto& last = rig.bus.received(kPosition).back();
     ASSERT_TRUE(last.time);
-    const int lastSecond = last.time->hour * 3600 + last.time->minute * 60 + last.time->second - 43200;
-    EXPECT_GE(lastSecond, static_cast<int>(sent / 1000) - 3) << describe(last);
-
+    EXPECT_GE(last.time->hour * 3600 + last.time->minute * 60 + last.time->second - 43200,
+              static_cast<int>(sent / 1000) - 3)
+        << describe(last);
     EXPECT_TRUE(rig.peer->ping(1));
     EXPECT_TRUE(rig.stopsInOrder());
 }

@@ -1,16 +1,13 @@
 // The pieces of an end-to-end test of the server executable: the server
-// process with a runtime root of its own, the FPGA simulator keeping the
-// counter running, the VICTORY data bus as three UDP sockets of the test,
-// and a DDS peer of the test that publishes navigation data and commands
-// and collects responses, health and maintenance events. Also the samples
-// the tests send and the reports they expect from them, computed here from
-// first principles (GeographicLib for MGRS, the calendar for times).
-//
-// Every process is owned by an object that kills it when it goes away, so
-// a failed assertion leaves nothing running.
+// with a runtime root of its own, the FPGA simulator keeping the counter
+// running, the VICTORY data bus as three UDP sockets of the test, and a DDS
+// peer of the test that publishes navigation data and commands and
+// collects responses, health and maintenance events. Every process is
+// owned by an object that kills it when it goes away.
 #ifndef TESTS_VICTORY_ZOZIDAZODODUZUZ_ENDTOENDSUPPORT_H
 #define TESTS_VICTORY_ZOZIDAZODODUZUZ_ENDTOENDSUPPORT_H
 
+#include "FACE/CV_Config.h"
 #include "FACE/CV_TSS.h"
 #include "aspn2_msgs/CommandResponse.h"
 #include "aspn2_msgs/EventLog.h"
@@ -23,127 +20,120 @@
 #include "tests/support/UdpTestSocket.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
-#include <array>
-#include <chrono>
-#include <condition_variable>
-#include <cstdint>
+#include <ctime>
 #include <functional>
-#include <memory>
-#include <mutex>
-#include <optional>
-#include <string>
-#include <vector>
+#include <tuple>
 
 namespace e2e {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// Indices of the three services, as RuntimeRoot numbers them.
 enum Service : int { kPosition = 0, kOrientation = 1, kDirectionOfTravel = 2 };
-
-// Server id of the fusion navigator, the server's default source.
-constexpr std::uint8_t kNavigator = 96;
-
-// --- Samples and expected reports ------------------------------------------
+constexpr std::uint8_t kNavigator = 96;  // the fusion navigator, the server's default source
 
 // One navigation solution with its UTC time, in the units a test thinks in.
 struct NavSample {
-    double latDeg = 48.1234567;
-    double lonDeg = 11.5;
-    double altM = 512.25;                                  // above the ellipsoid
-    std::array<double, 3> velocity{10.0, 0.0, -0.5};       // north, east, down, m/s
-    std::array<double, 3> attitude{0.01, -0.02, 1.2};      // roll, pitch, yaw, rad
-    std::array<double, 9> variances{4.0, 9.0, 16.0,        // north, east, down position, m^2
-                                    1.0, 1.0, 0.09,        // velocity, (m/s)^2
-                                    1e-4, 4e-4, 9e-4};     // attitude, rad^2
-    // UTC time on the GPS week grid.
+    double latDeg = 48.1234567, lonDeg = 11.5, altM = 512.25;  // above the ellipsoid
+    std::array<double, 3> velocity{10.0, 0.0, -0.5};           // north, east, down, m/s
+    std::array<double, 3> attitude{0.01, -0.02, 1.2};          // roll, pitch, yaw, rad
+    std::array<double, 9> variances{4.0, 9.0, 16.0, 1.0, 1.0, 0.09, 1e-4, 4e-4, 9e-4};
     std::int32_t gpsWeek = 2295;                 // starts Sunday 2023-12-31
     std::int32_t gpsTowSec = 2 * 86400 + 43218;  // Tuesday 12:00:18 GPS
     std::int32_t utcTodSec = 43200;              // 12:00:00 UTC
     double utcTodNsec = 250000000.0;
-    // Times of validity of the two messages.
-    std::int64_t pvaTovSec = 1000;
-    std::int32_t pvaTovNsec = 0;
-    std::int64_t utcTovSec = 1000;
-    std::int32_t utcTovNsec = 0;
+    std::int64_t pvaTovSec = 1000, utcTovSec = 1000;  // times of validity
+    std::int32_t pvaTovNsec = 0, utcTovNsec = 0;
     std::uint8_t pvaSource = kNavigator;
-    std::uint8_t utcSource = kNavigator;
 
-    // The same solution `seconds` later on every clock (times of validity,
-    // GPS and UTC time), the position unchanged.
-    NavSample later(std::int32_t seconds) const;
+    // The same solution `seconds` later on every clock.
+    NavSample later(std::int32_t seconds) const {
+        NavSample s = *this;
+        s.pvaTovSec += seconds;
+        s.utcTovSec += seconds;
+        s.gpsTowSec += seconds;
+        s.utcTodSec += seconds;
+        return s;
+    }
 };
 
-aspn2_msgs::idl::PositionVelocityAttitude makePva(const NavSample& s);
-aspn2_msgs::idl::UTCTime makeUtc(const NavSample& s);
+// The civil UTC time the sample names: the date of the GPS time, a day
+// earlier when GPS has passed midnight and UTC has not.
+inline VictoryTime civilTime(const NavSample& s) {
+    std::int64_t days = std::int64_t{s.gpsWeek} * 7 + s.gpsTowSec / 86400;
+    if (s.gpsTowSec % 86400 < s.utcTodSec) --days;
+    const std::time_t t = static_cast<std::time_t>(315964800 + days * 86400 + s.utcTodSec);  // GPS epoch
+    std::tm c{};
+    gmtime_r(&t, &c);
+    return VictoryTime{c.tm_year + 1900, c.tm_mon + 1, c.tm_mday, c.tm_hour, c.tm_min, c.tm_sec,
+                       static_cast<std::int32_t>(s.utcTodNsec)};
+}
 
-// The civil UTC time that the sample's GPS week, time of week and UTC time
-// of day name (the date of the GPS time, one day earlier when GPS has
-// passed midnight and UTC has not).
-VictoryTime civilTime(const NavSample& s);
+inline auto asTuple(const VictoryTime& t) {
+    return std::make_tuple(t.year, t.month, t.day, t.hour, t.minute, t.second, t.nanosecond);
+}
 
-// What the three services must report for `s` over a geoid whose height
-// at (latitude, longitude) in degrees is `geoidHeight`.
-struct ExpectedReports {
-    std::array<VictoryValue, 3> position;  // latitude, longitude (rad), altitude (m)
-    std::array<VictoryValue, 3> orientation;
-    std::array<VictoryValue, 3> direction;  // heading uncertainty: see headingUncertainty
-    std::optional<std::string> mgrs;
-    VictoryTime time{};
-};
-ExpectedReports expectedReports(const NavSample& s, const std::function<double(double, double)>& geoidHeight,
-                                double headingUncertainty);
+inline std::string describe(const victory::DataMessage& m) {
+    std::ostringstream out;
+    out.precision(17);
+    out << victory::serviceKindName(m.kind) << " #" << m.seq << (m.time ? " at second " + std::to_string(m.time->second) : "");
+    for (const auto& v : m.values) out << " " << v.name << "=" << v.value.value << "+-" << v.value.uncertainty;
+    return out.str();
+}
 
-// --- VICTORY data bus --------------------------------------------------------
-
-// Three UDP sockets of the test on which the services' data messages
-// arrive; their ports go into the runtime root.
+// Three UDP sockets of the test on which the services' data messages arrive.
 class DataBus {
 public:
-    struct Received {
-        victory::DataMessage message;
-        Clock::time_point at;
-    };
+    std::array<std::uint16_t, 3> ports() const { return {m_sockets[0].port(), m_sockets[1].port(), m_sockets[2].port()}; }
 
-    std::array<std::uint16_t, 3> ports() const;
-
-    // Reads what has arrived; waits up to `timeout` when nothing has.
-    void pump(std::chrono::milliseconds timeout = 0ms);
-    const std::vector<Received>& received(int service) const { return m_received.at(service); }
-    // Drops everything received and queued so far.
-    void clear();
-    // Datagrams that were not data messages.
-    const std::vector<std::string>& errors() const { return m_errors; }
+    // Reads what has arrived for `timeout`.
+    void pump(std::chrono::milliseconds timeout = 0ms) {
+        const auto deadline = Clock::now() + timeout;
+        do {
+            bool got = false;
+            for (int i = 0; i < 3; ++i) {
+                while (auto datagram = m_sockets[i].receive(0ms)) {
+                    got = true;
+                    victory::DataMessage m;
+                    std::string error;
+                    if (victory::parseDataMessage(datagram->data(), datagram->size(), m, error)) m_received[i].push_back(m);
+                    else errors.push_back(error + ": " + *datagram);
+                }
+            }
+            if (!got) std::this_thread::sleep_for(2ms);
+        } while (Clock::now() < deadline);
+    }
+    const std::vector<victory::DataMessage>& received(int service) const { return m_received.at(service); }
+    // The last message of `service` that carries time `t`.
+    std::optional<victory::DataMessage> reportAt(int service, const VictoryTime& t) const {
+        std::optional<victory::DataMessage> found;
+        for (const auto& m : m_received[service]) {
+            if (m.time && asTuple(*m.time) == asTuple(t)) found = m;
+        }
+        return found;
+    }
+    void clear() {
+        for (auto& s : m_sockets) s.drain();
+        for (auto& r : m_received) r.clear();
+    }
+    std::vector<std::string> errors;  // datagrams that were not data messages
 
 private:
     std::array<corvane_test::UdpReceiver, 3> m_sockets;
-    std::array<std::vector<Received>, 3> m_received;
-    std::vector<std::string> m_errors;
+    std::array<std::vector<victory::DataMessage>, 3> m_received;
 };
 
-// Whether `m` carries time `t`.
-bool hasTime(const victory::DataMessage& m, const VictoryTime& t);
-std::string describe(const victory::DataMessage& m);
-
-// --- DDS peer ------------------------------------------------------------------
-
-// Messages of one kind received by the peer, with their arrival times, in
-// order; read by index so that a test can look at what came after a point.
+// Messages of one kind received by the peer, in order, read by index.
 template <typename T>
 class Inbox {
 public:
-    struct Entry {
-        T message;
-        Clock::time_point at;
-    };
-
     FACE::TSS::Read_Callback<T> callback() {
         return [this](long long, long long, const T& m, const FACE::TSS::HEADER_TYPE&,
                       const FACE::Sequence<FACE::TSS::QoS_Element>&, FACE::RETURN_CODE_TYPE::Value&) {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_entries.push_back({m, Clock::now()});
+            m_entries.push_back(m);
             m_arrived.notify_all();
         };
     }
@@ -151,20 +141,15 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_entries.size();
     }
-    std::vector<Entry> from(std::size_t index) const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (index >= m_entries.size()) return {};
-        return std::vector<Entry>(m_entries.begin() + static_cast<std::ptrdiff_t>(index), m_entries.end());
-    }
     // The first message from `index` on that satisfies `match`, waiting up
-    // to `timeout` for it.
+    // to `timeout`.
     std::optional<T> waitFor(const std::function<bool(const T&)>& match, std::chrono::milliseconds timeout,
                              std::size_t index = 0) {
         const auto deadline = Clock::now() + timeout;
         std::unique_lock<std::mutex> lock(m_mutex);
         for (;;) {
             for (; index < m_entries.size(); ++index) {
-                if (match(m_entries[index].message)) return m_entries[index].message;
+                if (match(m_entries[index])) return m_entries[index];
             }
             if (m_arrived.wait_until(lock, deadline) == std::cv_status::timeout && index == m_entries.size()) {
                 return std::nullopt;
@@ -175,83 +160,242 @@ public:
 private:
     mutable std::mutex m_mutex;
     std::condition_variable m_arrived;
-    std::vector<Entry> m_entries;
+    std::vector<T> m_entries;
 };
+
+// Device id of a message from server `server` of system `system`.
+inline std::int32_t deviceId(unsigned system, unsigned server, unsigned kind) {
+    return static_cast<std::int32_t>((system << 24) | (server << 16) | (kind << 8));
+}
+constexpr unsigned kCommander = 50;  // the simulator system's command server (system 2)
+
+template <typename T>
+using TypedTS = std::shared_ptr<FACE::TSS::Details::CV_TypedTS<T>>;
+using aspn2_msgs::idl::CommandResponse;
+using Value = FACE::RETURN_CODE_TYPE::Value;
 
 // The other end of the server's six connections, in the test process.
 class Peer {
 public:
-    // Throws std::runtime_error when the transport cannot be set up.
-    explicit Peer(const std::string& connectionsFile);
-    ~Peer();
+    explicit Peer(const std::string& connectionsFile) {
+        ::unsetenv("FASTRTPS_DEFAULT_PROFILES_FILE");
+        Value rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
+        m_tss->Set_Reference("", std::make_shared<FACE::CV_Config>(), 0, rc);
+        check(rc, "Set_Reference");
+        m_tss->Initialize(connectionsFile.c_str(), rc);
+        check(rc, "Initialize");
+        for (auto [name, id] : {std::pair{"Command", &m_command}, {"Response", &m_response},
+                                {"PositionVelocityAttitude", &m_pva}, {"UTCTime", &m_utc},
+                                {"EventLog", &m_eventLog}, {"MaintenanceEvent", &m_maint}}) {
+            int unused = 0;
+            m_tss->Create_Connection(name, -1, *id, unused, rc);
+            check(rc, name);
+        }
+        m_cmdTS = typed<CommandResponse>();
+        m_pvaTS = typed<aspn2_msgs::idl::PositionVelocityAttitude>();
+        m_utcTS = typed<aspn2_msgs::idl::UTCTime>();
+        m_eventTS = typed<aspn2_msgs::idl::EventLog>();
+        m_maintTS = typed<aspn2_msgs::idl::MaintenanceEvent>();
+        Value registered[6];
+        m_cmdTS->Register_Sender(m_command, registered[0]);
+        m_pvaTS->Register_Sender(m_pva, registered[1]);
+        m_utcTS->Register_Sender(m_utc, registered[2]);
+        m_cmdTS->Register_Callback(m_response, responses.callback(), registered[3]);
+        m_eventTS->Register_Callback(m_eventLog, events.callback(), registered[4]);
+        m_maintTS->Register_Callback(m_maint, maintenance.callback(), registered[5]);
+        for (Value v : registered) check(v, "registration");
+    }
+    ~Peer() {
+        // The participant goes before the inboxes its callbacks fill.
+        m_cmdTS.reset();
+        m_pvaTS.reset();
+        m_utcTS.reset();
+        m_eventTS.reset();
+        m_maintTS.reset();
+        m_tss.reset();
+    }
     Peer(const Peer&) = delete;
     Peer& operator=(const Peer&) = delete;
 
-    void send(const aspn2_msgs::idl::PositionVelocityAttitude& m);
-    void send(const aspn2_msgs::idl::UTCTime& m);
-    void sendPair(const NavSample& s);
+    void sendPair(const NavSample& s) {
+        aspn2_msgs::idl::PositionVelocityAttitude pva;
+        stamp(pva.header(), s.pvaSource, 3, s.pvaTovSec, s.pvaTovNsec);
+        pva.position().latitude(s.latDeg * 3.141592653589793 / 180.0);
+        pva.position().longitude(s.lonDeg * 3.141592653589793 / 180.0);
+        pva.position().altitude(s.altM);
+        pva.velocity(s.velocity);
+        pva.attitude(s.attitude);
+        for (int i = 0; i < 9; ++i) pva.covariance()[i][i] = s.variances[i];
+        aspn2_msgs::idl::UTCTime utc;
+        stamp(utc.header(), kNavigator, 4, s.utcTovSec, s.utcTovNsec);
+        utc.gps_week(s.gpsWeek);
+        utc.gps_tow_sec(s.gpsTowSec);
+        utc.utc_tod_sec(s.utcTodSec);
+        utc.utc_tod_nsec(s.utcTodNsec);
+        send(m_pvaTS, m_pva, pva);
+        send(m_utcTS, m_utc, utc);
+    }
     // A command (type 0) or response (type 1) with `text` and `identifier`.
-    void sendCommand(const std::string& text, std::int32_t identifier, std::int32_t type = 0);
+    void sendCommand(const std::string& text, std::int32_t identifier, std::int32_t type = 0) {
+        CommandResponse m;
+        m.header().device_id(deviceId(2, kCommander, 2));
+        m.command_identifier(identifier);
+        m.command_response_type(static_cast<aspn2_msgs::idl::command_response_type_enum>(type));
+        m.command_response(text);
+        send(m_cmdTS, m_command, m);
+    }
+    std::optional<CommandResponse> responseTo(std::int32_t identifier, std::chrono::milliseconds timeout,
+                                              std::size_t from = 0) {
+        return responses.waitFor([identifier](const auto& r) { return r.command_identifier() == identifier; }, timeout,
+                                 from);
+    }
+    bool ping(std::int32_t identifier, std::chrono::milliseconds timeout = 10s) {
+        const std::size_t from = responses.size();
+        sendCommand("BITSERVER_PING", identifier);
+        return responseTo(identifier, timeout, from).has_value();
+    }
+    // Pings until the server answers (it runs and both sides have found
+    // each other), then waits until it reads the navigation connections.
+    bool waitForServer(std::chrono::milliseconds timeout) {
+        const auto deadline = Clock::now() + timeout;
+        bool answered = false;
+        for (std::int32_t i = 0; !answered && Clock::now() < deadline; ++i) answered = ping(0x7e2e0000 + i, 300ms);
+        for (; answered && Clock::now() < deadline; std::this_thread::sleep_for(5ms)) {
+            if (matched(m_pva) > 0 && matched(m_utc) > 0) return true;
+        }
+        return false;
+    }
 
-    // Pings until an answer comes (the server runs and both sides have
-    // discovered each other), then waits until the server reads the
-    // navigation connections. False after `timeout`.
-    bool waitForServer(std::chrono::milliseconds timeout = 30s);
-    // The response to command `identifier` from index `from` on, within
-    // `timeout`.
-    std::optional<aspn2_msgs::idl::CommandResponse> responseTo(std::int32_t identifier,
-                                                              std::chrono::milliseconds timeout,
-                                                              std::size_t from = 0);
-    // Sends a ping with `identifier` and waits for its answer.
-    bool ping(std::int32_t identifier, std::chrono::milliseconds timeout = 10s);
-
-    Inbox<aspn2_msgs::idl::CommandResponse> responses;
+    Inbox<CommandResponse> responses;
     Inbox<aspn2_msgs::idl::EventLog> events;
     Inbox<aspn2_msgs::idl::MaintenanceEvent> maintenance;
 
 private:
-    int matched(long long connection) const;
+    static void check(Value rc, const char* what) {
+        if (rc != FACE::RETURN_CODE_TYPE::NO_ERROR) throw std::runtime_error(std::string("peer: ") + what);
+    }
+    template <typename T>
+    TypedTS<T> typed() {
+        auto t = std::make_shared<FACE::TSS::Details::CV_TypedTS<T>>();
+        Value rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
+        t->Set_Reference("", m_tss, 0, rc);
+        check(rc, "typed transport");
+        return t;
+    }
+    template <typename T>
+    static void send(const TypedTS<T>& ts, long long connection, const T& m) {
+        Value rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
+        long long transaction = 0;
+        ts->Send_Message(connection, -1, transaction, m, rc);
+        EXPECT_EQ(rc, FACE::RETURN_CODE_TYPE::NO_ERROR);
+    }
+    static void stamp(aspn2_msgs::idl::header& h, unsigned source, unsigned kind, std::int64_t sec, std::int32_t nsec) {
+        h.device_id(deviceId(1, source, kind));
+        h.timestamp_valid().sec(sec);
+        h.timestamp_valid().nsec(nsec);
+        h.timestamp_arrival(h.timestamp_valid());
+    }
+    int matched(long long connection) const {
+        auto& c = m_tss->connectionMap_mutex_at(FACE::TSS::CV_TSS::connectionKey(connection));
+        return c.m_publisherListener ? c.m_publisherListener->matchedCount() : 0;
+    }
 
-    std::shared_ptr<FACE::TSS::CV_TSS> m_tss;
-    std::shared_ptr<FACE::TSS::Details::CV_TypedTS<aspn2_msgs::idl::CommandResponse>> m_cmdTS;
-    std::shared_ptr<FACE::TSS::Details::CV_TypedTS<aspn2_msgs::idl::PositionVelocityAttitude>> m_pvaTS;
-    std::shared_ptr<FACE::TSS::Details::CV_TypedTS<aspn2_msgs::idl::UTCTime>> m_utcTS;
-    std::shared_ptr<FACE::TSS::Details::CV_TypedTS<aspn2_msgs::idl::EventLog>> m_eventTS;
-    std::shared_ptr<FACE::TSS::Details::CV_TypedTS<aspn2_msgs::idl::MaintenanceEvent>> m_maintTS;
+    std::shared_ptr<FACE::TSS::CV_TSS> m_tss = std::make_shared<FACE::TSS::CV_TSS>("EndToEndPeer");
     long long m_command = -1, m_response = -1, m_pva = -1, m_utc = -1, m_eventLog = -1, m_maint = -1;
+    TypedTS<CommandResponse> m_cmdTS;
+    TypedTS<aspn2_msgs::idl::PositionVelocityAttitude> m_pvaTS;
+    TypedTS<aspn2_msgs::idl::UTCTime> m_utcTS;
+    TypedTS<aspn2_msgs::idl::EventLog> m_eventTS;
+    TypedTS<aspn2_msgs::idl::MaintenanceEvent> m_maintTS;
 };
 
-// --- The whole set-up -----------------------------------------------------------
+inline bool hasSanitizerReport(const std::string& output) {
+    for (const char* marker : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "WARNING: ThreadSanitizer",
+                               "runtime error:"}) {
+        if (output.find(marker) != std::string::npos) return true;
+    }
+    return false;
+}
 
-// Height of the tests' geoid: linear in latitude, -18 m at the equator,
-// +0.3 m per degree north, reproduced exactly by the geoid library.
-corvane_test::SyntheticGeoid testGeoid();
-
-// A runtime root on DDS domain `domain`, the FPGA simulator, the peer and
-// the server, started in that order by start().
+// A runtime root on DDS domain `domain` whose geoid is -18 m + 0.3 m per
+// degree north, the FPGA simulator, the peer and the server, started in
+// that order by start().
 class Rig {
 public:
     // `settings` may change the top-level file's keys before the start.
-    explicit Rig(int domain, const std::function<void(corvane_test::RuntimeRoot::TopLevel&)>& settings = {});
-    ~Rig();
+    explicit Rig(int domain, const std::function<void(corvane_test::RuntimeRoot::TopLevel&)>& settings = {}) {
+        corvane_test::RuntimeRoot::Options o;
+        o.sourceDir = CORVANE_SOURCE_DIR;
+        o.domainId = domain;
+        o.geoid = corvane_test::SyntheticGeoid::linearInLatitude(30000, 100);
+        o.dataBusPorts = bus.ports();
+        o.prefix = "zozi-e2e";
+        root = std::make_unique<corvane_test::RuntimeRoot>(o);
+        corvane_test::RuntimeRoot::TopLevel t = root->defaultTopLevel();
+        if (settings) settings(t);
+        root->writeTopLevel(t);
+    }
+    ~Rig() {
+        server.reset();  // first: it would otherwise lose its peer and FPGA under it
+        peer.reset();
+        fpga.reset();
+    }
 
-    // Starts the simulator and the server and waits until the server
-    // answers the peer.
-    ::testing::AssertionResult start();
-    // SIGTERM: the server stops within 10 s with status 0 and its exit
-    // line last, without a sanitizer report; then the simulator stops.
-    ::testing::AssertionResult stopsInOrder();
+    // Starts the simulator and the server; waits until the server answers.
+    ::testing::AssertionResult start() {
+        fpga = std::make_unique<corvane_test::LoggedProcess>(std::vector<std::string>{
+            FPGA_SIM_PATH, "--memory", root->devmemFile(), "--ready-file", root->path() + "/fpga.ready",
+            root->devicesFile()});
+        if (!fpga->waitForLine("fpga-sim: ready", 30s)) {
+            return ::testing::AssertionFailure() << "the FPGA simulator did not get ready\n" << fpga->transcript();
+        }
+        peer = std::make_unique<Peer>(root->connectionsFile());
+        server = std::make_unique<corvane_test::LoggedProcess>(
+            std::vector<std::string>{SERVER_PATH, root->topLevelFile()}, root->environment());
+        if (!peer->waitForServer(60s)) {
+            return ::testing::AssertionFailure() << "the server did not answer a ping\n" << server->transcript();
+        }
+        return ::testing::AssertionSuccess();
+    }
 
-    // Sends the pair every `period` until `done()` holds (the bus is
-    // pumped in between); false after `timeout`.
+    // SIGTERM: the server stops within 20 s with status 0 and its exit line
+    // last, without a sanitizer report; then the simulator stops too.
+    ::testing::AssertionResult stopsInOrder() {
+        const auto deadline = Clock::now() + 10s;  // the handler is installed just after the start
+        while (!server->catches(SIGTERM) && Clock::now() < deadline) std::this_thread::sleep_for(5ms);
+        server->signal(SIGTERM);
+        const std::optional<int> status = server->finish(20s);
+        const std::string last = server->lastStdoutLine();
+        if (status != 0 || last != std::string("!!!!!! ") + SERVER_PATH + " has exited. Signal: 15" ||
+            hasSanitizerReport(server->transcript(100000))) {
+            return ::testing::AssertionFailure() << "the server did not stop in order: status "
+                                                 << (status ? std::to_string(*status) : "none") << ", last line '"
+                                                 << last << "'\n" << server->transcript();
+        }
+        fpga->signal(SIGTERM);
+        if (fpga->finish(10s) != 0 || hasSanitizerReport(fpga->transcript(100000))) {
+            return ::testing::AssertionFailure() << "the FPGA simulator did not stop in order\n" << fpga->transcript();
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    // Sends the pair every `period` until `done()` holds (the bus is pumped
+    // in between); false after `timeout`.
     bool streamUntil(const NavSample& s, const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s,
-                     std::chrono::milliseconds period = 50ms);
-    // Streams `s` until each service has sent a data message with its
-    // sample time.
-    bool streamUntilReported(const NavSample& s, std::chrono::milliseconds timeout = 10s);
-
-    // The server's output so far, for failure messages.
-    std::string transcript() const;
+                     std::chrono::milliseconds period = 50ms) {
+        for (const auto deadline = Clock::now() + timeout; Clock::now() < deadline;) {
+            peer->sendPair(s);
+            bus.pump(period);
+            if (done()) return true;
+        }
+        return false;
+    }
+    // Streams `s` until each service has reported its sample time.
+    bool streamUntilReported(const NavSample& s, std::chrono::milliseconds timeout = 10s) {
+        const VictoryTime t = civilTime(s);
+        return streamUntil(s, [&] { return bus.reportAt(0, t) && bus.reportAt(1, t) && bus.reportAt(2, t); }, timeout);
+    }
+    std::string transcript() const { return server ? server->transcript() : std::string("(no server)"); }
 
     DataBus bus;
     std::unique_ptr<corvane_test::RuntimeRoot> root;
@@ -259,15 +403,6 @@ public:
     std::unique_ptr<Peer> peer;
     std::unique_ptr<corvane_test::LoggedProcess> server;
 };
-
-// The path of an executable or data file named by the build.
-extern const std::string kServerPath;
-extern const std::string kFpgaSimPath;
-extern const std::string kToolPath;
-extern const std::string kSourceDir;
-
-// Whether `output` holds a report of a sanitizer.
-bool hasSanitizerReport(const std::string& output);
 
 }  // namespace e2e
 

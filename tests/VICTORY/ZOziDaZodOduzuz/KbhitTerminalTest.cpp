@@ -20,98 +20,69 @@
 
 namespace {
 
-using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// Child exit codes.
-enum : int { kOk, kNoTerminal = 10, kWaitingAtStart, kStillCanonical, kEchoOff, kKeysNotSeen, kZNotHandled, kKeysLeft, kNotRestored };
-
-// Runs in the child: stdin and stdout are the terminal `slavePath`.
+// Runs in the child, stdin and stdout on the terminal `slavePath`; the exit
+// code names the first step that went wrong (0: none).
 int child(const char* slavePath, int readyFd) {
     const int slave = ::open(slavePath, O_RDWR);
-    if (slave < 0) return kNoTerminal;
     ::dup2(slave, 0);
     ::dup2(slave, 1);
-    if (_kbhit() != 0) return kWaitingAtStart;
     termios term{};
-    if (::tcgetattr(0, &term) != 0) return kNoTerminal;
-    if ((term.c_lflag & ICANON) != 0) return kStillCanonical;
-    if ((term.c_lflag & ECHO) == 0) return kEchoOff;
-    if (::write(readyFd, "R", 1) != 1) return kNoTerminal;
-
-    // Keys without a newline are readable at once in non-canonical mode.
-    const auto deadline = Clock::now() + 5s;
-    while (_kbhit() < 2) {
-        if (Clock::now() > deadline) return kKeysNotSeen;
-        std::this_thread::sleep_for(2ms);
+    if (slave < 0 || _kbhit() != 0 || ::tcgetattr(0, &term) != 0) return 10;
+    if ((term.c_lflag & ICANON) != 0 || (term.c_lflag & ECHO) == 0) return 11;  // keys at once, echoed
+    if (::write(readyFd, "R", 1) != 1) return 12;
+    // Keys without a newline are readable at once.
+    for (const auto deadline = Clock::now() + std::chrono::seconds(5); _kbhit() < 2;) {
+        if (Clock::now() > deadline) return 13;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     VictoryFaultHelper helper("Terminal");
     bool tellDisabled = false;
     helper.ManageFaults(tellDisabled);  // 'z'
-    if (!tellDisabled) return kZNotHandled;
     helper.ManageFaults(tellDisabled);  // 'q': ignored
-    if (!tellDisabled || _kbhit() != 0) return kKeysLeft;
+    if (!tellDisabled || _kbhit() != 0) return 14;
     std::cout.flush();
     // At the end of the process the terminal gets its line mode back.
     restoreKbhitTerminal();
-    if (::tcgetattr(0, &term) != 0 || (term.c_lflag & ICANON) == 0) return kNotRestored;
-    return kOk;
+    return ::tcgetattr(0, &term) != 0 || (term.c_lflag & ICANON) == 0 ? 15 : 0;
 }
 
 TEST(KbhitTerminal, KeysArriveWithoutNewlineAndAreEchoed) {
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(::grantpt(master), 0);
-    ASSERT_EQ(::unlockpt(master), 0);
+    ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
     const std::string slavePath = ::ptsname(master);
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
-
     std::cout.flush();
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        ::close(master);
-        ::close(ready[0]);
-        ::_exit(child(slavePath.c_str(), ready[1]));
-    }
+    if (pid == 0) ::_exit(child(slavePath.c_str(), ready[1]));
     ::close(ready[1]);
 
     pollfd p{ready[0], POLLIN, 0};
     char r = 0;
     const bool childReady = ::poll(&p, 1, 5000) == 1 && ::read(ready[0], &r, 1) == 1;
-    if (childReady) {
-        ASSERT_EQ(::write(master, "zq", 2), 2);
-    }
-
+    EXPECT_TRUE(childReady && ::write(master, "zq", 2) == 2);
     // What the terminal shows: the echoed keys and the helper's line.
     std::string screen;
-    const auto deadline = Clock::now() + 5s;
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
     while (childReady && screen.find("Tell disabled for") == std::string::npos && Clock::now() < deadline) {
         pollfd m{master, POLLIN, 0};
-        if (::poll(&m, 1, 50) == 1) {
-            char buffer[256];
-            const ssize_t n = ::read(master, buffer, sizeof buffer);
-            if (n <= 0) break;
-            screen.append(buffer, static_cast<std::size_t>(n));
-        }
+        char buffer[256];
+        const ssize_t n = ::poll(&m, 1, 50) == 1 ? ::read(master, buffer, sizeof buffer) : 0;
+        if (n < 0) break;
+        screen.append(buffer, static_cast<std::size_t>(n));
     }
-
     int status = 0;
-    pid_t done = 0;
-    while ((done = ::waitpid(pid, &status, WNOHANG)) == 0 && Clock::now() < deadline + 5s) {
-        std::this_thread::sleep_for(5ms);
-    }
-    if (done == 0) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (Clock::now() > deadline + std::chrono::seconds(5)) ::kill(pid, SIGKILL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     ::close(ready[0]);
     ::close(master);
-
-    EXPECT_TRUE(childReady);
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), kOk);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_NE(screen.find('z'), std::string::npos) << screen;
     EXPECT_NE(screen.find("\bTerminalTell disabled for \r\n"), std::string::npos) << screen;
 }

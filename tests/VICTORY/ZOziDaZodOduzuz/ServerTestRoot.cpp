@@ -1,8 +1,6 @@
-#include "tests/VICTORY/ZOziDaZodOduzuz/ServerTestRoot.h"
+#include "tests/VICTORY/ZOziDaZodOduzuz/ZoziTestSupport.h"
 
 #include <gtest/gtest.h>
-
-#include <memory>
 
 namespace zozi_test {
 
@@ -10,13 +8,14 @@ namespace {
 
 std::unique_ptr<corvane_test::RuntimeRoot> s_root;
 
+// The root of this test process on DDS domain 60 (tests may set their own).
 class ServerRootEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         corvane_test::RuntimeRoot::Options options;
         options.sourceDir = CORVANE_SOURCE_DIR;
         options.fpgaSim = FPGA_SIM_PATH;
-        options.domainId = kDefaultDomainId;
+        options.domainId = 60;
         options.prefix = "zozi-server-root";
         s_root = std::make_unique<corvane_test::RuntimeRoot>(options);
         s_root->exportEnvironment();

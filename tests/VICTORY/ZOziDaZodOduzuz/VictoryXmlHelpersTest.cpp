@@ -70,24 +70,4 @@ TEST(VictoryXmlHelpers, UpdateConfigItem) {
     }
 }
 
-TEST(VictoryXmlHelpers, FindElementWithAttributeSearchesDepthFirstInDocumentOrder) {
-    tinyxml2::XMLDocument doc;
-    doc.Parse("<r k='no'><a><deep k='v' id='1'/></a><b k='v' id='2'/><c k='vv' id='3'/></r>");
-    tinyxml2::XMLElement* root = doc.RootElement();
-
-    tinyxml2::XMLElement* found = VICTORY::FindElementWithAttribute(root, "k", "v");
-    ASSERT_NE(found, nullptr);
-    EXPECT_STREQ(found->Attribute("id"), "1");  // deeper, but earlier than b
-
-    EXPECT_STREQ(VICTORY::FindElementWithAttribute(root, "k", "vv")->Attribute("id"), "3");
-    EXPECT_EQ(VICTORY::FindElementWithAttribute(root, "k", "no"), root);  // the element itself
-    EXPECT_EQ(VICTORY::FindElementWithAttribute(root, "k", "V"), nullptr);
-    EXPECT_EQ(VICTORY::FindElementWithAttribute(root, "missing", "v"), nullptr);
-    EXPECT_EQ(VICTORY::FindElementWithAttribute(nullptr, "k", "v"), nullptr);
-    EXPECT_EQ(VICTORY::FindElementWithAttribute(root, nullptr, "v"), nullptr);
-    EXPECT_EQ(VICTORY::FindElementWithAttribute(root, "k", nullptr), nullptr);
-    // The search stays below the given element.
-    EXPECT_EQ(VICTORY::FindElementWithAttribute(root->FirstChildElement("b"), "id", "1"), nullptr);
-}
-
 }  // namespace

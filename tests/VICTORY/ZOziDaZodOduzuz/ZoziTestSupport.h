@@ -1,6 +1,7 @@
-// Shared helpers of the server's tests: access to the component's internals,
-// console capture, health event draining, key presses on standard input and
-// a default navigation sample.
+// Shared helpers of the server's tests: access to the component's
+// internals, console capture, health events, key presses on standard
+// input, services that store what they are told, a default navigation
+// sample, and the runtime root of a server test process.
 #ifndef TESTS_VICTORY_ZOZIDAZODODUZUZ_ZOZITESTSUPPORT_H
 #define TESTS_VICTORY_ZOZIDAZODODUZUZ_ZOZITESTSUPPORT_H
 
@@ -8,30 +9,24 @@
 #include "VICTORY/ZOziDaZodOduzuz/ZOziDaZodOduzuz.h"
 #include "VICTORY/ZOziDaZodOduzuz/kbhit.h"
 #include "platform/victory/victory_test.h"
+#include "tests/support/RuntimeRoot.h"
 
 #include <GeographicLib/GeoCoords.hpp>
+#include <gtest/gtest.h>
 #include <GeographicLib/Geoid.hpp>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <array>
 #include <cstdio>
 #include <iostream>
-#include <memory>
-#include <sstream>
-#include <stdexcept>
-#include <string>
+#include <iterator>
 #include <thread>
-#include <vector>
 
 // The component's internals, for tests only (the class names it a friend).
 class ZOziDaZodOduzuzTestAccess {
 public:
     explicit ZOziDaZodOduzuzTestAccess(ZOziDaZodOduzuz& server) : s(server) {}
 
-    const std::string& name() const { return s.m_name; }
     void setDebug(bool on) { s.m_debug = on; }
     std::atomic<bool>& tellDisabled() { return s.m_tellDisabled; }
     aspn2_msgs::idl::PositionVelocityAttitude& pva() { return s.m_pva; }
@@ -43,76 +38,62 @@ public:
     std::thread& workerThread() { return s.m_workerThread; }
     std::atomic<bool>& stopWorker() { return s.m_stopWorker; }
 
-    // Settings (Configure) and switches.
-    bool debug() const { return s.m_debug; }
-    std::string systemName() const { return text(s.m_systemName); }
-    std::string configurationName() const { return text(s.m_configurationName); }
-    std::string connectionsFile() const { return text(s.m_connectionsFile); }
-    std::string ioDevicesFile() const { return text(s.m_ioDevicesFile); }
-    std::string geoidModel() const { return text(s.m_geoidModel); }
-    bool& processPosition() { return s.m_processPosition; }
-    bool& processOrientation() { return s.m_processOrientation; }
-    bool& processDirectionOfTravel() { return s.m_processDirectionOfTravel; }
-    bool& faultTestEnabled() { return s.m_faultTestEnabled; }
+    // Settings of Configure.
+    std::vector<std::string> files() const {
+        return {text(s.m_systemName), text(s.m_configurationName), text(s.m_connectionsFile),
+                text(s.m_ioDevicesFile), text(s.m_geoidModel)};
+    }
+    void setServices(bool position, bool orientation, bool dot) {
+        s.m_processPosition = position;
+        s.m_processOrientation = orientation;
+        s.m_processDirectionOfTravel = dot;
+    }
     std::uint8_t& utcSource() { return s.m_utcSourceNavigatorServerId; }
     std::uint8_t& pvaSource() { return s.m_pvaSourceNavigatorServerId; }
-    const GeographicLib::Geoid* geoid() const { return s.m_geoid.get(); }
-    const GeographicLib::GeoCoords* geoCoords() const { return s.m_geoCoords.get(); }
+    const GeographicLib::Geoid* geoid() const { return s.m_geoCoords ? s.m_geoid.get() : nullptr; }
 
     // Intake and commands.
     std::atomic<ZOziDaZodOduzuz::ReportedState>& state() { return s.m_state; }
-    bool pvaReceived() const { return s.m_pvaReceived; }
-    bool utcReceived() const { return s.m_utcReceived; }
-    void setReceived(bool pva, bool utc) {
-        s.m_pvaReceived = pva;
-        s.m_utcReceived = utc;
-    }
-    std::mutex& dataMutex() { return s.m_dataMutex; }
+    std::array<bool, 2> received() const { return {s.m_pvaReceived, s.m_utcReceived}; }
     void cbPVA(const aspn2_msgs::idl::PositionVelocityAttitude& m) { s.cbPVA(m); }
     void cbUTCTime(const aspn2_msgs::idl::UTCTime& m) { s.cbUTCTime(m); }
     void cbCmd(const aspn2_msgs::idl::CommandResponse& m) { s.cbCmd(m); }
     bool processPosOrDirData() { return s.ProcessPosOrDirData(); }
     bool updateVDMdataRate(unsigned long period) { return s.updateVDMdataRate(period); }
     int logMaintenanceEvent(const char* text, unsigned length) { return s.logMaintenanceEvent(text, length); }
-    COutputRedirector& outputRedirector() { return s.m_outputRedirector; }
-    long long responseConnectionId() const { return s.m_responseConnectionId; }
-    long long maintConnectionId() const { return s.m_maintConnectionId; }
     bool hasTransport() const { return static_cast<bool>(s.m_tss); }
     bool hasTypedTransports() const { return s.m_cmdTS && s.m_pvaTS && s.m_eventLogTS && s.m_utcTS && s.m_maintTS; }
 
-    // What Configure does with the geoid: cubic interpolation, no thread
-    // safety, the whole globe cached.
+    // What Configure does with the geoid.
     void loadGeoid(const std::string& model, const std::string& directory) {
         s.m_geoid = std::make_unique<GeographicLib::Geoid>(model, directory, true, false);
         s.m_geoid->CacheAll();
         s.m_geoCoords = std::make_unique<GeographicLib::GeoCoords>();
     }
-
     void publishPosition() { s.PublishPosition(); }
     void publishOrientation() { s.PublishOrientation(); }
     void publishDirectionOfTravel() { s.PublishDirectionOfTravel(); }
 
-    // The three services by index: 0 position, 1 orientation, 2 direction
-    // of travel.
-    bool initialize(int service, const char* vcl) {
-        return service == 0 ? s.InitializeVictoryPosition(vcl)
-                            : service == 1 ? s.InitializeVictoryOrientation(vcl) : s.InitializeVictoryDirectionOfTravel(vcl);
+    // The services by index: 0 position, 1 orientation, 2 direction of travel.
+    bool initialize(int i, const char* vcl) {
+        return i == 0 ? s.InitializeVictoryPosition(vcl)
+                      : i == 1 ? s.InitializeVictoryOrientation(vcl) : s.InitializeVictoryDirectionOfTravel(vcl);
     }
-    bool shutdown(int service) {
-        return service == 0 ? s.ShutdownVictoryPosition()
-                            : service == 1 ? s.ShutdownVictoryOrientation() : s.ShutdownVictoryDirectionOfTravel();
+    bool shutdown(int i) {
+        return i == 0 ? s.ShutdownVictoryPosition()
+                      : i == 1 ? s.ShutdownVictoryOrientation() : s.ShutdownVictoryDirectionOfTravel();
     }
-    bool initialized(int service) const {
-        return service == 0 ? s.m_positionInitialized : service == 1 ? s.m_orientationInitialized : s.m_dotInitialized;
+    bool initialized(int i) const {
+        return i == 0 ? s.m_positionInitialized : i == 1 ? s.m_orientationInitialized : s.m_dotInitialized;
     }
-    void* handle(int service) const {
-        return service == 0 ? static_cast<void*>(s.m_positionService)
-                            : service == 1 ? static_cast<void*>(s.m_orientationService) : static_cast<void*>(s.m_dotService);
+    void* handle(int i) const {
+        return i == 0 ? static_cast<void*>(s.m_positionService)
+                      : i == 1 ? static_cast<void*>(s.m_orientationService) : static_cast<void*>(s.m_dotService);
     }
-    static int saveVcl(int service, void* user, const char* text) {
-        return service == 0 ? ZOziDaZodOduzuz::PositionSaveVclidCallback(user, nullptr, text)
-               : service == 1 ? ZOziDaZodOduzuz::OrientationSaveVclidCallback(user, nullptr, text)
-                              : ZOziDaZodOduzuz::DOTSaveVclidCallback(user, nullptr, text);
+    static int saveVcl(int i, void* user, const char* text) {
+        return i == 0 ? ZOziDaZodOduzuz::PositionSaveVclidCallback(user, nullptr, text)
+               : i == 1 ? ZOziDaZodOduzuz::OrientationSaveVclidCallback(user, nullptr, text)
+                        : ZOziDaZodOduzuz::DOTSaveVclidCallback(user, nullptr, text);
     }
 
 private:
@@ -123,6 +104,10 @@ private:
 };
 
 namespace zozi_test {
+
+// The runtime root of a server test process (ServerTestRoot.cpp): made
+// before the first test, as CORVANE_ROOT and CORVANE_DEVMEM are read once.
+corvane_test::RuntimeRoot& serverRoot();
 
 // Descriptor 1 into a temporary file until restore().
 class Fd1Capture {
@@ -160,14 +145,13 @@ private:
     std::string m_path;
 };
 
-// Captures what is written to std::cout while it lives.
+// What is written to std::cout while it lives.
 class CoutCapture {
 public:
     CoutCapture() : m_saved(std::cout.rdbuf(m_text.rdbuf())) {}
     ~CoutCapture() { std::cout.rdbuf(m_saved); }
     CoutCapture(const CoutCapture&) = delete;
     CoutCapture& operator=(const CoutCapture&) = delete;
-
     // The text so far; clears it.
     std::string take() {
         std::string t = m_text.str();
@@ -185,7 +169,6 @@ struct Event {
     std::string info;
     bool operator==(const Event& o) const { return type == o.type && info == o.info; }
 };
-
 inline std::ostream& operator<<(std::ostream& out, const Event& e) {
     return out << "{" << e.type << ", \"" << e.info << "\"}";
 }
@@ -201,8 +184,7 @@ inline std::vector<Event> drainEvents() {
     return events;
 }
 
-// Standard input (descriptor 0) replaced by a pipe while it lives; keys
-// written to the pipe are what the fault test reads.
+// Standard input replaced by a pipe while it lives; type() writes keys.
 class StdinPipe {
 public:
     StdinPipe() {
@@ -222,7 +204,6 @@ public:
     }
     StdinPipe(const StdinPipe&) = delete;
     StdinPipe& operator=(const StdinPipe&) = delete;
-
     void type(const std::string& keys) {
         if (::write(m_write, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) {
             throw std::runtime_error("StdinPipe: write failed");
@@ -233,13 +214,6 @@ private:
     int m_saved = -1;
     int m_write = -1;
 };
-
-// Calls `step` until standard input holds nothing more (at most 1000
-// times): one key per call, as the worker does once per cycle.
-template <typename Step>
-void handleAllKeys(Step step) {
-    for (int i = 0; i < 1000 && _kbhit() > 0; ++i) step();
-}
 
 // Services of every family, created but not started: tells and faults are
 // stored and can be read back; nothing is sent.
@@ -257,9 +231,6 @@ struct Services {
     VgensService* endNode = vgensNewService(1, 1, 1, kConfig, 1.0, kVcl);
     VapntsService* apnt = vapntsNewService(1, 1, 1, kConfig, 1.0, kVcl);
 
-    Services() = default;
-    Services(const Services&) = delete;
-    Services& operator=(const Services&) = delete;
     ~Services() {
         vpossDeleteService(position);
         vorisDeleteService(orientation);
@@ -269,27 +240,34 @@ struct Services {
         vapntsDeleteService(apnt);
     }
     bool ok() const { return position && orientation && dot && gps && endNode && apnt; }
+
+    // State of service 0 (position), 1 (orientation) or 2 (direction of
+    // travel) behind handle `h`, or behind this object's handle.
+    static VictoryTestState state(int i, void* h) {
+        VictoryTestState st{};
+        if (i == 0) vpossTestGetState(static_cast<VpossService*>(h), &st);
+        if (i == 1) vorisTestGetState(static_cast<VorisService*>(h), &st);
+        if (i == 2) vdotsTestGetState(static_cast<VdotsService*>(h), &st);
+        return st;
+    }
+    VictoryTestState state(int i) const {
+        return state(i, i == 0 ? static_cast<void*>(position)
+                               : i == 1 ? static_cast<void*>(orientation) : static_cast<void*>(dot));
+    }
+    std::array<std::uint64_t, 3> tells() const { return {state(0).tellCount, state(1).tellCount, state(2).tellCount}; }
 };
 
-// A service's state through its family's inspection call.
-template <typename Get, typename Handle>
-VictoryTestState stateOf(Get get, Handle* handle) {
-    VictoryTestState s{};
-    get(handle, &s);
-    return s;
-}
-
-// A usable navigation solution: 30N 90W, 100 m above the ellipsoid, moving
-// due north at 10 m/s and climbing at 1 m/s, roll 10, pitch -5, yaw 45
-// degrees; position variances 4, 9, 16 m^2.
+// A usable solution: 30N 90W, 100 m above the ellipsoid, due north at
+// 10 m/s climbing 1 m/s, roll 10, pitch -5, yaw 45 degrees; position
+// variances 4, 9, 16 m^2.
 inline aspn2_msgs::idl::PositionVelocityAttitude defaultPva() {
-    constexpr double pi = 3.141592653589793;
+    constexpr double d = 3.141592653589793 / 180.0;
     aspn2_msgs::idl::PositionVelocityAttitude pva;
-    pva.position().latitude(30.0 * pi / 180.0);
-    pva.position().longitude(-90.0 * pi / 180.0);
+    pva.position().latitude(30.0 * d);
+    pva.position().longitude(-90.0 * d);
     pva.position().altitude(100.0);
     pva.velocity({10.0, 0.0, -1.0});
-    pva.attitude({10.0 * pi / 180.0, -5.0 * pi / 180.0, 45.0 * pi / 180.0});
+    pva.attitude({10.0 * d, -5.0 * d, 45.0 * d});
     const double diagonal[9] = {4.0, 9.0, 16.0, 1.0, 1.0, 0.25, 1e-4, 4e-4, 9e-4};
     for (int i = 0; i < 9; ++i) pva.covariance()[i][i] = diagonal[i];
     return pva;
@@ -304,6 +282,29 @@ inline aspn2_msgs::idl::UTCTime defaultUtc() {
     utc.utc_tod_nsec(5.0e8);
     return utc;
 }
+
+// A test fixture: a server whose three service handles are `services`
+// (created, not started, so they store what they are told), with the
+// default solution and time, and no pending health events.
+class ServerOverServices : public ::testing::Test {
+protected:
+    Services services;
+    ZOziDaZodOduzuz server;  // destroyed before the services
+    ZOziDaZodOduzuzTestAccess access{server};
+
+    // With the geoid `model` of `directory`.
+    void attach(const std::string& model, const std::string& directory) {
+        ASSERT_TRUE(services.ok());
+        access.loadGeoid(model, directory);
+        access.positionService() = services.position;
+        access.orientationService() = services.orientation;
+        access.dotService() = services.dot;
+        access.pva() = defaultPva();
+        access.utc() = defaultUtc();
+        drainEvents();
+    }
+    void TearDown() override { drainEvents(); }
+};
 
 }  // namespace zozi_test
 
