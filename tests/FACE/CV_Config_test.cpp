@@ -285,36 +285,29 @@ TEST(ParseNumbers, AutomaticBaseAsTheCLibrary) {
     }
 }
 
-// Getters set the return code only on failure, and then leave the value alone.
+// Getters set the return code only on failure (with a warning line), and
+// then leave the value alone.
 TEST_F(CvConfig, HelperGettersReadTextsAndBooleansOrWarnAndSettersWriteThrough) {
     FACE::CV_Config& config = m_config;
     int const h = open("Corvane");
-    std::pair<char const*, bool> const booleans[] = {{"Upper", true}, {"Mixed", true}, {"One", true},
-                                                     {"Hex", true},   {"Octal", true}, {"Lower", false},
-                                                     {"Zero", false}, {"No", false},   {"Text", false}};
-    for (auto const& [name, expected] : booleans) {
-        bool value = !expected;
-        RC rc = Code::NO_ACTION;
-        CV_Config_Helpers::Get_Boolean_Parameter(config, h, FACE::String(name), value, rc);
-        EXPECT_EQ(std::make_pair(value, rc), std::make_pair(expected, Code::NO_ACTION)) << name;
-    }
-    FACE::String text;
-    RC rc = Code::NO_ACTION;
-    CV_Config_Helpers::Get_String_Parameter(config, h, FACE::String("Text"), text, rc);
-    EXPECT_EQ(std::make_pair(std::string(text.buffer()), rc), std::make_pair(std::string("hello world"), Code::NO_ACTION));
-
-    for (char const* name : {"Empty", "Missing"}) {
-        FACE::String kept("untouched");
-        bool flag = true;
-        RC rcs[2] = {Code::NO_ERROR, Code::NO_ERROR};
+    std::tuple<char const*, char const*, bool> const cases[] = {  // name, text (null: missing), boolean
+        {"Upper", "TRUE", true}, {"Mixed", "True", true}, {"One", "1", true}, {"Hex", "0x10", true},
+        {"Octal", "010", true},  {"Lower", "false", false}, {"Zero", "0", false}, {"No", "no", false},
+        {"Text", "hello world", false}, {"Empty", nullptr, true}, {"Missing", nullptr, true}};
+    for (auto const& [name, text, flag] : cases) {
+        FACE::String value("untouched");
+        bool boolean = !flag;
+        RC rcs[2] = {Code::NO_ACTION, Code::NO_ACTION};
         testing::internal::CaptureStdout();
-        CV_Config_Helpers::Get_String_Parameter(config, h, FACE::String(name), kept, rcs[0]);
-        CV_Config_Helpers::Get_Boolean_Parameter(config, h, FACE::String(name), flag, rcs[1]);
-        std::string const warning = std::string("WARNING - Parameter ") + name + " not found\n";
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), warning + warning);
-        EXPECT_TRUE(rcs[0] == Code::INVALID_CONFIG && rcs[1] == Code::INVALID_CONFIG) << name;
-        EXPECT_TRUE(kept == "untouched" && flag) << name;
+        CV_Config_Helpers::Get_String_Parameter(config, h, FACE::String(name), value, rcs[0]);
+        CV_Config_Helpers::Get_Boolean_Parameter(config, h, FACE::String(name), boolean, rcs[1]);
+        std::string const warning = text ? "" : std::string("WARNING - Parameter ") + name + " not found\n";
+        RC const rc = text ? Code::NO_ACTION : Code::INVALID_CONFIG;
+        EXPECT_EQ(std::make_tuple(std::string(value.buffer()), boolean, rcs[0], rcs[1], testing::internal::GetCapturedStdout()),
+                  std::make_tuple(std::string(text ? text : "untouched"), text ? flag : !flag, rc, rc, warning + warning))
+            << name;
     }
+    RC rc = Code::NO_ACTION;
     testing::internal::CaptureStdout();
     EXPECT_EQ(CV_Config_Helpers::Details::Read_Config(config, 987654, FACE::String("Text")), "");  // unknown handle
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "WARNING - Parameter Text not found\n");
