@@ -138,31 +138,29 @@ TEST(TssAttributes, UidIsTheEntityIdBigEndian) {
 TEST_F(TssSetup, SampleFilesGiveTheServersSixConnectionsDenseIds) {
     char const* const names[] = {"Command", "Response", "PositionVelocityAttitude", "EventLog", "UTCTime",
                                  "MaintenanceEvent"};
-    for (auto const& [file, transport] : {std::pair{"udp", "UDP"}, std::pair{"shm", "SHM"},
-                                          std::pair{"tcp-server", "TCP_Server"}, std::pair{"tcp-client", "TCP_Client"}}) {
+    for (auto const& [transport, kindName] : {std::pair{"udp", "UDP"}, std::pair{"shm", "SHM"},
+                                              std::pair{"tcp-server", "TCP_Server"}, std::pair{"tcp-client", "TCP_Client"}}) {
         // Over UDP in a domain of this test: the TCP transports would open ports.
-        std::string text = face_test::readFile(std::string(TSS_SAMPLE_CONFIG_DIR) + "/connections-" + file + ".xml");
-        for (auto const& [from, to] : {std::pair<std::string, std::string>{"<DomainId>0</DomainId>",
-                                                                           "<DomainId>" + std::to_string(kConnectionIdsDomain) + "</DomainId>"},
-                                       {std::string("<UseTransport>") + transport + "</UseTransport>", "<UseTransport>UDP</UseTransport>"}}) {
-            ASSERT_NE(text.find(from), std::string::npos) << file;
-            text.replace(text.find(from), from.size(), to);
-        }
+        std::string text = face_test::readFile(std::string(TSS_SAMPLE_CONFIG_DIR) + "/connections-" + std::string(transport) + ".xml");
+        std::size_t const domain = text.find("<DomainId>0</DomainId>"), kind = text.find("<UseTransport>");
+        ASSERT_TRUE(domain != std::string::npos && kind != std::string::npos) << transport;
+        std::size_t const kindEnd = text.find("</UseTransport>");
+        EXPECT_EQ(text.substr(kind + 14, kindEnd - kind - 14), kindName);
+        text.replace(kind, kindEnd - kind, "<UseTransport>UDP");
+        text.replace(domain, 22, "<DomainId>" + std::to_string(kConnectionIdsDomain) + "</DomainId>");
         Transport t = initialize(text);
-        ASSERT_EQ(t.rc, NO_ERROR) << file;
+        ASSERT_EQ(t.rc, NO_ERROR) << transport;
         for (long long expected = 0; expected < 6; ++expected) {
             RC rc = NO_ACTION;
-            EXPECT_EQ(createConnection(*t.tss, names[expected], rc), expected) << file << " " << names[expected];
-            EXPECT_EQ(rc, NO_ERROR);
+            EXPECT_EQ(std::make_pair(createConnection(*t.tss, names[expected], rc), rc), std::make_pair(expected, NO_ERROR));
             std::string const& type = t.tss->connectionMap_mutex_at(static_cast<unsigned>(expected)).m_topicType;
             EXPECT_EQ(type, std::string("aspn2_msgs::idl::") + (expected < 2 ? "CommandResponse" : names[expected]));
         }
         int const opens = m_config->opens;
         RC rc = NO_ACTION;
         EXPECT_EQ(createConnection(*t.tss, "UTCTime", rc), 4);
-        EXPECT_EQ(m_config->opens, opens) << "an existing connection reads no container";
-        EXPECT_EQ(m_config->closes, m_config->opens);
-        EXPECT_EQ(t.tss->connectionCount(), 6u);
+        EXPECT_EQ(std::make_tuple(m_config->opens, m_config->closes, t.tss->connectionCount()), std::make_tuple(opens, opens, 6u))
+            << "an existing connection reads no container";
     }
 }
 
