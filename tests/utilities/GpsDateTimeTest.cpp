@@ -75,6 +75,7 @@ TEST(GpsDateTimeArithmetic, SumDifferenceGoingBackAndOrderAreConsistent)
     EXPECT_EQ(fields(GpsDateTime::GoBackInTime(at(0, 0, 1000), at(1, 1, 0))), Fields(0, 1023, 1000, 0));
 }
 
+// Valid days of the year both ways are covered by the cross-check below.
 TEST(GpsDateTimeCalendar, LeapYearsDaysOfYearAndDatesBeforeTheEpoch)
 {
     for (auto [y, leap] : {std::pair{2000u, true}, {2024u, true}, {1900u, false}, {2100u, false}}) {
@@ -86,11 +87,6 @@ TEST(GpsDateTimeCalendar, LeapYearsDaysOfYearAndDatesBeforeTheEpoch)
         GpsDateTime::DayOfYearToCivilTime(0, y, &kept);
         GpsDateTime::DayOfYearToCivilTime(GpsDateTime::IsLeapYear(y) ? 367 : 366, y, &kept);
         EXPECT_EQ(std::tie(kept.year, kept.month, kept.day), std::make_tuple(y, 7u, 9u));
-        for (unsigned d = 1; d <= (GpsDateTime::IsLeapYear(y) ? 366u : 365u); ++d) {
-            Civil out{};
-            GpsDateTime::DayOfYearToCivilTime(d, y, &out);
-            ASSERT_EQ(GpsDateTime::DayOfYearFromCivilTime(&out), d) << y << "/" << d;
-        }
     }
     Civil in{2024, 1, 1};
     const GpsDateTime frac = GpsDateTime::CivilTimeToGpsDateTime(&in, 12.00025, 0);
