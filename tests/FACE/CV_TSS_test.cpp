@@ -175,12 +175,12 @@ TEST_F(TssSetup, ConnectionFailuresLeaveNoRecord) {
         RC rc = NO_ERROR;
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        EXPECT_EQ(createConnection(*t.tss, name, rc), -1) << name;
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), console) << name;
-        std::string const errors = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(rc, code) << name;
-        EXPECT_EQ(errors.find("!!!!! Could NOT register topic") != std::string::npos, errorLine) << name;
-        EXPECT_EQ(m_config->opens, m_config->closes) << name << ": handle left open";
+        long long const id = createConnection(*t.tss, name, rc);
+        std::string const out = testing::internal::GetCapturedStdout(), errors = testing::internal::GetCapturedStderr();
+        // No id, the code, the console line, the error line, no handle left open.
+        EXPECT_EQ(std::make_tuple(id, rc, out, errors.find("!!!!! Could NOT register topic") != std::string::npos,
+                                  m_config->opens - m_config->closes),
+                  std::make_tuple(-1LL, code, std::string(console), errorLine, 0)) << name;
     }
     RC rc = NO_ACTION;
     EXPECT_EQ(createConnection(*t.tss, "UTCTime", rc), 0) << "failures use up no ids";
