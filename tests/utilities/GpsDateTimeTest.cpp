@@ -78,9 +78,8 @@ TEST(GpsDateTimeArithmetic, SumDifferenceGoingBackAndOrderAreConsistent)
 // Valid days of the year both ways are covered by the cross-check below.
 TEST(GpsDateTimeCalendar, LeapYearsDaysOfYearAndDatesBeforeTheEpoch)
 {
-    for (auto [y, leap] : {std::pair{2000u, true}, {2024u, true}, {1900u, false}, {2100u, false}}) {
+    for (auto [y, leap] : {std::pair{2000u, true}, {2024u, true}, {1900u, false}, {2100u, false}})
         EXPECT_EQ(GpsDateTime::IsLeapYear(y), leap) << y;
-    }
     for (Civil c : {Civil{2024, 0, 1}, Civil{2024, 13, 1}}) EXPECT_EQ(GpsDateTime::DayOfYearFromCivilTime(&c), 0u);
     for (unsigned y : {2023u, 2024u}) {
         Civil kept{1, 7, 9};  // day 0 and days past the end keep month and day
@@ -120,12 +119,9 @@ TEST(GpsDateTimeCrossCheck, AgreesWithTheCLibraryToTheMillisecond)
         // UTC, so there the GPS day (and week) may already be the next one.
         std::int64_t utc = unixTime(rng);
         utc = i % 2 == 0 ? utc : utc - utc % 86400 + nearMidnight(rng);
-        const int ms = msDist(rng);
-        const int leap = leapDist(rng);
+        const int ms = msDist(rng), leap = leapDist(rng);
         const std::int64_t gps = utc - kGpsEpochUnix + leap;
-        const int week = int(gps / 604800);
-        const int tow = int(gps % 604800);
-        const int tod = int(utc % 86400);
+        const int week = int(gps / 604800), tow = int(gps % 604800), tod = int(utc % 86400);
         const double frac = ms / 1000.0;
 
         const std::time_t tt = static_cast<std::time_t>(utc);
