@@ -99,27 +99,19 @@ inline void fillHeader(idl::header& h)
 inline const Fields kHeaderFields = {{0, i64(1001)},  {8, i64(1002)},  {16, i32(1003)}, {20, i32(1004)},
                                      {24, i64(1005)}, {32, i32(1006)}, {36, i32(1007)}, {40, i32(1008)}};
 
-template <class PS>
-using FillOf = std::function<void(typename PS::type&)>;
-
-template <class PS>
-MessageCase makeCase(const char* name, std::size_t max, bool bounded, std::size_t bodySize, FillOf<PS> fill,
-                     Fields fields)
-{
-    using T = typename PS::type;
-    return MessageCase{name, max, bounded, [] { return std::unique_ptr<TopicDataType>(new PS()); },
-                       [fill](void* p) { fill(*static_cast<T*>(p)); }, bodySize, std::move(fields)};
-}
-
 // A message with its header filled, then what `more` sets; on the wire the
 // header and `fields` are checked.
 template <class PS>
-MessageCase headerCase(const char* name, std::size_t max, bool bounded, std::size_t bodySize, FillOf<PS> more = {},
-                       const Fields& fields = {})
+MessageCase headerCase(const char* name, std::size_t max, bool bounded, std::size_t bodySize,
+                       std::function<void(typename PS::type&)> more = {}, const Fields& fields = {})
 {
-    return makeCase<PS>(name, max, bounded, bodySize,
-                        [more](typename PS::type& m) { fillHeader(m.header()); if (more) more(m); },
-                        kHeaderFields + fields);
+    using T = typename PS::type;
+    return MessageCase{name, max, bounded, [] { return std::unique_ptr<TopicDataType>(new PS()); },
+                       [more](void* p) {
+                           fillHeader(static_cast<T*>(p)->header());
+                           if (more) more(*static_cast<T*>(p));
+                       },
+                       bodySize, kHeaderFields + fields};
 }
 
 inline void fillSv(idl::sv_set& e, std::int32_t svid)
