@@ -106,7 +106,7 @@ TEST_F(TssSetup, InitializeStoresTheSettingsOnce) {
 
 // The transports themselves (the TCP client's peer too) are proven by the
 // traffic tests; here the values taken from the settings.
-TEST(TssAttributes, NamesPeersAndWanAddresses) {
+TEST(TssAttributes, NamesWanAddressesAndUids) {
     using FACE::TSS::Details::MakeParticipantAttributes;
     EXPECT_EQ(std::string(MakeParticipantAttributes(33, std::string(300, 'n'), "UDP", "", 0).rtps.getName()),
               std::string(255, 'n'));
@@ -115,10 +115,8 @@ TEST(TssAttributes, NamesPeersAndWanAddresses) {
         {"10-0-0-7", {10, 0, 0, 7}}, {"300.1.2.3", {44, 1, 2, 3}}, {"1.2", {1, 2, 0, 0}},
         {"abc", {0, 0, 0, 0}},       {"1..3.4", {1, 0, 0, 0}},     {"9.8.7.6.5", {9, 8, 7, 6}}};
     for (auto const& [text, bytes] : addresses) EXPECT_EQ(FACE::TSS::Details::ParseWanAddress(text), bytes) << text;
-}
 
-// A sample's sender and receiver uids: the entity id, big-endian; the prefix plays no part.
-TEST(TssAttributes, UidIsTheEntityIdBigEndian) {
+    // A sample's sender and receiver uids: the entity id, big-endian; the prefix plays no part.
     std::pair<std::array<std::uint8_t, 4>, long long> const cases[] = {
         {{0x00, 0x00, 0x01, 0x07}, 263}, {{0x12, 0x34, 0x56, 0x78}, 0x12345678}, {{0xFF, 0xFF, 0xFF, 0xFF}, 4294967295LL}};
     for (auto const& [entity, uid] : cases) {

@@ -76,7 +76,7 @@ TEST(GpsDateTimeArithmetic, SumDifferenceGoingBackAndOrderAreConsistent)
 }
 
 // Valid days of the year both ways are covered by the cross-check below.
-TEST(GpsDateTimeCalendar, LeapYearsDaysOfYearAndDatesBeforeTheEpoch)
+TEST(GpsDateTimeCalendar, LeapYearsDaysOfYearEpochAndGlonassTime)
 {
     for (auto [y, leap] : {std::pair{2000u, true}, {2024u, true}, {1900u, false}, {2100u, false}})
         EXPECT_EQ(GpsDateTime::IsLeapYear(y), leap) << y;
@@ -95,10 +95,6 @@ TEST(GpsDateTimeCalendar, LeapYearsDaysOfYearAndDatesBeforeTheEpoch)
         EXPECT_EQ(fields(GpsDateTime::CivilTimeToGpsDateTime(&early, 100u, 0u)), Fields(0, 0, 0, 0));
         EXPECT_EQ(fields(GpsDateTime::CivilTimeToGpsDateTime(&early, 100.0, 0u)), Fields(0, 0, 0, 0));
     }
-}
-
-TEST(GpsDateTimeCalendar, GlonassTime)
-{
     // Interval 7 starts with the leap year 2020; 12:00 GLONASS is 09:00:16 GPS.
     EXPECT_EQ(civil(GpsDateTime::ConvertGlonassTimeParamsToGps(10800, 1, 7)), "2020-01-01 00:00:16.000");
     for (auto [day, ymd] : {std::pair{366u, "2020-12-31"}, {367u, "2021-01-01"}, {1461u, "2023-12-31"}}) {
