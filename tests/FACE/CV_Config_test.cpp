@@ -121,21 +121,10 @@ TEST_F(CvConfig, SizeAndReadOfEachKindOfParameter) {
         EXPECT_EQ(read(open(container), parameter), value.empty() ? "<rc 3>" : value) << container << "/" << parameter;
     }
 
-    int n = 0, bogus = 1'000'000;  // an unknown handle
-    char buf[8];
-    RC rc[5];
-    m_config.Get_Size(bogus, FACE::String("Topic"), n, rc[0]);
-    m_config.Read(bogus, FACE::String("Topic"), buf, 8, n, rc[1]);
-    m_config.Write(bogus, FACE::String("Topic"), buf, 8, n, rc[2]);
-    m_config.Seek(bogus, Whence::SEEK_FROM_START, 0, rc[3]);
-    m_config.Close(bogus, rc[4]);
-    for (RC r : rc) EXPECT_EQ(r, Code::INVALID_CONFIG);
-}
-
-TEST_F(CvConfig, ReadZeroFillsAndNeverPassesTheBufferSize) {
-    std::pair<int, std::string> const cases[] = {{0, ""}, {4, "1234"}, {8, std::string("12345\0\0\0", 8)}};
+    // Read zero-fills and never passes the buffer size; no buffer is refused.
+    std::pair<int, std::string> const sizes[] = {{0, ""}, {4, "1234"}, {8, std::string("12345\0\0\0", 8)}};
     int const h = open("Corvane");
-    for (auto const& [size, content] : cases) {
+    for (auto const& [size, content] : sizes) {
         std::vector<char> buf(std::size_t(size) + 16, 'X');
         int bytes = -1;
         RC rc;
@@ -143,12 +132,18 @@ TEST_F(CvConfig, ReadZeroFillsAndNeverPassesTheBufferSize) {
         EXPECT_EQ(std::make_pair(rc, bytes), std::make_pair(Code::NO_ERROR, std::min(size, 5)));
         EXPECT_EQ(std::string(buf.begin(), buf.end()), content + std::string(16, 'X')) << size;
     }
-    int bytes = -1;
-    RC rc[2];
-    char buf[4];
-    m_config.Read(h, FACE::String("Digits"), nullptr, 4, bytes, rc[0]);
-    m_config.Read(h, FACE::String("Digits"), buf, -1, bytes, rc[1]);
-    EXPECT_TRUE(rc[0] == Code::INVALID_PARAM && rc[1] == Code::INVALID_PARAM);
+    int n = 0, bogus = 1'000'000;  // an unknown handle
+    char buf[8];
+    RC rc[7];
+    m_config.Read(h, FACE::String("Digits"), nullptr, 4, n, rc[5]);
+    m_config.Read(h, FACE::String("Digits"), buf, -1, n, rc[6]);
+    m_config.Get_Size(bogus, FACE::String("Topic"), n, rc[0]);
+    m_config.Read(bogus, FACE::String("Topic"), buf, 8, n, rc[1]);
+    m_config.Write(bogus, FACE::String("Topic"), buf, 8, n, rc[2]);
+    m_config.Seek(bogus, Whence::SEEK_FROM_START, 0, rc[3]);
+    m_config.Close(bogus, rc[4]);
+    RC const cfg = Code::INVALID_CONFIG, param = Code::INVALID_PARAM;
+    EXPECT_EQ(std::vector<RC>(rc, rc + 7), (std::vector<RC>{cfg, cfg, cfg, cfg, cfg, param, param}));
 }
 
 TEST_F(CvConfig, SeekMovesAmongContainersOfTheHandlesTag) {
@@ -174,7 +169,7 @@ TEST_F(CvConfig, SeekMovesAmongContainersOfTheHandlesTag) {
     }
 }
 
-TEST_F(CvConfig, WriteSavesWhatANewInstanceReadsAndRefusesMissingTargets) {
+TEST_F(CvConfig, WriteSavesWhatANewInstanceReadsOrReportsWhyNot) {
     std::string const before = readFile(m_file);
     int bytes = -1;
     for (char const* parameter : {"", "Empty", "Missing", "Nested"}) {
@@ -203,13 +198,11 @@ TEST_F(CvConfig, WriteSavesWhatANewInstanceReadsAndRefusesMissingTargets) {
     ASSERT_EQ(::stat(m_file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0644u);
     EXPECT_NE(readFile(m_file).find("<Topic>new</Topic>"), std::string::npos);
-}
 
-TEST_F(CvConfig, FailedSaveReportsNoActionAndKeepsTheValueInMemory) {
+    // A failed save reports NO_ACTION and keeps the value in memory.
     int const h = open("A");
     ASSERT_EQ(::unlink(m_file.c_str()), 0);
     ASSERT_EQ(::mkdir(m_file.c_str(), 0755), 0);  // cannot be opened for writing
-    int bytes = -1;
     EXPECT_EQ(std::make_pair(writeValue(m_config, h, "Topic", "kept", &bytes), bytes), std::make_pair(Code::NO_ACTION, 0));
     EXPECT_EQ(read(h, "Topic"), "kept");
     if (::access("/dev/full", W_OK) == 0) {  // opens, but the flush fails
@@ -285,36 +278,29 @@ TEST(ParseNumbers, AutomaticBaseAsTheCLibrary) {
     }
 }
 
-// Getters set the return code only on failure, and then leave the value alone.
+// Getters set the return code only on failure (with a warning line), and
+// then leave the value alone.
 TEST_F(CvConfig, HelperGettersReadTextsAndBooleansOrWarnAndSettersWriteThrough) {
     FACE::CV_Config& config = m_config;
     int const h = open("Corvane");
-    std::pair<char const*, bool> const booleans[] = {{"Upper", true}, {"Mixed", true}, {"One", true},
-                                                     {"Hex", true},   {"Octal", true}, {"Lower", false},
-                                                     {"Zero", false}, {"No", false},   {"Text", false}};
-    for (auto const& [name, expected] : booleans) {
-        bool value = !expected;
-        RC rc = Code::NO_ACTION;
-        CV_Config_Helpers::Get_Boolean_Parameter(config, h, FACE::String(name), value, rc);
-        EXPECT_EQ(std::make_pair(value, rc), std::make_pair(expected, Code::NO_ACTION)) << name;
-    }
-    FACE::String text;
-    RC rc = Code::NO_ACTION;
-    CV_Config_Helpers::Get_String_Parameter(config, h, FACE::String("Text"), text, rc);
-    EXPECT_EQ(std::make_pair(std::string(text.buffer()), rc), std::make_pair(std::string("hello world"), Code::NO_ACTION));
-
-    for (char const* name : {"Empty", "Missing"}) {
-        FACE::String kept("untouched");
-        bool flag = true;
-        RC rcs[2] = {Code::NO_ERROR, Code::NO_ERROR};
+    std::tuple<char const*, char const*, bool> const cases[] = {  // name, text (null: missing), boolean
+        {"Upper", "TRUE", true}, {"Mixed", "True", true}, {"One", "1", true}, {"Hex", "0x10", true},
+        {"Octal", "010", true},  {"Lower", "false", false}, {"Zero", "0", false}, {"No", "no", false},
+        {"Text", "hello world", false}, {"Empty", nullptr, true}, {"Missing", nullptr, true}};
+    for (auto const& [name, text, flag] : cases) {
+        FACE::String value("untouched");
+        bool boolean = !flag;
+        RC rcs[2] = {Code::NO_ACTION, Code::NO_ACTION};
         testing::internal::CaptureStdout();
-        CV_Config_Helpers::Get_String_Parameter(config, h, FACE::String(name), kept, rcs[0]);
-        CV_Config_Helpers::Get_Boolean_Parameter(config, h, FACE::String(name), flag, rcs[1]);
-        std::string const warning = std::string("WARNING - Parameter ") + name + " not found\n";
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), warning + warning);
-        EXPECT_TRUE(rcs[0] == Code::INVALID_CONFIG && rcs[1] == Code::INVALID_CONFIG) << name;
-        EXPECT_TRUE(kept == "untouched" && flag) << name;
+        CV_Config_Helpers::Get_String_Parameter(config, h, FACE::String(name), value, rcs[0]);
+        CV_Config_Helpers::Get_Boolean_Parameter(config, h, FACE::String(name), boolean, rcs[1]);
+        std::string const warning = text ? "" : std::string("WARNING - Parameter ") + name + " not found\n";
+        RC const rc = text ? Code::NO_ACTION : Code::INVALID_CONFIG;
+        EXPECT_EQ(std::make_tuple(std::string(value.buffer()), boolean, rcs[0], rcs[1], testing::internal::GetCapturedStdout()),
+                  std::make_tuple(std::string(text ? text : "untouched"), text ? flag : !flag, rc, rc, warning + warning))
+            << name;
     }
+    RC rc = Code::NO_ACTION;
     testing::internal::CaptureStdout();
     EXPECT_EQ(CV_Config_Helpers::Details::Read_Config(config, 987654, FACE::String("Text")), "");  // unknown handle
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "WARNING - Parameter Text not found\n");

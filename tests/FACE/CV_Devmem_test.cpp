@@ -161,10 +161,9 @@ TEST_F(Devmem, AccessesOfEveryWidthWithinTheConfiguredWindow) {
 }
 
 TEST_F(Devmem, ReturnCodesOfMissingClosedAndUnmappedConnections) {
+    RC rc = Code::NO_ERROR;
     for (char const* name : {"Nowhere", "NoSize", "NoBase"}) {
-        RC rc = Code::NO_ERROR;
-        EXPECT_EQ(open(name, &rc), -1) << name;
-        EXPECT_EQ(rc, Code::INVALID_CONFIG) << name;
+        EXPECT_EQ(std::make_pair(open(name, &rc), rc), std::make_pair(-1LL, Code::INVALID_CONFIG)) << name;
     }
     EXPECT_NE(m_console.find("WARNING - Parameter BaseAddress not found"), std::string::npos);
     long long const id = open("Small");
@@ -174,7 +173,6 @@ TEST_F(Devmem, ReturnCodesOfMissingClosedAndUnmappedConnections) {
     for (long long unknown : {-1LL, 1LL, 1LL << 40}) {
         EXPECT_EQ(codes(unknown), (std::vector<long long>{3, 3, 103, 3, 3})) << unknown;
     }
-    RC rc = Code::NO_ERROR;
     unsigned short bus = 9;
     m_io.Get_Bus_Status(id, bus, rc);  // needs no open connection
     EXPECT_EQ(std::make_pair(rc, bus), std::make_pair(Code::NO_ERROR, static_cast<unsigned short>(0)));

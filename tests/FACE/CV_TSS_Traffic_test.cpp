@@ -13,16 +13,8 @@ namespace {
 
 using namespace tss_test;
 using corvane_test::ChildProcess;
-using FACE::RETURN_CODE_TYPE::NO_ERROR;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
-
-std::string const kBestEffortVolatile =
-    "DurabilityQosPolicy=VOLATILE_DURABILITY_QOS,LivelinessQosPolicy=AUTOMATIC_LIVELINESS_QOS,"
-    "ReliabilityQosPolicy=BEST_EFFORT_RELIABILITY_QOS";
-std::string const kReliableTransientLocal =
-    "DurabilityQosPolicy=TRANSIENT_LOCAL_DURABILITY_QOS,LivelinessQosPolicy=AUTOMATIC_LIVELINESS_QOS,"
-    "ReliabilityQosPolicy=RELIABLE_RELIABILITY_QOS";
 
 // The peer's next line starting with `prefix` (other lines are skipped),
 // without the prefix; empty when none comes within 15 s.
@@ -37,8 +29,68 @@ std::string lineStarting(ChildProcess& peer, std::string const& prefix) {
     return "";
 }
 
-// Stops the peer and expects it to end cleanly; shows its standard error otherwise.
-void expectCleanEnd(ChildProcess& peer) {
+struct Traffic {
+    char const* name;
+    unsigned domain;
+    char const *peerTransport, *testTransport;
+    bool reliable;  // reliable and transient local, or best effort and volatile
+    int count;      // samples the peer sends before the test subscribes; 0: it keeps publishing at 1 kHz
+    int rounds;     // subscriptions made and removed one after the other
+};
+
+class TssTraffic : public ::testing::TestWithParam<Traffic> {
+protected:
+    void SetUp() override { neutraliseProfiles(); }
+
+    std::string file(char const* transport) {
+        Settings s = Settings::on(GetParam().domain, transport);
+        s.useBestEffort = GetParam().reliable ? "false" : "true";
+        s.backFillHistory = GetParam().reliable ? "true" : "false";
+        s.tcpPort = std::to_string(7400 + 250 * GetParam().domain + 200);  // a port of the test's own domain range
+        return m_dir.write(std::string(transport) + ".xml", connectionsFile(s));
+    }
+
+    face_test::TempDir m_dir;
+};
+
+// Every sample arrives intact, numbered by the writer's sequence, from the
+// peer's writer to this reader, with the reader's QoS; a late reliable
+// subscriber gets the history, and subscriptions go quickly while the peer
+// publishes.
+TEST_P(TssTraffic, PeerSamplesArriveIntact) {
+    Traffic const& p = GetParam();
+    std::string const qos = std::string("DurabilityQosPolicy=") + (p.reliable ? "TRANSIENT_LOCAL" : "VOLATILE") +
+                            "_DURABILITY_QOS,LivelinessQosPolicy=AUTOMATIC_LIVELINESS_QOS,ReliabilityQosPolicy=" +
+                            (p.reliable ? "RELIABLE" : "BEST_EFFORT") + "_RELIABILITY_QOS";
+    ChildProcess peer({TSS_PEER_PATH, file(p.peerTransport), std::to_string(p.count), "1000"});
+    std::string const writer = lineStarting(peer, "WRITER ");
+    ASSERT_FALSE(writer.empty());
+    if (p.count > 0) {
+        ASSERT_EQ(lineStarting(peer, "SENT "), std::to_string(p.count));
+    }
+    std::string const own = file(p.testTransport);
+    std::size_t const n = p.count > 0 ? std::size_t(p.count) : 2;
+    for (int round = 0; round < p.rounds; ++round) {
+        SCOPED_TRACE(round);
+        auto inbox = std::make_unique<Inbox<>>();  // outlives the participant
+        Transport t = makeTransport(own);
+        RC rc = FACE::RETURN_CODE_TYPE::NO_ACTION;
+        long long const id = createConnection(*t.tss, "UTCTime", rc);
+        auto typed = typedOver(t.tss);
+        if (typed) typed->Register_Callback(id, inbox->callback(), rc);
+        ASSERT_TRUE(t.rc == FACE::RETURN_CODE_TYPE::NO_ERROR && rc == FACE::RETURN_CODE_TYPE::NO_ERROR);
+        ASSERT_TRUE(waitFor([&] { return inbox->size() >= n; }, seconds(20))) << "received " << inbox->size();
+        long long const reader = FACE::TSS::Listeners::GuidToUid(t.tss->connectionMap_mutex_at(0).m_subscriber->getGuid());
+        for (auto const& e : inbox->all()) {
+            EXPECT_EQ(std::make_tuple(e.message, std::to_string(e.header.sender_id), e.header.receiver_id, e.qos),
+                      std::make_tuple(sampleNumber(e.transaction), writer, reader, qos)) << e.transaction;
+        }
+        EXPECT_TRUE(p.count == 0 || inbox->size() == n);
+        auto const started = std::chrono::steady_clock::now();
+        typed.reset(), t.tss.reset();
+        EXPECT_LT(std::chrono::steady_clock::now() - started, seconds(10)) << "slow teardown";
+    }
+    // The peer ends cleanly when told to.
     peer.signal(SIGTERM);
     std::optional<int> const status = peer.wait(seconds(15));
     ASSERT_TRUE(status.has_value()) << "peer did not stop";
@@ -47,92 +99,10 @@ void expectCleanEnd(ChildProcess& peer) {
     EXPECT_EQ(*status, 0) << errors;
 }
 
-// A subscription of this process on "UTCTime"; the participant goes before the inbox.
-struct Subscription {
-    Inbox<> inbox;
-    Transport t;
-    std::shared_ptr<TypedUtc> typed;
-    bool ok = false;
-
-    explicit Subscription(std::string const& file) : t(makeTransport(file)) {
-        RC rc = FACE::RETURN_CODE_TYPE::NO_ACTION;
-        long long const id = createConnection(*t.tss, "UTCTime", rc);
-        typed = typedOver(t.tss);
-        if (typed) typed->Register_Callback(id, inbox.callback(), rc);
-        ok = t.rc == NO_ERROR && rc == NO_ERROR;
-    }
-    ~Subscription() { typed.reset(), t.tss.reset(); }
-
-    // Waits for `n` samples; each must be intact, numbered by the writer's
-    // sequence, from `writer` to this reader, with the reader's `qos`.
-    void expect(std::size_t n, std::string const& writer, std::string const& qos, seconds timeout = seconds(10)) {
-        ASSERT_TRUE(waitFor([&] { return inbox.size() >= n; }, timeout)) << "received " << inbox.size();
-        long long const reader = FACE::TSS::Listeners::GuidToUid(t.tss->connectionMap_mutex_at(0).m_subscriber->getGuid());
-        for (auto const& e : inbox.all()) {
-            SCOPED_TRACE(e.transaction);
-            EXPECT_EQ(e.message, sampleNumber(e.transaction));
-            EXPECT_EQ(std::to_string(e.header.sender_id), writer);
-            EXPECT_EQ(e.header.receiver_id, reader);
-            EXPECT_EQ(e.qos, qos);
-        }
-    }
-};
-
-class TssTraffic : public ::testing::Test {
-protected:
-    void SetUp() override { neutraliseProfiles(); }
-
-    // Best effort and volatile, or reliable and transient local (history depth 10).
-    std::string file(char const* name, unsigned domain, char const* transport, bool reliable) {
-        Settings s = Settings::on(domain, transport);
-        s.useBestEffort = reliable ? "false" : "true";
-        s.backFillHistory = reliable ? "true" : "false";
-        s.tcpPort = std::to_string(7400 + 250 * domain + 200);  // a port of the test's own domain range
-        return m_dir.write(name, connectionsFile(s));
-    }
-
-    face_test::TempDir m_dir;
-};
-
-TEST_F(TssTraffic, UdpLateSubscriberGetsTheHistory) {
-    std::string const f = file("c.xml", kUdpDomain, "UDP", true);
-    ChildProcess peer({TSS_PEER_PATH, f, "3", "1000"});
-    std::string const writer = lineStarting(peer, "WRITER ");
-    ASSERT_EQ(lineStarting(peer, "SENT "), "3");
-    Subscription sub(f);
-    ASSERT_TRUE(sub.ok);
-    sub.expect(3, writer, kReliableTransientLocal);
-    EXPECT_EQ(sub.inbox.size(), 3u);
-    expectCleanEnd(peer);
-}
-
-// Subscriptions come and go while the peer publishes at 1 kHz: each gets
-// samples and goes quickly.
-TEST_F(TssTraffic, SharedMemoryBestEffortWhileThePeerPublishes) {
-    std::string const f = file("c.xml", kShmDomain, "SHM", false);
-    ChildProcess peer({TSS_PEER_PATH, f, "0", "1000"});
-    std::string const writer = lineStarting(peer, "WRITER ");
-    ASSERT_FALSE(writer.empty());
-    for (int round = 0; round < 5; ++round) {
-        SCOPED_TRACE(round);
-        auto sub = std::make_unique<Subscription>(f);
-        ASSERT_TRUE(sub->ok);
-        sub->expect(2, writer, kBestEffortVolatile);
-        auto const started = std::chrono::steady_clock::now();
-        sub.reset();
-        EXPECT_LT(std::chrono::steady_clock::now() - started, seconds(10)) << "slow teardown";
-    }
-    expectCleanEnd(peer);
-}
-
-TEST_F(TssTraffic, TcpServerPeerToTcpClientTest) {
-    ChildProcess peer({TSS_PEER_PATH, file("server.xml", kTcpDomain, "TCP_Server", true), "3", "1000"});
-    std::string const writer = lineStarting(peer, "WRITER ");
-    ASSERT_EQ(lineStarting(peer, "SENT "), "3");
-    Subscription sub(file("client.xml", kTcpDomain, "TCP_Client", true));
-    ASSERT_TRUE(sub.ok);
-    sub.expect(3, writer, kReliableTransientLocal, seconds(20));
-    expectCleanEnd(peer);
-}
+INSTANTIATE_TEST_SUITE_P(Transports, TssTraffic,
+                         testing::Values(Traffic{"UdpLateSubscriber", kUdpDomain, "UDP", "UDP", true, 3, 1},
+                                         Traffic{"SharedMemoryWhilePublishing", kShmDomain, "SHM", "SHM", false, 0, 5},
+                                         Traffic{"TcpServerPeerToClient", kTcpDomain, "TCP_Server", "TCP_Client", true, 3, 1}),
+                         [](testing::TestParamInfo<Traffic> const& info) { return std::string(info.param.name); });
 
 }  // namespace

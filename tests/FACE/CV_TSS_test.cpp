@@ -3,8 +3,6 @@
 
 #include "TssTestSupport.h"
 
-#include <fastrtps/utils/IPLocator.h>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -76,10 +74,10 @@ TEST_F(TssSetup, UnreadableSettingsAreReportedAndNothingIsStored) {
         Settings s = Settings::on(kSettingsDomain, "SHM");
         s.omit = {name};
         Transport t = initialize(connectionsFile(s));
-        EXPECT_EQ(t.rc, INVALID_CONFIG) << name;
-        EXPECT_EQ(m_out, std::string("WARNING - Parameter ") + name + " not found\n");
-        EXPECT_TRUE(!t.tss->isInitialized() && t.tss->historyDepth() == 0) << "stored although reading failed";
-        EXPECT_EQ(m_config->opens, m_config->closes) << "handle left open";
+        // The code, the warning, nothing stored, no handle left open.
+        EXPECT_EQ(std::make_tuple(t.rc, m_out, t.tss->isInitialized() || t.tss->historyDepth() != 0,
+                                  m_config->opens - m_config->closes),
+                  std::make_tuple(INVALID_CONFIG, std::string("WARNING - Parameter ") + name + " not found\n", false, 0));
     }
     // All seven are read after a failure; an empty value counts as missing.
     Settings s = Settings::on(kSettingsDomain);
@@ -94,11 +92,10 @@ TEST_F(TssSetup, InitializeStoresTheSettingsOnce) {
     Settings s = Settings::on(kHexDomain);
     s.domainId = "0x10", s.historyDepth = "014", s.useBestEffort = "TRUE", s.backFillHistory = "1", s.tcpPort = "70000";
     Transport t = initialize(connectionsFile(s));
-    ASSERT_EQ(t.rc, NO_ERROR);
-    EXPECT_EQ(m_out, "");
-    EXPECT_EQ(t.tss->participant()->getAttributes().domainId, 16u);
+    ASSERT_EQ(std::make_pair(t.rc, m_out), std::make_pair(NO_ERROR, std::string()));
     EXPECT_TRUE(t.tss->historyDepth() == 12 && t.tss->useBestEffort() && t.tss->backFillHistory());
-    EXPECT_EQ(t.tss->tcpPort(), 4464) << "70000 truncated to 16 bits";
+    EXPECT_EQ(std::make_pair(t.tss->participant()->getAttributes().domainId, int(t.tss->tcpPort())), std::make_pair(16u, 4464))
+        << "70000 truncated to 16 bits";
     eprosima::fastrtps::Participant* const first = t.tss->participant();
     RC rc = NO_ERROR;
     t.tss->Initialize("anything.xml", rc);
@@ -106,25 +103,19 @@ TEST_F(TssSetup, InitializeStoresTheSettingsOnce) {
     EXPECT_EQ(std::make_pair(m_config->opens, m_config->closes), std::make_pair(1, 1)) << "a second Initialize reads nothing";
 }
 
-// The transports themselves are proven by the traffic tests; here the
-// values taken from the settings.
-TEST(TssAttributes, NamesPeersAndWanAddresses) {
+// The transports themselves (the TCP client's peer too) are proven by the
+// traffic tests; here the values taken from the settings.
+TEST(TssAttributes, NamesWanAddressesAndUids) {
     using FACE::TSS::Details::MakeParticipantAttributes;
     EXPECT_EQ(std::string(MakeParticipantAttributes(33, std::string(300, 'n'), "UDP", "", 0).rtps.getName()),
               std::string(255, 'n'));
     EXPECT_TRUE(MakeParticipantAttributes(1, "n", "udp", "", 0).rtps.userTransports.empty());
-    auto const client = MakeParticipantAttributes(1, "n", "TCP_Client", "10.1.2.3", 5100);
-    ASSERT_EQ(client.rtps.builtin.initialPeersList.size(), 1u);
-    auto const& peer = *client.rtps.builtin.initialPeersList.begin();
-    EXPECT_EQ(eprosima::fastrtps::rtps::IPLocator::toIPv4string(peer) + ":" + std::to_string(peer.port), "10.1.2.3:5100");
     std::pair<char const*, std::array<std::uint8_t, 4>> const addresses[] = {
         {"10-0-0-7", {10, 0, 0, 7}}, {"300.1.2.3", {44, 1, 2, 3}}, {"1.2", {1, 2, 0, 0}},
         {"abc", {0, 0, 0, 0}},       {"1..3.4", {1, 0, 0, 0}},     {"9.8.7.6.5", {9, 8, 7, 6}}};
     for (auto const& [text, bytes] : addresses) EXPECT_EQ(FACE::TSS::Details::ParseWanAddress(text), bytes) << text;
-}
 
-// A sample's sender and receiver uids: the entity id, big-endian; the prefix plays no part.
-TEST(TssAttributes, UidIsTheEntityIdBigEndian) {
+    // A sample's sender and receiver uids: the entity id, big-endian; the prefix plays no part.
     std::pair<std::array<std::uint8_t, 4>, long long> const cases[] = {
         {{0x00, 0x00, 0x01, 0x07}, 263}, {{0x12, 0x34, 0x56, 0x78}, 0x12345678}, {{0xFF, 0xFF, 0xFF, 0xFF}, 4294967295LL}};
     for (auto const& [entity, uid] : cases) {
@@ -138,31 +129,29 @@ TEST(TssAttributes, UidIsTheEntityIdBigEndian) {
 TEST_F(TssSetup, SampleFilesGiveTheServersSixConnectionsDenseIds) {
     char const* const names[] = {"Command", "Response", "PositionVelocityAttitude", "EventLog", "UTCTime",
                                  "MaintenanceEvent"};
-    for (auto const& [file, transport] : {std::pair{"udp", "UDP"}, std::pair{"shm", "SHM"},
-                                          std::pair{"tcp-server", "TCP_Server"}, std::pair{"tcp-client", "TCP_Client"}}) {
+    for (auto const& [transport, kindName] : {std::pair{"udp", "UDP"}, std::pair{"shm", "SHM"},
+                                              std::pair{"tcp-server", "TCP_Server"}, std::pair{"tcp-client", "TCP_Client"}}) {
         // Over UDP in a domain of this test: the TCP transports would open ports.
-        std::string text = face_test::readFile(std::string(TSS_SAMPLE_CONFIG_DIR) + "/connections-" + file + ".xml");
-        for (auto const& [from, to] : {std::pair<std::string, std::string>{"<DomainId>0</DomainId>",
-                                                                           "<DomainId>" + std::to_string(kConnectionIdsDomain) + "</DomainId>"},
-                                       {std::string("<UseTransport>") + transport + "</UseTransport>", "<UseTransport>UDP</UseTransport>"}}) {
-            ASSERT_NE(text.find(from), std::string::npos) << file;
-            text.replace(text.find(from), from.size(), to);
-        }
+        std::string text = face_test::readFile(std::string(TSS_SAMPLE_CONFIG_DIR) + "/connections-" + std::string(transport) + ".xml");
+        std::size_t const domain = text.find("<DomainId>0</DomainId>"), kind = text.find("<UseTransport>");
+        ASSERT_TRUE(domain != std::string::npos && kind != std::string::npos) << transport;
+        std::size_t const kindEnd = text.find("</UseTransport>");
+        EXPECT_EQ(text.substr(kind + 14, kindEnd - kind - 14), kindName);
+        text.replace(kind, kindEnd - kind, "<UseTransport>UDP");
+        text.replace(domain, 22, "<DomainId>" + std::to_string(kConnectionIdsDomain) + "</DomainId>");
         Transport t = initialize(text);
-        ASSERT_EQ(t.rc, NO_ERROR) << file;
+        ASSERT_EQ(t.rc, NO_ERROR) << transport;
         for (long long expected = 0; expected < 6; ++expected) {
             RC rc = NO_ACTION;
-            EXPECT_EQ(createConnection(*t.tss, names[expected], rc), expected) << file << " " << names[expected];
-            EXPECT_EQ(rc, NO_ERROR);
+            EXPECT_EQ(std::make_pair(createConnection(*t.tss, names[expected], rc), rc), std::make_pair(expected, NO_ERROR));
             std::string const& type = t.tss->connectionMap_mutex_at(static_cast<unsigned>(expected)).m_topicType;
             EXPECT_EQ(type, std::string("aspn2_msgs::idl::") + (expected < 2 ? "CommandResponse" : names[expected]));
         }
         int const opens = m_config->opens;
         RC rc = NO_ACTION;
         EXPECT_EQ(createConnection(*t.tss, "UTCTime", rc), 4);
-        EXPECT_EQ(m_config->opens, opens) << "an existing connection reads no container";
-        EXPECT_EQ(m_config->closes, m_config->opens);
-        EXPECT_EQ(t.tss->connectionCount(), 6u);
+        EXPECT_EQ(std::make_tuple(m_config->opens, m_config->closes, t.tss->connectionCount()), std::make_tuple(opens, opens, 6u))
+            << "an existing connection reads no container";
     }
 }
 
@@ -183,12 +172,12 @@ TEST_F(TssSetup, ConnectionFailuresLeaveNoRecord) {
         RC rc = NO_ERROR;
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        EXPECT_EQ(createConnection(*t.tss, name, rc), -1) << name;
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), console) << name;
-        std::string const errors = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(rc, code) << name;
-        EXPECT_EQ(errors.find("!!!!! Could NOT register topic") != std::string::npos, errorLine) << name;
-        EXPECT_EQ(m_config->opens, m_config->closes) << name << ": handle left open";
+        long long const id = createConnection(*t.tss, name, rc);
+        std::string const out = testing::internal::GetCapturedStdout(), errors = testing::internal::GetCapturedStderr();
+        // No id, the code, the console line, the error line, no handle left open.
+        EXPECT_EQ(std::make_tuple(id, rc, out, errors.find("!!!!! Could NOT register topic") != std::string::npos,
+                                  m_config->opens - m_config->closes),
+                  std::make_tuple(-1LL, code, std::string(console), errorLine, 0)) << name;
     }
     RC rc = NO_ACTION;
     EXPECT_EQ(createConnection(*t.tss, "UTCTime", rc), 0) << "failures use up no ids";

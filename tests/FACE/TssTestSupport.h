@@ -33,17 +33,9 @@ using TypedUtc = FACE::TSS::Details::CV_TypedTS<UTCTime>;
 using QosList = FACE::Sequence<FACE::TSS::QoS_Element>;
 
 enum Domain : unsigned {
-    kSettingsDomain = 10,
-    kConnectionIdsDomain = 13,
-    kConnectionFailuresDomain = 14,
-    kHexDomain = 16,  // written "0x10"
-    kUnregisterDomain = 17,
-    kTypedCodesDomain = 18,
-    kTypedFailuresDomain = 19,
-    kUdpDomain = 21,
-    kShmDomain = 24,
-    kTcpDomain = 27,
-    kCommandDomain = 28,
+    kSettingsDomain = 10, kConnectionIdsDomain = 13, kConnectionFailuresDomain = 14, kHexDomain = 16 /* "0x10" */,
+    kUnregisterDomain = 17, kTypedCodesDomain = 18, kTypedFailuresDomain = 19, kUdpDomain = 21, kShmDomain = 24,
+    kTcpDomain = 27, kCommandDomain = 28,
 };
 
 // No test may depend on a developer's Fast DDS profiles file (the one in

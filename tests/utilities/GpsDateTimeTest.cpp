@@ -75,22 +75,17 @@ TEST(GpsDateTimeArithmetic, SumDifferenceGoingBackAndOrderAreConsistent)
     EXPECT_EQ(fields(GpsDateTime::GoBackInTime(at(0, 0, 1000), at(1, 1, 0))), Fields(0, 1023, 1000, 0));
 }
 
-TEST(GpsDateTimeCalendar, LeapYearsDaysOfYearAndDatesBeforeTheEpoch)
+// Valid days of the year both ways are covered by the cross-check below.
+TEST(GpsDateTimeCalendar, LeapYearsDaysOfYearEpochAndGlonassTime)
 {
-    for (auto [y, leap] : {std::pair{2000u, true}, {2024u, true}, {1900u, false}, {2100u, false}}) {
+    for (auto [y, leap] : {std::pair{2000u, true}, {2024u, true}, {1900u, false}, {2100u, false}})
         EXPECT_EQ(GpsDateTime::IsLeapYear(y), leap) << y;
-    }
     for (Civil c : {Civil{2024, 0, 1}, Civil{2024, 13, 1}}) EXPECT_EQ(GpsDateTime::DayOfYearFromCivilTime(&c), 0u);
     for (unsigned y : {2023u, 2024u}) {
         Civil kept{1, 7, 9};  // day 0 and days past the end keep month and day
         GpsDateTime::DayOfYearToCivilTime(0, y, &kept);
         GpsDateTime::DayOfYearToCivilTime(GpsDateTime::IsLeapYear(y) ? 367 : 366, y, &kept);
         EXPECT_EQ(std::tie(kept.year, kept.month, kept.day), std::make_tuple(y, 7u, 9u));
-        for (unsigned d = 1; d <= (GpsDateTime::IsLeapYear(y) ? 366u : 365u); ++d) {
-            Civil out{};
-            GpsDateTime::DayOfYearToCivilTime(d, y, &out);
-            ASSERT_EQ(GpsDateTime::DayOfYearFromCivilTime(&out), d) << y << "/" << d;
-        }
     }
     Civil in{2024, 1, 1};
     const GpsDateTime frac = GpsDateTime::CivilTimeToGpsDateTime(&in, 12.00025, 0);
@@ -100,10 +95,6 @@ TEST(GpsDateTimeCalendar, LeapYearsDaysOfYearAndDatesBeforeTheEpoch)
         EXPECT_EQ(fields(GpsDateTime::CivilTimeToGpsDateTime(&early, 100u, 0u)), Fields(0, 0, 0, 0));
         EXPECT_EQ(fields(GpsDateTime::CivilTimeToGpsDateTime(&early, 100.0, 0u)), Fields(0, 0, 0, 0));
     }
-}
-
-TEST(GpsDateTimeCalendar, GlonassTime)
-{
     // Interval 7 starts with the leap year 2020; 12:00 GLONASS is 09:00:16 GPS.
     EXPECT_EQ(civil(GpsDateTime::ConvertGlonassTimeParamsToGps(10800, 1, 7)), "2020-01-01 00:00:16.000");
     for (auto [day, ymd] : {std::pair{366u, "2020-12-31"}, {367u, "2021-01-01"}, {1461u, "2023-12-31"}}) {
@@ -124,12 +115,9 @@ TEST(GpsDateTimeCrossCheck, AgreesWithTheCLibraryToTheMillisecond)
         // UTC, so there the GPS day (and week) may already be the next one.
         std::int64_t utc = unixTime(rng);
         utc = i % 2 == 0 ? utc : utc - utc % 86400 + nearMidnight(rng);
-        const int ms = msDist(rng);
-        const int leap = leapDist(rng);
+        const int ms = msDist(rng), leap = leapDist(rng);
         const std::int64_t gps = utc - kGpsEpochUnix + leap;
-        const int week = int(gps / 604800);
-        const int tow = int(gps % 604800);
-        const int tod = int(utc % 86400);
+        const int week = int(gps / 604800), tow = int(gps % 604800), tod = int(utc % 86400);
         const double frac = ms / 1000.0;
 
         const std::time_t tt = static_cast<std::time_t>(utc);
