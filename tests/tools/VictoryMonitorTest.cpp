@@ -1,4 +1,4 @@
-// The data bus monitor: its line formats and the program itself.
+// The data bus monitor program: its lines and the command lines it refuses.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -30,27 +30,6 @@ DataMessage positionMessage() {
   m.mgrs = "32UPU9171832133";
   m.time = VictoryTime{2024, 1, 1, 0, 0, 0, 250000000};
   return m;
-}
-
-TEST(MonitorFormat, JsonCarriesTheValuesAsSent) {
-  DataMessage m;
-  m.kind = ServiceKind::Orientation;
-  m.source = "1.2.3";
-  m.seq = 5;
-  m.values = {{"roll", "rad", {0.1, 0.5, VPOSC_BASIS_MEASURED}},
-              {"pitch", "rad", {-0.0, INFINITY, VPOSC_BASIS_INVALID}},
-              {"yaw", "rad", {NAN, 1e-300, VPOSC_BASIS_ESTIMATED}}};
-  m.faults = {{2, "say \"hi\"\\\n\x01", false, 33, 22, 1}};
-  m.faultCount = 1;
-  EXPECT_EQ(victory_monitor::formatJson(m, 47002),
-            "{\"service\":\"orientation\",\"source\":\"1.2.3\",\"seq\":5,\"port\":47002,"
-            "\"values\":{\"roll\":{\"value\":0.1,\"uncertainty\":0.5,\"unit\":\"rad\","
-            "\"basis\":\"MEASURED\"},\"pitch\":{\"value\":-0,\"uncertainty\":null,"
-            "\"unit\":\"rad\",\"basis\":\"INVALID\"},\"yaw\":{\"value\":null,"
-            "\"uncertainty\":1e-300,\"unit\":\"rad\",\"basis\":\"ESTIMATED\"}},"
-            "\"mgrs\":null,\"time\":null,\"faultCount\":1,\"faults\":[{\"id\":2,"
-            "\"severity\":33,\"category\":22,\"action\":1,\"acknowledged\":false,"
-            "\"description\":\"say \\\"hi\\\"\\\\\\n\\u0001\"}]}");
 }
 
 std::string monitorPath() { return VICTORY_MONITOR_PATH; }
