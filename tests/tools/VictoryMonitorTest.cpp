@@ -8,7 +8,6 @@
 #include "platform/victory/VictoryDataMessage.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/UdpTestSocket.h"
-#include "tools/victory-monitor/MonitorFormat.h"
 
 using namespace std::chrono_literals;
 using corvane_test::ChildProcess;
@@ -46,28 +45,23 @@ std::uint16_t startedPort(ChildProcess& monitor) {
 
 TEST(VictoryMonitorProgram, PrintsOneLinePerMessageAndStopsAfterCount) {
   const std::string text = victory::formatDataMessage(positionMessage());
-  for (const bool json : {false, true}) {
-    std::vector<std::string> argv{monitorPath(), "--count", "2", "0"};
-    if (json) argv.insert(argv.begin() + 1, "--json");
-    ChildProcess monitor(argv);
-    const std::uint16_t port = startedPort(monitor);
-    ASSERT_NE(port, 0);
-    corvane_test::sendUdp(port, "not a data message");
-    corvane_test::sendUdp(port, text);
-    const auto warning = monitor.readLine(ChildProcess::Stderr, 10s);
-    EXPECT_NE(warning.value_or("").find("ignored a datagram of 18 bytes"), std::string::npos)
-        << warning.value_or("(none)");
-    EXPECT_EQ(monitor.readLine(ChildProcess::Stdout, 10s),
-              json ? victory_monitor::formatJson(positionMessage(), port)
-                   : "position #12 src=1.1.1 lat=48.5000000+-1e-06 deg lon=-11.2500000+-2e-06 deg "
-                     "alt=512.250+-3.5 m basis=MEASURED mgrs=32UPU9171832133 "
-                     "time=2024-01-01T00:00:00.250000000Z faults=0");
-    // The malformed datagram did not count: one more message ends the run.
-    EXPECT_FALSE(monitor.wait(100ms).has_value());
-    corvane_test::sendUdp(port, text);
-    EXPECT_TRUE(monitor.readLine(ChildProcess::Stdout, 10s).has_value());
-    EXPECT_EQ(monitor.wait(10s), std::optional<int>(0));
-  }
+  ChildProcess monitor({monitorPath(), "--count", "2", "0"});
+  const std::uint16_t port = startedPort(monitor);
+  ASSERT_NE(port, 0);
+  corvane_test::sendUdp(port, "not a data message");
+  corvane_test::sendUdp(port, text);
+  const auto warning = monitor.readLine(ChildProcess::Stderr, 10s);
+  EXPECT_NE(warning.value_or("").find("ignored a datagram of 18 bytes"), std::string::npos)
+      << warning.value_or("(none)");
+  EXPECT_EQ(monitor.readLine(ChildProcess::Stdout, 10s),
+            "position #12 src=1.1.1 lat=48.5000000+-1e-06 deg lon=-11.2500000+-2e-06 deg "
+            "alt=512.250+-3.5 m basis=MEASURED mgrs=32UPU9171832133 "
+            "time=2024-01-01T00:00:00.250000000Z faults=0");
+  // The malformed datagram did not count: one more message ends the run.
+  EXPECT_FALSE(monitor.wait(100ms).has_value());
+  corvane_test::sendUdp(port, text);
+  EXPECT_TRUE(monitor.readLine(ChildProcess::Stdout, 10s).has_value());
+  EXPECT_EQ(monitor.wait(10s), std::optional<int>(0));
 }
 
 TEST(VictoryMonitorProgram, RejectsBadCommandLinesAndABusyPort) {
