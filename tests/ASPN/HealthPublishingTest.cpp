@@ -1,6 +1,6 @@
-// Health events published as EventLog messages over a loopback DDS
-// connection, stamped from the FPGA simulator's running system counter.
-// Every test that creates participants has its own domain (40..49).
+// Health events published as EventLog messages through a recording
+// transport, stamped from the FPGA simulator's running system counter. The
+// DDS path is proven by the server's end-to-end tests.
 
 #include "ASPN/AspnHelper.h"
 #include "ASPN/HealthReporter.h"
@@ -9,10 +9,10 @@
 #include "aspn2_msgs/EventLog.h"
 #include "platform/FPGA.h"
 #include "tests/ASPN/QueueTestSupport.h"
+#include "tests/FACE/TssTestSupport.h"
 #include "tests/platform/DevmemTestSupport.h"
 #include "tests/platform/SimProcess.h"
 #include "tests/support/RecordingTS.h"
-#include "tests/support/TypedLoopback.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +22,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using aspn2_msgs::idl::EventLog;
-using Link = corvane_test::TypedLoopback<EventLog>;
 using RC = FACE::RETURN_CODE_TYPE::Value;
 using Texts = std::vector<std::string>;
 using Recording = corvane_test::RecordingTS<EventLog>;
@@ -30,17 +29,14 @@ using Recording = corvane_test::RecordingTS<EventLog>;
 constexpr char kDevices[] = CORVANE_SOURCE_DIR "/config/devices.xml";
 constexpr char kName[] = "ZOziDaZodOduzuz";
 
-// An EventLog connection on a domain of its own, its sender registered and matched.
-struct EventLink : Link {
-    explicit EventLink(unsigned domain) : Link(domain, "EventLog", "aspn2_msgs::idl::EventLog", "EventLogPubSubType") {
-        EXPECT_TRUE(ok() && registerAndMatch()) << "domain " << domain;
-    }
-    Texts texts() {
-        Texts out;
-        for (auto const& s : received()) out.push_back(s.message.eventlog());
-        return out;
-    }
-};
+Texts textsOf(Recording& ts) {
+    Texts out;
+    for (EventLog const& m : ts.sent()) out.push_back(m.eventlog());
+    return out;
+}
+bool waitForCount(Recording& ts, std::size_t n) {
+    return tss_test::waitFor([&] { return ts.sent().size() >= n; });
+}
 
 // The FPGA simulator runs beside the test process; FpgaFace::Instance()
 // reads its counter through the I/O service, as in the server.
@@ -111,68 +107,55 @@ protected:
 };
 
 TEST_F(SingletonReporter, QueuedEventsArriveOldestFirstPacedNumberedStampedFromTheFpgaAndDoneDrainsTheQueue) {
-    EventLink link(40);  // InitHealthReporter accepts the existing sender
+    auto ts = std::make_shared<Recording>();
+    ts->registerResult = FACE::RETURN_CODE_TYPE::NO_ACTION;  // an existing sender is accepted
+    ts->refuses = [](EventLog const& m) { return m.eventlog() == "nine"; };  // reported; publishing goes on
     reporter.SendEvent(__FILE__, 1, HealthReporter::eStatus, "first");
     reporter.SendEvent(__FILE__, 2, static_cast<HealthReporter::eEventType>(9), "nine");
     reporter.SendEvent(__FILE__, 3, HealthReporter::eInfo, "third");
     reporter.SendConfigEvent("Mode: live");
     std::int64_t const before = fpgaNowNs();
-    reporter.InitHealthReporter(kName, serverIds(), link.serverTS(), link.serverConnection());
+    testing::internal::CaptureStdout();
+    reporter.InitHealthReporter(kName, serverIds(), ts, 0);
     EXPECT_TRUE(reporter.isInitialized());
     // The initialisation set up the filter: faults reported now are located.
     reporter.SendEvent("src/x/y.cpp", 7, HealthReporter::eFault, "late");
 
-    ASSERT_TRUE(link.waitForCount(5)) << link.count();
+    bool const arrived = waitForCount(*ts, 5);
     std::int64_t const after = fpgaNowNs();
-    std::vector<Link::Sample> const got = link.received();
-    EXPECT_EQ(link.texts(), (Texts{"first", "nine", "third", "Mode: live", "y.cpp[7]:late"}));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "!!!!!! ZOziDaZodOduzuz HealthReporter could not publish event type/info = 0/nine\n");
+    ASSERT_TRUE(arrived) << ts->sent().size();
+    std::vector<EventLog> const got = ts->sent();
+    EXPECT_EQ(textsOf(*ts), (Texts{"first", "nine", "third", "Mode: live", "y.cpp[7]:late"}));
     int const types[] = {2, 0, 1, 2, 3};
     for (std::size_t i = 0; i < got.size() && i < 5; ++i) {
-        auto const& h = got[i].message.header();
-        EXPECT_EQ(static_cast<int>(got[i].message.event_log_type()), types[i]) << i;
-        EXPECT_EQ(std::make_tuple(h.seq_num(), h.device_id(), h.timestamp_valid().time_code()),
-                  std::make_tuple(static_cast<std::int64_t>(i), 0x012D0100, 100)) << i;
+        auto const& h = got[i].header();
+        EXPECT_EQ(std::make_tuple(static_cast<int>(got[i].event_log_type()), h.seq_num(), h.device_id(),
+                                  h.timestamp_valid().time_code()),
+                  std::make_tuple(types[i], static_cast<std::int64_t>(i), 0x012D0100, 100)) << i;
         EXPECT_EQ(h.timestamp_valid(), h.timestamp_arrival()) << i;
         EXPECT_TRUE(nsOf(h.timestamp_valid()) >= before && nsOf(h.timestamp_valid()) <= after) << i;
-        if (i > 0) {  // 100 ms apart, measured loosely on both clocks
-            auto const& previous = got[i - 1];
-            EXPECT_GE(nsOf(h.timestamp_valid()) - nsOf(previous.message.header().timestamp_valid()), 90'000'000);
-            EXPECT_GE(got[i].arrival - previous.arrival, 90ms);
+        if (i > 0) {  // paced 100 ms apart on the FPGA clock
+            EXPECT_GE(nsOf(h.timestamp_valid()) - nsOf(got[i - 1].header().timestamp_valid()), 90'000'000) << i;
         }
     }
 
-    EXPECT_EQ(tryInit(reporter, link.serverTS()).first,
-              "InitHealthReporter(Srv) called on an already initialized HealthReporter.");
+    EXPECT_EQ(tryInit(reporter, ts).first, "InitHealthReporter(Srv) called on an already initialized HealthReporter.");
     for (char const* text : {"b", "c", "d"}) reporter.SendEvent(__FILE__, __LINE__, HealthReporter::eStatus, text);
     reporter.DoneHealthReporter();
     EXPECT_FALSE(reporter.isInitialized());
-    ASSERT_TRUE(link.waitForCount(8));  // all sent before the thread ended
+    EXPECT_EQ(ts->sent().size(), 8u);  // all sent before the thread ended
     // Stopped: events wait until the next initialisation, which numbers from 0.
     reporter.SendEvent(__FILE__, __LINE__, HealthReporter::eStatus, "e");
-    std::this_thread::sleep_for(700ms);
-    EXPECT_EQ(link.count(), 8u);
-    reporter.InitHealthReporter(kName, serverIds(), link.serverTS(), link.serverConnection());
-    ASSERT_TRUE(link.waitForCount(9));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(ts->sent().size(), 8u);
+    reporter.InitHealthReporter(kName, serverIds(), ts, 0);
+    ASSERT_TRUE(waitForCount(*ts, 9));
     std::vector<long long> seq;
-    for (auto const& sample : link.received()) seq.push_back(sample.message.header().seq_num());
+    for (EventLog const& m : ts->sent()) seq.push_back(m.header().seq_num());
     EXPECT_EQ(seq, (std::vector<long long>{0, 1, 2, 3, 4, 5, 6, 7, 0}));
-    EXPECT_EQ(link.texts().back(), "e");
-}
-
-TEST(HealthReporterPublishing, FailedSendIsReportedAndPublishingGoesOn) {
-    auto ts = std::make_shared<Recording>();
-    ts->refuses = [](EventLog const& m) { return m.eventlog() == "first"; };
-    OwnReporter own;
-    own.reporter.SendEvent("f", 1, HealthReporter::eStatus, "first");
-    own.reporter.SendEvent("f", 2, HealthReporter::eStatus, "second");
-    testing::internal::CaptureStdout();
-    own.reporter.InitHealthReporter("Srv", serverIds(), ts, 0);
-    own.reporter.DoneHealthReporter();  // after publishing both
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "!!!!!! Srv HealthReporter could not publish event type/info = 2/first\n");
-    std::vector<EventLog> const sent = ts->sent();
-    ASSERT_EQ(sent.size(), 2u);
-    EXPECT_EQ(sent[1].header().seq_num(), 1);  // the lost event used its number
+    EXPECT_EQ(textsOf(*ts).back(), "e");
 }
 
 TEST(HealthReporterPublishing, RefusedInitialisations) {

@@ -1,4 +1,4 @@
-// Maintenance events: fixed texts, long texts cut into numbered pieces, the
+// Maintenance events: long texts cut into numbered, NUL-padded pieces, the
 // reporter's life cycle and console lines, and sequence numbers under
 // concurrent publishing. The DDS path is proven by the server's end-to-end tests.
 
@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <set>
 #include <thread>
 
@@ -31,11 +30,6 @@ std::string textOf(std::size_t n, std::string const& prefix = "") {
     std::string s = prefix.substr(0, n);
     while (s.size() < n) s += static_cast<char>('a' + s.size() % 26);
     return s;
-}
-
-template <std::size_t N>
-std::string fieldText(std::array<char, N> const& field) {
-    return std::string(field.data(), ::strnlen(field.data(), N));
 }
 
 // Console text with the line numbers of source positions blanked.
@@ -120,7 +114,7 @@ TEST_F(MaintReporter, LongTextsAreSentAsNumberedPieces) {
     for (std::size_t i = 0; i < got.size(); ++i) {
         MaintenanceEvent const& m = got[i];
         auto const& h = m.header();
-        EXPECT_EQ(fieldText(m.description()), expected[i]);
+        EXPECT_EQ(std::string(m.description().data(), 56), expected[i] + std::string(56 - expected[i].size(), '\0'));
         EXPECT_EQ(std::string(m.identity().data(), 16), std::string("ABCDEFGHIJKLMNO\0", 16));
         EXPECT_EQ((std::vector<long long>{m.criticality_id(), m.outcome_id(), m.location_id(), m.category_id(),
                                           m.repeat_in_seconds(), m.fault_sources()[0].lru_id(),
@@ -131,28 +125,6 @@ TEST_F(MaintReporter, LongTextsAreSentAsNumberedPieces) {
         std::int64_t const tov = h.timestamp_valid().sec() * 1000000000LL + h.timestamp_valid().nsec();
         EXPECT_TRUE(tov >= before && tov <= after) << "stamped from the reporter's clock";
     }
-}
-
-// Texts are cut to their fields and NUL padded; a tag that leaves no room
-// gives single-character pieces, cut away.
-TEST(MaintenanceEventBuilding, FixedTextsAreCutAndNulPadded) {
-    std::vector<MaintenanceEvent> out;
-    PCSMaintReporter::buildMultiMaintenanceEventVectorFromLongDescription(
-        "xyz", textOf(15), Criticality::eUnknown, Outcome::eUnknown, 0, Category::eUnknown, LRU::eNone,
-        Component::eNone, LRU::eNone, Component::eNone, LRU::eNone, Component::eNone, LRU::eNone, Component::eNone, 0,
-        out, std::string(52, 'T').c_str());
-    ASSERT_EQ(out.size(), 3u);
-    EXPECT_EQ(std::string(out[2].description().data(), 56), std::string(52, 'T') + "_3:" + '\0');
-    EXPECT_EQ(std::string(out[2].identity().data(), 16), textOf(15) + '\0');
-    MaintenanceEvent event;
-    event.identity().fill('#');
-    event.description().fill('#');
-    PCSMaintReporter::buildMaintenanceEvent(event, "d", textOf(20), Criticality::eFailure, Outcome::eFunctionLost, 7,
-                                            Category::eHardware, LRU::eNone, Component::eNone, LRU::eNone,
-                                            Component::eNone, LRU::eNone, Component::eNone, LRU::eNone,
-                                            Component::eDisplay, -1);
-    EXPECT_EQ(std::string(event.identity().data(), 16), textOf(15) + '\0');
-    EXPECT_EQ(std::string(event.description().data(), 56), "d" + std::string(55, '\0'));
 }
 
 TEST_F(MaintReporter, LifeCycleAndConsoleLines) {
@@ -190,7 +162,7 @@ TEST_F(MaintReporter, LifeCycleAndConsoleLines) {
     Texts texts;
     std::vector<long long> seq;
     for (MaintenanceEvent const& m : ts->sent()) {
-        texts.push_back(fieldText(m.description()));
+        texts.push_back(m.description().data());
         seq.push_back(m.header().seq_num());
         EXPECT_EQ(m.header().device_id(), kDeviceId);
     }

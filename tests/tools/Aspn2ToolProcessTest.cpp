@@ -1,11 +1,7 @@
-// aspn2-tool as a separate process against this test over loopback DDS:
-// the navigator's streams, a command answered by an in-test responder (and
-// one nobody answers), and bad command lines.
-// Each test uses its own DDS domain (90..99).
+// aspn2-tool as a separate process against this test over loopback DDS: the
+// navigator's streams. Each test uses its own DDS domain (90..99).
 
-#include "ASPN/AspnCmdResponse.h"
 #include "ASPN/AspnHelper.h"
-#include "aspn2_msgs/CommandResponse.h"
 #include "aspn2_msgs/PositionVelocityAttitude.h"
 #include "aspn2_msgs/UTCTime.h"
 #include "tests/FACE/TssTestSupport.h"
@@ -28,7 +24,6 @@ using std::chrono::milliseconds;
 using std::chrono::seconds;
 using PVA = aspn2_msgs::idl::PositionVelocityAttitude;
 using UTC = aspn2_msgs::idl::UTCTime;
-using Command = aspn2_msgs::idl::CommandResponse;
 
 std::string const kSample = std::string(ASPN2_TOOL_SAMPLE_CONFIG_DIR) + "/connections-udp.xml";
 
@@ -52,12 +47,11 @@ private:
     std::vector<T> m_items;
 };
 
-// The tool with `args`, then the sample connections file moved to `domain`
-// unless it is 0.
-std::vector<std::string> tool(std::vector<std::string> const& args, unsigned domain = 0) {
+// The tool with `args` on the sample connections file moved to `domain`.
+std::vector<std::string> tool(std::vector<std::string> const& args, unsigned domain) {
     std::vector<std::string> argv = {ASPN2_TOOL_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
-    if (domain != 0) argv.insert(argv.end(), {"--connections", kSample, "--domain", std::to_string(domain)});
+    argv.insert(argv.end(), {"--connections", kSample, "--domain", std::to_string(domain)});
     return argv;
 }
 
@@ -118,70 +112,6 @@ TEST(Aspn2ToolProcess, NavPublishesPairedStreamsFromTheFusionNavigator) {
     double const rate = static_cast<double>(p.size() - 1) /
                         (static_cast<double>(tovNs(p.back().header()) - tovNs(p.front().header())) * 1e-9);
     EXPECT_TRUE(rate > 6.0 && rate < 14.0) << rate;
-}
-
-// A responder like the server's command handling: BITSERVER_PING commands
-// are answered with the responder's name. Declared before the bus it
-// attaches to, so that it outlives the bus's reception threads.
-struct Responder {
-    void attach(Bus& bus) {
-        auto out = bus.transport.sender<Command>("Response");
-        bus.transport.receiver<Command>("Command", [this, out](Command const& c) {
-            commands.callback()(c);
-            if (c.command_response_type() == aspn2_msgs::idl::COMMAND_RESPONSE_TYPE_COMMAND &&
-                c.command_response() == "BITSERVER_PING") {
-                // A std::string: a bare literal would choose the pass/fail overload.
-                ToolTransport::send(out, builder.makeResponse(c, std::string("ZOziDaZodOduzuz")));
-            }
-        });
-    }
-    ASPN2::CmdResponse builder{ASPN2::DeviceIdFactory("Simulator", 45)};
-    Inbox<Command> commands;
-};
-
-TEST(Aspn2ToolProcess, CommandPrintsTheAnswerToItsCommandAndFailsWithoutOne) {
-    Responder responder;
-    Bus bus(91);
-    responder.attach(bus);
-    ChildProcess ping(tool({"command", "BITSERVER_PING", "--json", "--timeout", "20", "--count", "1"}, 91));
-    std::optional<std::string> const line = ping.readLine(ChildProcess::Stdout, seconds(25));
-    ASSERT_TRUE(line.has_value()) << rest(ping, ChildProcess::Stderr);
-    EXPECT_EQ(ping.wait(seconds(10)), std::optional<int>(0)) << rest(ping, ChildProcess::Stderr);
-    std::vector<Command> const received = responder.commands.all();
-    ASSERT_FALSE(received.empty());
-    Command const& sent = received.front();
-    EXPECT_EQ(sent.command_response(), "BITSERVER_PING");
-    EXPECT_EQ(static_cast<std::uint32_t>(sent.header().device_id()), 0x02320200u);  // Simulator, server 50, kind 2
-    EXPECT_LT(std::llabs(tovNs(sent.header()) - nav_sim::realtimeNowNs()), 60LL * 1000000000);
-    std::string const id = std::to_string(static_cast<std::uint32_t>(sent.command_identifier()));
-    for (std::string const& part :
-         {std::string("{\"msg\":\"Response\","), std::string("\"server\":45,\"server_name\":\"ZOziDaZodOduzuz\""),
-          "\"command_identifier\":" + id + ",\"commanded_device_id\":\"0x02320200\",\"type\":1",
-          std::string("\"text\":\"ZOziDaZodOduzuz\"}")}) {
-        EXPECT_NE(line->find(part), std::string::npos) << *line;
-    }
-
-    ChildProcess unanswered(tool({"command", "BITSERVER_PING", "--timeout", "1"}, 92));
-    EXPECT_EQ(unanswered.wait(seconds(15)), std::optional<int>(1));
-    EXPECT_EQ(rest(unanswered, ChildProcess::Stdout), "");
-    EXPECT_NE(rest(unanswered, ChildProcess::Stderr).find("no reader of \"Command\" matched within 1 s"),
-              std::string::npos);
-}
-
-TEST(Aspn2ToolProcess, BadCommandLinesAndFilesEndWithStatus2) {
-    corvane_test::TempDir dir;
-    std::string const missing = dir.file("missing.xml");
-    std::pair<std::vector<std::string>, std::string> const cases[] = {
-        {{"nav", "--rate", "x"}, "--rate needs"},
-        {{"listen", "--connections", missing, "--domain", "95"}, "cannot read connections file " + missing},
-        {{"listen", "--connections", missing}, "cannot start the transport from " + missing},
-    };
-    for (auto const& [args, error] : cases) {
-        ChildProcess child(tool(args));
-        EXPECT_EQ(child.wait(seconds(10)), std::optional<int>(2)) << error;
-        std::string const err = rest(child, ChildProcess::Stderr);
-        EXPECT_NE(err.find(error), std::string::npos) << err;
-    }
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The data bus monitor: its line formats and the program itself.
+// The data bus monitor program: its lines and the command lines it refuses.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,7 +8,6 @@
 #include "platform/victory/VictoryDataMessage.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/UdpTestSocket.h"
-#include "tools/victory-monitor/MonitorFormat.h"
 
 using namespace std::chrono_literals;
 using corvane_test::ChildProcess;
@@ -32,27 +31,6 @@ DataMessage positionMessage() {
   return m;
 }
 
-TEST(MonitorFormat, JsonCarriesTheValuesAsSent) {
-  DataMessage m;
-  m.kind = ServiceKind::Orientation;
-  m.source = "1.2.3";
-  m.seq = 5;
-  m.values = {{"roll", "rad", {0.1, 0.5, VPOSC_BASIS_MEASURED}},
-              {"pitch", "rad", {-0.0, INFINITY, VPOSC_BASIS_INVALID}},
-              {"yaw", "rad", {NAN, 1e-300, VPOSC_BASIS_ESTIMATED}}};
-  m.faults = {{2, "say \"hi\"\\\n\x01", false, 33, 22, 1}};
-  m.faultCount = 1;
-  EXPECT_EQ(victory_monitor::formatJson(m, 47002),
-            "{\"service\":\"orientation\",\"source\":\"1.2.3\",\"seq\":5,\"port\":47002,"
-            "\"values\":{\"roll\":{\"value\":0.1,\"uncertainty\":0.5,\"unit\":\"rad\","
-            "\"basis\":\"MEASURED\"},\"pitch\":{\"value\":-0,\"uncertainty\":null,"
-            "\"unit\":\"rad\",\"basis\":\"INVALID\"},\"yaw\":{\"value\":null,"
-            "\"uncertainty\":1e-300,\"unit\":\"rad\",\"basis\":\"ESTIMATED\"}},"
-            "\"mgrs\":null,\"time\":null,\"faultCount\":1,\"faults\":[{\"id\":2,"
-            "\"severity\":33,\"category\":22,\"action\":1,\"acknowledged\":false,"
-            "\"description\":\"say \\\"hi\\\"\\\\\\n\\u0001\"}]}");
-}
-
 std::string monitorPath() { return VICTORY_MONITOR_PATH; }
 
 // Starts the monitor on a free port and returns that port, read from its
@@ -67,28 +45,23 @@ std::uint16_t startedPort(ChildProcess& monitor) {
 
 TEST(VictoryMonitorProgram, PrintsOneLinePerMessageAndStopsAfterCount) {
   const std::string text = victory::formatDataMessage(positionMessage());
-  for (const bool json : {false, true}) {
-    std::vector<std::string> argv{monitorPath(), "--count", "2", "0"};
-    if (json) argv.insert(argv.begin() + 1, "--json");
-    ChildProcess monitor(argv);
-    const std::uint16_t port = startedPort(monitor);
-    ASSERT_NE(port, 0);
-    corvane_test::sendUdp(port, "not a data message");
-    corvane_test::sendUdp(port, text);
-    const auto warning = monitor.readLine(ChildProcess::Stderr, 10s);
-    EXPECT_NE(warning.value_or("").find("ignored a datagram of 18 bytes"), std::string::npos)
-        << warning.value_or("(none)");
-    EXPECT_EQ(monitor.readLine(ChildProcess::Stdout, 10s),
-              json ? victory_monitor::formatJson(positionMessage(), port)
-                   : "position #12 src=1.1.1 lat=48.5000000+-1e-06 deg lon=-11.2500000+-2e-06 deg "
-                     "alt=512.250+-3.5 m basis=MEASURED mgrs=32UPU9171832133 "
-                     "time=2024-01-01T00:00:00.250000000Z faults=0");
-    // The malformed datagram did not count: one more message ends the run.
-    EXPECT_FALSE(monitor.wait(100ms).has_value());
-    corvane_test::sendUdp(port, text);
-    EXPECT_TRUE(monitor.readLine(ChildProcess::Stdout, 10s).has_value());
-    EXPECT_EQ(monitor.wait(10s), std::optional<int>(0));
-  }
+  ChildProcess monitor({monitorPath(), "--count", "2", "0"});
+  const std::uint16_t port = startedPort(monitor);
+  ASSERT_NE(port, 0);
+  corvane_test::sendUdp(port, "not a data message");
+  corvane_test::sendUdp(port, text);
+  const auto warning = monitor.readLine(ChildProcess::Stderr, 10s);
+  EXPECT_NE(warning.value_or("").find("ignored a datagram of 18 bytes"), std::string::npos)
+      << warning.value_or("(none)");
+  EXPECT_EQ(monitor.readLine(ChildProcess::Stdout, 10s),
+            "position #12 src=1.1.1 lat=48.5000000+-1e-06 deg lon=-11.2500000+-2e-06 deg "
+            "alt=512.250+-3.5 m basis=MEASURED mgrs=32UPU9171832133 "
+            "time=2024-01-01T00:00:00.250000000Z faults=0");
+  // The malformed datagram did not count: one more message ends the run.
+  EXPECT_FALSE(monitor.wait(100ms).has_value());
+  corvane_test::sendUdp(port, text);
+  EXPECT_TRUE(monitor.readLine(ChildProcess::Stdout, 10s).has_value());
+  EXPECT_EQ(monitor.wait(10s), std::optional<int>(0));
 }
 
 TEST(VictoryMonitorProgram, RejectsBadCommandLinesAndABusyPort) {
