@@ -79,6 +79,17 @@ long long Parse_Signed(std::string const& text) {
     return end == begin ? 0LL : value;
 }
 
+bool Parse_Boolean(std::string const& text) {
+    std::string const lower = lowerCase(text);
+    if (lower == "true") {
+        return true;
+    }
+    if (lower == "false") {
+        return false;
+    }
+    return Parse_Unsigned(lower) != 0;
+}
+
 }  // namespace Details
 
 void Get_String_Parameter(FACE::Configuration& config, int handle, FACE::String const& name,
@@ -98,14 +109,7 @@ void Get_Boolean_Parameter(FACE::Configuration& config, int handle, FACE::String
         return_code = FACE::RETURN_CODE_TYPE::INVALID_CONFIG;
         return;
     }
-    std::string const lower = lowerCase(text);
-    if (lower == "true") {
-        value = true;
-    } else if (lower == "false") {
-        value = false;
-    } else {
-        value = Details::Parse_Unsigned(lower) != 0;
-    }
+    value = Details::Parse_Boolean(text);
 }
 
 void Set_String_Parameter(FACE::Configuration& config, int handle, FACE::String const& name,

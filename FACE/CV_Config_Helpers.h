@@ -47,6 +47,11 @@ unsigned long long Parse_Unsigned(std::string const& text);
 /// -9223372036854775808 / 9223372036854775807.
 long long Parse_Signed(std::string const& text);
 
+/// `text` read as a boolean: "true"/"false" in any case, otherwise a
+/// number with automatic base (non-zero is true; text that is no number,
+/// such as "yes" or " true " with spaces, is false).
+bool Parse_Boolean(std::string const& text);
+
 }  // namespace Details
 
 /// value := the text of `name` as a managed copy bounded to its length.

@@ -1,9 +1,15 @@
 #include "VICTORY/ZOziDaZodOduzuz/ProcessEntry.h"
 
+#include "VICTORY/ZOziDaZodOduzuz/ConfigCheck.h"
+#include "VICTORY/ZOziDaZodOduzuz/Version.h"
 #include "VICTORY/ZOziDaZodOduzuz/ZOziDaZodOduzuz.h"
 #include "VICTORY/ZOziDaZodOduzuz/kbhit.h"
 
+#include <GeographicLib/Config.h>
+#include <fastcdr/config.h>
+#include <fastrtps/config.h>
 #include <signal.h>
+#include <tinyxml2.h>
 #include <time.h>
 
 #include <cerrno>
@@ -11,6 +17,7 @@
 #include <iostream>
 #include <memory>
 #include <stdexcept>
+#include <string>
 
 std::atomic<bool> exitFlag{false};
 std::atomic<int> exitSignal{0};
@@ -97,6 +104,43 @@ void runLifecycle(ZOziDaZodOduzuz& server, const FACE::String& configFile, Progr
     check(__LINE__, "Finalize() failed", rc);
 }
 
+void printUsage(const char* command)
+{
+    std::cout << "Usage: " << command << " <top-level-config-file> " << std::endl;
+}
+
+void printHelp(const char* command)
+{
+    printUsage(command);
+    std::cout << "       " << command << " --check-config <top-level-config-file>\n"
+              << "       " << command << " --help | --version\n"
+              << "\n"
+              << "Runs the PNT position server with the given top-level configuration file until\n"
+              << "SIGTERM or SIGINT. Exit status 0 after an orderly stop, 1 on a bad command line,\n"
+              << "2 when a start-up step fails (a line before the failure line says why).\n"
+              << "\n"
+              << "  --check-config FILE  read FILE and every file it names (connections, devices,\n"
+              << "                       VICTORY service files, geoid) without touching a device,\n"
+              << "                       the network or DDS; print each problem as\n"
+              << "                       \"file:line: error|warning: message\"; exit 0 when the\n"
+              << "                       configuration would start, 2 otherwise\n"
+              << "  --help               this text\n"
+              << "  --version            the server's version and those of its libraries\n"
+              << "\n"
+              << "Environment: CORVANE_ROOT replaces the leading /opt/corvane of the fixed paths;\n"
+              << "CORVANE_DEVMEM names a file mapped instead of /dev/mem." << std::endl;
+}
+
+void printVersion()
+{
+    std::cout << "ZOziDaZodOduzuz " << ServerVersion::kPartNumber << " (" << ServerVersion::kReleaseTimeStamp << ")\n"
+              << "Fast DDS " << FASTRTPS_VERSION_STR << "\n"
+              << "Fast CDR " << FASTCDR_VERSION_STR << "\n"
+              << "TinyXML-2 " << TIXML2_MAJOR_VERSION << "." << TIXML2_MINOR_VERSION << "."
+              << TIXML2_PATCH_VERSION << "\n"
+              << "GeographicLib " << GEOGRAPHICLIB_VERSION_STRING << std::endl;
+}
+
 }  // namespace
 
 void callOnceTransactionally(const std::function<void(Value&)>& call, Value& rc)
@@ -148,8 +192,20 @@ void waitForExitFlag()
 int runServerProcess(int argc, char** argv)
 {
     const char* command = argc > 0 && argv[0] != nullptr ? argv[0] : "ZOziDaZodOduzuz";
-    if (argc != 2) {
-        std::cout << "Usage: " << command << " <top-level-config-file> " << std::endl;
+    const std::string first = argc > 1 && argv[1] != nullptr ? argv[1] : "";
+    if (argc == 2 && (first == "--help" || first == "-h")) {
+        printHelp(command);
+        return 0;
+    }
+    if (argc == 2 && first == "--version") {
+        printVersion();
+        return 0;
+    }
+    if (argc == 3 && first == "--check-config") {
+        return ServerConfigCheck::runCheckConfig(argv[2], std::cout);
+    }
+    if (argc != 2 || (first.size() > 2 && first.compare(0, 2, "--") == 0)) {
+        printUsage(command);
         return 1;
     }
 

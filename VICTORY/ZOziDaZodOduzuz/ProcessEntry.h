@@ -52,7 +52,12 @@ constexpr int kLifecycleFailureStatus = 2;
 /// Configure, Framework_Connect and START, installs the signal handler,
 /// waits for exitFlag, then runs STOP, Framework_Disconnect and Finalize,
 /// prints "!!!!!! <command> has exited. Signal: <n>" and returns 0.
-/// Otherwise prints the usage line and returns 1. A step that fails prints
+/// With "--check-config FILE" it checks FILE and every file it names
+/// (ServerConfigCheck::runCheckConfig: 0 when the configuration would start,
+/// 2 otherwise) without constructing the server; "--help" prints the usage
+/// and options, "--version" the version and the libraries' versions (both
+/// 0). Otherwise (no argument, more arguments, an unknown "--" option)
+/// prints the usage line and returns 1. A step that fails prints
 /// its failure line; the server is then taken down as far as it came up,
 /// "!!!!!! <command> has exited after a failure." is printed (or "... has
 /// failed: <reason>" for an exception outside the checks) and the result

@@ -6,6 +6,7 @@
 #include "ASPN/HealthReporter.h"
 #include "FACE/CV_Config.h"
 #include "FACE/CV_Config_Helpers.h"
+#include "VICTORY/ZOziDaZodOduzuz/ConfigCheck.h"
 #include "VICTORY/ZOziDaZodOduzuz/CorvanePaths.h"
 #include "VICTORY/ZOziDaZodOduzuz/SourcePosition.h"
 #include "platform/Scheduling.h"
@@ -75,6 +76,18 @@ void ZOziDaZodOduzuz::Configure(FACE::String const& configFile, FACE::RETURN_COD
     std::uint16_t utcSource = 0;
     std::uint16_t pvaSource = 0;
     FACE::CV_Config config;
+
+    // What is wrong with the file, and where, before the lines of the
+    // reading itself; an error here fails the step even where the reading
+    // would accept the value (dangerous priority or processor).
+    {
+        ServerConfigCheck::Diagnostics diagnostics;
+        const std::string file = text(configFile);
+        const ServerConfigCheck::TopLevel top = ServerConfigCheck::checkTopLevel(file, diagnostics);
+        ServerConfigCheck::checkGeoid(file, top.geoidLine, top.geoidModel, diagnostics);
+        diagnostics.print(std::cout, m_name + ": Configure: ");
+        good = !diagnostics.hasErrors();
+    }
 
     // Steps that end the reading early return from here.
     const auto readSettings = [&] {
@@ -155,14 +168,20 @@ void ZOziDaZodOduzuz::Configure(FACE::String const& configFile, FACE::RETURN_COD
         // instead of ending the process with an unhandled error.
         const std::string model = text(m_geoidModel);
         const char* directory = corvanePath(GeoidFilePath);
-        try {
-            auto geoid = std::make_unique<GeographicLib::Geoid>(model, directory, true, false);
-            geoid->CacheArea(-90.0, 0.0, 90.0, 360.0);
-            m_geoid = std::move(geoid);
-        } catch (const std::exception& e) {
-            std::cout << m_name << ": Configure: cannot load geoid model '" << model << "' from " << directory << ": "
-                      << e.what() << std::endl;
+        // Without a model name there is nothing to load (and no default):
+        // the check above has said so.
+        if (model.empty()) {
             good = false;
+        } else {
+            try {
+                auto geoid = std::make_unique<GeographicLib::Geoid>(model, directory, true, false);
+                geoid->CacheArea(-90.0, 0.0, 90.0, 360.0);
+                m_geoid = std::move(geoid);
+            } catch (const std::exception& e) {
+                std::cout << m_name << ": Configure: cannot load geoid model '" << model << "' from " << directory
+                          << ": " << e.what() << std::endl;
+                good = false;
+            }
         }
         m_geoCoords = std::make_unique<GeographicLib::GeoCoords>();
 

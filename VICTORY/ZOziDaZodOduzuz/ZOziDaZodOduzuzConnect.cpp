@@ -8,7 +8,9 @@
 #include "ASPN/HealthReporter.h"
 #include "FACE/CV_Config.h"
 #include "PCSMaintReporter/PCSMaintReporter.h"
+#include "VICTORY/ZOziDaZodOduzuz/ConfigCheck.h"
 #include "VICTORY/ZOziDaZodOduzuz/SourcePosition.h"
+#include "VICTORY/ZOziDaZodOduzuz/Version.h"
 #include "platform/FPGA.h"
 
 #include <exception>
@@ -22,8 +24,8 @@ using FACE::RETURN_CODE_TYPE::Value;
 
 // Identity and version reports.
 constexpr const char* kIdentityPrefix = "//aspn://Keystel/";
-constexpr const char* kReleaseTimeStamp = "2024-09-18T13:48:46Z";
-constexpr const char* kPartNumber = "415-2290-771C";
+constexpr const char* kReleaseTimeStamp = ServerVersion::kReleaseTimeStamp;
+constexpr const char* kPartNumber = ServerVersion::kPartNumber;
 constexpr const char* kPartNumberLabel = " CPN: ";
 constexpr const char* kBannerNotice = "PNT position server: VICTORY Position, Orientation and Direction of Travel";
 
@@ -47,6 +49,23 @@ bool makeTypedTransport(std::shared_ptr<FACE::TSS::Details::CV_TypedTS<T>>& type
 void ZOziDaZodOduzuz::Framework_Connect(FACE::String const& /*configFile*/, FACE::RETURN_CODE_TYPE::Value& rc)
 {
     bool good = true;
+    const std::string prefix = m_name + ": Framework_Connect: ";
+    const auto fileName = [](const FACE::String& s) {
+        return s.buffer() == nullptr ? std::string() : std::string(s.buffer(), s.length());
+    };
+
+    // What is wrong with the connections file, and where. Transport values
+    // that must not reach Fast DDS (or a TCP port already taken) keep the
+    // transport from being made at all.
+    bool transportSafe = true;
+    {
+        ServerConfigCheck::Diagnostics diagnostics;
+        const std::string file = fileName(m_connectionsFile);
+        const ServerConfigCheck::Transport transport = ServerConfigCheck::checkConnections(file, diagnostics);
+        transportSafe = !transport.refused && ServerConfigCheck::checkTcpPortFree(file, transport, diagnostics);
+        diagnostics.print(std::cout, prefix);
+        good = !diagnostics.hasErrors();
+    }
 
     // Transport, connections, typed transports and callbacks; a failure
     // skips the rest of them.
@@ -101,13 +120,22 @@ void ZOziDaZodOduzuz::Framework_Connect(FACE::String const& /*configFile*/, FACE
         registered(status);
     };
     try {
-        connectTransport();
+        if (transportSafe) {
+            connectTransport();
+        }
     } catch (const std::exception& e) {
         std::cout << m_name << ": Framework_Connect: " << e.what() << std::endl;
         good = false;
     }
 
-    // The I/O service over the devices file.
+    // The I/O service over the devices file; a block whose address or size
+    // is no number keeps the FPGA from being read at all.
+    {
+        ServerConfigCheck::Diagnostics diagnostics;
+        ServerConfigCheck::checkDevices(fileName(m_ioDevicesFile), diagnostics);
+        diagnostics.print(std::cout, prefix);
+        good = good && !diagnostics.hasErrors();
+    }
     {
         auto devicesConfig = std::make_shared<FACE::CV_Config>();
         m_devmem = std::make_shared<FACE::IOSS::CV_Devmem>();
@@ -149,6 +177,13 @@ void ZOziDaZodOduzuz::Framework_Connect(FACE::String const& /*configFile*/, FACE
     m_outputRedirector.redirect([this](const char* text, unsigned length) { return logMaintenanceEvent(text, length); });
 
     bool servicesUp = true;
+    {
+        ServerConfigCheck::Diagnostics diagnostics;
+        ServerConfigCheck::checkVictoryFiles(m_processPosition, m_processOrientation, m_processDirectionOfTravel,
+                                             diagnostics);
+        diagnostics.print(std::cout, prefix);
+        servicesUp = !diagnostics.hasErrors();
+    }
     if (m_processPosition) {
         servicesUp = InitializeVictoryPosition(nullptr) && servicesUp;
     }
