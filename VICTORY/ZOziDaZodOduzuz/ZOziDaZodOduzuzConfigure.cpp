@@ -168,20 +168,14 @@ void ZOziDaZodOduzuz::Configure(FACE::String const& configFile, FACE::RETURN_COD
         // instead of ending the process with an unhandled error.
         const std::string model = text(m_geoidModel);
         const char* directory = corvanePath(GeoidFilePath);
-        // Without a model name there is nothing to load (and no default):
-        // the check above has said so.
-        if (model.empty()) {
+        try {
+            auto geoid = std::make_unique<GeographicLib::Geoid>(model, directory, true, false);
+            geoid->CacheArea(-90.0, 0.0, 90.0, 360.0);
+            m_geoid = std::move(geoid);
+        } catch (const std::exception& e) {
+            std::cout << m_name << ": Configure: cannot load geoid model '" << model << "' from " << directory << ": "
+                      << e.what() << std::endl;
             good = false;
-        } else {
-            try {
-                auto geoid = std::make_unique<GeographicLib::Geoid>(model, directory, true, false);
-                geoid->CacheArea(-90.0, 0.0, 90.0, 360.0);
-                m_geoid = std::move(geoid);
-            } catch (const std::exception& e) {
-                std::cout << m_name << ": Configure: cannot load geoid model '" << model << "' from " << directory
-                          << ": " << e.what() << std::endl;
-                good = false;
-            }
         }
         m_geoCoords = std::make_unique<GeographicLib::GeoCoords>();
 
