@@ -238,6 +238,21 @@ Parameter ConfigFile::parameter(tinyxml2::XMLElement const* container, std::stri
     return p;
 }
 
+void ConfigFile::warnUnknownParameters(tinyxml2::XMLElement const* container, std::vector<std::string> const& known) {
+    tinyxml2::XMLElement const* params = container == nullptr ? nullptr : container->FirstChildElement(kParametersTag);
+    if (params == nullptr) {
+        return;
+    }
+    for (auto const* e = params->FirstChildElement(); e != nullptr; e = e->NextSiblingElement()) {
+        bool isKnown = false;
+        for (auto const& k : known) isKnown = isKnown || k == e->Name();
+        if (!isKnown) {
+            warning(lineOf(e), "unknown parameter <" + std::string(e->Name()) + "> in container " +
+                                   quoted(nameOf(container)) + " is ignored");
+        }
+    }
+}
+
 Parameter ConfigFile::require(tinyxml2::XMLElement const* container, std::string const& key,
                               std::string const& meaning) {
     Parameter p = parameter(container, key);

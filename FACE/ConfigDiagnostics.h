@@ -102,6 +102,10 @@ public:
     Parameter require(tinyxml2::XMLElement const* container, std::string const& key,
                       std::string const& meaning = "");
 
+    /// Warns about each parameter element of `container` whose tag is not
+    /// in `known` (a misspelt key is ignored by every reader).
+    void warnUnknownParameters(tinyxml2::XMLElement const* container, std::vector<std::string> const& known);
+
     /// Line of an element (0 for null).
     static int lineOf(tinyxml2::XMLElement const* element);
     /// "Name" text of a container (empty when it has none).

@@ -154,6 +154,7 @@ TopLevel checkTopLevel(std::string const& path, Diagnostics& diagnostics) {
     if (auto const* system = file.require(kSystemContainer)) {
         const Parameter name = file.require(system, "System");
         file.require(system, "Configuration");
+        file.warnUnknownParameters(system, {"System", "Configuration"});
         if (!name.value.empty() && ASPN2::SystemIds::from_string(name.value.c_str()) == 0) {
             file.warning(name.line, "<System> " + quoted(name.value) + " is not a known system (" +
                                         ASPN2::SystemIds::GroundVehicle_name + ", " + ASPN2::SystemIds::Simulator_name +
@@ -164,6 +165,8 @@ TopLevel checkTopLevel(std::string const& path, Diagnostics& diagnostics) {
     auto const* server = file.require(serverContainer());
     if (server == nullptr) return out;
 
+    file.warnUnknownParameters(server, {"Connections", "IODevices", "Debug", "PRI", "CPU", "PARAM_1", "PARAM_2",
+                                        "PARAM_3", "PARAM_4", "PARAM_5", "PARAM_6", "PARAM_7"});
     const Parameter connections = file.require(server, "Connections", "Connections file");
     out.connectionsFile = connections.value;
     out.connectionsLine = connections.line;
@@ -215,6 +218,8 @@ Transport checkConnections(std::string const& path, Diagnostics& diagnostics) {
         return out;
     }
     if (auto const* transport = file.require(kTransportContainer)) {
+        file.warnUnknownParameters(transport, {"DomainId", "HistoryDepth", "UseBestEffort", "BackFillHistory",
+                                               "UseTransport", "TcpAddress", "TcpPort"});
         const Parameter domain = file.require(transport, "DomainId");
         const Parameter depth = file.require(transport, "HistoryDepth");
         checkBoolean(file, file.require(transport, "UseBestEffort"), "UseBestEffort");
@@ -277,6 +282,7 @@ Transport checkConnections(std::string const& path, Diagnostics& diagnostics) {
     for (auto const& expected : kConnections) {
         auto const* connection = file.require(expected.name);
         if (connection == nullptr) continue;
+        file.warnUnknownParameters(connection, {"TopicType", "PubSubType"});
         const Parameter topicType = file.require(connection, "TopicType");
         const Parameter pubSubType = file.require(connection, "PubSubType");
         const std::string wantedType = registeredTypeName(expected.pubSubType);
@@ -312,6 +318,7 @@ void checkDevices(std::string const& path, Diagnostics& diagnostics) {
     }
     for (auto const* block : file.containers()) {
         const std::string name = ConfigFile::nameOf(block);
+        file.warnUnknownParameters(block, {"BaseAddress", "Size"});
         for (const char* key : {"BaseAddress", "Size"}) {
             const Parameter p = file.require(block, key);
             if (!p.value.empty() && !isWholeNumber(p.value)) {

@@ -215,6 +215,8 @@ const std::vector<Row>& table() {
         {"container given twice", kCheck,
          replace(kTop, "</CV_Configurations>", "  <Container><Name>Corvane</Name></Container>\n</CV_Configurations>"),
          {kTopName + ":21: warning: container \"Corvane\" given again (first at line 3); this one is ignored"}, 0},
+        {"misspelt key", kCheck, replace(kTop, "<Debug>false</Debug>", "<Debug>false</Debug><Debgu>true</Debgu>"),
+         {kTopName + ":10: warning: unknown parameter <Debgu> in container \"ZOziDaZodOduzuz\" is ignored"}, 0},
         {"unknown system", kCheck, system("System", "Groundvehicle"),
          {kTopName + ":5: warning: <System> \"Groundvehicle\" is not a known system (GroundVehicle, Simulator, TestBench): "
                  "system id 0 is used"},
@@ -428,6 +430,31 @@ TEST(ConfigCheck, GoodConfigurationWouldStart) {
     EXPECT_EQ(server.finish(20s), 0) << server.transcript();
     EXPECT_EQ(server.lineCount(), 1u) << server.transcript();
     EXPECT_EQ(server.lastStdoutLine(), root.topLevelFile() + ": the configuration would start " + kAll);
+}
+
+// The shipped samples, relocated into a runtime root as their comment
+// shows, raise nothing with any of the four transports.
+TEST(ConfigCheck, ShippedSamplesAreClean) {
+    RuntimeRoot::Options o;
+    o.sourceDir = CORVANE_SOURCE_DIR;
+    o.prefix = "zozi-config-check";
+    RuntimeRoot root(o);
+    const std::string config = std::string(CORVANE_SOURCE_DIR) + "/config/";
+    for (const char* variant : {"udp", "shm", "tcp-client", "tcp-server"}) {
+        SCOPED_TRACE(variant);
+        const std::string connections = std::string("connections-") + variant + ".xml";
+        RuntimeRoot::writeFile(root.configDir() + "/" + connections, RuntimeRoot::readFile(config + connections));
+        std::string top = RuntimeRoot::readFile(config + "ZOziDaZodOduzuz.xml");
+        top = std::regex_replace(top, std::regex("/opt/corvane"), root.path());
+        top = std::regex_replace(top, std::regex("connections-udp\\.xml"), connections);
+        top = std::regex_replace(top, std::regex("<PARAM_5>[^<]*</PARAM_5>"), "<PARAM_5>" + root.geoidName() + "</PARAM_5>");
+        RuntimeRoot::writeFile(root.topLevelFile(), top);
+        RuntimeRoot::writeFile(root.devicesFile(), RuntimeRoot::readFile(config + "devices.xml"));
+        LoggedProcess server({kServer, "--check-config", root.topLevelFile()}, root.environment());
+        EXPECT_EQ(server.finish(20s), 0) << server.transcript();
+        EXPECT_EQ(server.lastStdoutLine(), root.topLevelFile() + ": the configuration would start " + kAll)
+            << server.transcript();
+    }
 }
 
 TEST(ConfigCheck, HelpVersionAndBadOptions) {
