@@ -310,7 +310,8 @@ void checkDevices(std::string const& path, Diagnostics& diagnostics) {
     ConfigFile file(path, "devices file", diagnostics);
     if (!file.ok()) return;
     if (looksLikeConnectionsFile(file)) {
-        file.error(0, "devices file has a container \"FastRtps\": is this the connections file?");
+        // A hint only: the blocks it lacks are the errors.
+        file.warning(0, "devices file has a container \"FastRtps\": is this the connections file?");
     }
     for (const char* block : {"Processor_Interface", "Peripheral_Interface", "TimeStamp_Interface",
                               "PpsSlave_Interface", "PtpClock_Interface"}) {

@@ -242,7 +242,7 @@ const std::vector<Row>& table() {
          {kTopName + ":11: error: Devices file \"{root}/config\" is not a regular file (a directory)"}, 2},
         {"devices path names the connections file", kCheck,
          [](Setup& s) { server("IODevices", s.root.connectionsFile())(s); },
-         {kConn + ": error: devices file has a container \"FastRtps\": is this the connections file?",
+         {kConn + ": warning: devices file has a container \"FastRtps\": is this the connections file?",
           kConn + ":2: error: container \"Processor_Interface\" not found in the devices file"},
          2},
         // The connections file.
