@@ -53,8 +53,20 @@ int replaceContents(std::string const& path, void const* data, std::size_t size)
         return EINVAL;
     }
     try {
-        std::string const folder = folderOf(path);
-        std::vector<char> temporary(path.begin(), path.end());
+        // A symbolic link is followed: the file it names is replaced and the
+        // link stays. Only a regular file is ever replaced, never a device
+        // or a folder.
+        std::string target = path;
+        if (char* const resolved = ::realpath(path.c_str(), nullptr)) {
+            target = resolved;
+            std::free(resolved);
+            struct stat existing {};
+            if (::stat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+                return S_ISDIR(existing.st_mode) ? EISDIR : EINVAL;
+            }
+        }
+        std::string const folder = folderOf(target);
+        std::vector<char> temporary(target.begin(), target.end());
         for (char const c : std::string(".tmp.XXXXXX")) {
             temporary.push_back(c);
         }
@@ -64,7 +76,7 @@ int replaceContents(std::string const& path, void const* data, std::size_t size)
             return errno;
         }
         struct stat old {};
-        mode_t const mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+        mode_t const mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
         int error = ::fchmod(fd, mode) == 0 ? 0 : errno;
         if (error == 0) {
             error = writeAll(fd, static_cast<char const*>(data), size);
@@ -75,7 +87,7 @@ int replaceContents(std::string const& path, void const* data, std::size_t size)
         if (::close(fd) != 0 && error == 0) {
             error = errno;
         }
-        if (error == 0 && ::rename(temporary.data(), path.c_str()) != 0) {
+        if (error == 0 && ::rename(temporary.data(), target.c_str()) != 0) {
             error = errno;
         }
         if (error != 0) {

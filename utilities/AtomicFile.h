@@ -13,7 +13,10 @@ namespace AtomicFile {
 /// a new temporary file in the same folder ("<name>.tmp.XXXXXX"), which is
 /// flushed to the device (fsync) and renamed over `path`; then the folder
 /// is flushed so that the rename itself survives a power cut. The file
-/// keeps the permission bits of the file it replaces (0644 when new).
+/// keeps the permission bits of the file it replaces (0644 when new). A
+/// symbolic link is followed (the file it names is replaced, the link
+/// stays); anything but a regular file is refused (EISDIR for a folder,
+/// EINVAL for a device or the like) and left alone.
 ///
 /// Returns 0, or the errno value of the step that failed. A failure up to
 /// the rename leaves `path` untouched and removes the temporary file; a

@@ -72,7 +72,8 @@ TEST(AtomicFile, ReplacesKeepingThePermissionsAndLeavesNothingBehind) {
         int error;
     } const rows[] = {
         {dir.file("missing/value.xml"), ENOENT},  // no such folder
-        {dir.file("folder"), EISDIR},             // renamed over a folder
+        {dir.file("folder"), EISDIR},             // never replaces a folder
+        {"/dev/null", EINVAL},                    // nor a device
         {"", EINVAL},
     };
     for (Row const& row : rows) {
@@ -80,6 +81,17 @@ TEST(AtomicFile, ReplacesKeepingThePermissionsAndLeavesNothingBehind) {
     }
     EXPECT_EQ(readFile(path), "old");
     EXPECT_EQ(entries(dir.path(), "folder"), std::vector<std::string>{"folder"});
+    struct stat null {};
+    ASSERT_EQ(::stat("/dev/null", &null), 0);
+    EXPECT_TRUE(S_ISCHR(null.st_mode));
+
+    // A link is followed: its file gets the new contents, the link stays.
+    ASSERT_EQ(::symlink("value.xml", dir.file("link.xml").c_str()), 0);
+    EXPECT_EQ(AtomicFile::replaceContents(dir.file("link.xml"), "linked", 6), 0);
+    EXPECT_EQ(readFile(path), "linked");
+    struct stat link {};
+    ASSERT_EQ(::lstat(dir.file("link.xml").c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
 }
 
 // One saver: writes versions of a large file for ever (in a child), and
