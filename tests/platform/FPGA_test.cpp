@@ -294,6 +294,26 @@ TEST_F(Fpga, PulseGeneratorPhaseWrapsIntoThePeriod) {
     }
 }
 
+// A block whose mapping failed (the service answers its open with 0 and
+// marks it failed) ends InitFpga at once, naming the block; before, every
+// read of it failed or gave 0 and the start went on.
+TEST_F(Fpga, AFailedMappingIsNamed) {
+    struct UnmappedPeripherals : FACE::IOSS::CV_Devmem {
+        void Get_Connection_Status(long long id, CONNECTION_STATUS_TYPE& status, face_test::RC& rc) override {
+            CV_Devmem::Get_Connection_Status(id, status, rc);
+            if (id == 1) status.status = STATUS_FAILED;  // the second block opened
+        }
+    };
+    sim_test::Outcome const filled =
+        sim_test::runSimulator({"--once", "--memory", devmem_test::memoryFile(), kSample});
+    ASSERT_EQ(filled.exitCode, 0) << filled.output;
+    auto io = std::make_shared<UnmappedPeripherals>();
+    face_test::RC rc = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
+    io->Set_Reference("", std::make_shared<FACE::CV_Config>(), 0, rc);
+    io->Initialize(FACE::String(kSample.c_str()), rc);
+    EXPECT_EQ(initFpga(io), "platform/FPGA[140]:INVALID_CONFIG FpgaFace() Peripheral_Interface could not be mapped");
+}
+
 TEST(FpgaSimulator, RefusesBadInputWithAClearMessage) {
     face_test::TempDir dir;
     std::string const memory = dir.path() + "/memory";
