@@ -109,24 +109,39 @@ void HealthReporter::InitHealthReporter(const std::string& nameIn, const ASPN2::
 
 void HealthReporter::DoneHealthReporter()
 {
+    std::size_t dropped = 0;
     {
         std::lock_guard<std::mutex> lock(threadMutex);
         if (pubThread.joinable()) {
             stop = true;
-            // The thread publishes what is queued, then ends at its first
-            // empty poll; that poll need not wait out its 500 ms.
+            // The thread publishes what is queued now, then ends; its poll
+            // for a new event need not wait out its 500 ms.
             eventQueue.interrupt();
             pubThread.join();
+            // Raised after the thread took its last event: nothing will
+            // publish these, so they are counted rather than lost silently.
+            int type = 0;
+            std::string info;
+            for (std::size_t left = eventQueue.size(); left > 0; --left) {
+                if (!eventQueue.pop_front(type, info, std::chrono::nanoseconds::zero())) {
+                    break;
+                }
+                ++dropped;
+            }
         }
         // Nothing sends any more: the transport may go before this reporter.
         eventLogTypedTS.reset();
+    }
+    if (dropped > 0) {
+        std::cout << "!!!!!! " << name << " HealthReporter dropped " << dropped
+                  << (dropped == 1 ? " event" : " events") << " raised while it stopped" << std::endl;
     }
     initialized = false;
 }
 
 void HealthReporter::pubThreadFunction()
 {
-    while (!abandon) {
+    while (!abandon && !stop) {
         try {
             int type = 0;
             std::string info;
@@ -136,8 +151,26 @@ void HealthReporter::pubThreadFunction()
                 }
                 publishChange(type, info);
                 pauseAfterPublishing();
-            } else if (stop) {
+            }
+        } catch (const std::exception& e) {
+            std::cout << "!!!!!! " << name << " HealthReporter caught exception: " << e.what() << std::endl;
+        } catch (...) {
+            std::cout << "!!!!!! " << name << " HealthReporter caught UNKNOWN exception" << std::endl;
+        }
+    }
+    // Stopping: what is queued now is published (still paced); what comes
+    // later is left to DoneHealthReporter. A steady stream of new events
+    // cannot hold the stop up.
+    for (std::size_t left = eventQueue.size(); left > 0 && !abandon; --left) {
+        try {
+            int type = 0;
+            std::string info;
+            if (!eventQueue.pop_front(type, info, std::chrono::nanoseconds::zero())) {
                 break;
+            }
+            publishChange(type, info);
+            if (left > 1) {
+                pauseAfterPublishing();
             }
         } catch (const std::exception& e) {
             std::cout << "!!!!!! " << name << " HealthReporter caught exception: " << e.what() << std::endl;

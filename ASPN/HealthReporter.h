@@ -89,13 +89,16 @@ public:
     void InitHealthReporter(const std::string& name, const ASPN2::DeviceIdFactory& ids,
                             const std::shared_ptr<EventLogTS>& eventLogTypedTS, long long connectionId);
 
-    // Asks the publishing thread to stop and joins it: it first publishes
-    // every event already queued (100 ms apart) and ends at its first empty
-    // poll, which stop cuts short, so this returns after about 0.1 s per
-    // queued event (at most one further 500 ms poll). Then
-    // the reporter is uninitialised (events queue again until the next
-    // InitHealthReporter) and lets go of the transport. Safe to call when
-    // not initialised; must not be called from the publishing thread.
+    // Asks the publishing thread to stop and joins it: it publishes every
+    // event queued when it sees the stop (100 ms apart) and ends, so this
+    // returns after about 0.1 s per queued event, however many events other
+    // threads keep raising. Events raised after the thread took its last
+    // one are taken from the queue and reported on the console as
+    //   !!!!!! <name> HealthReporter dropped <n> events raised while it stopped
+    // so that none is lost silently. Then the reporter is uninitialised
+    // (events queue again until the next InitHealthReporter) and lets go of
+    // the transport. Safe to call when not initialised; must not be called
+    // from the publishing thread.
     void DoneHealthReporter();
 
     // Whether InitHealthReporter has been called (and not undone).

@@ -1,5 +1,7 @@
 #include "FACE/CV_Config.h"
 
+#include "utilities/AtomicFile.h"
+
 #include <tinyxml2.h>
 
 #include <fcntl.h>
@@ -88,24 +90,14 @@ bool isContainerOfTag(tinyxml2::XMLElement const* e, std::string const& tag) {
     return tag == e->Name() && containerName(e) != nullptr;
 }
 
-// Saves `doc` to `path`: the file is opened for writing with create,
-// truncate and synchronous writes (mode 0644 when created), the document
-// printed indented, flushed and closed. True when every step succeeded.
+// Saves `doc` to `path`, printed indented, as one atomic replacement of the
+// file (see utilities/AtomicFile.h): a crash in the middle of a save leaves
+// the previous file whole. True when every step succeeded.
 bool saveDurably(tinyxml2::XMLDocument& doc, std::string const& path) {
-    int const fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_SYNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return false;
-    }
-    std::FILE* fp = ::fdopen(fd, "w");
-    if (fp == nullptr) {
-        ::close(fd);
-        return false;
-    }
-    bool ok = doc.SaveFile(fp, false) == tinyxml2::XML_SUCCESS;
-    ok = (std::fflush(fp) == 0) && ok;
-    ok = (std::ferror(fp) == 0) && ok;
-    ok = (std::fclose(fp) == 0) && ok;
-    return ok;
+    tinyxml2::XMLPrinter printer(nullptr, false);
+    doc.Print(&printer);
+    std::size_t const length = printer.CStrSize() > 0 ? static_cast<std::size_t>(printer.CStrSize() - 1) : 0;
+    return AtomicFile::replaceContents(path, printer.CStr(), length) == 0;
 }
 
 }  // namespace

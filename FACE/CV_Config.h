@@ -76,8 +76,10 @@ public:
 
     /// Sets the value of `parameter` (which must exist and have text) to the
     /// `size` bytes of `buffer` (up to a NUL among them) and saves the whole
-    /// document to the file: opened with create, truncate and synchronous
-    /// writes, mode 0644 for a new file, indented, flushed and closed. On
+    /// document to the file, indented, as one atomic replacement (a
+    /// temporary file in the same folder, flushed, renamed over the file,
+    /// the folder flushed: utilities/AtomicFile.h), so that a crash during
+    /// the save leaves the previous file whole. On
     /// success `bytes` = size and 0. 4 for an unknown handle; 3 for an empty
     /// name, a missing element or text, a negative size or a null buffer
     /// with a positive size; 1 (NO_ACTION) when the file cannot be written,

@@ -4,7 +4,9 @@
 #include "platform/MemoryAccess.h"
 #include "platform/MemoryMap.h"
 
+#include <cstdio>
 #include <exception>
+#include <string>
 #include <iostream>
 #include <utility>
 
@@ -21,6 +23,45 @@ bool accessFits(std::uint32_t offset, std::uint8_t width, std::uint32_t size) no
         return false;
     }
     return static_cast<std::uint64_t>(offset) + width / 8u <= size;
+}
+
+// A register access is one access of its width at an address aligned to
+// that width: devices answer nothing else as one transaction.
+bool naturallyAligned(unsigned char const* address, std::uint8_t width) noexcept {
+    return (reinterpret_cast<std::uintptr_t>(address) & (width / 8u - 1u)) == 0;
+}
+
+std::string hex(std::uint64_t value) {
+    char buffer[24];
+    std::snprintf(buffer, sizeof buffer, "0x%llx", static_cast<unsigned long long>(value));
+    return buffer;
+}
+
+// Why the window of block `name` cannot be mapped, or "" when it can: its
+// values must fit the 32-bit physical addresses and the window must end
+// within the memory device. The device is opened here when it is not yet;
+// when that fails the reason is left to the mapping.
+std::string windowProblem(std::string const& name, std::string const& baseText, unsigned long long base,
+                          std::string const& sizeText, unsigned long long size) {
+    std::string const prefix = "CV_Devmem: block " + name + ": ";
+    if (base > 0xFFFFFFFFull) {
+        return prefix + "BaseAddress " + baseText + " (" + hex(base) + ") does not fit a 32-bit physical address";
+    }
+    if (size > 0xFFFFFFFFull) {
+        return prefix + "Size " + sizeText + " (" + hex(size) + ") does not fit 32 bits";
+    }
+    std::uint64_t limit = 0;
+    try {
+        limit = MemoryDeviceFileDescriptor::Instance().limit();
+    } catch (...) {
+        return "";
+    }
+    if (base + size > limit) {
+        return prefix + "BaseAddress " + baseText + " (" + hex(base) + ") with Size " + sizeText + " (" + hex(size) +
+               ") ends at " + hex(base + size) + ", beyond the memory device " +
+               MemoryDeviceFileDescriptor::DevicePath() + " (" + hex(limit) + " bytes)";
+    }
+    return "";
 }
 
 }  // namespace
@@ -155,10 +196,15 @@ void CV_Devmem::Open_Connection(FACE::String const& name, long long /*timeout*/,
     try {
         std::string const base = CV_Config_Helpers::Details::Read_Config(*config, handle, "BaseAddress");
         std::string const size = CV_Config_Helpers::Details::Read_Config(*config, handle, "Size");
-        if (!base.empty() && !size.empty()) {
-            connections.emplace_back(
-                wanted, static_cast<std::uint32_t>(CV_Config_Helpers::Details::Parse_Unsigned(base)),
-                static_cast<std::uint32_t>(CV_Config_Helpers::Details::Parse_Unsigned(size)));
+        unsigned long long const baseValue = CV_Config_Helpers::Details::Parse_Unsigned(base);
+        unsigned long long const sizeValue = CV_Config_Helpers::Details::Parse_Unsigned(size);
+        std::string const problem =
+            base.empty() || size.empty() ? "" : windowProblem(wanted, base, baseValue, size, sizeValue);
+        if (!problem.empty()) {
+            std::cerr << problem << std::endl;
+        } else if (!base.empty() && !size.empty()) {
+            connections.emplace_back(wanted, static_cast<std::uint32_t>(baseValue),
+                                     static_cast<std::uint32_t>(sizeValue));
             connections.back().open();
             connectionId = static_cast<long long>(connections.size() - 1);
             rc = Code::NO_ERROR;
@@ -186,7 +232,7 @@ unsigned char* CV_Devmem::accessAddress(long long connectionId, std::uint32_t of
         rc = Code::INVALID_MODE;
         return nullptr;
     }
-    if (!accessFits(offset, width, connection->size)) {
+    if (!accessFits(offset, width, connection->size) || !naturallyAligned(connection->basePointer + offset, width)) {
         rc = Code::NO_ACTION;
         return nullptr;
     }

@@ -12,7 +12,9 @@
 // platform/MemoryMap.h): the devices configuration holds one container per
 // window, found by the connection name, with the parameters "BaseAddress"
 // and "Size" (unsigned numbers with automatic base: decimal, 0x hex or
-// leading-zero octal; the low 32 bits are kept).
+// leading-zero octal, each within 32 bits). A window must end within the
+// memory device: a memory file's size, or the 32-bit physical address space
+// of /dev/mem; beyond that an access would raise SIGBUS.
 //
 // Order of use: Set_Reference, Initialize, Open_Connection per window, then
 // Read / Write from any thread; Close_Connection or destruction at the end.
@@ -172,8 +174,11 @@ public:
     /// (re)opened without reading the configuration again. A new name is
     /// read from its container ("BaseAddress", "Size") and appended. 4
     /// (INVALID_CONFIG), id -1 and no entry when there is no configuration,
-    /// no container or either value is missing; else 0, also when the
-    /// mapping failed (then Read and Write answer 5).
+    /// no container or either value is missing, and also when a value does
+    /// not fit 32 bits or the window ends beyond the memory device (then a
+    /// line naming the block and the values goes to standard error, e.g.
+    ///   CV_Devmem: block Processor_Interface: BaseAddress 0x7FFF0000 (0x7fff0000) with Size 0x1000 (0x1000) ends at 0x7fff1000, beyond the memory device /tmp/mem (0x43c71000 bytes)
+    /// ); else 0, also when the mapping failed (then Read and Write answer 5).
     void Open_Connection(FACE::String const& name, long long timeout, long long& connectionId,
                          FACE::RETURN_CODE_TYPE::Value& rc) override;
 
@@ -184,8 +189,9 @@ public:
     /// One access of payload.width bits at payload.offset: data := the value
     /// zero-extended, timestamp := 0, result 0. 3 for an unknown id, 11 when
     /// not open, 5 (INVALID_MODE) when the mapping failed, 1 (NO_ACTION) for
-    /// a width other than 8/16/32/64 or an access beyond the window (payload
-    /// untouched). No system call, no allocation.
+    /// a width other than 8/16/32/64, an access beyond the window or one at
+    /// an address that is not a multiple of its width (payload untouched;
+    /// never split into narrower accesses). No system call, no allocation.
     void Read(long long connectionId, long long timeout, READ_PAYLOAD_TYPE& payload,
               FACE::RETURN_CODE_TYPE::Value& rc) override;
 

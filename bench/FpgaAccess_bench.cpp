@@ -106,6 +106,9 @@ struct Board {
                   ::pwrite(fd, regs, sizeof regs, kTimeStampBase) == static_cast<ssize_t>(sizeof regs);
         std::uint64_t const counter = 0x0123456789ABCDEFull;
         ok = ok && ::pwrite(fd, &counter, sizeof counter, kTimeStampBase + 0x80) == 8;
+        // A firmware name in the processor block: a programmed FPGA.
+        char const name[] = "PNTTIMFW";
+        ok = ok && ::pwrite(fd, name, 8, 0x10000) == 8;
         if (fd >= 0) ::close(fd);
         if (!ok) {
             std::perror("memory file");

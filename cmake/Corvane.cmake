@@ -68,9 +68,12 @@ function(corvane_add_gtest name)
   if(T_RUN_SERIAL)
     list(APPEND props RUN_SERIAL TRUE)
   endif()
+  # NO_PRETTY_VALUES: a parameterised test is named by its name generator
+  # (or index), not by the printed bytes of its parameter.
   gtest_discover_tests(${name}
     WORKING_DIRECTORY ${workdir}
     DISCOVERY_MODE PRE_TEST
+    NO_PRETTY_VALUES
     DISCOVERY_TIMEOUT 60
     PROPERTIES ${props})
 endfunction()

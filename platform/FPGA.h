@@ -42,6 +42,16 @@ public:
     FpgaFace(FpgaFace const&) = delete;
     FpgaFace& operator=(FpgaFace const&) = delete;
 
+    /// Bounds of the inventory counts. Each matches the register map: UART
+    /// delays and time stamps are 16 slots each, pulse time stamps 30 slots
+    /// (0x88 to 0x180), peripheral control words fill a 4 KiB block (1024);
+    /// 64 PTFE units (each with two blocks of its own) is far above any
+    /// board. A count beyond its bound is a dead FPGA, not a board.
+    static constexpr std::uint32_t kMaxUarts = 16;
+    static constexpr std::uint32_t kMaxPtfes = 64;
+    static constexpr std::uint32_t kMaxPulses = 30;
+    static constexpr std::uint32_t kMaxPeriphs = 1024;
+
     /// Keeps `io`, opens the five fixed blocks, reads the inventory, opens a
     /// PTFE and a pulse generator block per PTFE unit and checks that the
     /// clock runs at 58,982,400 Hz. Earlier ids and counts are forgotten
@@ -49,6 +59,16 @@ public:
     /// also prints the text) at the first failure, e.g.
     ///   platform/FPGA[62]:INVALID_CONFIG FpgaFace() FAILED to open timestamp interface
     ///   platform/FPGA[135]:INVALID_MODE FpgaFace() FPGA clock rate mismatch, got 58982401, expected 58982400
+    /// A dead, unprogrammed or absent FPGA is refused before anything is
+    /// sized from what it reads:
+    ///   [140] a block that could not be mapped, or whose BaseAddress is not
+    ///         a multiple of the page size;
+    ///   [142] identity words of the processor block all zeros or all ones;
+    ///   [144] a clock rate register of 0 or all ones (read first, before
+    ///         the counts);
+    ///   [146] a count beyond its bound (kMaxUarts ... kMaxPeriphs);
+    ///   [148] a PTFE unit whose firmware id reads all zeros or all ones.
+    /// Each line names the block and the value read.
     /// Blocks already opened stay open. `io` must not be empty (it throws
     /// like a failed open of the processor block otherwise).
     void InitFpga(std::shared_ptr<FACE::IOSS::Devmem::IO_Service> const& io);
@@ -137,6 +157,13 @@ public:
     std::uint32_t getNumPeriphs() const noexcept { return numPeriphs; }
 
 private:
+    // Start-up checks of InitFpga; each throws through the guard.
+    void checkBlockWindow(std::string const& name, long long connection) const;
+    void checkProcessorIdentity() const;
+    void checkClockRateReadable() const;
+    void checkPtfeIdentity(std::uint32_t n) const;
+    // One read; false (value as Read left it) when the service refuses it.
+    bool readRegister(long long connection, std::uint32_t offset, std::uint8_t width, std::uint64_t& value) const;
     std::uint64_t read(long long connection, std::uint32_t offset, std::uint8_t width) const noexcept;
     void write(long long connection, std::uint32_t offset, std::uint8_t width, std::uint64_t value) const noexcept;
     bool okPtfe(unsigned n) const noexcept;

@@ -6,16 +6,15 @@
 //
 // Each load and store is one access of its width: the compiler may neither
 // split, merge, elide nor reorder it (volatile for 8, 16 and 32 bits; a
-// single-copy-atomic load or store for 64 bits). An address that is not
-// aligned to the width is still accessed, as one unaligned copy; devices
-// only ever get aligned offsets, the fallback keeps a stray caller away
-// from undefined behaviour.
+// single-copy-atomic load or store for 64 bits). The address must be a
+// multiple of the width: a device answers nothing else as one transaction,
+// so callers refuse other addresses (the I/O service answers them with a
+// return code) and nothing here ever splits an access into bytes.
 //
 // Header-only so that callers on hot paths (the I/O service, benchmarks)
 // get the accesses inlined. No function here allocates or enters the kernel.
 
 #include <cstdint>
-#include <cstring>
 
 namespace MemoryAccess {
 
@@ -34,35 +33,15 @@ inline void fullBarrier() noexcept {
 
 namespace detail {
 
-inline void compilerBarrier() noexcept { asm volatile("" ::: "memory"); }
-
-template <typename T>
-inline bool aligned(void const* address) noexcept {
-    return (reinterpret_cast<std::uintptr_t>(address) & (sizeof(T) - 1)) == 0;
-}
-
-// One access of sizeof(T), aligned or not.
+// One access of sizeof(T) at an address aligned to sizeof(T).
 template <typename T>
 inline T loadOnce(void const* address) noexcept {
-    if (aligned<T>(address)) {
-        return *static_cast<T const volatile*>(address);
-    }
-    T value;
-    compilerBarrier();
-    std::memcpy(&value, address, sizeof(T));
-    compilerBarrier();
-    return value;
+    return *static_cast<T const volatile*>(address);
 }
 
 template <typename T>
 inline void storeOnce(void* address, T value) noexcept {
-    if (aligned<T>(address)) {
-        *static_cast<T volatile*>(address) = value;
-        return;
-    }
-    compilerBarrier();
-    std::memcpy(address, &value, sizeof(T));
-    compilerBarrier();
+    *static_cast<T volatile*>(address) = value;
 }
 
 }  // namespace detail
@@ -87,18 +66,14 @@ inline std::uint32_t load32(void const* address) noexcept {
     return v;
 }
 
-/// One single-copy-atomic 64-bit load (when aligned), then a barrier.
+/// One single-copy-atomic 64-bit load, then a barrier.
 inline std::uint64_t load64(void const* address) noexcept {
     std::uint64_t v;
 #if defined(__x86_64__) || defined(__aarch64__)
     // An aligned 64-bit mov / ldr is single-copy atomic on these targets.
     v = detail::loadOnce<std::uint64_t>(address);
 #else
-    if (detail::aligned<std::uint64_t>(address)) {
-        v = __atomic_load_n(static_cast<std::uint64_t const volatile*>(address), __ATOMIC_RELAXED);
-    } else {
-        v = detail::loadOnce<std::uint64_t>(address);
-    }
+    v = __atomic_load_n(static_cast<std::uint64_t const volatile*>(address), __ATOMIC_RELAXED);
 #endif
     fullBarrier();
     return v;
@@ -121,16 +96,12 @@ inline void store32(void* address, std::uint32_t value) noexcept {
     fullBarrier();
 }
 
-/// One doubleword store (single-copy atomic when aligned), no barrier.
+/// One single-copy-atomic doubleword store, no barrier.
 inline void store64(void* address, std::uint64_t value) noexcept {
 #if defined(__x86_64__) || defined(__aarch64__)
     detail::storeOnce(address, value);
 #else
-    if (detail::aligned<std::uint64_t>(address)) {
-        __atomic_store_n(static_cast<std::uint64_t volatile*>(address), value, __ATOMIC_RELAXED);
-    } else {
-        detail::storeOnce(address, value);
-    }
+    __atomic_store_n(static_cast<std::uint64_t volatile*>(address), value, __ATOMIC_RELAXED);
 #endif
 }
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -41,6 +42,14 @@ MemoryDeviceFileDescriptor::MemoryDeviceFileDescriptor(std::string const& path)
     }
 }
 
+std::uint64_t MemoryDeviceFileDescriptor::limit() const noexcept {
+    struct stat info {};
+    if (::fstat(m_fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        return info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+    }
+    return std::uint64_t{1} << 32;
+}
+
 MemoryDeviceFileDescriptor::~MemoryDeviceFileDescriptor() {
     if (m_fd >= 0) {
         ::close(m_fd);
@@ -67,6 +76,9 @@ void MemoryMap::map(MemoryDeviceFileDescriptor const& device, std::uint32_t phys
     if (length > UINT32_MAX) {
         // The length is kept in 32 bits; such a window cannot be described.
         throw std::runtime_error("Unable to map memory space.");
+    }
+    if (static_cast<std::uint64_t>(physAddress) + size > device.limit()) {
+        throw std::runtime_error("Unable to map memory space: the window ends beyond the memory device.");
     }
     off_t const start = static_cast<off_t>(physAddress - offset);
     void* const base = ::mmap(nullptr, static_cast<std::size_t>(length), PROT_READ | PROT_WRITE,

@@ -38,6 +38,12 @@ public:
     MemoryDeviceFileDescriptor(MemoryDeviceFileDescriptor const&) = delete;
     MemoryDeviceFileDescriptor& operator=(MemoryDeviceFileDescriptor const&) = delete;
 
+    /// One past the highest physical address that can be mapped, in bytes:
+    /// the file's present size when the device is a regular file (the
+    /// stand-in; beyond its end an access would raise SIGBUS), else 2^32,
+    /// the reach of the 32-bit physical addresses of the windows.
+    std::uint64_t limit() const noexcept;
+
     /// Page size in bytes (sysconf(_SC_PAGESIZE)).
     long pageSize() const noexcept { return m_pageSize; }
     int fd() const noexcept { return m_fd; }
@@ -58,8 +64,10 @@ class MemoryMap {
 public:
     /// Maps through the process-wide MemoryDeviceFileDescriptor::Instance().
     /// Throws std::runtime_error: "Unable to open /dev/mem file descriptor."
-    /// (device not opened) or "Unable to map memory space." (mmap refused,
-    /// or a map length that does not fit 32 bits).
+    /// (device not opened), "Unable to map memory space." (mmap refused,
+    /// or a map length that does not fit 32 bits) or "Unable to map memory
+    /// space: the window ends beyond the memory device." (physAddress + size
+    /// above the device's limit()).
     MemoryMap(std::uint32_t physAddress, std::uint32_t size);
 
     /// The same over a given device. The mapping stays valid after that

@@ -11,8 +11,11 @@
 #include <signal.h>
 #include <tinyxml2.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <iostream>
 #include <memory>
@@ -161,15 +164,116 @@ void SignalHandler(int signal)
     exitFlag = true;
 }
 
+namespace {
+
+// Appends `text` to `out` (capacity `size`, position `used`); async-signal-safe.
+void appendText(char* out, std::size_t size, std::size_t& used, const char* text)
+{
+    while (*text != '\0' && used + 1 < size) {
+        out[used++] = *text++;
+    }
+}
+
+void appendHex(char* out, std::size_t size, std::size_t& used, std::uintptr_t value)
+{
+    char digits[2 + 2 * sizeof value + 1];
+    std::size_t n = 0;
+    digits[n++] = '0';
+    digits[n++] = 'x';
+    for (int shift = static_cast<int>(8 * sizeof value) - 4; shift >= 0; shift -= 4) {
+        digits[n++] = "0123456789abcdef"[(value >> shift) & 0xFu];
+    }
+    digits[n] = '\0';
+    appendText(out, size, used, digits);
+}
+
+void appendDecimal(char* out, std::size_t size, std::size_t& used, long value)
+{
+    char digits[24];
+    std::size_t n = sizeof digits - 1;
+    digits[n] = '\0';
+    const bool negative = value < 0;
+    unsigned long magnitude = negative ? 0ul - static_cast<unsigned long>(value) : static_cast<unsigned long>(value);
+    do {
+        digits[--n] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0 && n > 1);
+    if (negative && n > 0) {
+        digits[--n] = '-';
+    }
+    appendText(out, size, used, digits + n);
+}
+
+const char* faultSignalName(int signal)
+{
+    switch (signal) {
+        case SIGSEGV: return "SIGSEGV (invalid memory access)";
+        case SIGBUS: return "SIGBUS (bus error)";
+        case SIGILL: return "SIGILL (illegal instruction)";
+        case SIGFPE: return "SIGFPE (arithmetic fault)";
+        default: return "signal";
+    }
+}
+
+}  // namespace
+
+bool isSynchronousFault(const siginfo_t* info)
+{
+    // The kernel gives a positive si_code to a signal raised by an
+    // instruction (SEGV_MAPERR, BUS_ADRERR, ILL_ILLOPC, FPE_INTDIV, ...,
+    // SI_KERNEL); kill, sigqueue, raise and tgkill give SI_USER (0) or a
+    // negative code.
+    return info != nullptr && info->si_code > 0;
+}
+
+void FaultSignalHandler(int signal, siginfo_t* info, void* /*context*/)
+{
+    if (!isSynchronousFault(info)) {
+        if (signal == SIGSEGV) {
+            // Nothing catches SIGSEGV but this handler: sent by another
+            // process it keeps its default action, as without a handler.
+            ::signal(SIGSEGV, SIG_DFL);
+            ::raise(SIGSEGV);
+            return;
+        }
+        SignalHandler(signal);
+        return;
+    }
+    const int savedErrno = errno;
+    char line[200];
+    std::size_t used = 0;
+    appendText(line, sizeof line, used, "!!!!!! fatal ");
+    appendText(line, sizeof line, used, faultSignalName(signal));
+    appendText(line, sizeof line, used, " at address ");
+    appendHex(line, sizeof line, used, reinterpret_cast<std::uintptr_t>(info->si_addr));
+    appendText(line, sizeof line, used, ", code ");
+    appendDecimal(line, sizeof line, used, info->si_code);
+    appendText(line, sizeof line, used, "; ending with the default action (core dump)\n");
+    ssize_t ignored = ::write(STDERR_FILENO, line, used);
+    (void)ignored;
+    // Returning would run the faulting instruction again for ever. With the
+    // default action back, the signal raised here is delivered as soon as
+    // the handler returns (it is blocked until then) and ends the process.
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+    errno = savedErrno;
+}
+
 void SetupSignalHandler()
 {
     struct sigaction action {};
     action.sa_handler = SignalHandler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;
+    struct sigaction faultAction {};
+    faultAction.sa_sigaction = FaultSignalHandler;
+    sigemptyset(&faultAction.sa_mask);
+    faultAction.sa_flags = SA_SIGINFO;
     for (int signal : {SIGQUIT, SIGILL, SIGABRT, SIGBUS, SIGTERM, SIGTRAP, SIGSYS, SIGFPE, SIGINT}) {
-        ::sigaction(signal, &action, nullptr);
+        const bool fault = signal == SIGILL || signal == SIGBUS || signal == SIGFPE;
+        ::sigaction(signal, fault ? &faultAction : &action, nullptr);
     }
+    ::sigaction(SIGSEGV, &faultAction, nullptr);
 }
 
 void sleepMilliseconds(int ms)

@@ -9,6 +9,8 @@
 
 #include "FACE/FACE_Common.h"
 
+#include <signal.h>
+
 #include <atomic>
 #include <functional>
 
@@ -31,9 +33,26 @@ void callOnceTransactionally(const std::function<void(FACE::RETURN_CODE_TYPE::Va
 /// Records `signal` in exitSignal, then sets exitFlag. Async-signal-safe.
 void SignalHandler(int signal);
 
-/// Installs SignalHandler (empty mask, no flags) for SIGQUIT, SIGILL,
-/// SIGABRT, SIGBUS, SIGTERM, SIGTRAP, SIGSYS, SIGFPE and SIGINT, in this
-/// order. The results are not examined.
+/// Whether `info` describes a signal raised by an instruction of this
+/// process (a positive si_code) rather than one sent by kill, sigqueue,
+/// raise or tgkill. Null is not a fault.
+bool isSynchronousFault(const siginfo_t* info);
+
+/// Handler of SIGILL, SIGBUS, SIGFPE and SIGSEGV (SA_SIGINFO). A signal sent
+/// by a process goes to SignalHandler (an orderly stop; SIGSEGV keeps its
+/// default action). A fault raised by an instruction prints one line to
+/// standard error, e.g.
+///   !!!!!! fatal SIGBUS (bus error) at address 0x00007f3a5c001000, code 2; ending with the default action (core dump)
+/// then restores the default action and raises the signal again, so the
+/// process ends with a core dump (where core dumps are enabled) and its
+/// supervisor can restart it: returning would run the faulting instruction
+/// again for ever. Async-signal-safe.
+void FaultSignalHandler(int signal, siginfo_t* info, void* context);
+
+/// Installs SignalHandler (empty mask, no flags) for SIGQUIT, SIGABRT,
+/// SIGTERM, SIGTRAP, SIGSYS and SIGINT, and FaultSignalHandler (empty mask,
+/// SA_SIGINFO) for SIGILL, SIGBUS, SIGFPE and SIGSEGV. The results are not
+/// examined.
 void SetupSignalHandler();
 
 /// Sleeps `ms` milliseconds (nothing for 0 or less); a sleep interrupted by

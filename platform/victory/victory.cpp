@@ -3,6 +3,8 @@
 // cross into C code.
 #include "platform/victory/victory.h"
 
+#include "utilities/AtomicFile.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -335,29 +337,9 @@ int vutilReadStringFromFile(const char* path, size_t maxLength, char* buffer) {
 
 int vutilWriteStringToFile(const char* text, const char* path) {
   if (text == nullptr || path == nullptr || *path == '\0') return VUTIL_ERR_ARGUMENT;
-  const std::string temporary = std::string(path) + ".tmp." + std::to_string(::getpid());
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return VUTIL_ERR_OPEN;
-  const size_t length = std::strlen(text);
-  size_t written = 0;
-  bool ok = true;
-  while (written < length) {
-    const ssize_t n = ::write(fd, text + written, length - written);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    written += static_cast<size_t>(n);
-  }
-  ok = ok && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  ok = ok && ::rename(temporary.c_str(), path) == 0;
-  if (!ok) {
-    ::unlink(temporary.c_str());
-    return VUTIL_ERR_IO;
-  }
-  return VUTIL_OK;
+  const int error = AtomicFile::replaceContents(path, text, std::strlen(text));
+  if (error == 0) return VUTIL_OK;
+  return error == EACCES || error == ENOENT || error == ENOTDIR || error == EROFS ? VUTIL_ERR_OPEN : VUTIL_ERR_IO;
 }
 
 // ---- Inspection (victory_test.h) -----------------------------------------------

@@ -263,7 +263,8 @@ VICTORY_EXPORT void vapntsRemoveFault(VapntsService* handle, int id);
  * vutilWriteStringToFile(text, path)
  *   Replaces the file's contents with text (without its NUL), atomically: a
  *   temporary file in the same folder is written, synced and renamed over
- *   path, so a failure leaves the old contents. Returns VUTIL_OK (0) or a
+ *   path, then the folder is synced, so a failure or a crash leaves the old
+ *   contents. Returns VUTIL_OK (0) or a
  *   VUTIL_ERR_* code.
  * ------------------------------------------------------------------------ */
 

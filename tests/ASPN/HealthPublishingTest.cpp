@@ -16,7 +16,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <future>
+#include <regex>
 #include <mutex>
 #include <thread>
 
@@ -182,6 +185,43 @@ TEST_F(SingletonReporter, QueuedEventsArriveOldestFirstPacedNumberedStampedFromT
     for (EventLog const& m : ts->sent()) seq.push_back(m.header().seq_num());
     EXPECT_EQ(seq, (std::vector<long long>{0, 1, 2, 3, 4, 5, 6, 7, 0}));
     EXPECT_EQ(textsOf(*ts).back(), "e");
+}
+
+// Another thread keeps raising events, faster than the ten a second that
+// are published, while the reporter stops: the stop still ends after the
+// events queued at that moment, and every event the queue took is
+// published, reported on the console as dropped, or (raised after the stop)
+// still queued for the next initialisation. Before, the thread ran until it
+// found the queue empty, which a steady stream never allows.
+TEST(HealthReporterPublishing, StopsUnderASteadyStreamAndLosesNothingSilently) {
+    OwnReporter own;
+    auto ts = std::make_shared<Recording>();
+    own.reporter.InitHealthReporter(kName, serverIds(), ts, 0);
+    std::atomic<bool> streaming{true};
+    std::atomic<std::size_t> accepted{0};
+    std::thread sender([&] {
+        for (unsigned n = 0; streaming; ++n) {
+            if (own.reporter.queue().push_back(HealthReporter::eStatus, "event " + std::to_string(n))) ++accepted;
+            std::this_thread::sleep_for(2ms);
+        }
+    });
+    ASSERT_TRUE(waitForCount(*ts, 2));  // publishing under the stream
+    testing::internal::CaptureStdout();
+    auto done = std::async(std::launch::async, [&] { own.reporter.DoneHealthReporter(); });
+    // At most ten queued events, 0.1 s apart; the rest is margin for a loaded machine.
+    bool const stoppedUnderTheStream = done.wait_for(10s) == std::future_status::ready;
+    streaming = false;
+    sender.join();
+    done.wait();
+    std::string const console = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(stoppedUnderTheStream) << "the stop waited for the stream to end";
+    std::size_t dropped = 0;
+    std::smatch m;
+    if (std::regex_search(console, m, std::regex("HealthReporter dropped ([0-9]+) events? raised while it stopped"))) {
+        dropped = std::stoul(m[1]);
+    }
+    EXPECT_EQ(ts->sent().size() + dropped + own.reporter.queue().size(), accepted.load()) << console;
+    EXPECT_FALSE(own.reporter.isInitialized());
 }
 
 TEST(HealthReporterPublishing, RefusedInitialisations) {

@@ -5,7 +5,9 @@
 #include "tests/platform/DevmemTestSupport.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -45,9 +47,7 @@ protected:
             document(device("Small", "<BaseAddress>0x1010</BaseAddress><Size>16</Size>") +
                      device("Tiny", "<BaseAddress>0x2000</BaseAddress><Size>2</Size>") +
                      device("NoSize", "<BaseAddress>0x3000</BaseAddress>") + device("NoBase", "<Size>16</Size>") +
-                     device("Octal", "<BaseAddress>010000</BaseAddress><Size>0x10</Size>") +
-                     device("Wide", "<BaseAddress>0x100004000</BaseAddress><Size>8</Size>") +
-                     device("Huge", "<BaseAddress>0x1000</BaseAddress><Size>0xFFFFFFFF</Size>")));
+                     device("Octal", "<BaseAddress>010000</BaseAddress><Size>0x10</Size>")));
         RC rc = Code::NOT_AVAILABLE;
         m_io.Set_Reference("", std::make_shared<FACE::CV_Config>(), 0, rc);
         m_io.Initialize(FACE::String(file.c_str()), rc);
@@ -145,6 +145,9 @@ TEST_F(Devmem, AccessesOfEveryWidthWithinTheConfiguredWindow) {
         {0, 12, 32, 0xFFEEDDCCu}, {0, 13, 32, no}, {0, 8, 64, 0xFFEEDDCCBBAA9988ull}, {0, 9, 64, no}, {0, 14, 16, 0xFFEEu},
         {0, 15, 16, no}, {0, 15, 8, 0xFFu}, {0, 16, 8, no}, {0, 0xFFFFFFFFu, 8, no}, {0, 0, 24, no}, {0, 0, 0, no},
         {1, 0, 16, 0}, {1, 1, 16, no}, {1, 0, 32, no},  // "Tiny", a 2-byte window
+        // Inside the window but not a multiple of the width: refused, never
+        // split into narrower accesses.
+        {0, 1, 16, no}, {0, 2, 32, no}, {0, 4, 64, no}, {0, 10, 32, no}, {0, 6, 16, 0xFEEDu}, {0, 1, 8, 0x00u},
     };
     open("Tiny");
     for (auto const& [c, offset, width, value] : cases) {
@@ -155,9 +158,8 @@ TEST_F(Devmem, AccessesOfEveryWidthWithinTheConfiguredWindow) {
         EXPECT_EQ(write(c, offset, width, value != no ? value : 0), value != no ? Code::NO_ERROR : Code::NO_ACTION);
     }
     EXPECT_EQ(peekValue<std::uint64_t>(0x1018), 0xFFEEDDCCBBAA9988ull);  // refused writes wrote nothing
-    // Numbers in any base, kept to 32 bits.
+    // Numbers in any base.
     EXPECT_EQ(window(open("Octal")), Window(0x1000, 16));
-    EXPECT_EQ(window(open("Wide")), Window(0x4000, 8));
 }
 
 TEST_F(Devmem, ReturnCodesOfMissingClosedAndUnmappedConnections) {
@@ -180,10 +182,70 @@ TEST_F(Devmem, ReturnCodesOfMissingClosedAndUnmappedConnections) {
     EXPECT_EQ(rc, Code::INVALID_PARAM);
     EXPECT_EQ(open("Small"), id);
 
-    long long const huge = open("Huge", &rc);  // a map length beyond 32 bits
+    // Moved beyond the memory file while closed: the next open cannot map it.
+    long long const moved = open("Octal", &rc);
+    m_io.Close_Connection(moved, rc);
+    m_io.Configure_Connection_Parameters(moved, -1, transaction({{0, 0x7FFF0000}}), rc);
+    EXPECT_EQ(open("Octal", &rc), moved);
     EXPECT_EQ(rc, Code::NO_ERROR);
-    EXPECT_NE(m_console.find("Unable to map memory space."), std::string::npos) << m_console;
-    EXPECT_EQ(codes(huge), (std::vector<long long>{5, 5, CV_Devmem::STATUS_FAILED, Code::NO_ACTION, 0}));
+    EXPECT_NE(m_console.find("CV_Devmem: connection Octal: Unable to map memory space: the window ends beyond the memory device."),
+              std::string::npos)
+        << m_console;
+    EXPECT_EQ(codes(moved), (std::vector<long long>{5, 5, CV_Devmem::STATUS_FAILED, Code::NO_ACTION, 0}));
+}
+
+// Windows that do not fit the 32-bit physical addresses or end beyond the
+// memory file (64 MiB here) are refused before anything is mapped, with one
+// line naming the block and the values; before, the values were cut to 32
+// bits and a window beyond the file was mapped, its first access raising
+// SIGBUS.
+TEST(DevmemWindows, BadAddressesAreRefusedWithTheirValues) {
+    struct Row {
+        char const* base;
+        char const* size;
+        RC rc;
+        char const* says;  // on standard error; "" for nothing
+    } const rows[] = {
+        {"0x7FFF0000", "0x1000", Code::INVALID_CONFIG,
+         "CV_Devmem: block B: BaseAddress 0x7FFF0000 (0x7fff0000) with Size 0x1000 (0x1000) ends at 0x7fff1000, "
+         "beyond the memory device "},
+        {"-1", "0x1000", Code::INVALID_CONFIG,
+         "CV_Devmem: block B: BaseAddress -1 (0xffffffffffffffff) does not fit a 32-bit physical address"},
+        {"18446744073709551615", "16", Code::INVALID_CONFIG,
+         "BaseAddress 18446744073709551615 (0xffffffffffffffff) does not fit a 32-bit physical address"},
+        {"0x100004000", "8", Code::INVALID_CONFIG, "BaseAddress 0x100004000 (0x100004000) does not fit"},
+        {"0x1000", "0x100000000", Code::INVALID_CONFIG, "Size 0x100000000 (0x100000000) does not fit 32 bits"},
+        {"0x1000", "0xFFFFFFFF", Code::INVALID_CONFIG, "ends at 0x100000fff, beyond the memory device"},
+        {"0x3FFF000", "0x1001", Code::INVALID_CONFIG, "ends at 0x4000001, beyond the memory device"},
+        {"0x3FFF000", "0x1000", Code::NO_ERROR, ""},  // ends exactly at the end of the file
+        {"0x1010", "16", Code::NO_ERROR, ""},         // any byte address: blocks of their own kind check pages
+    };
+    struct stat file {};
+    ASSERT_EQ(::stat(devmem_test::memoryFile().c_str(), &file), 0);
+    ASSERT_EQ(file.st_size, 64 << 20);
+    TempDir dir;
+    for (Row const& row : rows) {
+        SCOPED_TRACE(std::string(row.base) + " / " + row.size);
+        std::string const file = dir.write(
+            "d.xml", document(device("B", std::string("<BaseAddress>") + row.base + "</BaseAddress><Size>" + row.size +
+                                              "</Size>")));
+        CV_Devmem io;
+        RC rc = Code::NOT_AVAILABLE;
+        io.Set_Reference("", std::make_shared<FACE::CV_Config>(), 0, rc);
+        io.Initialize(FACE::String(file.c_str()), rc);
+        long long id = -2;
+        testing::internal::CaptureStderr();
+        io.Open_Connection("B", -1, id, rc);
+        std::string const said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(rc, row.rc);
+        EXPECT_EQ(id, row.rc == Code::NO_ERROR ? 0 : -1);
+        if (*row.says == '\0') {
+            EXPECT_EQ(said, "");
+        } else {
+            EXPECT_NE(said.find(row.says), std::string::npos) << said;
+            EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+        }
+    }
 }
 
 TEST_F(Devmem, ConnectionParametersApplyAllOrNothingAtTheNextOpen) {

@@ -11,6 +11,7 @@
 #include "tests/platform/SimProcess.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <functional>
@@ -135,6 +136,84 @@ TEST_F(Fpga, EachStartFailureRaisesItsOwnText) {
     EXPECT_EQ(initFpga(nullptr), "platform/FPGA[56]:NOT_AVAILABLE FpgaFace() FAILED to open processor interface");
 }
 
+// A dead, unprogrammed or absent FPGA, or a block at an address that is not
+// a page, ends InitFpga with a line naming the block and the value read,
+// before anything is sized from the counts. Before, an all-ones time stamp
+// block sized tables of 4,294,967,295 PTFE units (std::bad_alloc or an
+// out-of-memory kill) and a block one word off read shifted registers.
+TEST_F(Fpga, DeadOrAbsentHardwareIsNamed) {
+    auto withShiftedBlock = [&](char const* name) {
+        // The sample's blocks with `name` 8 bytes above its page.
+        std::pair<char const*, std::uint64_t> const blocks[] = {
+            {"Processor_Interface", kCpu}, {"Peripheral_Interface", kPeriph}, {"TimeStamp_Interface", kTs},
+            {"PpsSlave_Interface", kPps},  {"PtpClock_Interface", kPtp},      {"Ptfe_Interface0", kPtfe0},
+            {"PulseGen_Interface0", kGen0}};
+        std::string body;
+        for (auto const& [block, base] : blocks) {
+            std::uint64_t const at = std::string(block) == name ? base + 8 : base;
+            body += face_test::container("B", block, "<BaseAddress>" + std::to_string(at) + "</BaseAddress><Size>0x1000</Size>");
+        }
+        return m_dir.write(std::string("shifted-") + name + ".xml", face_test::document(body));
+    };
+    std::string const ones = ": all ones, the FPGA is not programmed or the block is not there";
+    struct Case {
+        std::vector<std::string> simArgs;
+        std::string serverDevices;
+        std::string text;
+        std::function<void()> poke;  // after the simulator filled the file
+    } const cases[] = {
+        {{"--unprogrammed"}, kSample,
+         "platform/FPGA[142]:INVALID_MODE FpgaFace() Processor_Interface reads all ones (firmware identity "
+         "0xffffffff): the FPGA is not programmed or the block is not there", {}},
+        {{"--absent-block", "Processor_Interface"}, kSample,
+         "platform/FPGA[142]:INVALID_MODE FpgaFace() Processor_Interface reads all zeros (firmware identity 0x0): "
+         "the FPGA is not programmed or the block is not there", {}},
+        {{"--absent-block", "TimeStamp_Interface"}, kSample,
+         "platform/FPGA[144]:INVALID_MODE FpgaFace() TimeStamp_Interface clock rate reads 0x0 (all zeros): the FPGA "
+         "is not programmed or the block is not there", {}},
+        {{"--absent-block", "Ptfe_Interface0"}, kSample,
+         "platform/FPGA[148]:INVALID_MODE FpgaFace() Ptfe_Interface0 firmware id reads 0x0 (all zeros): the PTFE "
+         "unit is not there", {}},
+        {{}, kSample,
+         "platform/FPGA[144]:INVALID_MODE FpgaFace() TimeStamp_Interface clock rate reads 0xffffffffffffffff (all "
+         "ones): the FPGA is not programmed or the block is not there",
+         [] { pokeValue<std::uint64_t>(kTs, ~0ull); }},
+        {{}, kSample,
+         "platform/FPGA[146]:INVALID_MODE FpgaFace() TimeStamp_Interface number of PTFE units reads 4294967295 "
+         "(0xffffffff), more than 64" + ones,
+         [] { pokeValue<std::uint64_t>(kTs + 0x10, 0xFFFFFFFFu); }},
+        {{}, kSample,
+         "platform/FPGA[146]:INVALID_MODE FpgaFace() TimeStamp_Interface number of UARTs reads 17 (0x11), more "
+         "than 16: the FPGA or the block address is wrong",
+         [] { pokeValue<std::uint64_t>(kTs + 0x08, 17); }},
+        {{}, kSample,
+         "platform/FPGA[146]:INVALID_MODE FpgaFace() TimeStamp_Interface number of pulse inputs reads 31 (0x1f), "
+         "more than 30: the FPGA or the block address is wrong",
+         [] { pokeValue<std::uint64_t>(kTs + 0x18, 31); }},
+        {{}, kSample,
+         "platform/FPGA[146]:INVALID_MODE FpgaFace() TimeStamp_Interface number of peripherals reads "
+         "18446744073709551615 (0xffffffffffffffff), more than 1024" + ones,
+         [] { pokeValue<std::uint64_t>(kTs + 0x20, ~0ull); }},
+        {{}, withShiftedBlock("TimeStamp_Interface"),
+         "platform/FPGA[140]:INVALID_CONFIG FpgaFace() TimeStamp_Interface BaseAddress 0x43c20008 is not a multiple "
+         "of the page size (4096)", {}},
+        {{}, withShiftedBlock("Processor_Interface"),
+         "platform/FPGA[140]:INVALID_CONFIG FpgaFace() Processor_Interface BaseAddress 0x43c00008 is not a multiple "
+         "of the page size (4096)", {}},
+    };
+    if (::sysconf(_SC_PAGESIZE) != 4096) GTEST_SKIP() << "expectations assume 4096-byte pages";
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::vector<std::string> args = c.simArgs;
+        args.insert(args.end(), {"--once", "--memory", devmem_test::memoryFile(), kSample});
+        sim_test::Outcome const filled = sim_test::runSimulator(args);
+        ASSERT_EQ(filled.exitCode, 0) << filled.output;
+        if (c.poke) c.poke();
+        EXPECT_EQ(open(c.serverDevices), c.text);
+        EXPECT_LE(m_fpga.getNumPtfes(), FpgaFace::kMaxPtfes);
+    }
+}
+
 // Registers with arithmetic or side effects; out of range every accessor
 // changes nothing and gives 0 (the frequency estimate 1).
 TEST_F(Fpga, RegisterEffectsAndBounds) {
@@ -213,6 +292,26 @@ TEST_F(Fpga, PulseGeneratorPhaseWrapsIntoThePeriod) {
                 << start << " " << delta;
         }
     }
+}
+
+// A block whose mapping failed (the service answers its open with 0 and
+// marks it failed) ends InitFpga at once, naming the block; before, every
+// read of it failed or gave 0 and the start went on.
+TEST_F(Fpga, AFailedMappingIsNamed) {
+    struct UnmappedPeripherals : FACE::IOSS::CV_Devmem {
+        void Get_Connection_Status(long long id, CONNECTION_STATUS_TYPE& status, face_test::RC& rc) override {
+            CV_Devmem::Get_Connection_Status(id, status, rc);
+            if (id == 1) status.status = STATUS_FAILED;  // the second block opened
+        }
+    };
+    sim_test::Outcome const filled =
+        sim_test::runSimulator({"--once", "--memory", devmem_test::memoryFile(), kSample});
+    ASSERT_EQ(filled.exitCode, 0) << filled.output;
+    auto io = std::make_shared<UnmappedPeripherals>();
+    face_test::RC rc = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
+    io->Set_Reference("", std::make_shared<FACE::CV_Config>(), 0, rc);
+    io->Initialize(FACE::String(kSample.c_str()), rc);
+    EXPECT_EQ(initFpga(io), "platform/FPGA[140]:INVALID_CONFIG FpgaFace() Peripheral_Interface could not be mapped");
 }
 
 TEST(FpgaSimulator, RefusesBadInputWithAClearMessage) {

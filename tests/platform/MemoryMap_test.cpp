@@ -46,6 +46,9 @@ TEST(MemoryMap, FailuresThrowTheirTexts) {
         {[] { MemoryDeviceFileDescriptor("/nonexistent/memory"); }, "Unable to open /dev/mem file descriptor."},
         {[] { MemoryMap(0x1000, 0xFFFFFFFFu); }, "Unable to map memory space."},  // length beyond 32 bits
         {[&] { MemoryMap(MemoryDeviceFileDescriptor(fifo), 0, 16); }, "Unable to map memory space."},
+        // Beyond the end of a memory file an access would raise SIGBUS.
+        {[] { MemoryMap(0x7FFF0000u, 0x1000); }, "Unable to map memory space: the window ends beyond the memory device."},
+        {[] { MemoryMap(64u << 20, 4); }, "Unable to map memory space: the window ends beyond the memory device."},
     };
     for (auto const& [action, text] : cases) {
         std::string what = "<no exception>";

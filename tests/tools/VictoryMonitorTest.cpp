@@ -64,6 +64,20 @@ TEST(VictoryMonitorProgram, PrintsOneLinePerMessageAndStopsAfterCount) {
   EXPECT_EQ(monitor.wait(10s), std::optional<int>(0));
 }
 
+// Only this machine can reach the monitor unless another address is asked
+// for; before, it listened on every interface.
+TEST(VictoryMonitorProgram, ListensOnLoopbackByDefault) {
+  for (const auto& [args, address] :
+       {std::pair<std::vector<std::string>, std::string>{{"0"}, "127.0.0.1"}, {{"--bind", "0.0.0.0", "0"}, "0.0.0.0"}}) {
+    std::vector<std::string> argv{monitorPath(), "--seconds", "30"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ChildProcess monitor(argv);
+    const auto line = monitor.readLine(ChildProcess::Stderr, 10s);
+    EXPECT_EQ(line.value_or("").rfind("victory-monitor: listening on " + address + ":", 0), 0u)
+        << line.value_or("(none)");
+  }
+}
+
 TEST(VictoryMonitorProgram, RejectsBadCommandLinesAndABusyPort) {
   corvane_test::UdpReceiver taken;
   const std::pair<std::vector<std::string>, int> cases[] = {

@@ -345,7 +345,7 @@ int main(int argc, char** argv) {
     ToolOptions options;
     std::string error;
     if (!parseToolOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
-        std::fprintf(stderr, "aspn2-tool: %s\n%s", error.c_str(), kToolUsage);
+        std::fprintf(stderr, "aspn2-tool: %s (see --help)\n", error.c_str());
         return kExitSetupFailed;
     }
     if (options.mode == ToolMode::Help) {

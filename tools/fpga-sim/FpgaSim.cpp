@@ -195,6 +195,13 @@ void Simulator::fill() {
     if (ts == nullptr) {
         throw failure("the devices file has no TimeStamp_Interface block");
     }
+    m_timestamp = nullptr;
+    if (inv.unprogrammed) {
+        for (auto const& b : m_blocks) {
+            std::memset(b->base, 0xFF, b->block.size);
+        }
+        return;
+    }
     for (auto const& b : m_blocks) {
         std::memset(b->base, 0, b->block.size);
     }
@@ -245,8 +252,15 @@ void Simulator::fill() {
             gen->require(0x0C);
         }
     }
+    bool counterRuns = true;
+    for (std::string const& name : inv.absent) {
+        if (Mapped const* const b = find(name)) {
+            std::memset(b->base, 0, b->block.size);
+            counterRuns = counterRuns && b != ts;
+        }
+    }
     m_lastSecond = 0;
-    m_timestamp = ts;
+    m_timestamp = counterRuns ? ts : nullptr;
 }
 
 std::uint64_t Simulator::counterAt(std::uint64_t monotonicNs) const noexcept {

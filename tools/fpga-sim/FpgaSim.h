@@ -41,6 +41,12 @@ struct Inventory {
     std::uint32_t buildTime = 0x1405;        ///< BCD HHMM
     std::string partNumber = "PNT410230001";  ///< 12 characters
     std::string revision = "A003";           ///< 4 characters
+    /// An FPGA that was never loaded: every block reads all ones and the
+    /// counter does not run.
+    bool unprogrammed = false;
+    /// Blocks with nothing behind them: they read all zeros (a missing time
+    /// stamp block also stops the counter).
+    std::vector<std::string> absent;
 };
 
 /// The simulated FPGA over one memory file.
@@ -55,7 +61,8 @@ public:
     Simulator& operator=(Simulator const&) = delete;
 
     /// Zeroes every block and writes the registers of a freshly started
-    /// FPGA. Throws std::runtime_error when a block is too small for its
+    /// FPGA (an unprogrammed one: all ones everywhere; absent blocks stay
+    /// zero). Throws std::runtime_error when a block is too small for its
     /// registers or the time stamp block is missing. Blocks the FPGA would
     /// open but the devices file lacks are listed by missingBlocks().
     void fill();

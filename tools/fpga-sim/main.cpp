@@ -31,6 +31,10 @@ char const* const kUsage =
     "  --pulses N         number of pulse inputs (2, at most 30)\n"
     "  --periphs N        number of peripherals (4)\n"
     "  --build-date YYYYMMDD, --build-time HHMM   firmware build stamp\n"
+    "  --unprogrammed     an FPGA that was never loaded: every block reads all\n"
+    "                     ones, the counter does not run\n"
+    "  --absent-block NAME  the block NAME reads all zeros, as an address with\n"
+    "                     nothing behind it (repeatable)\n"
     "  --once             fill, set the counter once and exit\n"
     "  --ready-file PATH  created once the registers are filled\n"
     "  --remove           remove the memory file on exit\n"
@@ -50,7 +54,7 @@ struct Options {
 };
 
 [[noreturn]] void usageError(std::string const& text) {
-    std::cerr << "fpga-sim: " << text << "\n" << kUsage;
+    std::cerr << "fpga-sim: " << text << " (see --help)\n";
     std::exit(2);
 }
 
@@ -98,6 +102,10 @@ Options parse(int argc, char** argv) {
             o.inventory.buildDate = bcd(arg, value(), 8);
         } else if (arg == "--build-time") {
             o.inventory.buildTime = bcd(arg, value(), 4);
+        } else if (arg == "--unprogrammed") {
+            o.inventory.unprogrammed = true;
+        } else if (arg == "--absent-block") {
+            o.inventory.absent.push_back(value());
         } else if (arg == "--once") {
             o.once = true;
         } else if (arg == "--ready-file") {
@@ -154,6 +162,12 @@ int main(int argc, char** argv) {
             std::cerr << "fpga-sim: warning: the devices file has no block " << name << "\n";
         }
         sim.tick(fpga_sim::monotonicNow());
+        if (o.inventory.unprogrammed) {
+            std::cout << "fpga-sim: simulating an unprogrammed FPGA (all ones)\n";
+        }
+        for (std::string const& name : o.inventory.absent) {
+            std::cout << "fpga-sim: simulating an absent block " << name << " (all zeros)\n";
+        }
         std::cout << "fpga-sim: " << o.memory << " (" << sim.fileSize() << " bytes), clock " << o.inventory.clockRate
                   << " Hz, " << o.inventory.uarts << " UARTs, " << o.inventory.ptfes << " PTFEs, "
                   << o.inventory.pulses << " pulse inputs, " << o.inventory.periphs << " peripherals\n";

@@ -3,12 +3,14 @@
 //
 //   gtx2pgm [--width W] [--height H] [--offset O] [--scale S]
 //           [--description TEXT] INPUT.gtx OUTPUT.pgm
+//   gtx2pgm --help
 //
 // Defaults: the grid's own resolution (360 / longitude step columns,
 // 180 / latitude step + 1 rows), offset -108 m, scale 0.003 m. The output
 // is written to a temporary file next to OUTPUT and renamed into place, so
 // a failed run never leaves a partial file. Exit status 0 on success, 1 on
-// a conversion error (message on stderr), 2 on a bad command line.
+// a conversion error (message on stderr), 2 on a bad command line (one
+// line naming the problem).
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -24,7 +26,12 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: gtx2pgm [--width W] [--height H] [--offset O] [--scale S] [--description TEXT]\n"
-    "               INPUT.gtx OUTPUT.pgm\n";
+    "               INPUT.gtx OUTPUT.pgm\n"
+    "Converts a GTX geoid grid into the PGM geoid format (written to a\n"
+    "temporary file and renamed into place).\n"
+    "  --width W, --height H   grid size (default: the input's resolution)\n"
+    "  --offset O, --scale S   height = O + S * pixel, metres (-108, 0.003)\n"
+    "  --description TEXT      the file's Description line\n";
 
 bool parseNumber(const char* text, double& out) {
   char* end = nullptr;
@@ -52,12 +59,12 @@ int main(int argc, char** argv) {
     if ((arg == "--width" || arg == "--height" || arg == "--offset" || arg == "--scale") &&
         hasValue) {
       if (!parseNumber(argv[++i], v)) {
-        std::fprintf(stderr, "gtx2pgm: %s needs a number\n%s", arg.c_str(), kUsage);
+        std::fprintf(stderr, "gtx2pgm: %s needs a number (see --help)\n", arg.c_str());
         return 2;
       }
       if (arg == "--width" || arg == "--height") {
         if (v != std::floor(v) || v < 1 || v > 1e6) {
-          std::fprintf(stderr, "gtx2pgm: %s needs a whole number\n%s", arg.c_str(), kUsage);
+          std::fprintf(stderr, "gtx2pgm: %s needs a whole number (see --help)\n", arg.c_str());
           return 2;
         }
         (arg == "--width" ? layout.width : layout.height) = static_cast<int>(v);
@@ -67,17 +74,21 @@ int main(int argc, char** argv) {
     } else if (arg == "--description" && hasValue) {
       layout.description = argv[++i];
       haveDescription = true;
+    } else if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
     } else if (!arg.empty() && arg[0] != '-' && input.empty()) {
       input = arg;
     } else if (!arg.empty() && arg[0] != '-' && output.empty()) {
       output = arg;
     } else {
-      std::fprintf(stderr, "gtx2pgm: unexpected argument '%s'\n%s", arg.c_str(), kUsage);
+      std::fprintf(stderr, "gtx2pgm: unexpected argument '%s' (see --help)\n", arg.c_str());
       return 2;
     }
   }
   if (input.empty() || output.empty()) {
-    std::fputs(kUsage, stderr);
+    std::fprintf(stderr, "gtx2pgm: %s (see --help)\n",
+                 input.empty() ? "no input and output files given" : "no output file given");
     return 2;
   }
 

@@ -35,7 +35,7 @@ struct Options {
   bool json = false;
   long long count = -1;  // -1: unlimited
   double seconds = -1;   // < 0: unlimited
-  std::string bindAddress = "0.0.0.0";
+  std::string bindAddress = "127.0.0.1";  // this machine only, unless asked
   std::vector<std::uint16_t> ports;
 };
 
@@ -50,7 +50,8 @@ constexpr const char* kUsage =
     "  --json        one JSON object per line instead of a readable line\n"
     "  --count N     stop after N messages (N >= 1)\n"
     "  --seconds S   stop after S seconds (S > 0)\n"
-    "  --bind A      IPv4 address to listen on (default 0.0.0.0)\n"
+    "  --bind A      IPv4 address to listen on (default 127.0.0.1; 0.0.0.0 for\n"
+    "                every interface)\n"
     "  PORT          UDP port 0..65535 (0: any free port)\n";
 
 bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
@@ -225,7 +226,7 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     }
-    std::fprintf(stderr, "victory-monitor: %s\n%s", error.c_str(), kUsage);
+    std::fprintf(stderr, "victory-monitor: %s (see --help)\n", error.c_str());
     return 2;
   }
   try {
