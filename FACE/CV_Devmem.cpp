@@ -37,31 +37,36 @@ std::string hex(std::uint64_t value) {
     return buffer;
 }
 
-// Why the window of block `name` cannot be mapped, or "" when it can: its
-// values must fit the 32-bit physical addresses and the window must end
-// within the memory device. The device is opened here when it is not yet;
-// when that fails the reason is left to the mapping.
-std::string windowProblem(std::string const& name, std::string const& baseText, unsigned long long base,
-                          std::string const& sizeText, unsigned long long size) {
-    std::string const prefix = "CV_Devmem: block " + name + ": ";
-    if (base > 0xFFFFFFFFull) {
-        return prefix + "BaseAddress " + baseText + " (" + hex(base) + ") does not fit a 32-bit physical address";
-    }
-    if (size > 0xFFFFFFFFull) {
-        return prefix + "Size " + sizeText + " (" + hex(size) + ") does not fit 32 bits";
-    }
+// Why the window of block `name` cannot be mapped, or "" when it can: the
+// window (values already kept to their low 32 bits) must end within the
+// memory device. The device is opened here when it is not yet; when that
+// fails the reason is left to the mapping.
+std::string windowProblem(std::string const& name, std::string const& baseText, std::uint32_t base,
+                          std::string const& sizeText, std::uint32_t size) {
     std::uint64_t limit = 0;
     try {
         limit = MemoryDeviceFileDescriptor::Instance().limit();
     } catch (...) {
         return "";
     }
-    if (base + size > limit) {
-        return prefix + "BaseAddress " + baseText + " (" + hex(base) + ") with Size " + sizeText + " (" + hex(size) +
-               ") ends at " + hex(base + size) + ", beyond the memory device " +
+    std::uint64_t const end = std::uint64_t{base} + size;
+    if (end > limit) {
+        return "CV_Devmem: block " + name + ": BaseAddress " + baseText + " (" + hex(base) + ") with Size " +
+               sizeText + " (" + hex(size) + ") ends at " + hex(end) + ", beyond the memory device " +
                MemoryDeviceFileDescriptor::DevicePath() + " (" + hex(limit) + " bytes)";
     }
     return "";
+}
+
+// Physical addresses and sizes are kept to their low 32 bits; a value that
+// loses bits that way is almost always a typing error, so say so.
+std::uint32_t low32(std::string const& name, char const* key, std::string const& text, unsigned long long value) {
+    auto const kept = static_cast<std::uint32_t>(value);
+    if (value > 0xFFFFFFFFull) {
+        std::cerr << "CV_Devmem: block " << name << ": " << key << " " << text << " (" << hex(value)
+                  << ") does not fit 32 bits; its low 32 bits " << hex(kept) << " are used" << std::endl;
+    }
+    return kept;
 }
 
 }  // namespace
@@ -196,15 +201,15 @@ void CV_Devmem::Open_Connection(FACE::String const& name, long long /*timeout*/,
     try {
         std::string const base = CV_Config_Helpers::Details::Read_Config(*config, handle, "BaseAddress");
         std::string const size = CV_Config_Helpers::Details::Read_Config(*config, handle, "Size");
-        unsigned long long const baseValue = CV_Config_Helpers::Details::Parse_Unsigned(base);
-        unsigned long long const sizeValue = CV_Config_Helpers::Details::Parse_Unsigned(size);
+        std::uint32_t const baseValue =
+            low32(wanted, "BaseAddress", base, CV_Config_Helpers::Details::Parse_Unsigned(base));
+        std::uint32_t const sizeValue = low32(wanted, "Size", size, CV_Config_Helpers::Details::Parse_Unsigned(size));
         std::string const problem =
             base.empty() || size.empty() ? "" : windowProblem(wanted, base, baseValue, size, sizeValue);
         if (!problem.empty()) {
             std::cerr << problem << std::endl;
         } else if (!base.empty() && !size.empty()) {
-            connections.emplace_back(wanted, static_cast<std::uint32_t>(baseValue),
-                                     static_cast<std::uint32_t>(sizeValue));
+            connections.emplace_back(wanted, baseValue, sizeValue);
             connections.back().open();
             connectionId = static_cast<long long>(connections.size() - 1);
             rc = Code::NO_ERROR;

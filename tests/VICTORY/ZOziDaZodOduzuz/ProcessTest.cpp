@@ -107,10 +107,10 @@ TEST(ServerProcess, DeviceAndFpgaFaultsEndTheStartUpWithTheirLines) {
          "CV_Devmem: block Processor_Interface: BaseAddress 0x7FFF0000 (0x7fff0000) with Size 0x1000 (0x1000) ends at "
          "0x7fff1000, beyond the memory device "},
         {161, processor, "<BaseAddress>-1</BaseAddress>", {},
-         "CV_Devmem: block Processor_Interface: BaseAddress -1 (0xffffffffffffffff) does not fit a 32-bit physical "
-         "address"},
+         "error: block \"Processor_Interface\": <BaseAddress> \"-1\" is not a number"},
         {162, timestamp, "<BaseAddress>18446744073709551615</BaseAddress>", {},
-         "CV_Devmem: block TimeStamp_Interface: BaseAddress 18446744073709551615 (0xffffffffffffffff) does not fit"},
+         "CV_Devmem: block TimeStamp_Interface: BaseAddress 18446744073709551615 (0xffffffffffffffff) does not fit "
+         "32 bits; its low 32 bits 0xffffffff are used"},
         {163, timestamp, "<BaseAddress>0x43C20004</BaseAddress>", {},
          "FpgaFace() TimeStamp_Interface BaseAddress 0x43c20004 is not a multiple of the page size"},
         {164, "", "", {"--unprogrammed"}, "FpgaFace() Processor_Interface reads all ones (firmware identity 0xffffffff)"},
