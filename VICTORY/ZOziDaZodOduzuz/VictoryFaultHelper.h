@@ -81,6 +81,18 @@ public:
     /// and forgets the id.
     void deactivateFault(int key);
 
+    /// Raises a fault with `description` and `severity`, and the category
+    /// (test) and action (report) of the fault test keys, on the registered
+    /// service of `mode` (1..6), printing nothing. Returns the library's id;
+    /// 0 when no service of that mode is registered or `mode` is out of
+    /// range. Lets the server flag its own conditions on the services.
+    int raiseFault(int mode, const char* description, bool acknowledged, VhlthcSeverity severity);
+
+    /// Clears fault `id` on the registered service of `mode` (1..6),
+    /// printing nothing; nothing for id 0, an unregistered service or a mode
+    /// out of range.
+    void clearFault(int mode, int id);
+
     /// Handles at most one waiting key press; returns at once when none is
     /// waiting (never blocks). 'z' inverts `tellDisabled`.
     void ManageFaults(bool& tellDisabled);
