@@ -5,7 +5,8 @@
 // other non-finite values are told and flagged once; commands that change
 // the output are traced to their sender, and a sanitize command leaves a
 // switched-off service off. Each test runs one server on its own DDS
-// domain (170..172) and covers several phases in that one run.
+// domain (170..173) and covers several phases in that one run; the last
+// one drives the server with the navigator simulator's phases.
 #include "tests/VICTORY/ZOziDaZodOduzuz/EndToEndSupport.h"
 
 #include <gtest/gtest.h>
@@ -220,6 +221,42 @@ TEST(EndToEndTruth, OutputChangingCommandsAreTracedAndSwitchedOffServicesStayOff
     rig.bus.pump(500ms);
     EXPECT_TRUE(rig.bus.received(kPosition).empty());
     EXPECT_EQ(rig.peer->events.count(eventWith(waiting), 0), 1u);
+    EXPECT_TRUE(rig.stopsInOrder());
+}
+
+// The navigator simulator going silent, sending from another source, with
+// its UTC time lagging and with broken values, one phase after the other:
+// each loss is flagged with its cause and cleared, the broken latitude
+// gives one exception event, the broken velocity one fault event.
+TEST(EndToEndTruth, NavigatorSimulatorPhases) {
+    Rig rig(173);
+    ASSERT_TRUE(rig.start());
+    const std::size_t events = rig.peer->events.size();
+    corvane_test::LoggedProcess nav(std::vector<std::string>{
+        ASPN2_TOOL_PATH, "nav", "--connections", rig.root->connectionsFile(), "--lat", "48.1", "--lon", "11.5",
+        "--phase", "5:ok", "--phase", "3.5:silent", "--phase", "2.5:ok", "--phase", "3.5:wrong-source=200",
+        "--phase", "2.5:ok", "--phase", "3.5:utc-lag=1", "--phase", "2.5:ok", "--phase", "1.5:nan=latitude",
+        "--phase", "2.5:ok", "--phase", "1.5:nan=velocity", "--seconds", "60"});
+    ASSERT_TRUE(nav.waitForLine("nav: phases done", 60s)) << nav.transcript() << rig.transcript();
+    const char* const expected[] = {
+        "lost: no pair published for 2 s: no PVA and no UTC (last PVA time of validity ",
+        "lost: no pair published for 2 s: source filtered: PVA from server 200 (unknown ID 200)",
+        "lost: no pair published for 2 s: deltaTov too large: ",
+        "non-finite latitude not told (onset 1,",
+        "ZOziDaZodOduzuz: navigation solution with non-finite velocity (told as received)",
+    };
+    for (const char* text : expected) {
+        EXPECT_TRUE(rig.peer->events.waitFor(eventWith(text), 5s, events)) << text << "\n" << rig.transcript();
+        EXPECT_EQ(rig.peer->events.count(eventWith(text), events), 1u) << text;
+    }
+    EXPECT_EQ(rig.peer->events.count(eventWith(kLost), events), 3u);
+    EXPECT_EQ(rig.peer->events.count(eventWith(kRestored), events), 3u);
+    EXPECT_EQ(rig.peer->events.count(eventWith(kException), events), 1u);
+    rig.bus.clear();
+    rig.bus.pump(kBusPeriod);
+    EXPECT_TRUE(lossFaultOnAll(rig.bus, false));
+    nav.signal(SIGTERM);
+    EXPECT_EQ(nav.finish(10s), 0);
     EXPECT_TRUE(rig.stopsInOrder());
 }
 
