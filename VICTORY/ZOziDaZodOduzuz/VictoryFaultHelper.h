@@ -18,8 +18,10 @@
 // digit toggles its fault on the service selected at the time.
 //
 // All output goes to standard output (std::cout), each line starting with
-// the server name given at construction. Not thread-safe: one thread (the
-// server's worker) drives it after registration is complete.
+// the server name given at construction. Not thread-safe: its callers
+// serialise (the server holds its data lock around every call after
+// registration: the worker's key handling and its navigation-loss faults,
+// and the service restarts of a data-rate change).
 
 #include "platform/victory/victory.h"
 
