@@ -352,4 +352,42 @@ TEST_F(CommandTest, DataRateChanges) {
     }
 }
 
+// The loss fault goes on every running service once per loss, is raised
+// again on services a data-rate change replaced, and goes with the first
+// pair.
+TEST_F(CommandTest, NavigationLossFaultFollowsTheServices) {
+    for (int s = 0; s < 3; ++s) ASSERT_TRUE(access.initialize(s, nullptr)) << s;
+    access.setServices(true, true, true);
+    const auto faults = [&] {
+        std::array<int, 3> n{};
+        n[0] = vpossTestGetFaults(static_cast<VpossService*>(access.handle(0)), nullptr, 0);
+        n[1] = vorisTestGetFaults(static_cast<VorisService*>(access.handle(1)), nullptr, 0);
+        n[2] = vdotsTestGetFaults(static_cast<VdotsService*>(access.handle(2)), nullptr, 0);
+        return n;
+    };
+    CoutCapture out;
+    access.superviseNavigation(true);
+    for (int cycle = 0; cycle < 7; ++cycle) access.superviseNavigation(false);
+    EXPECT_EQ(faults(), (std::array<int, 3>{0, 0, 0}));
+    drainEvents();
+    access.superviseNavigation(false);
+    EXPECT_EQ(faults(), (std::array<int, 3>{1, 1, 1}));
+    std::vector<Event> events = drainEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].type, 3);
+    EXPECT_NE(events[0].info.find("ZOziDaZodOduzuz: navigation data lost: no pair published for 2 s: "),
+              std::string::npos)
+        << events[0].info;
+    for (int cycle = 0; cycle < 20; ++cycle) access.superviseNavigation(false);
+    EXPECT_TRUE(drainEvents().empty());
+
+    ASSERT_TRUE(access.updateVDMdataRate(2000));
+    EXPECT_EQ(faults(), (std::array<int, 3>{1, 1, 1}));
+    drainEvents();
+    access.superviseNavigation(true);
+    EXPECT_EQ(faults(), (std::array<int, 3>{0, 0, 0}));
+    EXPECT_EQ(drainEvents(), (std::vector<Event>{{2, "ZOziDaZodOduzuz: navigation data restored: pairs published again"}}));
+    EXPECT_NE(out.take().find("ZOziDaZodOduzuz: navigation data restored: pairs published again\n"), std::string::npos);
+}
+
 }  // namespace
