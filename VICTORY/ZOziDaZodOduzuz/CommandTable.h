@@ -3,6 +3,7 @@
 
 // The commands the server acts on, recognised apart from any transport.
 
+#include <cstdint>
 #include <string>
 
 namespace CommandTable {
@@ -28,6 +29,20 @@ constexpr unsigned long kShortestPeriodMs = 1000UL;
 /// (case, blanks and suffixes count). Responses and every other text give
 /// None. Never throws.
 Action recognize(bool isCommand, const std::string& text) noexcept;
+
+/// Whether `action` changes what the server puts out (sanitize, live or
+/// simulation time code): such commands are logged with their sender.
+bool changesOutput(Action action) noexcept;
+
+/// The system name of a system id: "GroundVehicle" (1), "Simulator" (2),
+/// "TestBench" (3), "unknown system" otherwise.
+const char* systemName(unsigned systemId) noexcept;
+
+/// "command \"<text>\" (identifier <identifier>) from device 0x<8 hex>
+/// (system <id> <name>, server <id> <name>, kind <id>)", the parts taken
+/// from `deviceId` (bits 24..31 system, 16..23 server, 8..15 kind).
+/// Control characters of `text` become '?'. Throws only std::bad_alloc.
+std::string describeCommand(const std::string& text, std::int32_t identifier, std::int32_t deviceId);
 
 }  // namespace CommandTable
 

@@ -186,33 +186,8 @@ void VictoryFaultHelper::activateFault(int key, bool acknowledged)
     std::cout << '\b' << name << "Added " << (acknowledged ? "" : "non-") << "acknowledged "
               << severityWord(key);
 
-    const int ack = acknowledged ? 1 : 0;
-    const VhlthcSeverity severity = severityForKey(key);
-    const VhlthcCategory category = VHLTHC_CATEGORY_TEST;
-    const VhlthcAction action = VHLTHC_ACTION_REPORT;
     int* entry = &faultIds[faultMode][key];
-    switch (faultMode) {
-    case 1:
-        *entry = vpossAddFault(vpossService, kFaultDescription, ack, severity, category, action);
-        break;
-    case 2:
-        *entry = vorisAddFault(vorisService, kFaultDescription, ack, severity, category, action);
-        break;
-    case 3:
-        *entry = vdotsAddFault(vdotsService, kFaultDescription, ack, severity, category, action);
-        break;
-    case 4:
-        *entry = vgpssAddFault(vgpssService, kFaultDescription, ack, severity, category, action);
-        break;
-    case 5:
-        *entry = vgensAddFault(vgensService, kFaultDescription, ack, severity, category, action);
-        break;
-    case 6:
-        *entry = vapntsAddFault(vapntsService, kFaultDescription, ack, severity, category, action);
-        break;
-    default:
-        break;
-    }
+    *entry = faultMode == 0 ? 0 : raiseFault(faultMode, kFaultDescription, acknowledged, severityForKey(key));
     std::cout << " " << FaultModeString[faultMode] << " Fault: " << *entry << '\n';
 }
 
@@ -222,30 +197,64 @@ void VictoryFaultHelper::deactivateFault(int key)
         return;
     }
     int& entry = faultIds[faultMode][key];
-    switch (faultMode) {
+    clearFault(faultMode, entry);
+    std::cout << '\b' << name << " Removed " << FaultModeString[faultMode] << " fault: " << entry << '\n';
+    entry = 0;
+}
+
+int VictoryFaultHelper::raiseFault(int mode, const char* description, bool acknowledged, VhlthcSeverity severity)
+{
+    if (!isRegistered(mode)) {
+        return 0;
+    }
+    const int ack = acknowledged ? 1 : 0;
+    const VhlthcCategory category = VHLTHC_CATEGORY_TEST;
+    const VhlthcAction action = VHLTHC_ACTION_REPORT;
+    switch (mode) {
     case 1:
-        vpossRemoveFault(vpossService, entry);
+        return vpossAddFault(vpossService, description, ack, severity, category, action);
+    case 2:
+        return vorisAddFault(vorisService, description, ack, severity, category, action);
+    case 3:
+        return vdotsAddFault(vdotsService, description, ack, severity, category, action);
+    case 4:
+        return vgpssAddFault(vgpssService, description, ack, severity, category, action);
+    case 5:
+        return vgensAddFault(vgensService, description, ack, severity, category, action);
+    case 6:
+        return vapntsAddFault(vapntsService, description, ack, severity, category, action);
+    default:
+        return 0;
+    }
+}
+
+void VictoryFaultHelper::clearFault(int mode, int id)
+{
+    if (id == 0 || !isRegistered(mode)) {
+        return;
+    }
+    switch (mode) {
+    case 1:
+        vpossRemoveFault(vpossService, id);
         break;
     case 2:
-        vorisRemoveFault(vorisService, entry);
+        vorisRemoveFault(vorisService, id);
         break;
     case 3:
-        vdotsRemoveFault(vdotsService, entry);
+        vdotsRemoveFault(vdotsService, id);
         break;
     case 4:
-        vgpssRemoveFault(vgpssService, entry);
+        vgpssRemoveFault(vgpssService, id);
         break;
     case 5:
-        vgensRemoveFault(vgensService, entry);
+        vgensRemoveFault(vgensService, id);
         break;
     case 6:
-        vapntsRemoveFault(vapntsService, entry);
+        vapntsRemoveFault(vapntsService, id);
         break;
     default:
         break;
     }
-    std::cout << '\b' << name << " Removed " << FaultModeString[faultMode] << " fault: " << entry << '\n';
-    entry = 0;
 }
 
 void VictoryFaultHelper::selectMode(int mode, bool registered, const char* confirmation, const char* refusal)

@@ -18,8 +18,10 @@
 // digit toggles its fault on the service selected at the time.
 //
 // All output goes to standard output (std::cout), each line starting with
-// the server name given at construction. Not thread-safe: one thread (the
-// server's worker) drives it after registration is complete.
+// the server name given at construction. Not thread-safe: its callers
+// serialise (the server holds its data lock around every call after
+// registration: the worker's key handling and its navigation-loss faults,
+// and the service restarts of a data-rate change).
 
 #include "platform/victory/victory.h"
 
@@ -80,6 +82,18 @@ public:
     /// ignored) on the service of the current mode, prints a "Removed" line
     /// and forgets the id.
     void deactivateFault(int key);
+
+    /// Raises a fault with `description` and `severity`, and the category
+    /// (test) and action (report) of the fault test keys, on the registered
+    /// service of `mode` (1..6), printing nothing. Returns the library's id;
+    /// 0 when no service of that mode is registered or `mode` is out of
+    /// range. Lets the server flag its own conditions on the services.
+    int raiseFault(int mode, const char* description, bool acknowledged, VhlthcSeverity severity);
+
+    /// Clears fault `id` on the registered service of `mode` (1..6),
+    /// printing nothing; nothing for id 0, an unregistered service or a mode
+    /// out of range.
+    void clearFault(int mode, int id);
 
     /// Handles at most one waiting key press; returns at once when none is
     /// waiting (never blocks). 'z' inverts `tellDisabled`.

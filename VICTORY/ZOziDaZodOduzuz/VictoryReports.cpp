@@ -43,6 +43,15 @@ double variance(const aspn2_msgs::idl::PositionVelocityAttitude& pva, int i)
 
 double toDegrees(double radians) { return radians * 180.0 / kPi; }
 
+double heading(double vN, double vE)
+{
+    // Adding +0.0 turns a negative zero into a positive one: atan2 then
+    // never sees the sign of a zero component, which would give -pi for
+    // (-0, -|vN|) and -0 or -pi at standstill.
+    const double h = std::atan2(vE + 0.0, vN + 0.0);
+    return h + 0.0;
+}
+
 double toRadians(double degrees) { return degrees * kPi / 180.0; }
 
 double estimatedPositionVariance(const aspn2_msgs::idl::PositionVelocityAttitude& pva)
@@ -119,7 +128,7 @@ DirectionReport makeDirectionReport(const aspn2_msgs::idl::PositionVelocityAttit
     const double vD = pva.velocity()[2];
     const double varN = variance(pva, 3);
     const double varE = variance(pva, 4);
-    r.heading = record(std::atan2(vE, vN), directionUncertainty(vN, varN, vE, varE), basis);
+    r.heading = record(heading(vN, vE), directionUncertainty(vN, varN, vE, varE), basis);
     r.speed = record(std::sqrt(vN * vN + vE * vE), std::sqrt(varN + varE), basis);
     r.climb = record(-vD, std::sqrt(variance(pva, 5)), basis);
     return r;

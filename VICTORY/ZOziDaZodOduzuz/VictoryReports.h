@@ -88,8 +88,13 @@ struct OrientationReport {
 };
 OrientationReport makeOrientationReport(const aspn2_msgs::idl::PositionVelocityAttitude& pva);
 
-/// Heading atan2(vE, vN) (radians in (-pi, pi], 0 north, positive east; 0 at
-/// standstill) with directionUncertainty(vN, [3][3], vE, [4][4]); speed
+/// Direction of travel, radians in (-pi, pi] (0 north, positive east), of a
+/// horizontal velocity `vN` north and `vE` east (m/s): atan2(vE, vN) with the
+/// signs of zero components ignored, so that a vehicle at rest heads 0 (never
+/// -0) and due south is pi (never -pi). NaN when a component is NaN.
+double heading(double vN, double vE);
+
+/// Heading heading(vN, vE) with directionUncertainty(vN, [3][3], vE, [4][4]); speed
 /// sqrt(vN^2 + vE^2) m/s with sqrt([3][3] + [4][4]); climb -vD m/s
 /// (positive upwards) with sqrt([5][5]); the basis of the position
 /// solution.

@@ -26,6 +26,7 @@
 #include "FACE/CV_TSS.h"
 #include "FACE/FACE_Common.h"
 #include "FACE/LCM.h"
+#include "VICTORY/ZOziDaZodOduzuz/NavigationSupervision.h"
 #include "VICTORY/ZOziDaZodOduzuz/OutputRedirector.h"
 #include "VICTORY/ZOziDaZodOduzuz/VictoryFaultHelper.h"
 #include "aspn2_msgs/CommandResponse.h"
@@ -37,6 +38,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -122,12 +124,37 @@ private:
     // Stops and joins the worker thread; nothing when none runs.
     void Stop();
     // Body of the worker thread: every 250 ms the fault test step (when
-    // enabled), then ProcessPosOrDirData; exceptions are reported and the
-    // loop goes on until m_stopWorker is set.
+    // enabled), then ProcessPosOrDirData, then the supervision of the
+    // navigation data; exceptions are reported once per run of cycles that
+    // raise them, and the loop goes on until m_stopWorker is set.
     void workerThreadFunction();
     // Publishes the stored PVA / UTC pair when their times of validity lie
-    // less than 0.6 s apart; true when it published.
+    // less than 0.6 s apart; true when it published. A pair is taken (and
+    // the stored messages consumed) before it is told: a solution whose
+    // latitude or longitude is not finite is not told, and is reported by
+    // std::domain_error; a non-finite altitude, velocity or attitude is told
+    // and reported by one fault event when it first appears. Leaves why no
+    // pair was published in m_gap.
     bool ProcessPosOrDirData();
+
+    // ---- Supervision of the navigation data (worker thread) ----------------
+
+    // One worker cycle of the loss detector: the "waiting" notice, the loss
+    // (faults on the services and a fault event saying why) and the return
+    // (faults removed and a status event). Takes m_dataMutex.
+    void superviseNavigation(bool published);
+    // One worker cycle of the exception report: `what` is the exception's
+    // text, or null for a cycle without one. The first exception of a run
+    // is reported (fault event and console line, with counts); a console
+    // line says when a run ends.
+    void reportWorkerException(const char* what);
+    // Raise / clear the "navigation data lost" fault on each running
+    // service (m_dataMutex held).
+    void raiseNavigationLossFaults();
+    void clearNavigationLossFaults();
+    // "FusionNavigator", "any source", or both sources when PVA and UTC
+    // come from different settings.
+    std::string navigationSourceName() const;
 
     // ---- Subscription callbacks (transport listener threads) ---------------
 
@@ -135,10 +162,12 @@ private:
     void cbUTCTime(const aspn2_msgs::idl::UTCTime& msg);
     void cbCmd(const aspn2_msgs::idl::CommandResponse& command);
 
-    // Rewrites the update period (milliseconds) of the three VICTORY
-    // services in their VCL texts (the files stay as they are) and restarts
-    // all three, whatever their switches; false below 1000 ms. Holds
-    // m_dataMutex while the services are replaced.
+    // Rewrites the update period (milliseconds) of the VICTORY services in
+    // their VCL texts (the files stay as they are) and restarts those the
+    // configuration switched on (a switched-off service stays off); false
+    // below 1000 ms. Holds m_dataMutex while the services are replaced; the
+    // "navigation data lost" fault, when raised, is raised again on the new
+    // services.
     bool updateVDMdataRate(unsigned long period);
 
     // Writer of the standard output redirection: turns a SOAP fault text of
@@ -238,6 +267,20 @@ private:
     std::unique_ptr<GeographicLib::Geoid> m_geoid;
     std::unique_ptr<GeographicLib::GeoCoords> m_geoCoords;
     double m_positionUpdatePeriod;  // seconds
+
+    // Supervision of the navigation data. The filtered-source slots are
+    // written by the callbacks and taken by the worker each cycle; the rest
+    // is guarded by m_dataMutex (the exception filter is the worker's own).
+    std::atomic<int> m_pvaFilteredSource{-1};
+    std::atomic<int> m_utcFilteredSource{-1};
+    double m_lastPvaTov = std::numeric_limits<double>::quiet_NaN();  // seconds
+    double m_lastUtcTov = std::numeric_limits<double>::quiet_NaN();
+    NavigationSupervision::Gap m_gap;
+    NavigationSupervision::LossDetector m_lossDetector;
+    NavigationSupervision::FieldOnsets m_fieldOnsets;
+    NavigationSupervision::RepeatFilter m_workerExceptions;
+    int m_navLossFaultIds[3] = {0, 0, 0};  // Position, Orientation, Direction of Travel
+
     COutputRedirector m_outputRedirector;
 };
 

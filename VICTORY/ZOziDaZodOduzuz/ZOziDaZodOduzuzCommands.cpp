@@ -42,7 +42,17 @@ void ZOziDaZodOduzuz::cbCmd(const aspn2_msgs::idl::CommandResponse& command)
         }
         const bool isCommand = command.command_response_type() == aspn2_msgs::idl::COMMAND_RESPONSE_TYPE_COMMAND;
         aspn2_msgs::idl::CommandResponse response;
-        switch (CommandTable::recognize(isCommand, command.command_response())) {
+        const CommandTable::Action action = CommandTable::recognize(isCommand, command.command_response());
+        if (CommandTable::changesOutput(action)) {
+            // Such a command may silence or re-stamp the output: say who sent it.
+            const std::string text = m_name + ": " +
+                                     CommandTable::describeCommand(command.command_response(),
+                                                                   command.command_identifier(),
+                                                                   command.header().device_id());
+            std::cout << text << std::endl;
+            SEND_HEALTH_EVENT(HealthReporter::eStatus, text);
+        }
+        switch (action) {
             case CommandTable::Action::None:
                 return;
             case CommandTable::Action::Sanitize:
@@ -109,16 +119,31 @@ bool ZOziDaZodOduzuz::updateVDMdataRate(unsigned long period)
     // are replaced, so that neither meets a deleted handle.
     std::lock_guard<std::mutex> lock(m_dataMutex);
 
-    const std::string position = vclWithUpdatePeriod(positionVclFileName, text);
-    ShutdownVictoryPosition();
-    InitializeVictoryPosition(position.c_str());
-
-    const std::string orientation = vclWithUpdatePeriod(orientationVclFileName, text);
-    ShutdownVictoryOrientation();
-    InitializeVictoryOrientation(orientation.c_str());
-
-    const std::string dot = vclWithUpdatePeriod(DOTvclFileName, text);
-    ShutdownVictoryDirectionOfTravel();
-    InitializeVictoryDirectionOfTravel(dot.c_str());
+    // Only the services the configuration switched on: a switched-off
+    // service is never created, so it can be neither selected in the fault
+    // test mode nor left behind at disconnect.
+    if (m_processPosition) {
+        const std::string position = vclWithUpdatePeriod(positionVclFileName, text);
+        ShutdownVictoryPosition();
+        InitializeVictoryPosition(position.c_str());
+    }
+    if (m_processOrientation) {
+        const std::string orientation = vclWithUpdatePeriod(orientationVclFileName, text);
+        ShutdownVictoryOrientation();
+        InitializeVictoryOrientation(orientation.c_str());
+    }
+    if (m_processDirectionOfTravel) {
+        const std::string dot = vclWithUpdatePeriod(DOTvclFileName, text);
+        ShutdownVictoryDirectionOfTravel();
+        InitializeVictoryDirectionOfTravel(dot.c_str());
+    }
+    // The new services start without faults: a loss still going on is
+    // flagged on them again.
+    if (m_lossDetector.lost()) {
+        for (int& id : m_navLossFaultIds) {
+            id = 0;
+        }
+        raiseNavigationLossFaults();
+    }
     return true;
 }

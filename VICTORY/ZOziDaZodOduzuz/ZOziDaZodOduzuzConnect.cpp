@@ -235,6 +235,13 @@ void ZOziDaZodOduzuz::Framework_Disconnect(FACE::RETURN_CODE_TYPE::Value& rc)
     if (m_processDirectionOfTravel) {
         ShutdownVictoryDirectionOfTravel();
     }
+    {
+        // The faults went with their services.
+        std::lock_guard<std::mutex> lock(m_dataMutex);
+        for (int& id : m_navLossFaultIds) {
+            id = 0;
+        }
+    }
     rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
 }
 

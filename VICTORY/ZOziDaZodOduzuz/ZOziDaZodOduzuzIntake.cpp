@@ -1,6 +1,7 @@
 // Navigation data intake: the PVA and UTC time callbacks store the latest
 // accepted message of each kind; every 250 ms the worker publishes the pair
-// when their times of validity lie close enough together.
+// when their times of validity lie close enough together, and watches
+// whether pairs keep coming.
 
 #include "VICTORY/ZOziDaZodOduzuz/ZOziDaZodOduzuz.h"
 
@@ -12,8 +13,11 @@
 
 #include <cmath>
 #include <exception>
+#include <stdexcept>
 #include <iostream>
+#include <limits>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -28,6 +32,12 @@ void reportSafely(Report report) noexcept
     }
 }
 
+// Time of validity of a header, seconds.
+double tovSeconds(const aspn2_msgs::idl::header& h)
+{
+    return static_cast<double>(h.timestamp_valid().sec()) + 1e-9 * static_cast<double>(h.timestamp_valid().nsec());
+}
+
 }  // namespace
 
 void ZOziDaZodOduzuz::cbPVA(const aspn2_msgs::idl::PositionVelocityAttitude& msg)
@@ -38,12 +48,14 @@ void ZOziDaZodOduzuz::cbPVA(const aspn2_msgs::idl::PositionVelocityAttitude& msg
         }
         const std::uint8_t source = NavigationIntake::sourceServerId(msg.header().device_id());
         if (!NavigationIntake::acceptsSource(m_pvaSourceNavigatorServerId, source)) {
+            m_pvaFilteredSource = source;
             return;
         }
         {
             std::lock_guard<std::mutex> lock(m_dataMutex);
             m_pvaReceived = true;
             m_pva = msg;
+            m_lastPvaTov = tovSeconds(msg.header());
         }
         if (m_debug) {
             std::cout << m_name << ": " << "cbPVA"
@@ -74,12 +86,14 @@ void ZOziDaZodOduzuz::cbUTCTime(const aspn2_msgs::idl::UTCTime& msg)
         }
         const std::uint8_t source = NavigationIntake::sourceServerId(msg.header().device_id());
         if (!NavigationIntake::acceptsSource(m_utcSourceNavigatorServerId, source)) {
+            m_utcFilteredSource = source;
             return;
         }
         {
             std::lock_guard<std::mutex> lock(m_dataMutex);
             m_utcReceived = true;
             m_utc = msg;
+            m_lastUtcTov = tovSeconds(msg.header());
         }
         if (m_debug) {
             std::cout << m_name << ": " << "cbUTCTime" << " : Processing UTC Time message received from "
@@ -105,6 +119,9 @@ void ZOziDaZodOduzuz::workerThreadFunction()
 {
     while (!m_stopWorker) {
         sleepMilliseconds(NavigationIntake::kWorkerPeriodMs);
+        bool published = false;
+        bool threw = false;
+        std::string what;
         try {
             if (m_faultTestEnabled) {
                 // Under the data lock: a data-rate command replaces the
@@ -112,26 +129,117 @@ void ZOziDaZodOduzuz::workerThreadFunction()
                 std::lock_guard<std::mutex> lock(m_dataMutex);
                 checkForFaultTestEvents();
             }
-            ProcessPosOrDirData();
+            published = ProcessPosOrDirData();
         } catch (const std::exception& e) {
-            reportSafely([&] {
-                const std::string text = m_name + ": workerThreadFunction() EXCEPTION: " + e.what();
-                SEND_HEALTH_EVENT(HealthReporter::eFault, text);
-                std::cout << text << std::endl;
-            });
+            threw = true;
+            reportSafely([&] { what = e.what(); });
         } catch (...) {
+            threw = true;
+        }
+        reportSafely([&] { reportWorkerException(threw ? (what.empty() ? "<unknown>" : what.c_str()) : nullptr); });
+        if (threw) {
+            // The cycle published nothing: the loss, if it comes, says why.
             reportSafely([&] {
-                const std::string text = m_name + ": faultTestThreadFunction() EXCEPTION: " + "<unknown>";
-                SEND_HEALTH_EVENT(HealthReporter::eFault, text);
-                std::cout << text << std::endl;
+                std::lock_guard<std::mutex> lock(m_dataMutex);
+                m_gap.rejected = what.empty() ? "<unknown>" : what;
             });
         }
+        reportSafely([&] { superviseNavigation(published); });
+    }
+}
+
+void ZOziDaZodOduzuz::reportWorkerException(const char* what)
+{
+    const std::uint64_t run = m_workerExceptions.runLength();
+    if (!m_workerExceptions.observe(what != nullptr)) {
+        if (what == nullptr && run > 1) {
+            std::cout << m_name << ": workerThreadFunction() exceptions stopped after " << run << " cycles"
+                      << std::endl;
+        }
+        return;
+    }
+    const std::string text = m_name + ": workerThreadFunction() EXCEPTION: " + what + " (onset " +
+                             std::to_string(m_workerExceptions.onsets()) + ", " +
+                             std::to_string(m_workerExceptions.occurrences()) +
+                             " in all; repeats are reported when they start again)";
+    SEND_HEALTH_EVENT(HealthReporter::eFault, text);
+    std::cout << text << std::endl;
+}
+
+std::string ZOziDaZodOduzuz::navigationSourceName() const
+{
+    const auto name = [](std::uint8_t id) {
+        return id == NavigationIntake::kAnySource ? std::string("any source") : NavigationIntake::sourceName(id);
+    };
+    if (m_pvaSourceNavigatorServerId == m_utcSourceNavigatorServerId) {
+        return name(m_pvaSourceNavigatorServerId);
+    }
+    return name(m_pvaSourceNavigatorServerId) + " (PVA) and " + name(m_utcSourceNavigatorServerId) + " (UTC)";
+}
+
+void ZOziDaZodOduzuz::superviseNavigation(bool published)
+{
+    using Event = NavigationSupervision::LossDetector::Event;
+    std::lock_guard<std::mutex> lock(m_dataMutex);
+    switch (m_lossDetector.observe(published)) {
+        case Event::None:
+            return;
+        case Event::Waiting: {
+            const std::string text = m_name + ": waiting for navigation data from " + navigationSourceName();
+            std::cout << text << std::endl;
+            SEND_HEALTH_EVENT(HealthReporter::eStatus, text);
+            return;
+        }
+        case Event::Lost: {
+            raiseNavigationLossFaults();
+            const std::string text = m_name + ": " + NavigationSupervision::kLossFaultText + ": no pair published for " +
+                                     std::to_string(NavigationSupervision::kLossCycles *
+                                                    NavigationIntake::kWorkerPeriodMs / 1000) +
+                                     " s: " + NavigationSupervision::describe(m_gap);
+            std::cout << text << std::endl;
+            SEND_HEALTH_EVENT(HealthReporter::eFault, text);
+            return;
+        }
+        case Event::Recovered: {
+            clearNavigationLossFaults();
+            const std::string text = m_name + ": navigation data restored: pairs published again";
+            std::cout << text << std::endl;
+            SEND_HEALTH_EVENT(HealthReporter::eStatus, text);
+            return;
+        }
+    }
+}
+
+void ZOziDaZodOduzuz::raiseNavigationLossFaults()
+{
+    for (int i = 0; i < 3; ++i) {
+        if (m_navLossFaultIds[i] == 0) {
+            m_navLossFaultIds[i] =
+                m_faultHelper.raiseFault(i + 1, NavigationSupervision::kLossFaultText, false, VHLTHC_SEVERITY_ERROR);
+        }
+    }
+}
+
+void ZOziDaZodOduzuz::clearNavigationLossFaults()
+{
+    for (int i = 0; i < 3; ++i) {
+        m_faultHelper.clearFault(i + 1, m_navLossFaultIds[i]);
+        m_navLossFaultIds[i] = 0;
     }
 }
 
 bool ZOziDaZodOduzuz::ProcessPosOrDirData()
 {
     std::lock_guard<std::mutex> lock(m_dataMutex);
+    m_gap = NavigationSupervision::Gap();
+    m_gap.pvaMissing = !m_pvaReceived;
+    m_gap.utcMissing = !m_utcReceived;
+    m_gap.pvaFilteredSource = m_pvaFilteredSource.exchange(-1);
+    m_gap.utcFilteredSource = m_utcFilteredSource.exchange(-1);
+    m_gap.acceptedPvaSource = m_pvaSourceNavigatorServerId;
+    m_gap.acceptedUtcSource = m_utcSourceNavigatorServerId;
+    m_gap.lastPvaTov = m_lastPvaTov;
+    m_gap.lastUtcTov = m_lastUtcTov;
     if (!m_pvaReceived || !m_utcReceived) {
         return false;
     }
@@ -143,8 +251,31 @@ bool ZOziDaZodOduzuz::ProcessPosOrDirData()
     }
     if (!NavigationIntake::isPairable(dt)) {
         // Both kept: a newer message of either kind may narrow the gap.
+        m_gap.deltaTov = std::isnan(dt) ? std::numeric_limits<double>::infinity() : dt;
         return false;
     }
+    // Taken before it is told: a pair that cannot be told is not tried
+    // again every cycle.
+    m_utcReceived = false;
+    m_pvaReceived = false;
+
+    const std::vector<std::string> bad = NavigationSupervision::nonFiniteFields(m_pva);
+    if (NavigationSupervision::hasNonFinitePosition(bad)) {
+        std::vector<std::string> position;
+        for (const std::string& f : bad) {
+            if (f == "latitude" || f == "longitude") position.push_back(f);
+        }
+        throw std::domain_error("ProcessPosOrDirData: navigation solution with non-finite " +
+                                NavigationSupervision::joinNames(position) + " not told");
+    }
+    const std::vector<std::string> fresh = m_fieldOnsets.observe(bad);
+    if (!fresh.empty()) {
+        const std::string text = m_name + ": navigation solution with non-finite " +
+                                 NavigationSupervision::joinNames(fresh) + " (told as received)";
+        SEND_HEALTH_EVENT(HealthReporter::eFault, text);
+        std::cout << text << std::endl;
+    }
+
     if (m_processPosition) {
         PublishPosition();
     }
@@ -154,7 +285,5 @@ bool ZOziDaZodOduzuz::ProcessPosOrDirData()
     if (m_processDirectionOfTravel) {
         PublishDirectionOfTravel();
     }
-    m_utcReceived = false;
-    m_pvaReceived = false;
     return true;
 }

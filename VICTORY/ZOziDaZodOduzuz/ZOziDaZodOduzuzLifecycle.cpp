@@ -31,6 +31,14 @@ void ZOziDaZodOduzuz::Request_State_Transition(RequestedState requested, FACE::R
 void ZOziDaZodOduzuz::Start()
 {
     Stop();
+    {
+        // Each run watches its navigation data afresh.
+        std::lock_guard<std::mutex> lock(m_dataMutex);
+        clearNavigationLossFaults();
+        m_lossDetector = NavigationSupervision::LossDetector();
+        m_fieldOnsets = NavigationSupervision::FieldOnsets();
+        m_workerExceptions = NavigationSupervision::RepeatFilter();
+    }
     m_stopWorker = false;
     m_workerThread = std::thread(&ZOziDaZodOduzuz::workerThreadFunction, this);
     if (m_debug) {

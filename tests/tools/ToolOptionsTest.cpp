@@ -29,6 +29,12 @@ TEST(ToolOptions, RejectedCommandLines) {
         {"command A B", "unexpected argument \"B\""},
         {"command A --type -1", "--type needs"},
         {"listen --source-id 5", "does not apply to listen"},
+        {"nav --phase 3", "--phase needs SECONDS:ITEM"},
+        {"nav --phase 0:ok", "--phase needs"},
+        {"nav --phase 2:pause", "--phase needs"},
+        {"nav --phase 2:ok,wrong-source=256", "--phase needs"},
+        {"nav --phase 2:nan=speed", "--phase needs"},
+        {"command A --phase 2:ok", "option --phase does not apply to command"},
     };
     for (auto const& [line, expected] : cases) {
         std::istringstream in(line);
@@ -38,6 +44,31 @@ TEST(ToolOptions, RejectedCommandLines) {
         EXPECT_FALSE(nav_sim::parseToolOptions(words, o, error)) << line;
         EXPECT_NE(error.find(expected), std::string::npos) << line << " -> " << error;
     }
+}
+
+// Phases run back to back, each with its own streams and faults; the
+// command line's faults come back after the last.
+TEST(ToolOptions, PhasesInOrder) {
+    nav_sim::ToolOptions o;
+    std::string error;
+    ASSERT_TRUE(nav_sim::parseToolOptions({"nav", "--wrong-source", "7", "--phase", "2:ok", "--phase", "1.5:silent",
+                                           "--phase", "3:no-utc,nan=latitude", "--phase", "1:utc-lag=-1.5,no-pva",
+                                           "--phase", "2:wrong-source=200"},
+                                          o, error))
+        << error;
+    ASSERT_EQ(o.nav.phases.size(), 5u);
+    std::vector<std::string> described;
+    for (auto const& p : o.nav.phases) described.push_back(nav_sim::describePhase(p));
+    EXPECT_EQ(described, (std::vector<std::string>{"2 s ok", "1.5 s silent", "3 s no-utc nan=latitude",
+                                                   "1 s no-pva utc-lag=-1.5s", "2 s wrong-source=200"}));
+    EXPECT_EQ(o.nav.faults.wrongSourceId, 7);  // after the phases
+    const struct {
+        double elapsed;
+        int phase;
+    } at[] = {{0.0, 0}, {1.999, 0}, {2.0, 1}, {3.49, 1}, {3.5, 2}, {6.5, 3}, {7.5, 4}, {9.49, 4}, {9.5, -1}, {1e9, -1}};
+    for (auto const& c : at) EXPECT_EQ(nav_sim::phaseAt(o.nav.phases, c.elapsed), c.phase) << c.elapsed;
+    EXPECT_DOUBLE_EQ(nav_sim::phaseEnd(o.nav.phases, 2), 6.5);
+    EXPECT_EQ(nav_sim::phaseAt({}, 0.0), -1);
 }
 
 }  // namespace

@@ -162,6 +162,29 @@ int runNav(ToolOptions const& o, std::string const& connections) {
     if (n.rateHz <= 0) nextPva = never;
     if (n.utcRateHz <= 0) nextUtc = never;
 
+    // Phases first, then the command line's faults again.
+    int phase = -2;  // none in force yet
+    auto const phaseBoundary = [&](int index) {
+        return index < 0 ? never
+                         : start + std::chrono::duration_cast<Clock::duration>(
+                                       std::chrono::duration<double>(phaseEnd(n.phases, index)));
+    };
+    auto const enterPhase = [&](int index) {
+        phase = index;
+        sim.setFaults(index >= 0 ? n.phases[static_cast<std::size_t>(index)].faults : n.faults);
+        if (index >= 0) {
+            note("nav: phase " + std::to_string(index + 1) + "/" + std::to_string(n.phases.size()) + ": " +
+                 describePhase(n.phases[static_cast<std::size_t>(index)]));
+        } else if (!n.phases.empty()) {
+            note("nav: phases done, faults: " + describeFaults(n.faults));
+        }
+    };
+    auto const sends = [&](bool pvaStream) {
+        if (phase < 0) return true;
+        NavPhase const& p = n.phases[static_cast<std::size_t>(phase)];
+        return pvaStream ? p.pva : p.utc;
+    };
+
     NavSummary summary;
     bool outputOk = true;
     auto reachedCount = [&] {
@@ -169,27 +192,32 @@ int runNav(ToolOptions const& o, std::string const& connections) {
         return o.common.count > 0 && sent >= o.common.count;
     };
     while (!g_stop.load() && outputOk && !reachedCount()) {
-        Clock::time_point const due = std::min({nextPva, nextUtc, end, o.common.verbose ? never : nextSummary});
+        Clock::time_point const due =
+            std::min({nextPva, nextUtc, end, o.common.verbose ? never : nextSummary, phaseBoundary(phase)});
         sleepUntil(due);
         if (g_stop.load()) break;
         Clock::time_point const now = Clock::now();
         if (now >= end) break;
+        if (int const current = phaseAt(n.phases, secondsSince(start)); current != phase) enterPhase(current);
         // Streams due together share one clock reading: equal times of validity.
         std::int64_t const nowNs = realtimeNowNs();
         // Sends one sample of a stream that is due and schedules its next.
         auto publish = [&](auto const& message, auto const& out, long long& sent, auto& last,
-                           Clock::time_point& next, Clock::duration period, auto format) {
+                           Clock::time_point& next, Clock::duration period, auto format, bool stream) {
+            next += period;
+            if (next < now) next = now + period;  // fell behind: no burst
+            if (!stream) return;  // stopped by the phase: the sample is built but not sent
             ++(ToolTransport::send(out, message) ? sent : summary.sendFailures);
             if (o.common.verbose) outputOk = outputOk && emit(format(message, o.common.json));
             last = message;
-            next += period;
-            if (next < now) next = now + period;  // fell behind: no burst
         };
         if (now >= nextPva) {
-            publish(sim.nextPva(nowNs), pvaOut, summary.pvaSent, summary.lastPva, nextPva, pvaPeriod, formatPva);
+            publish(sim.nextPva(nowNs), pvaOut, summary.pvaSent, summary.lastPva, nextPva, pvaPeriod, formatPva,
+                    sends(true));
         }
         if (now >= nextUtc) {
-            publish(sim.nextUtc(nowNs), utcOut, summary.utcSent, summary.lastUtc, nextUtc, utcPeriod, formatUtc);
+            publish(sim.nextUtc(nowNs), utcOut, summary.utcSent, summary.lastUtc, nextUtc, utcPeriod, formatUtc,
+                    sends(false));
         }
         if (!o.common.verbose && now >= nextSummary) {
             summary.elapsedS = secondsSince(start);

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace nav_sim {
@@ -83,6 +84,8 @@ public:
     std::int64_t utcCount() const { return m_utcSeq; }
     std::uint32_t deviceId() const { return m_deviceId; }
     FaultInjection const& faults() const { return m_faults; }
+    /// Replaces the faults applied to the samples from now on.
+    void setFaults(FaultInjection faults) { m_faults = std::move(faults); }
 
 private:
     NavRoute m_route;

@@ -41,6 +41,10 @@ char const* const kToolUsage =
     "  --wrong-source N    every message from server id N\n"
     "  --utc-lag S         the UTC stream's time of validity lags by S seconds\n"
     "  --lat-override DEG  this latitude (any value) with a usable covariance\n"
+    "  --phase S:ITEMS     (repeatable) first run phases of S seconds each, in order,\n"
+    "                      with their own faults instead of the ones above; ITEMS\n"
+    "                      joined by commas: ok, silent, no-pva, no-utc, nan=FIELD,\n"
+    "                      wrong-source=N, utc-lag=S (e.g. --phase 5:ok --phase 3:silent)\n"
     "\n"
     "command: sends TEXT on \"Command\" and prints the responses on \"Response\"\n"
     "  --type N            command_response_type (0 command, 1 response; default 0)\n"
@@ -181,6 +185,14 @@ std::map<std::string, Option> const& optionTable() {
                                     o.nav.faults.overrideLatitude = true;
                                     o.nav.faults.latitudeOverrideDeg = d;
                                 })},
+        {"--phase", {kNav, true, [](std::string const& v, ToolOptions& o) {
+                         NavPhase phase;
+                         std::string ignored;
+                         if (!parsePhase(v, phase, ignored)) return false;
+                         o.nav.phases.push_back(phase);
+                         return true;
+                     }, "SECONDS:ITEM[,ITEM...] with items ok, silent, no-pva, no-utc, nan=FIELD, wrong-source=N, "
+                        "utc-lag=S"}},
         // command
         {"--type", whole(kCommand, 0, 4294967295ULL, "a whole number 0..4294967295",
                          [](ToolOptions& o, unsigned long long n) { o.command.type = static_cast<std::uint32_t>(n); })},

@@ -4,6 +4,7 @@
 // Command line of aspn2-tool: the mode (nav, command, listen) and its
 // options, checked for range. The full usage text is kToolUsage.
 
+#include "tools/aspn2-tool/NavPhases.h"
 #include "tools/aspn2-tool/NavRoute.h"
 #include "tools/aspn2-tool/NavSimulator.h"
 
@@ -38,6 +39,7 @@ struct NavOptions {
     double utcRateHz = 10.0;  ///< UTCTime; 0 sends none
     double growCovarianceMps = 0.0;
     FaultInjection faults;
+    std::vector<NavPhase> phases;  ///< run first, in order (--phase)
 };
 
 struct CommandOptions {

@@ -47,6 +47,7 @@ struct NavSample {
     std::int64_t pvaTovSec = 1000, utcTovSec = 1000;  // times of validity
     std::int32_t pvaTovNsec = 0, utcTovNsec = 0;
     std::uint8_t pvaSource = kNavigator;
+    std::uint8_t utcSource = kNavigator;
 
     // The same solution `seconds` later on every clock.
     NavSample later(std::int32_t seconds) const {
@@ -141,6 +142,13 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_entries.size();
     }
+    // How many messages from `index` on satisfy `match`.
+    std::size_t count(const std::function<bool(const T&)>& match, std::size_t index = 0) const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::size_t n = 0;
+        for (; index < m_entries.size(); ++index) n += match(m_entries[index]) ? 1 : 0;
+        return n;
+    }
     // The first message from `index` on that satisfies `match`, waiting up
     // to `timeout`.
     std::optional<T> waitFor(const std::function<bool(const T&)>& match, std::chrono::milliseconds timeout,
@@ -218,6 +226,10 @@ public:
     Peer& operator=(const Peer&) = delete;
 
     void sendPair(const NavSample& s) {
+        sendPva(s);
+        sendUtc(s);
+    }
+    void sendPva(const NavSample& s) {
         aspn2_msgs::idl::PositionVelocityAttitude pva;
         stamp(pva.header(), s.pvaSource, 3, s.pvaTovSec, s.pvaTovNsec);
         pva.position().latitude(s.latDeg * 3.141592653589793 / 180.0);
@@ -226,13 +238,15 @@ public:
         pva.velocity(s.velocity);
         pva.attitude(s.attitude);
         for (int i = 0; i < 9; ++i) pva.covariance()[i][i] = s.variances[i];
+        send(m_pvaTS, m_pva, pva);
+    }
+    void sendUtc(const NavSample& s) {
         aspn2_msgs::idl::UTCTime utc;
-        stamp(utc.header(), kNavigator, 4, s.utcTovSec, s.utcTovNsec);
+        stamp(utc.header(), s.utcSource, 4, s.utcTovSec, s.utcTovNsec);
         utc.gps_week(s.gpsWeek);
         utc.gps_tow_sec(s.gpsTowSec);
         utc.utc_tod_sec(s.utcTodSec);
         utc.utc_tod_nsec(s.utcTodNsec);
-        send(m_pvaTS, m_pva, pva);
         send(m_utcTS, m_utc, utc);
     }
     // A command (type 0) or response (type 1) with `text` and `identifier`.

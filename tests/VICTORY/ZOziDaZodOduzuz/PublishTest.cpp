@@ -114,7 +114,7 @@ TEST_F(PublishTest, OrientationAndDirectionReports) {
         bool usable;
     } cases[] = {
         {{10, 0, -1}, {1, 1, 0.25}, 0.0, dueNorth, 10.0, std::sqrt(2.0), 1.0, true},
-        {{-10, -0.0, 2}, {1, 1, 0.25}, -kPi, dueNorth, 10.0, std::sqrt(2.0), -2.0, false},
+        {{-10, -0.0, 2}, {1, 1, 0.25}, kPi, dueNorth, 10.0, std::sqrt(2.0), -2.0, false},
         {{0.5, -0.5, 0}, {1, 1, 0}, -kPi / 4, kPi, std::sqrt(0.5), std::sqrt(2.0), 0.0, true},  // sigma box holds 0
         {{1, 1, 0}, {1, 1, 0}, kPi / 4, kPi / 4, std::sqrt(2.0), std::sqrt(2.0), 0.0, true},
         {{0, 0, 0}, {0, 0, 0}, 0.0, 0.0, 0.0, 0.0, 0.0, true},  // standstill heads north
@@ -145,6 +145,25 @@ TEST_F(PublishTest, OrientationAndDirectionReports) {
             EXPECT_EQ(d.values[i].basis, c.usable ? VPOSC_BASIS_MEASURED : VPOSC_BASIS_INVALID);
         }
     }
+}
+
+// Headings lie in (-pi, pi]: due south is pi whatever the sign of a zero
+// east component, and a vehicle at rest heads +0 whatever the signs.
+TEST(VictoryReports, HeadingRangeIgnoresSignedZeros) {
+    const double z = 0.0, nz = -0.0;
+    const struct {
+        double vN, vE, heading;
+    } cases[] = {
+        {-10, nz, kPi}, {-10, z, kPi}, {z, z, 0.0}, {nz, nz, 0.0}, {nz, z, 0.0}, {z, nz, 0.0},
+        {10, nz, 0.0},  {nz, -3, -kPi / 2}, {-1e-300, -1e-300, -3 * kPi / 4},
+    };
+    for (const auto& c : cases) {
+        const double h = VictoryReports::heading(c.vN, c.vE);
+        EXPECT_DOUBLE_EQ(h, c.heading) << c.vN << ", " << c.vE;
+        EXPECT_FALSE(std::signbit(h) && h == 0.0) << c.vN << ", " << c.vE;
+        EXPECT_GT(h, -kPi);
+    }
+    EXPECT_TRUE(std::isnan(VictoryReports::heading(kNaN, 1.0)));
 }
 
 TEST(VictoryReports, DirectionUncertaintyStaysWithinHalfACircle) {

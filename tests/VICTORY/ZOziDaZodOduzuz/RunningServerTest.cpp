@@ -176,12 +176,21 @@ TEST_F(IntakeTest, EachServiceOnlyWhenSwitchedOn) {
     }
 }
 
+// The simulator system's command server.
+constexpr std::int32_t kCommanderDevice = static_cast<std::int32_t>(0x02320200u);
+
 aspn2_msgs::idl::CommandResponse command(const std::string& text) {
     aspn2_msgs::idl::CommandResponse m;
     m.command_response(text);
     m.command_response_type(aspn2_msgs::idl::COMMAND_RESPONSE_TYPE_COMMAND);
     m.command_identifier(77);
+    m.header().device_id(kCommanderDevice);
     return m;
+}
+
+// The status event that logs a command changing the output.
+Event commandLogged(const std::string& text) {
+    return {2, "ZOziDaZodOduzuz: " + CommandTable::describeCommand(text, 77, kCommanderDevice)};
 }
 
 TEST(CommandTable, OnlyExactCommandTextsAreRecognised) {
@@ -245,9 +254,14 @@ TEST_F(CommandTest, AnswersWhileStartedOnly) {
     CoutCapture out;
     access.cbCmd(command("SYSTEM_MODE_SELECT_SIMULATION"));
     EXPECT_EQ(timeCode(), ASPN2::TimeCodeHelper::kSimTimeCode);
-    EXPECT_TRUE(onlyUnsentResponse(drainEvents(), "SYSTEM_MODE_SELECT_SIMULATION_PASS"));
+    std::vector<Event> events = drainEvents();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.front(), commandLogged("SYSTEM_MODE_SELECT_SIMULATION"));
+    events.erase(events.begin());
+    EXPECT_TRUE(onlyUnsentResponse(events, "SYSTEM_MODE_SELECT_SIMULATION_PASS"));
     const std::string line = out.take();
-    EXPECT_EQ(line.rfind("ZOziDaZodOduzuz: cbCmd: TOVsec = ", 0), 0u) << line;
+    const std::string logged = commandLogged("SYSTEM_MODE_SELECT_SIMULATION").info + "\n";
+    EXPECT_EQ(line.rfind(logged + "ZOziDaZodOduzuz: cbCmd: TOVsec = ", 0), 0u) << line;
     EXPECT_NE(line.find(", SYSTEM_MODE_SELECT_SIMULATION_PASS\n"), std::string::npos) << line;
     access.cbCmd(command("BITSERVER_PING"));
     EXPECT_TRUE(onlyUnsentResponse(drainEvents(), "ZOziDaZodOduzuz"));
@@ -260,13 +274,14 @@ TEST_F(CommandTest, AnswersWhileStartedOnly) {
     EXPECT_EQ(out.take(), "");
 }
 
-// A data-rate change restarts the three services (whatever their switches)
-// with a new VCL text and leaves the files on disk as they are; below one
-// second is refused; the sanitize commands set the slowest rate, unanswered.
+// A data-rate change restarts the services that are switched on with a new
+// VCL text and leaves the files on disk as they are; below one second is
+// refused; the sanitize commands set the slowest rate, unanswered, and are
+// logged with their sender.
 TEST_F(CommandTest, DataRateChanges) {
     for (int s = 0; s < 3; ++s) ASSERT_TRUE(access.initialize(s, nullptr)) << s;
     ASSERT_TRUE(access.shutdown(1));
-    access.setServices(false, false, false);
+    access.setServices(true, true, true);
     std::vector<std::string> vclFiles;
     for (const char* file : {positionVclFileName, orientationVclFileName, DOTvclFileName}) {
         vclFiles.push_back(corvane_test::RuntimeRoot::readFile(corvanePath(file)));
@@ -296,7 +311,8 @@ TEST_F(CommandTest, DataRateChanges) {
             EXPECT_EQ(access.updateVDMdataRate(c.period), c.accepted);
         }
         const std::string line = out.take();
-        EXPECT_EQ(line.rfind("ZOziDaZodOduzuzCommands.cpp (", 0), 0u) << line;
+        const std::string logged = c.command ? commandLogged(c.command).info + "\n" : "";
+        EXPECT_EQ(line.rfind(logged + "ZOziDaZodOduzuzCommands.cpp (", 0), 0u) << line;
         EXPECT_NE(line.find(") updateVDMdataRate : Updating VDM rate to " + std::to_string(c.period) + " milliseconds.\n"),
                   std::string::npos)
             << line;
@@ -307,15 +323,71 @@ TEST_F(CommandTest, DataRateChanges) {
         }
         const std::uint32_t p = static_cast<std::uint32_t>(c.period);
         EXPECT_EQ(after, (c.accepted ? std::array<std::uint32_t, 3>{p, p, p} : before));
-        const std::vector<Event> events = drainEvents();
+        std::vector<Event> events = drainEvents();
+        if (c.command) {
+            ASSERT_FALSE(events.empty());
+            EXPECT_EQ(events.front(), commandLogged(c.command));
+            events.erase(events.begin());
+        }
         if (c.period != 3000) {
             EXPECT_EQ(events, c.accepted ? restart : std::vector<Event>{});  // no answer tried either
         }
     }
+
+    // A service switched off in the configuration stays off: not created,
+    // not offered to the fault test mode.
+    ASSERT_TRUE(access.shutdown(0));
+    access.setServices(false, true, true);
+    drainEvents();
+    access.cbCmd(command("START_DESTROY"));
+    EXPECT_FALSE(access.initialized(0));
+    EXPECT_EQ(access.handle(0), nullptr);
+    EXPECT_TRUE(access.initialized(1) && access.initialized(2));
+    EXPECT_EQ(access.faultHelper().raiseFault(1, "x", false, VHLTHC_SEVERITY_ERROR), 0);
+    const std::vector<Event> events = drainEvents();
+    EXPECT_EQ(events, (std::vector<Event>{commandLogged("START_DESTROY"), restart[2], restart[3], restart[4], restart[5]}));
     int i = 0;
     for (const char* file : {positionVclFileName, orientationVclFileName, DOTvclFileName}) {
         EXPECT_EQ(corvane_test::RuntimeRoot::readFile(corvanePath(file)), vclFiles[i++]) << file;
     }
+}
+
+// The loss fault goes on every running service once per loss, is raised
+// again on services a data-rate change replaced, and goes with the first
+// pair.
+TEST_F(CommandTest, NavigationLossFaultFollowsTheServices) {
+    for (int s = 0; s < 3; ++s) ASSERT_TRUE(access.initialize(s, nullptr)) << s;
+    access.setServices(true, true, true);
+    const auto faults = [&] {
+        std::array<int, 3> n{};
+        n[0] = vpossTestGetFaults(static_cast<VpossService*>(access.handle(0)), nullptr, 0);
+        n[1] = vorisTestGetFaults(static_cast<VorisService*>(access.handle(1)), nullptr, 0);
+        n[2] = vdotsTestGetFaults(static_cast<VdotsService*>(access.handle(2)), nullptr, 0);
+        return n;
+    };
+    CoutCapture out;
+    access.superviseNavigation(true);
+    for (int cycle = 0; cycle < 7; ++cycle) access.superviseNavigation(false);
+    EXPECT_EQ(faults(), (std::array<int, 3>{0, 0, 0}));
+    drainEvents();
+    access.superviseNavigation(false);
+    EXPECT_EQ(faults(), (std::array<int, 3>{1, 1, 1}));
+    std::vector<Event> events = drainEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].type, 3);
+    EXPECT_NE(events[0].info.find("ZOziDaZodOduzuz: navigation data lost: no pair published for 2 s: "),
+              std::string::npos)
+        << events[0].info;
+    for (int cycle = 0; cycle < 20; ++cycle) access.superviseNavigation(false);
+    EXPECT_TRUE(drainEvents().empty());
+
+    ASSERT_TRUE(access.updateVDMdataRate(2000));
+    EXPECT_EQ(faults(), (std::array<int, 3>{1, 1, 1}));
+    drainEvents();
+    access.superviseNavigation(true);
+    EXPECT_EQ(faults(), (std::array<int, 3>{0, 0, 0}));
+    EXPECT_EQ(drainEvents(), (std::vector<Event>{{2, "ZOziDaZodOduzuz: navigation data restored: pairs published again"}}));
+    EXPECT_NE(out.take().find("ZOziDaZodOduzuz: navigation data restored: pairs published again\n"), std::string::npos);
 }
 
 }  // namespace

@@ -59,6 +59,7 @@ public:
     void cbUTCTime(const aspn2_msgs::idl::UTCTime& m) { s.cbUTCTime(m); }
     void cbCmd(const aspn2_msgs::idl::CommandResponse& m) { s.cbCmd(m); }
     bool processPosOrDirData() { return s.ProcessPosOrDirData(); }
+    void superviseNavigation(bool published) { s.superviseNavigation(published); }
     bool updateVDMdataRate(unsigned long period) { return s.updateVDMdataRate(period); }
     int logMaintenanceEvent(const char* text, unsigned length) { return s.logMaintenanceEvent(text, length); }
     bool hasTransport() const { return static_cast<bool>(s.m_tss); }
