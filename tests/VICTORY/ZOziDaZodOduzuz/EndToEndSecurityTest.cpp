@@ -88,8 +88,8 @@ TEST(EndToEndSecurity, OnlyAuthorisedParticipantsReachTheServer) {
     const Connections files(*rig.root, pki);
     ASSERT_TRUE(startServer(rig));
 
-    // The tool waits for the server's reader, then for the answer.
-    auto ping = tool({"command", "--connections", files.commander, "--timeout", "60", "BITSERVER_PING"});
+    // The tool waits for the server's reader, then for one answer.
+    auto ping = tool({"command", "--connections", files.commander, "--timeout", "60", "--count", "1", "BITSERVER_PING"});
     ASSERT_EQ(ping->finish(70s), 0) << ping->transcript() << rig.transcript();
 
     auto navigator = tool({"nav", "--connections", files.navigator, "--lat", "45", "--lon", "7.5"});
@@ -106,19 +106,19 @@ TEST(EndToEndSecurity, OnlyAuthorisedParticipantsReachTheServer) {
     rig.bus.clear();
     rig.bus.pump(6s);
     const std::vector<double> latitudes = reportedLatitudes(rig.bus);
-    EXPECT_GE(latitudes.size(), 10u) << rig.transcript();
+    EXPECT_GE(latitudes.size(), 4u) << rig.transcript();  // one a second
     for (double latitude : latitudes) ASSERT_TRUE(near(latitude, 45)) << latitude;
     EXPECT_FALSE(unauthenticated->wait(0ms).has_value()) << unauthenticated->transcript();
     EXPECT_FALSE(intruder->wait(0ms).has_value()) << intruder->transcript();
 
     // The monitor may not command: the VICTORY output keeps going.
-    auto zeroize = tool({"command", "--connections", files.monitor, "--timeout", "3", "START_ZEROIZE"});
+    auto zeroize = tool({"command", "--connections", files.monitor, "--timeout", "3", "--count", "1", "START_ZEROIZE"});
     EXPECT_NE(zeroize->finish(30s), 0) << zeroize->transcript();
     rig.bus.clear();
     rig.bus.pump(2500ms);
     EXPECT_FALSE(rig.bus.received(kPosition).empty()) << rig.transcript();
     EXPECT_EQ(rig.server->countLines("Updating VDM rate to 4294967295"), 0u) << rig.transcript();
-    auto again = tool({"command", "--connections", files.commander, "--timeout", "20", "BITSERVER_PING"});
+    auto again = tool({"command", "--connections", files.commander, "--timeout", "20", "--count", "1", "BITSERVER_PING"});
     EXPECT_EQ(again->finish(30s), 0) << again->transcript();
 
     EXPECT_TRUE(rig.stopsInOrder());
