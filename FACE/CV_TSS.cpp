@@ -390,8 +390,11 @@ std::size_t CV_TSS::connectionCount() {
 
 void CV_TSS::registerPublisher(Connection_t& connection) {
     auto listener = std::make_unique<Listeners::PublisherListenerBase>(m_name);
-    eprosima::fastrtps::PublisherAttributes const attributes =
+    eprosima::fastrtps::PublisherAttributes attributes =
         Details::MakePublisherAttributes(connection.m_name, connection.m_topicType, m_historyDepth, m_useBestEffort);
+    if (m_secure) {
+        Security::ApplyToPublisher(attributes);
+    }
     if (!attributes.topic.checkQos() || !attributes.qos.checkQos()) {
         throw std::runtime_error("Participant " + m_name + " invalid publisher QOS for topic: " + connection.m_name +
                                  "; see error log");
@@ -406,8 +409,11 @@ void CV_TSS::registerPublisher(Connection_t& connection) {
 }
 
 void CV_TSS::registerSubscriber(Connection_t& connection, std::unique_ptr<Listeners::SubscriberListenerBase> listener) {
-    eprosima::fastrtps::SubscriberAttributes const attributes = Details::MakeSubscriberAttributes(
+    eprosima::fastrtps::SubscriberAttributes attributes = Details::MakeSubscriberAttributes(
         connection.m_name, connection.m_topicType, m_historyDepth, m_useBestEffort, m_backFillHistory);
+    if (m_secure) {
+        Security::ApplyToEndpoint(attributes.properties);
+    }
     if (!attributes.topic.checkQos() || !attributes.qos.checkQos()) {
         throw std::runtime_error("Participant " + m_name + " invalid subscriber QOS for topic: " + connection.m_name +
                                  "; see error log");

@@ -211,6 +211,17 @@ void Apply(Files const& files, eprosima::fastrtps::ParticipantAttributes& attrib
     add("dds.sec.access.builtin.Access-Permissions.governance", uri(files.governance));
     add("dds.sec.access.builtin.Access-Permissions.permissions", uri(files.permissions));
     add("dds.sec.crypto.plugin", "builtin.AES-GCM-GMAC");
+    add("dds.sec.crypto.maxblockspersession", kMessagesPerSessionKey);
+}
+
+void ApplyToEndpoint(eprosima::fastrtps::rtps::PropertyPolicy& properties) {
+    properties.properties().emplace_back("dds.sec.crypto.maxblockspersession", kMessagesPerSessionKey);
+}
+
+void ApplyToPublisher(eprosima::fastrtps::PublisherAttributes& attributes) {
+    ApplyToEndpoint(attributes.properties);
+    attributes.qos.disable_heartbeat_piggyback = true;
+    attributes.times.heartbeatPeriod = eprosima::fastrtps::Duration_t(0, kSecureHeartbeatPeriodNs);
 }
 
 }  // namespace Security

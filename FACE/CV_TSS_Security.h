@@ -15,8 +15,10 @@
 #include "FACE/Configuration.h"
 
 #include <fastrtps/attributes/ParticipantAttributes.h>
+#include <fastrtps/attributes/PublisherAttributes.h>
 
 #include <array>
+#include <cstdint>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -62,9 +64,32 @@ Section Read(FACE::Configuration& config, Files& files);
 /// signature verifies against the permissions CA.
 std::optional<std::string> Check(Files const& files, std::time_t now);
 
+/// Messages protected with one session key before the next is derived
+/// from the master key. The plugin's default (32) derives a key every few
+/// samples at the navigator's rates, which costs more CPU than the
+/// protection itself; 4096 renews the key every few seconds at 100 Hz,
+/// far below the limit of AES-GCM with one key.
+inline constexpr char kMessagesPerSessionKey[] = "4096";
+
 /// Adds the properties that make Fast DDS use the builtin security plugins
 /// with `files` ("file://" URIs) to `attributes`.
 void Apply(Files const& files, eprosima::fastrtps::ParticipantAttributes& attributes);
+
+/// Adds the endpoint properties of a secure participant's subscribers (the
+/// session key renewal above) to `properties`.
+void ApplyToEndpoint(eprosima::fastrtps::rtps::PropertyPolicy& properties);
+
+/// Heartbeat period of a secure participant's publishers, nanoseconds.
+inline constexpr std::uint32_t kSecureHeartbeatPeriodNs = 500000000;
+
+/// The publisher settings of a secure participant: the endpoint properties,
+/// and heartbeats every kSecureHeartbeatPeriodNs instead of one with every
+/// sample. A keep-last writer whose history is full adds a heartbeat to
+/// each sample and each heartbeat draws an acknack; with security each of
+/// these is one more protected submessage, and on the receiving side the
+/// plugin derives a session key for every one. Samples still go out at
+/// once; only the repair of a lost one waits for the next heartbeat.
+void ApplyToPublisher(eprosima::fastrtps::PublisherAttributes& attributes);
 
 }  // namespace Security
 }  // namespace TSS
