@@ -80,7 +80,7 @@ void Apply(Files const& files, eprosima::fastrtps::ParticipantAttributes& attrib
 void ApplyToEndpoint(eprosima::fastrtps::rtps::PropertyPolicy& properties);
 
 /// Heartbeat period of a secure participant's publishers, nanoseconds.
-inline constexpr std::uint32_t kSecureHeartbeatPeriodNs = 500000000;
+inline constexpr std::uint32_t kSecureHeartbeatPeriodNs = 100000000;
 
 /// The publisher settings of a secure participant: the endpoint properties,
 /// and heartbeats every kSecureHeartbeatPeriodNs instead of one with every
