@@ -47,6 +47,14 @@ class SecurityPki {
             file("other_ca.pem"), file("intruder-governance.smime"), file("intruder-permissions.smime")};
   }
 
+  // The monitor's vehicle identity with permissions that grant it
+  // publishing, signed by the other CA (forged: the vehicle does not
+  // accept them, though the participant starts).
+  Files forgedMonitor() const {
+    return {file("identity_ca.pem"), file("monitor.pem"), file("monitor.key"),
+            file("other_ca.pem"), file("intruder-governance.smime"), file("forged-permissions.smime")};
+  }
+
   // The "Security" container for `f`.
   static std::string container(const Files& f) {
     return "<Security><Name>Security</Name><Parameters><IdentityCA>" + f.identityCa + "</IdentityCA><Certificate>" +

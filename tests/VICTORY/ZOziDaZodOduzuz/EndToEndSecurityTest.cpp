@@ -55,14 +55,15 @@ struct Connections {
         : plain(root.configDir() + "/connections-plain.xml") {
         SecurityPki::write(plain, SecurityPki::read(root.connectionsFile()));
         SecurityPki::writeSecured(plain, root.connectionsFile(), pki.role("server"));
+        int roles = 0;
         for (auto [file, files] : {std::pair{&navigator, pki.role("navigator")}, {&commander, pki.role("commander")},
-                                   {&monitor, pki.role("monitor")}, {&intruder, pki.intruder()}}) {
-            const std::string name = files.certificate.substr(files.certificate.rfind('/') + 1);
-            *file = root.configDir() + "/connections-" + name.substr(0, name.size() - 4) + ".xml";
+                                   {&monitor, pki.role("monitor")}, {&intruder, pki.intruder()},
+                                   {&forged, pki.forgedMonitor()}}) {
+            *file = root.configDir() + "/connections-role" + std::to_string(++roles) + ".xml";
             SecurityPki::writeSecured(plain, *file, files);
         }
     }
-    std::string plain, navigator, commander, monitor, intruder;
+    std::string plain, navigator, commander, monitor, intruder, forged;
 };
 
 ::testing::AssertionResult startServer(Rig& rig) {
@@ -78,10 +79,11 @@ struct Connections {
 }
 
 // The navigator and the commander are heard; a navigator without
-// security, an intruder with a navigator identity of another CA and the
-// monitor (no right to publish) are not, although all three claim the
-// navigator's source id at latitudes of their own; the monitor's
-// "START_ZEROIZE" changes nothing and gets no answer.
+// security, an intruder with a navigator identity of another CA, the
+// monitor (no right to publish) and the monitor with permissions it signed
+// itself are not, although all claim the navigator's source id at
+// latitudes of their own; the monitor's "START_ZEROIZE" changes nothing
+// and gets no answer.
 TEST(EndToEndSecurity, OnlyAuthorisedParticipantsReachTheServer) {
     const SecurityPki pki(CORVANE_SOURCE_DIR);
     Rig rig(185);
@@ -98,7 +100,8 @@ TEST(EndToEndSecurity, OnlyAuthorisedParticipantsReachTheServer) {
     auto unauthenticated = tool({"nav", "--connections", files.plain, "--lat", "20", "--lon", "7.5"});
     auto intruder = tool({"nav", "--connections", files.intruder, "--lat", "-20", "--lon", "7.5"});
     auto monitor = tool({"nav", "--connections", files.monitor, "--lat", "60", "--lon", "7.5"});
-    for (auto* p : {unauthenticated.get(), intruder.get()}) {
+    auto forged = tool({"nav", "--connections", files.forged, "--lat", "-40", "--lon", "7.5"});
+    for (auto* p : {unauthenticated.get(), intruder.get(), forged.get()}) {
         ASSERT_TRUE(p->waitForLine("nav: publishing", 30s)) << p->transcript();
     }
     // The monitor's participant refuses to publish where it has no right.
@@ -110,6 +113,7 @@ TEST(EndToEndSecurity, OnlyAuthorisedParticipantsReachTheServer) {
     for (double latitude : latitudes) ASSERT_TRUE(near(latitude, 45)) << latitude;
     EXPECT_FALSE(unauthenticated->wait(0ms).has_value()) << unauthenticated->transcript();
     EXPECT_FALSE(intruder->wait(0ms).has_value()) << intruder->transcript();
+    EXPECT_FALSE(forged->wait(0ms).has_value()) << forged->transcript();
 
     // The monitor may not command: the VICTORY output keeps going.
     auto zeroize = tool({"command", "--connections", files.monitor, "--timeout", "3", "--count", "1", "START_ZEROIZE"});
