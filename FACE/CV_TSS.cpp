@@ -1,6 +1,7 @@
 #include "FACE/CV_TSS.h"
 
 #include "FACE/CV_Config_Helpers.h"
+#include "FACE/CV_TSS_Security.h"
 #include "FACE/CV_Topic_Helpers.h"
 
 #include "aspn2_msgs/CommandResponse.h"
@@ -17,6 +18,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <ctime>
 #include <utility>
 
 namespace FACE {
@@ -117,7 +119,7 @@ void CV_TSS::Connection_t::clearSubscriber() {
 
 CV_TSS::CV_TSS(std::string const& name)
     : m_initialized(false), m_name(name), m_participant(nullptr), m_historyDepth(0), m_useBestEffort(false),
-      m_backFillHistory(false), m_tcpPort(0) {}
+      m_backFillHistory(false), m_tcpPort(0), m_secure(false) {}
 
 CV_TSS::~CV_TSS() {
     if (m_initialized.load() && m_participant != nullptr) {
@@ -205,12 +207,32 @@ void CV_TSS::Initialize(FACE::String const& configuration_file, FACE::RETURN_COD
     m_tcpAddress = toStdString(tcpAddress);
     m_tcpPort = static_cast<std::uint16_t>(CV_Config_Helpers::Details::Parse_Unsigned(portText));
 
-    eprosima::fastrtps::ParticipantAttributes const attributes =
+    // An unusable security set-up never falls back to an unprotected
+    // participant: an incomplete container is a configuration error, a
+    // file that fails its check refuses the participant.
+    Security::Files securityFiles;
+    Security::Section const security = Security::Read(config, securityFiles);
+    if (security == Security::Section::Incomplete) {
+        std::cout << "CFR: container " << Security::kContainer << " of " << configuration_file
+                  << " is incomplete; no participant is made\n";
+        return_code = FACE::RETURN_CODE_TYPE::INVALID_CONFIG;
+        return;
+    }
+    m_secure = security == Security::Section::Present;
+    eprosima::fastrtps::ParticipantAttributes attributes =
         Details::MakeParticipantAttributes(domainId, m_name, m_transport, m_tcpAddress, m_tcpPort);
+    if (m_secure) {
+        if (std::optional<std::string> const problem = Security::Check(securityFiles, std::time(nullptr))) {
+            closer.release();
+            throw std::runtime_error("Error creating participant " + m_name + ": DDS Security: " + *problem);
+        }
+        Security::Apply(securityFiles, attributes);
+    }
     eprosima::fastrtps::Participant* participant = eprosima::fastrtps::Domain::createParticipant(attributes);
     if (participant == nullptr) {
         closer.release();
-        throw std::runtime_error("Error creating participant " + m_name);
+        throw std::runtime_error("Error creating participant " + m_name +
+                                 (m_secure ? ": DDS Security refused the set-up (see the log lines above)" : ""));
     }
     m_participant = participant;
     m_initialized.store(true);
@@ -368,8 +390,11 @@ std::size_t CV_TSS::connectionCount() {
 
 void CV_TSS::registerPublisher(Connection_t& connection) {
     auto listener = std::make_unique<Listeners::PublisherListenerBase>(m_name);
-    eprosima::fastrtps::PublisherAttributes const attributes =
+    eprosima::fastrtps::PublisherAttributes attributes =
         Details::MakePublisherAttributes(connection.m_name, connection.m_topicType, m_historyDepth, m_useBestEffort);
+    if (m_secure) {
+        Security::ApplyToPublisher(attributes);
+    }
     if (!attributes.topic.checkQos() || !attributes.qos.checkQos()) {
         throw std::runtime_error("Participant " + m_name + " invalid publisher QOS for topic: " + connection.m_name +
                                  "; see error log");
@@ -384,8 +409,11 @@ void CV_TSS::registerPublisher(Connection_t& connection) {
 }
 
 void CV_TSS::registerSubscriber(Connection_t& connection, std::unique_ptr<Listeners::SubscriberListenerBase> listener) {
-    eprosima::fastrtps::SubscriberAttributes const attributes = Details::MakeSubscriberAttributes(
+    eprosima::fastrtps::SubscriberAttributes attributes = Details::MakeSubscriberAttributes(
         connection.m_name, connection.m_topicType, m_historyDepth, m_useBestEffort, m_backFillHistory);
+    if (m_secure) {
+        Security::ApplyToEndpoint(attributes.properties);
+    }
     if (!attributes.topic.checkQos() || !attributes.qos.checkQos()) {
         throw std::runtime_error("Participant " + m_name + " invalid subscriber QOS for topic: " + connection.m_name +
                                  "; see error log");

@@ -23,7 +23,10 @@
 // all required, and one container per connection, named after it, holding
 // "TopicType" (the registered DDS type name, e.g.
 // "aspn2_msgs::idl::UTCTime") and "PubSubType" (the type support, e.g.
-// "UTCTimePubSubType"). The DDS topic of a connection is its name.
+// "UTCTimePubSubType"). The DDS topic of a connection is its name. An
+// optional container "Security" turns on DDS Security with six files,
+// absolute paths: "IdentityCA", "Certificate", "PrivateKey",
+// "PermissionsCA", "Governance", "Permissions" (CV_TSS_Security.h).
 //
 // QoS, the same for every publisher and subscriber of a transport: keep
 // last "HistoryDepth" samples (also the resource limits, one instance),
@@ -126,9 +129,11 @@ public:
     /// initialised already (nothing changes); 2 without a configuration
     /// (silently), or when the file or the container cannot be opened (a
     /// "CFR:" line on standard output); 4 when a parameter is missing or
-    /// empty (one warning line each; nothing stored). Throws
-    /// std::runtime_error("Error creating participant <name>") when Fast DDS
-    /// refuses the participant.
+    /// empty (one warning line each; nothing stored), or when a "Security"
+    /// container lacks one of its six files (a "CFR:" line too). Throws
+    /// std::runtime_error("Error creating participant <name>...") when a
+    /// security file fails its check (the message names the file and the
+    /// fault; see CV_TSS_Security.h) or Fast DDS refuses the participant.
     void Initialize(FACE::String const& configuration_file,
                     FACE::RETURN_CODE_TYPE::Value& return_code) override;
 
@@ -212,6 +217,9 @@ public:
     std::string const& transport() const { return m_transport; }
     std::string const& tcpAddress() const { return m_tcpAddress; }
     std::uint16_t tcpPort() const { return m_tcpPort; }
+    /// Whether the participant runs with DDS Security (a "Security"
+    /// container in the connections file).
+    bool secure() const { return m_secure; }
     /// Number of connection records.
     std::size_t connectionCount();
 
@@ -232,6 +240,7 @@ private:
     std::string m_transport;
     std::string m_tcpAddress;
     std::uint16_t m_tcpPort;
+    bool m_secure;
     std::map<unsigned int, Connection_t> m_connections;
     std::mutex m_connectionMutex;
 };

@@ -5,9 +5,15 @@
 // settings and QoS. Both are measured in the same run, in alternating
 // order, over UDP on the loopback interface and over shared memory.
 //
-//   transport_bench [--rounds R] [--samples N] [--rate-ms M] [--domain D]
+//   transport_bench [--rounds R] [--samples N] [--rate-ms M] [--domain D] [--security]
 //
 // Domains D .. D+30 are used (default 200), away from the tests' domains.
+//
+// With --security the stacks compared are the transport services without
+// DDS Security ("plain", the baseline) and with it, submessages signed
+// ("signed") or encrypted ("encrypted"), from a demo PKI that
+// scripts/make-pki makes for the run (the publisher is the navigator, the
+// subscriber the server); domains D .. D+8 (default 190).
 //
 // Each run: this process publishes, a child process (this program again)
 // subscribes. After a warm-up, N samples go out at 1 kHz, each carrying
@@ -24,6 +30,7 @@
 #include "aspn2_msgs/PositionVelocityAttitude.h"
 #include "aspn2_msgs/PositionVelocityAttitudePubSubTypes.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/SecurityPki.h"
 #include "tests/support/TempDir.h"
 
 #include <fastdds/rtps/transport/UDPv4TransportDescriptor.h>
@@ -264,8 +271,24 @@ std::string connectionsFile(std::string const& transport, std::uint32_t domain) 
 
 std::unique_ptr<Stack> makeStack(std::string const& stack, std::string const& transport, std::uint32_t domain,
                                  std::string const& file) {
-    if (stack == "FACE") return std::make_unique<FaceStack>(file);
-    return std::make_unique<BareStack>(transport, domain);
+    if (stack == "bare") return std::make_unique<BareStack>(transport, domain);
+    return std::make_unique<FaceStack>(file);
+}
+
+// The demo PKI of a --security run; null otherwise.
+std::unique_ptr<corvane_test::SecurityPki> g_pki;
+
+// Writes the connections file of `stack` for `role` ("navigator" publishes,
+// "server" subscribes): with the security container of its governance for
+// "signed" and "encrypted".
+void writeConnections(std::string const& path, std::string const& stack, std::string const& transport,
+                      std::uint32_t domain, std::string const& role) {
+    std::ofstream(path) << connectionsFile(transport, domain);
+    if (stack != "signed" && stack != "encrypted") return;
+    std::string const plain = path + ".plain";
+    std::rename(path.c_str(), plain.c_str());
+    corvane_test::SecurityPki::writeSecured(
+        plain, path, g_pki->role(role, stack == "signed" ? "governance.smime" : "governance-encrypt.smime"));
 }
 
 bool waitFor(std::function<bool()> const& done, std::chrono::milliseconds timeout) {
@@ -326,10 +349,11 @@ struct Result {
 bool runPair(std::string const& self, std::string const& stackName, std::string const& transport,
              std::uint32_t domain, int samples, int rateMs, Result& out) {
     corvane_test::TempDir dir("transport-bench");
-    std::string const file = dir.file("connections.xml");
-    std::ofstream(file) << connectionsFile(transport, domain);
+    std::string const file = dir.file("connections.xml"), childFile = dir.file("subscriber.xml");
+    writeConnections(file, stackName, transport, domain, "navigator");
+    writeConnections(childFile, stackName, transport, domain, "server");
 
-    corvane_test::ChildProcess child({self, "--subscriber", stackName, transport, std::to_string(domain), file});
+    corvane_test::ChildProcess child({self, "--subscriber", stackName, transport, std::to_string(domain), childFile});
     std::unique_ptr<Stack> stack = makeStack(stackName, transport, domain, file);
     if (!stack->publish()) return false;
     auto ready = child.readLine(corvane_test::ChildProcess::Stdout, std::chrono::seconds(20));
@@ -431,8 +455,19 @@ int main(int argc, char** argv) {
     }
     int rounds = 5, samples = 2000, rateMs = 1000;
     std::uint32_t domain = 200;
+    bool security = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--security") == 0) {
+            security = true;
+            domain = 190;
+        }
+    }
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string const option = argv[i];
+        if (option == "--security") {
+            --i;
+            continue;
+        }
         int const value = std::atoi(argv[i + 1]);
         if (option == "--rounds") rounds = value;
         else if (option == "--samples") samples = value;
@@ -441,6 +476,12 @@ int main(int argc, char** argv) {
     }
     char self[4096] = {0};
     if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return 2;
+    if (security) g_pki = std::make_unique<corvane_test::SecurityPki>(CORVANE_SOURCE_DIR);
+
+    // The first stack is the baseline of the ratios.
+    std::vector<std::string> const stacks =
+        security ? std::vector<std::string>{"plain", "signed", "encrypted"} : std::vector<std::string>{"bare", "FACE"};
+    std::uint32_t const domains = security ? 9 : 30;
 
     std::printf("transport stack  round  median_us  p99_us  samples  sent/s  received/s\n");
     std::map<std::string, std::vector<double>> medianRatio, p99Ratio, rateRatio;
@@ -450,11 +491,12 @@ int main(int argc, char** argv) {
     for (char const* transport : {"UDP", "SHM"}) {
         for (int round = 0; round < rounds; ++round) {
             std::map<std::string, Result> pair;
-            std::vector<std::string> const order =
-                round % 2 == 0 ? std::vector<std::string>{"bare", "FACE"} : std::vector<std::string>{"FACE", "bare"};
+            // Each round starts with another stack.
+            std::vector<std::string> order = stacks;
+            std::rotate(order.begin(), order.begin() + round % static_cast<int>(order.size()), order.end());
             for (std::string const& stack : order) {
                 Result r;
-                if (!runPair(self, stack, transport, domain + (run++ % 30), samples, rateMs, r)) {
+                if (!runPair(self, stack, transport, domain + (run++ % domains), samples, rateMs, r)) {
                     std::printf("%-9s %-5s  %5d  run failed\n", transport, stack.c_str(), round);
                     ok = false;
                     continue;
@@ -465,10 +507,13 @@ int main(int argc, char** argv) {
                 pair[stack] = r;
                 results[std::string(transport) + " " + stack].push_back(r);
             }
-            if (pair.count("FACE") != 0 && pair.count("bare") != 0) {
-                medianRatio[transport].push_back(pair["FACE"].medianUs / pair["bare"].medianUs);
-                p99Ratio[transport].push_back(pair["FACE"].p99Us / pair["bare"].p99Us);
-                rateRatio[transport].push_back(pair["FACE"].receivedPerS / pair["bare"].receivedPerS);
+            Result const* base = pair.count(stacks[0]) != 0 ? &pair[stacks[0]] : nullptr;
+            for (std::size_t i = 1; base != nullptr && i < stacks.size(); ++i) {
+                if (pair.count(stacks[i]) == 0) continue;
+                std::string const key = std::string(transport) + " " + stacks[i];
+                medianRatio[key].push_back(pair[stacks[i]].medianUs / base->medianUs);
+                p99Ratio[key].push_back(pair[stacks[i]].p99Us / base->p99Us);
+                rateRatio[key].push_back(pair[stacks[i]].receivedPerS / base->receivedPerS);
             }
         }
     }
@@ -483,11 +528,12 @@ int main(int argc, char** argv) {
         }
         std::printf("%-15s  %9.1f  %6.1f  %10.0f\n", key.c_str(), median(med), median(p99), median(rate));
     }
-    std::printf("\nFACE / bare       median latency  p99 latency  received rate\n");
-    for (char const* transport : {"UDP", "SHM"}) {
-        std::printf("%-16s  %14.3f  %11.3f  %13.3f\n", transport, median(medianRatio[transport]),
-                    median(p99Ratio[transport]), median(rateRatio[transport]));
+    std::printf("\nratio to %-15s  median latency  p99 latency  received rate\n", stacks[0].c_str());
+    for (auto const& [key, ratios] : medianRatio) {
+        std::printf("%-24s  %14.3f  %11.3f  %13.3f\n", key.c_str(), median(ratios), median(p99Ratio[key]),
+                    median(rateRatio[key]));
     }
+    if (security) return ok ? 0 : 1;
 
     corvane_test::TempDir dir("transport-bench");
     std::string const file = dir.file("connections.xml");
