@@ -55,7 +55,9 @@ function(corvane_add_gtest name)
   file(MAKE_DIRECTORY ${workdir})
   set(props TIMEOUT ${T_TIMEOUT})
   if(T_LABELS)
-    list(APPEND props LABELS "${T_LABELS}")
+    # Several labels are one list-valued property: escaped as ENV below.
+    string(REPLACE ";" "\\\\\\\\\\\\\\\\;" labels "${T_LABELS}")
+    list(APPEND props LABELS "${labels}")
   endif()
   if(T_ENV)
     # Several VAR=value entries make one list-valued ENVIRONMENT property.
