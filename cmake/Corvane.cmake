@@ -23,6 +23,31 @@ endif()
 set(CORVANE_DATA_DIR ${CMAKE_BINARY_DIR}/data)
 file(MAKE_DIRECTORY ${CORVANE_DATA_DIR})
 
+# Cross builds run their tests under user-mode emulation (the toolchain
+# file sets CMAKE_CROSSCOMPILING_EMULATOR), several times slower than the
+# host: every CTest timeout, test discovery included, is multiplied by this
+# one factor.
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  set(corvane_default_timeout_scale 4)
+else()
+  set(corvane_default_timeout_scale 1)
+endif()
+set(CORVANE_TIMEOUT_SCALE ${corvane_default_timeout_scale} CACHE STRING
+    "Factor applied to every test timeout (4 under emulation, else 1)")
+if(NOT CORVANE_TIMEOUT_SCALE MATCHES "^[1-9][0-9]*$")
+  message(FATAL_ERROR "CORVANE_TIMEOUT_SCALE must be a positive whole number, got '${CORVANE_TIMEOUT_SCALE}'")
+endif()
+
+# qemu-user 7.2 lacks one socket option that Fast DDS needs for UDP
+# discovery; emulated programs preload a shim that stands in for it
+# (tools/emulation/MulticastInterfaceShim.cpp, built by tools/ at this
+# path). Tests pass it through QEMU_SET_ENV, which only the emulator reads.
+if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
+  set(CORVANE_EMULATION_PRELOAD ${CMAKE_BINARY_DIR}/emulation/libcorvane-emulation-shim.so)
+else()
+  set(CORVANE_EMULATION_PRELOAD "")
+endif()
+
 # corvane_target_defaults(<target>): warnings and include root of project code.
 function(corvane_target_defaults target)
   get_target_property(type ${target} TYPE)
@@ -42,7 +67,11 @@ endfunction()
 # Builds one GoogleTest executable and registers each of its tests with
 # CTest. Every test runs in its own working directory under the build tree
 # (so no stray profile file of a developer's directory is picked up) and is
-# bounded by TIMEOUT seconds (default 60).
+# bounded by TIMEOUT seconds (default 60) times CORVANE_TIMEOUT_SCALE. In a
+# cross build with an emulator the tests' child processes fall back to
+# being started through it (CORVANE_TEST_EMULATOR) where the host cannot
+# run the target's executables directly, and every emulated process gets
+# the emulation shim preloaded.
 function(corvane_add_gtest name)
   cmake_parse_arguments(T "RUN_SERIAL" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
   if(NOT T_TIMEOUT)
@@ -53,17 +82,26 @@ function(corvane_add_gtest name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main Threads::Threads)
   set(workdir ${CMAKE_CURRENT_BINARY_DIR}/run/${name})
   file(MAKE_DIRECTORY ${workdir})
-  set(props TIMEOUT ${T_TIMEOUT})
+  math(EXPR timeout "${T_TIMEOUT} * ${CORVANE_TIMEOUT_SCALE}")
+  math(EXPR discovery_timeout "60 * ${CORVANE_TIMEOUT_SCALE}")
+  set(props TIMEOUT ${timeout})
+  if(CORVANE_EMULATION_PRELOAD)
+    list(GET CMAKE_CROSSCOMPILING_EMULATOR 0 emulator)
+    target_compile_definitions(${name} PRIVATE CORVANE_TEST_EMULATOR="${emulator}")
+    add_dependencies(${name} corvane-emulation-shim)
+    list(APPEND T_ENV QEMU_SET_ENV=LD_PRELOAD=${CORVANE_EMULATION_PRELOAD})
+  endif()
+  # Several labels or VAR=value entries make one list-valued LABELS or
+  # ENVIRONMENT property. gtest_discover_tests re-splits its PROPERTIES
+  # three times on the way to CTest, each split taking one level of
+  # escaping: the separators between the entries carry eight backslashes
+  # to arrive as plain ';'.
   if(T_LABELS)
     # Several labels are one list-valued property: escaped as ENV below.
     string(REPLACE ";" "\\\\\\\\\\\\\\\\;" labels "${T_LABELS}")
     list(APPEND props LABELS "${labels}")
   endif()
   if(T_ENV)
-    # Several VAR=value entries make one list-valued ENVIRONMENT property.
-    # gtest_discover_tests re-splits its PROPERTIES three times on the way
-    # to CTest, each split taking one level of escaping: the separators
-    # between the entries carry eight backslashes to arrive as plain ';'.
     string(REPLACE ";" "\\\\\\\\\\\\\\\\;" env "${T_ENV}")
     list(APPEND props ENVIRONMENT "${env}")
   endif()
@@ -76,6 +114,6 @@ function(corvane_add_gtest name)
     WORKING_DIRECTORY ${workdir}
     DISCOVERY_MODE PRE_TEST
     NO_PRETTY_VALUES
-    DISCOVERY_TIMEOUT 60
+    DISCOVERY_TIMEOUT ${discovery_timeout}
     PROPERTIES ${props})
 endfunction()

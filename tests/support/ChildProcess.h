@@ -4,6 +4,7 @@
 #ifndef TESTS_SUPPORT_CHILDPROCESS_H
 #define TESTS_SUPPORT_CHILDPROCESS_H
 
+#include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -25,7 +26,10 @@ class ChildProcess {
 
   // Starts argv[0] (a path) with the given arguments; stdin is /dev/null.
   // `environment` entries ("NAME=value") are added to the inherited
-  // environment, replacing variables of the same name.
+  // environment, replacing variables of the same name. In a cross build
+  // (CORVANE_TEST_EMULATOR, e.g. qemu-aarch64-static) a program the kernel
+  // cannot run itself (no binfmt_misc rule for the target) is started
+  // through the emulator instead.
   explicit ChildProcess(const std::vector<std::string>& argv,
                         const std::vector<std::string>& environment = {}) {
     std::vector<std::string> env = mergedEnvironment(environment);
@@ -39,6 +43,12 @@ class ChildProcess {
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
+    // Prepared before fork: the child only calls async-signal-safe functions.
+    std::vector<char*> emulated;
+#ifdef CORVANE_TEST_EMULATOR
+    emulated.push_back(const_cast<char*>(CORVANE_TEST_EMULATOR));
+    emulated.insert(emulated.end(), args.begin(), args.end());
+#endif
     m_pid = ::fork();
     if (m_pid < 0) throw std::runtime_error("ChildProcess: fork failed");
     if (m_pid == 0) {
@@ -47,6 +57,7 @@ class ChildProcess {
       ::dup2(out[1], 1);
       ::dup2(err[1], 2);
       ::execve(args[0], args.data(), envp.data());
+      if (errno == ENOEXEC && !emulated.empty()) ::execve(emulated[0], emulated.data(), envp.data());
       ::_exit(127);
     }
     ::close(out[1]);
