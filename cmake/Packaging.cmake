@@ -79,8 +79,25 @@ add_custom_command(
   VERBATIM)
 add_custom_target(man_page ALL DEPENDS ${corvane_man})
 install(FILES ${corvane_man} DESTINATION usr/share/man/man8 COMPONENT server)
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright
-        DESTINATION usr/share/doc/${CORVANE_PKG_SERVER} COMPONENT server)
+set(corvane_changelog ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz)
+add_custom_command(
+  OUTPUT ${corvane_changelog}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
+  COMMAND sh -c "gzip -9n < '${PROJECT_SOURCE_DIR}/packaging/changelog' > '${corvane_changelog}'"
+  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog
+  VERBATIM)
+add_custom_target(package_changelog ALL DEPENDS ${corvane_changelog})
+foreach(component server standins)
+  if(component STREQUAL server)
+    set(pkg ${CORVANE_PKG_SERVER})
+  else()
+    set(pkg ${CORVANE_PKG_STANDINS})
+  endif()
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${corvane_changelog}
+          DESTINATION usr/share/doc/${pkg} COMPONENT ${component})
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian/${pkg}
+          DESTINATION usr/share/lintian/overrides COMPONENT ${component})
+endforeach()
 
 file(WRITE ${CMAKE_BINARY_DIR}/packaging/server/conffiles "${corvane_conffiles}")
 
@@ -89,8 +106,6 @@ file(WRITE ${CMAKE_BINARY_DIR}/packaging/server/conffiles "${corvane_conffiles}"
 install(TARGETS victory
         LIBRARY DESTINATION usr/lib/${corvane_multiarch} COMPONENT standins NAMELINK_SKIP)
 install(TARGETS fpga-sim RUNTIME DESTINATION opt/corvane/dev-standins/bin COMPONENT standins)
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright
-        DESTINATION usr/share/doc/${CORVANE_PKG_STANDINS} COMPONENT standins)
 file(WRITE ${CMAKE_BINARY_DIR}/packaging/standins/triggers "activate-noawait ldconfig\n")
 
 # --- CPack -------------------------------------------------------------------
@@ -121,7 +136,8 @@ events. Runs as a systemd service. Needs a libvictory.so.5 provider: the
 vehicle's VICTORY library (or, for development only, ${CORVANE_PKG_STANDINS}).")
 set(CPACK_DEBIAN_SERVER_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/platform/victory)
-set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "fastdds-tools, ${CORVANE_VICTORY_VIRTUAL}")
+# systemd: the service, and systemd-sysusers for its user.
+set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "fastdds-tools, systemd, ${CORVANE_VICTORY_VIRTUAL}")
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
     ${CMAKE_BINARY_DIR}/packaging/server/conffiles
     ${PROJECT_SOURCE_DIR}/packaging/postinst
@@ -140,13 +156,20 @@ set(CPACK_DEBIAN_STANDINS_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_STANDINS_PACKAGE_PROVIDES ${CORVANE_VICTORY_VIRTUAL})
 set(CPACK_DEBIAN_STANDINS_PACKAGE_CONFLICTS ${CORVANE_VICTORY_VIRTUAL})
 set(CPACK_DEBIAN_STANDINS_PACKAGE_REPLACES ${CORVANE_VICTORY_VIRTUAL})
-set(CPACK_DEBIAN_STANDINS_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/packaging/standins/triggers)
+# shlibs names the virtual package, so that a package built against the
+# stand-in accepts the vehicle's library too.
+set(CPACK_DEBIAN_STANDINS_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_BINARY_DIR}/packaging/standins/triggers
+    ${PROJECT_SOURCE_DIR}/packaging/standins/shlibs
+    ${PROJECT_SOURCE_DIR}/packaging/standins/postinst
+    ${PROJECT_SOURCE_DIR}/packaging/standins/postrm)
+set(CPACK_DEBIAN_STANDINS_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)
 
 # Everything the packages hold, built by scripts/package before CPack runs.
 add_custom_target(package_contents)
-add_dependencies(package_contents ZOziDaZodOduzuz aspn2-tool victory-monitor fpga-sim victory man_page)
+add_dependencies(package_contents ZOziDaZodOduzuz aspn2-tool victory-monitor fpga-sim victory man_page package_changelog)
 if(TARGET geoid_data)
   add_dependencies(package_contents geoid_data)
 endif()
