@@ -1,7 +1,9 @@
 #include "VICTORY/ZOziDaZodOduzuz/ProcessEntry.h"
 
 #include "VICTORY/ZOziDaZodOduzuz/ConfigCheck.h"
+#include "VICTORY/ZOziDaZodOduzuz/JournalPriority.h"
 #include "VICTORY/ZOziDaZodOduzuz/Version.h"
+#include "VICTORY/ZOziDaZodOduzuz/ServiceManagerNotifier.h"
 #include "VICTORY/ZOziDaZodOduzuz/ZOziDaZodOduzuz.h"
 #include "VICTORY/ZOziDaZodOduzuz/kbhit.h"
 
@@ -94,7 +96,9 @@ void runLifecycle(ZOziDaZodOduzuz& server, const FACE::String& configFile, Progr
     // Only now: a signal that arrives during start-up keeps its default
     // action and ends the process at once.
     SetupSignalHandler();
+    ServiceManagerNotifier::instance().ready();
     waitForExitFlag();
+    ServiceManagerNotifier::instance().stopping();
 
     callOnceTransactionally([&](Value& r) { server.Request_State_Transition(RequestedState::STOP, r); }, rc);
     check(__LINE__, "Request_State_Transition(STOP) failed", rc);
@@ -296,6 +300,8 @@ void waitForExitFlag()
 int runServerProcess(int argc, char** argv)
 {
     const char* command = argc > 0 && argv[0] != nullptr ? argv[0] : "ZOziDaZodOduzuz";
+    // Under systemd the fault lines get their syslog priority in the journal.
+    const JournalPriority::ConsoleScope journal;
     const std::string first = argc > 1 && argv[1] != nullptr ? argv[1] : "";
     if (argc == 2 && (first == "--help" || first == "-h")) {
         printHelp(command);

@@ -9,6 +9,7 @@
 #include "ASPN/HealthReporter.h"
 #include "VICTORY/ZOziDaZodOduzuz/NavigationIntake.h"
 #include "VICTORY/ZOziDaZodOduzuz/ProcessEntry.h"
+#include "VICTORY/ZOziDaZodOduzuz/ServiceManagerNotifier.h"
 #include "VICTORY/ZOziDaZodOduzuz/SourcePosition.h"
 
 #include <cmath>
@@ -145,6 +146,9 @@ void ZOziDaZodOduzuz::workerThreadFunction()
             });
         }
         reportSafely([&] { superviseNavigation(published); });
+        // Only a worker that completes its cycles keeps the service
+        // manager's watchdog from restarting the server.
+        ServiceManagerNotifier::instance().keepAlive();
     }
 }
 

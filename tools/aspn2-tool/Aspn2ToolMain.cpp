@@ -20,6 +20,7 @@
 #include "tools/aspn2-tool/ToolTransport.h"
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -41,6 +42,17 @@
 #endif
 
 namespace {
+
+// The sample connections file: the source tree's where the tool was built,
+// else the installed one (the package puts it under /opt/corvane/config).
+std::string defaultConnections()
+{
+    struct stat st {};
+    if (::stat(ASPN2_TOOL_DEFAULT_CONNECTIONS, &st) == 0) {
+        return ASPN2_TOOL_DEFAULT_CONNECTIONS;
+    }
+    return "/opt/corvane/config/connections-udp.xml";
+}
 
 using aspn2_tool::ToolTransport;
 using namespace nav_sim;
@@ -383,7 +395,7 @@ int main(int argc, char** argv) {
     installSignalHandlers();
     try {
         std::string connections =
-            options.common.connections.empty() ? ASPN2_TOOL_DEFAULT_CONNECTIONS : options.common.connections;
+            options.common.connections.empty() ? defaultConnections() : options.common.connections;
         std::unique_ptr<TemporaryConnectionsFile> copy;
         if (options.common.domain >= 0) {
             copy =

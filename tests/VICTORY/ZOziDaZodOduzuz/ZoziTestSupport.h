@@ -37,6 +37,8 @@ public:
     VictoryFaultHelper& faultHelper() { return s.m_faultHelper; }
     std::thread& workerThread() { return s.m_workerThread; }
     std::atomic<bool>& stopWorker() { return s.m_stopWorker; }
+    void startWorkerThread() { s.Start(); }
+    void stopWorkerThread() { s.Stop(); }
 
     // Settings of Configure.
     std::vector<std::string> files() const {

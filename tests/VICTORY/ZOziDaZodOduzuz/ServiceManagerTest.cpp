@@ -1,0 +1,115 @@
+// The server under a service manager: readiness, watchdog and stopping
+// notifications reach a fake NOTIFY_SOCKET; the watchdog pings come from the
+// worker loop only (DDS domain 29). Without NOTIFY_SOCKET nothing is sent.
+#include "VICTORY/ZOziDaZodOduzuz/ProcessEntry.h"
+#include "VICTORY/ZOziDaZodOduzuz/ServiceManagerNotifier.h"
+#include "VICTORY/ZOziDaZodOduzuz/ZOziDaZodOduzuz.h"
+#include "tests/VICTORY/ZOziDaZodOduzuz/ZoziTestSupport.h"
+#include "tests/support/LoggedProcess.h"
+#include "tests/support/NotifySocket.h"
+#include "tests/support/RuntimeRoot.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using corvane_test::LoggedProcess;
+using corvane_test::NotifySocket;
+using corvane_test::RuntimeRoot;
+using Clock = std::chrono::steady_clock;
+
+// Watchdog period given to the server: pings are due every half of it.
+constexpr auto kWatchdog = 2000ms;
+
+// Receives for `span` and returns the longest gap between two WATCHDOG=1
+// pings (from the start of the span to the first one included), or the
+// whole span when fewer than two arrive.
+std::chrono::milliseconds longestPingGap(NotifySocket& socket, std::chrono::milliseconds span, int& pings) {
+    const auto start = Clock::now();
+    auto last = start;
+    std::chrono::milliseconds longest{0};
+    pings = 0;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(start + span - Clock::now());
+        if (left.count() <= 0) break;
+        const auto message = socket.receive(left);
+        if (!message) break;
+        if (message->find("WATCHDOG=1") == std::string::npos) continue;
+        const auto now = Clock::now();
+        longest = std::max(longest, std::chrono::duration_cast<std::chrono::milliseconds>(now - last));
+        last = now;
+        ++pings;
+    }
+    longest = std::max(longest, std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - last));
+    return longest;
+}
+
+TEST(ServiceManager, ServerSaysReadyKeepsTheWatchdogAliveAndSaysStopping) {
+    RuntimeRoot::Options options;
+    options.sourceDir = CORVANE_SOURCE_DIR;
+    options.fpgaSim = FPGA_SIM_PATH;
+    options.domainId = 29;
+    options.prefix = "zozi-notify";
+    RuntimeRoot root(options);
+    NotifySocket socket;
+    std::vector<std::string> environment = root.environment();
+    environment.push_back(socket.environment());
+    environment.push_back("WATCHDOG_USEC=" + std::to_string(std::chrono::microseconds(kWatchdog).count()));
+
+    LoggedProcess server({SERVER_PATH, root.topLevelFile()}, environment);
+    ASSERT_TRUE(socket.waitFor("READY=1", 60s)) << server.transcript();
+    EXPECT_FALSE(server.wait(0ms)) << server.transcript();
+
+    int pings = 0;
+    const auto gap = longestPingGap(socket, 3 * kWatchdog, pings);
+    EXPECT_GE(pings, 4);
+    EXPECT_LE(gap, kWatchdog / 2) << pings << " pings";
+
+    server.signal(SIGTERM);
+    EXPECT_TRUE(socket.waitFor("STOPPING=1", 10s)) << server.transcript();
+    EXPECT_EQ(server.finish(30s), 0) << server.transcript();
+}
+
+// The notifier reads its environment once per process: this test sets it
+// before the first use (its own test executable).
+TEST(ServiceManager, AStoppedWorkerStopsTheWatchdogPings) {
+    NotifySocket socket;
+    ::setenv("NOTIFY_SOCKET", socket.path().c_str(), 1);
+    ::setenv("WATCHDOG_USEC", "1000000", 1);
+    ::unsetenv("WATCHDOG_PID");
+    ASSERT_TRUE(ServiceManagerNotifier::instance().enabled());
+    ASSERT_EQ(ServiceManagerNotifier::instance().watchdogUsec(), 1000000u);
+
+    ZOziDaZodOduzuz server;
+    ZOziDaZodOduzuzTestAccess access(server);
+    access.startWorkerThread();
+    EXPECT_TRUE(socket.waitFor("WATCHDOG=1", 5s));
+    EXPECT_TRUE(socket.waitFor("WATCHDOG=1", 5s));
+
+    access.stopWorkerThread();
+    while (socket.receive(0ms)) {
+    }
+    int pings = 0;
+    longestPingGap(socket, 1500ms, pings);
+    EXPECT_EQ(pings, 0);
+}
+
+TEST(ServiceManager, WithoutNotifySocketNothingIsSent) {
+    ::unsetenv("NOTIFY_SOCKET");
+    ServiceManagerNotifier notifier;
+    EXPECT_FALSE(notifier.enabled());
+    EXPECT_EQ(notifier.watchdogUsec(), 0u);
+    notifier.ready();
+    notifier.keepAlive();
+    notifier.stopping();
+}
+
+}  // namespace

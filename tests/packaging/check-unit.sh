@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# The service unit: `systemd-analyze verify` passes on it (its commands
+# pointed at a staged install of the server component) and
+# `systemd-analyze security --offline=yes` scores it at most 2.0.
+#   check-unit.sh SOURCE_DIR BUILD_DIR
+# Exit status 77 (skipped) without systemd-analyze.
+set -euo pipefail
+src="$1" build="$2"
+unit="$src/packaging/corvane-pnt-server.service"
+command -v systemd-analyze >/dev/null || { echo "no systemd-analyze here: skipped"; exit 77; }
+
+tmp="$(mktemp -d "${TMPDIR:-/tmp}/unit-check-XXXXXX")"
+trap 'rm -rf "$tmp"' EXIT
+cmake --install "$build" --prefix "$tmp/stage" --component server >/dev/null
+staged="$tmp/corvane-pnt-server.service"
+sed "s|/opt/corvane|$tmp/stage/opt/corvane|g" "$unit" >"$staged"
+[[ -f "$tmp/stage/usr/share/man/man8/ZOziDaZodOduzuz.8.gz" ]] || { echo "FAIL: no manual page staged"; exit 1; }
+
+# verify prints its findings; any line is a failure.
+out="$(systemd-analyze verify --man=no "$staged" 2>&1)" && rc=0 || rc=$?
+if ((rc != 0)) || [[ -n "$out" ]]; then
+  echo "FAIL: systemd-analyze verify (status $rc):"; echo "$out"; exit 1
+fi
+
+report="$(systemd-analyze security --offline=yes "$unit" 2>&1 || true)"
+score="$(sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p' <<<"$report")"
+[[ -n "$score" ]] || { echo "FAIL: no score in:"; echo "$report"; exit 1; }
+echo "systemd-analyze security --offline=yes: $score"
+if ! awk -v s="$score" 'BEGIN { exit !(s <= 2.0) }'; then
+  echo "FAIL: exposure $score above 2.0:"; grep '✗' <<<"$report"; exit 1
+fi
