@@ -126,6 +126,32 @@ bool parseTime(const tinyxml2::XMLElement* e, VictoryTime& t, std::string& error
   return true;
 }
 
+std::string formatTellTime(const TellStamp& t) {
+  char buffer[48];
+  std::snprintf(buffer, sizeof buffer, "%lld.%09d", static_cast<long long>(t.seconds),
+                static_cast<int>(t.nanoseconds));
+  return buffer;
+}
+
+// "SECONDS.NNNNNNNNN" with exactly nine digits after the point.
+bool parseTold(const tinyxml2::XMLElement* e, TellStamp& t, std::string& error) {
+  long long count = 0;
+  if (!intAttribute(e, "count", 0, LLONG_MAX, count, error)) return false;
+  const char* text = e->Attribute("realtime");
+  const char* point = text != nullptr ? std::strchr(text, '.') : nullptr;
+  long long seconds = 0, nanoseconds = 0;
+  if (point == nullptr || std::strlen(point + 1) != 9 ||
+      !parseInteger(std::string(text, point).c_str(), 0, LLONG_MAX, seconds) ||
+      !parseInteger(point + 1, 0, 999999999, nanoseconds)) {
+    error = "element Told: attribute 'realtime' missing or not SECONDS.NNNNNNNNN";
+    return false;
+  }
+  t.count = static_cast<std::uint64_t>(count);
+  t.seconds = seconds;
+  t.nanoseconds = static_cast<std::int32_t>(nanoseconds);
+  return true;
+}
+
 bool parseFault(const tinyxml2::XMLElement* e, FaultRecord& f, std::string& error) {
   long long id = 0, severity = 0, category = 0, action = 0, ack = 0;
   if (!intAttribute(e, "id", INT_MIN, INT_MAX, id, error) ||
@@ -230,6 +256,12 @@ std::string formatDataMessage(const DataMessage& message) {
     printer.PushAttribute("nanosecond", t.nanosecond);
     printer.CloseElement(kCompact);
   }
+  if (message.told) {
+    printer.OpenElement("Told", kCompact);
+    printer.PushAttribute("count", std::to_string(message.told->count).c_str());
+    printer.PushAttribute("realtime", formatTellTime(*message.told).c_str());
+    printer.CloseElement(kCompact);
+  }
   printer.OpenElement("Faults", kCompact);
   printer.PushAttribute("count", std::to_string(message.faultCount).c_str());
   std::size_t listed = 0;
@@ -289,6 +321,10 @@ bool parseDataMessage(const char* data, std::size_t size, DataMessage& message,
       VictoryTime t{};
       if (!parseTime(e, t, error)) return false;
       m.time = t;
+    } else if (std::strcmp(name, "Told") == 0) {
+      TellStamp t;
+      if (!parseTold(e, t, error)) return false;
+      m.told = t;
     } else if (std::strcmp(name, "Faults") == 0) {
       long long count = 0;
       if (!intAttribute(e, "count", 0, LLONG_MAX, count, error)) return false;

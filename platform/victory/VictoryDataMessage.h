@@ -8,6 +8,7 @@
 //     <Mgrs>32UPU9171832133</Mgrs>                       (only when told)
 //     <Time year="2024" month="1" day="1" hour="0" minute="0" second="0"
 //           nanosecond="250000000"/>                      (only when told)
+//     <Told count="12" realtime="1733540000.123456789"/> (after the first tell)
 //     <Faults count="1">
 //       <Fault id="1" severity="35" category="22" action="1" acknowledged="1">text</Fault>
 //     </Faults>
@@ -65,6 +66,17 @@ struct FaultRecord {
   int action = 0;
 };
 
+// When the library received the latest tell: the number of tells so far
+// (so a reader can tell a new tell from a repeated one) and the
+// CLOCK_REALTIME time of the latest, in seconds and nanoseconds since
+// 1970-01-01 UTC. Inspection and latency tools compare it with the time a
+// navigation sample was published on the same machine.
+struct TellStamp {
+  std::uint64_t count = 0;
+  std::int64_t seconds = 0;      // seconds since the epoch
+  std::int32_t nanoseconds = 0;  // 0..999999999
+};
+
 struct DataMessage {
   ServiceKind kind = ServiceKind::Position;
   std::string source;  // "system.unit.instance"
@@ -72,6 +84,7 @@ struct DataMessage {
   std::vector<NamedValue> values;
   std::optional<std::string> mgrs;
   std::optional<VictoryTime> time;
+  std::optional<TellStamp> told;
   // Listed faults; faultCount is the number of active faults, which can be
   // larger when the list was cut to fit one datagram.
   std::vector<FaultRecord> faults;

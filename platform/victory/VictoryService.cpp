@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <tinyxml2.h>
 
 #include "platform/victory/SoapFault.h"
@@ -148,6 +149,8 @@ void Service::setVclSaver(VclSaver saver) {
 
 void Service::tell(const VictoryValue* a, const VictoryValue* b, const VictoryValue* c,
                    const char* mgrs, const VictoryTime* time) {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
   std::lock_guard<std::mutex> lock(m_mutex);
   m_values[0] = a != nullptr ? *a : kPlaceholder;
   m_values[1] = b != nullptr ? *b : kPlaceholder;
@@ -163,6 +166,8 @@ void Service::tell(const VictoryValue* a, const VictoryValue* b, const VictoryVa
     m_time.reset();
   }
   ++m_tellCount;
+  m_told = TellStamp{m_tellCount, static_cast<std::int64_t>(now.tv_sec),
+                     static_cast<std::int32_t>(now.tv_nsec)};
 }
 
 bool Service::start() {
@@ -253,6 +258,7 @@ DataMessage Service::buildMessageLocked() {
   }
   m.mgrs = m_mgrs;
   m.time = m_time;
+  m.told = m_told;
   m.faultCount = m_faults.size();
   for (const auto& entry : m_faults) {
     if (m.faults.size() == kMaxListedFaults) break;

@@ -110,6 +110,7 @@ class Service {
   std::optional<VictoryTime> m_time;
   std::optional<std::string> m_mgrs;
   std::uint64_t m_tellCount = 0;
+  std::optional<TellStamp> m_told;  // reception of the latest tell
   std::string m_vcl;
   std::uint32_t m_updatePeriodMs = 0;
   std::chrono::nanoseconds m_period{0};

@@ -23,6 +23,7 @@ DataMessage sampleMessage() {
               {"altitude", "m", {std::nan(""), -0.0, VPOSC_BASIS_INVALID}}};
   m.mgrs = "32UPU9171832133";
   m.time = VictoryTime{2024, 2, 29, 23, 59, 60, 999999999};
+  m.told = TellStamp{42, 1733540000, 5};
   m.faults = {{1, "Fake <fault> & \"quoted\"", true, 35, 22, 1}, {7, std::string("bell\x07\0nul", 9), false, 33, 0, 0}};
   m.faultCount = 2;
   return m;
@@ -38,12 +39,26 @@ TEST(DataMessage, RejectsMalformedMessagesAndSurvivesRandomBytes) {
       head + "<Time year='2024'/></VictoryData>",
       head + "<Faults count='0'>" + fault + "acknowledged='0'/></Faults></VictoryData>",
       head + "<Faults count='1'>" + fault + "acknowledged='2'/></Faults></VictoryData>",
+      head + "<Told count='1' realtime='12.5'/></VictoryData>",
+      head + "<Told count='1' realtime='12.1234567890'/></VictoryData>",
+      head + "<Told realtime='12.123456789'/></VictoryData>",
   };
   for (const std::string& text : cases) {
     DataMessage out;
     std::string error;
     EXPECT_FALSE(parseDataMessage(text.data(), text.size(), out, error)) << text;
     EXPECT_FALSE(error.empty()) << text;
+  }
+  // The tell stamp reads back with its nine-digit fraction intact.
+  {
+    const std::string text = formatDataMessage(sampleMessage());
+    DataMessage out;
+    std::string error;
+    ASSERT_TRUE(parseDataMessage(text.data(), text.size(), out, error)) << error;
+    ASSERT_TRUE(out.told.has_value());
+    EXPECT_EQ(std::make_tuple(out.told->count, out.told->seconds, out.told->nanoseconds),
+              std::make_tuple(std::uint64_t{42}, std::int64_t{1733540000}, 5));
+    EXPECT_NE(text.find("realtime=\"1733540000.000000005\""), std::string::npos) << text;
   }
   std::mt19937 random(20240101);
   const std::string valid = formatDataMessage(sampleMessage());

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <ctime>
 #include <thread>
 
 #include "platform/victory/VictoryDataMessage.h"
@@ -55,7 +56,9 @@ TEST(VictoryService, SendsTheLatestValuesAndFaultsAtTheConfiguredPeriod) {
   const VictoryValue told[3] = {{0.8417, 1.5e-7, VPOSC_BASIS_MEASURED},
                                 {-0.2, 2.5e-7, VPOSC_BASIS_MEASURED},
                                 {512.25, 3.5, VPOSC_BASIS_ESTIMATED}};
+  const std::time_t before = std::time(nullptr);
   vpossTellPosWithMgrs(s, &told[0], &told[1], &told[2], "32UPU9171832133", &kTime);
+  const std::time_t after = std::time(nullptr);
   vpossStartService(s);
   std::vector<Clock::time_point> arrivals;
   std::vector<victory::DataMessage> messages;
@@ -70,6 +73,10 @@ TEST(VictoryService, SendsTheLatestValuesAndFaultsAtTheConfiguredPeriod) {
   EXPECT_EQ(std::make_tuple(m.kind, m.source, m.mgrs.value_or(""), m.time.value_or(VictoryTime{}).nanosecond),
             std::make_tuple(victory::ServiceKind::Position, std::string("1.2.3"), std::string("32UPU9171832133"),
                             250000000));
+  // The stamp is the wall-clock time of the one tell.
+  ASSERT_TRUE(m.told.has_value());
+  EXPECT_EQ(m.told->count, 1u);
+  EXPECT_TRUE(m.told->seconds >= before && m.told->seconds <= after) << m.told->seconds;
   ASSERT_EQ(m.values.size(), 3u);
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(std::make_tuple(m.values[i].value.value, m.values[i].value.uncertainty, m.values[i].value.basis),
