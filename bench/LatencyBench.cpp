@@ -24,6 +24,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -340,6 +341,26 @@ int main(int argc, char** argv) {
       // The first tell is the placeholder of the start-up; any other means a decoding fault.
       std::printf("[latency] %s: %zu tells not matched to a pair\n", kServices[s].name, w.unknownTells - 1);
     }
+  }
+  // The worker's cycle as the library saw it: tell to tell on Position,
+  // consecutive counts only.
+  {
+    std::vector<RawTell> position = raw[0];
+    std::vector<double> cycles;
+    for (std::size_t i = 1; i < position.size(); ++i) {
+      if (position[i].count == position[i - 1].count + 1 && position[i - 1].count > 1) {
+        cycles.push_back(static_cast<double>(position[i].realtimeNs - position[i - 1].realtimeNs) / 1e6);
+      }
+    }
+    double sum = 0.0;
+    for (double c : cycles) sum += c;
+    const latency_bench::Distribution c = latency_bench::distribution(cycles);
+    std::vector<double> sorted = cycles;
+    std::sort(sorted.begin(), sorted.end());
+    std::printf("[latency] worker cycle, tell to tell: %zu cycles, mean %.3f ms, min %.1f, p50 %.1f, p99 %.1f, "
+                "max %.1f ms\n",
+                c.n, c.n > 0 ? sum / static_cast<double>(c.n) : 0.0, sorted.empty() ? 0.0 : sorted.front(), c.p50,
+                c.p99, c.max);
   }
   if (reader.malformed() > 0) std::printf("[latency] %zu malformed data messages\n", reader.malformed());
   std::printf("[latency] targets: p99 <= %.1f ms, max <= %.1f ms: %s\n", floor.p99 + kP99SlackMs,
