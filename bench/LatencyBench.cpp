@@ -2,7 +2,7 @@
 // bench/latency, which starts the server beside it).
 //
 //   latency_bench --connections FILE --ports POSITION,ORIENTATION,DOT
-//                 [--seconds N] [--warmup N]
+//                 [--seconds N] [--warmup N] [--record DIR]
 //
 // Publishes PositionVelocityAttitude and UTCTime at 10 Hz as the fusion
 // navigator of the ground vehicle (server id 96), each pair stamped at send:
@@ -15,7 +15,11 @@
 // pair published in the measured window (after --warmup seconds, for
 // --seconds), the wait from its publication to the first tell that brought
 // it or a newer pair is compared with the floor of a uniform wait over the
-// 250 ms worker cycle.
+// 250 ms worker cycle. --record DIR writes the raw data for a second look:
+// DIR/published.csv (pair, publication time in ns since the epoch, ms
+// behind schedule, ms the two sends took) and
+// DIR/tells.csv (service, count, tell time in ns, solution pair, UTC pair;
+// -1 where unknown).
 //
 // Exit status: 0 when every target is met, 1 when one is missed, 2 on a
 // bad command line, 3 when the run could not be measured.
@@ -29,10 +33,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <cstdlib>
 #include <iostream>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -89,6 +95,7 @@ struct Options {
   std::array<int, 3> ports{};
   int seconds = 300;
   int warmup = 5;
+  std::string record;  // directory for the raw data; empty: none
 };
 
 int usage(const std::string& problem) {
@@ -213,7 +220,7 @@ int main(int argc, char** argv) {
     const std::string a = argv[i];
     if (a == "-h" || a == "--help") {
       std::cout << "usage: latency_bench --connections FILE --ports POSITION,ORIENTATION,DOT "
-                   "[--seconds N] [--warmup N]\n";
+                   "[--seconds N] [--warmup N] [--record DIR]\n";
       return 0;
     }
     if (i + 1 >= argc) return usage(a + " needs a value");
@@ -225,6 +232,8 @@ int main(int argc, char** argv) {
       portsGiven = true;
     } else if (a == "--seconds") {
       if (!parseInt(v, 1, 86400, o.seconds)) return usage("--seconds needs 1..86400");
+    } else if (a == "--record") {
+      o.record = v;
     } else if (a == "--warmup") {
       if (!parseInt(v, 1, 600, o.warmup)) return usage("--warmup needs 1..600");
     } else {
@@ -251,6 +260,8 @@ int main(int argc, char** argv) {
   };
 
   std::vector<std::int64_t> published;
+  std::vector<double> lateMs;  // per pair: publication behind its schedule
+  std::vector<double> sendMs;  // per pair: time the two sends took
   try {
     aspn2_tool::ToolTransport transport(o.connections, "latency bench navigator");
     auto pvaOut = transport.sender<aspn2_msgs::idl::PositionVelocityAttitude>("PositionVelocityAttitude");
@@ -273,9 +284,13 @@ int main(int argc, char** argv) {
     const std::int64_t total = static_cast<std::int64_t>((o.warmup + o.seconds + 1) * kRateHz);
     const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / kRateHz));
     published.reserve(static_cast<std::size_t>(total));
+    lateMs.reserve(static_cast<std::size_t>(total));
+    sendMs.reserve(static_cast<std::size_t>(total));
     const Clock::time_point start = Clock::now();
     for (std::int64_t i = 0; i < total; ++i) {
-      std::this_thread::sleep_until(start + i * period);
+      const Clock::time_point due = start + i * period;
+      std::this_thread::sleep_until(due);
+      lateMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - due).count());
       const std::int64_t nowNs = nav_sim::realtimeNowNs();
       const auto pva = makePair(i, nowNs, deviceId, covariance);
       const auto utc = nav_sim::makeUtc(nowNs, i, deviceId);
@@ -285,6 +300,7 @@ int main(int argc, char** argv) {
         finishReader();
         return 3;
       }
+      sendMs.push_back(static_cast<double>(nav_sim::realtimeNowNs() - nowNs) / 1e6);
     }
     // The worker tells at most one cycle after the last pair.
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -309,6 +325,8 @@ int main(int argc, char** argv) {
               "unres.", "tells", "mixed", "told age max");
   std::printf("[latency] %-22s%8s%9s%9s%9s\n", "floor (uniform 0-250)", "", cell(floor.p50).c_str(),
               cell(floor.p99).c_str(), cell(floor.max).c_str());
+  std::ostringstream tellLines;
+  tellLines << "service,count,tell_ns,pva_pair,utc_pair\n";
   bool allMet = true;
   bool measured = true;
   std::string missed;
@@ -325,6 +343,9 @@ int main(int argc, char** argv) {
         }
       }
       tells.push_back(t);
+    }
+    for (const Tell& t : tells) {
+      tellLines << s << "," << t.count << "," << t.realtimeNs << "," << t.pvaIndex << "," << t.utcIndex << "\n";
     }
     const latency_bench::Waits w = latency_bench::measureWaits(published, tells, first, last);
     const latency_bench::Distribution d = latency_bench::distribution(w.ms);
@@ -361,6 +382,25 @@ int main(int argc, char** argv) {
                 "max %.1f ms\n",
                 c.n, c.n > 0 ? sum / static_cast<double>(c.n) : 0.0, sorted.empty() ? 0.0 : sorted.front(), c.p50,
                 c.p99, c.max);
+  }
+  if (!o.record.empty()) {
+    std::ofstream pubs(o.record + "/published.csv");
+    pubs << "pair,published_ns,late_ms,send_ms\n";
+    for (std::size_t i = 0; i < published.size(); ++i) {
+      pubs << i << "," << published[i] << "," << lateMs[i] << "," << sendMs[i] << "\n";
+    }
+    std::ofstream tellFile(o.record + "/tells.csv");
+    tellFile << tellLines.str();
+    if (!pubs || !tellFile) std::printf("[latency] cannot write the raw data to %s\n", o.record.c_str());
+  }
+  {
+    // The navigator's own timing: when the machine holds it up, the
+    // server's threads are likely held up as well.
+    const latency_bench::Distribution late = latency_bench::distribution(lateMs);
+    const latency_bench::Distribution send = latency_bench::distribution(sendMs);
+    std::printf("[latency] navigator: publication behind schedule p99 %.1f, max %.1f ms; PVA + UTC send "
+                "p99 %.1f, max %.1f ms\n",
+                late.p99, late.max, send.p99, send.max);
   }
   if (reader.malformed() > 0) std::printf("[latency] %zu malformed data messages\n", reader.malformed());
   std::printf("[latency] targets: p99 <= %.1f ms, max <= %.1f ms: %s\n", floor.p99 + kP99SlackMs,
