@@ -33,12 +33,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <mutex>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -140,7 +139,7 @@ int openPort(int port) {
 // Reads the three data bus ports until `stop`, keeping each new tell.
 class BusReader {
  public:
-  BusReader(const std::array<int, 3>& fds) : m_fds(fds) {}
+  explicit BusReader(const std::array<int, 3>& fds) : m_fds(fds) {}
 
   void run(const std::atomic<bool>& stop) {
     std::array<pollfd, 3> p{};
@@ -211,17 +210,127 @@ std::string cell(double ms) {
   return text;
 }
 
-}  // namespace
+// What the navigator published: per pair, the publication time and its own
+// timing.
+struct Publications {
+  std::vector<std::int64_t> ns;  // CLOCK_REALTIME publication time, by pair
+  std::vector<double> lateMs;    // publication behind its schedule
+  std::vector<double> sendMs;    // time the PVA and UTC sends took
+};
 
-int main(int argc, char** argv) {
-  Options o;
+// Waits for the server's readers, then publishes `total` pairs at kRateHz.
+// Returns 0, or 3 with a line on standard error when the run failed.
+int publish(const std::string& connections, std::int64_t total, Publications& out) {
+  try {
+    aspn2_tool::ToolTransport transport(connections, "latency bench navigator");
+    auto pvaOut = transport.sender<aspn2_msgs::idl::PositionVelocityAttitude>("PositionVelocityAttitude");
+    auto utcOut = transport.sender<aspn2_msgs::idl::UTCTime>("UTCTime");
+    const Clock::time_point matchDeadline = Clock::now() + std::chrono::seconds(30);
+    while (aspn2_tool::ToolTransport::readersMatched(pvaOut) < 1 ||
+           aspn2_tool::ToolTransport::readersMatched(utcOut) < 1) {
+      if (Clock::now() > matchDeadline) {
+        std::cerr << "latency_bench: no reader of the navigator's topics within 30 s\n";
+        return 3;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+
+    const ASPN2::DeviceIdFactory ids("GroundVehicle", kNavigatorServerId);
+    const std::uint32_t deviceId = ids.makeDeviceId(0, 0);
+    const nav_sim::Matrix9 covariance = nav_sim::CovarianceModel().at(0.0);
+    const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / kRateHz));
+    out.ns.reserve(static_cast<std::size_t>(total));
+    out.lateMs.reserve(static_cast<std::size_t>(total));
+    out.sendMs.reserve(static_cast<std::size_t>(total));
+    const Clock::time_point start = Clock::now();
+    for (std::int64_t i = 0; i < total; ++i) {
+      const Clock::time_point due = start + i * period;
+      std::this_thread::sleep_until(due);
+      out.lateMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - due).count());
+      const std::int64_t nowNs = nav_sim::realtimeNowNs();
+      const auto pva = makePair(i, nowNs, deviceId, covariance);
+      const auto utc = nav_sim::makeUtc(nowNs, i, deviceId);
+      out.ns.push_back(nowNs);
+      if (!aspn2_tool::ToolTransport::send(pvaOut, pva) || !aspn2_tool::ToolTransport::send(utcOut, utc)) {
+        std::cerr << "latency_bench: the transport refused sample " << i << "\n";
+        return 3;
+      }
+      out.sendMs.push_back(static_cast<double>(nav_sim::realtimeNowNs() - nowNs) / 1e6);
+    }
+    // The worker tells at most one cycle after the last pair.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    return 0;
+  } catch (const std::exception& e) {
+    std::cerr << "latency_bench: " << e.what() << "\n";
+    return 3;
+  }
+}
+
+// The tells of one service with the pairs they carried.
+std::vector<Tell> decodeTells(const ServiceTrack& service, const std::vector<RawTell>& raw,
+                              const std::vector<std::int64_t>& published) {
+  // A told UTC time names the pair published within 1 ms of it.
+  constexpr std::int64_t kTimeToleranceNs = 1000000;
+  std::vector<Tell> tells;
+  for (const RawTell& r : raw) {
+    Tell t;
+    t.count = r.count;
+    t.realtimeNs = r.realtimeNs;
+    t.pvaIndex = latency_bench::decodeIndex(service.code, r.value).value_or(-1);
+    if (r.time) {
+      if (auto ns = latency_bench::victoryTimeToUnixNs(*r.time)) {
+        t.utcIndex = latency_bench::nearestPublication(published, *ns, kTimeToleranceNs).value_or(-1);
+      }
+    }
+    tells.push_back(t);
+  }
+  return tells;
+}
+
+// The worker's cycle as the library saw it: tell to tell, consecutive
+// counts only, the start-up placeholder left out.
+void printCycle(const std::vector<Tell>& tells) {
+  std::vector<double> cycles;
+  double sum = 0.0;
+  for (std::size_t i = 1; i < tells.size(); ++i) {
+    if (tells[i].count == tells[i - 1].count + 1 && tells[i - 1].count > 1) {
+      cycles.push_back(static_cast<double>(tells[i].realtimeNs - tells[i - 1].realtimeNs) / 1e6);
+      sum += cycles.back();
+    }
+  }
+  const latency_bench::Distribution c = latency_bench::distribution(cycles);
+  const double min = cycles.empty() ? 0.0 : *std::min_element(cycles.begin(), cycles.end());
+  std::printf("[latency] worker cycle, tell to tell: %zu cycles, mean %.3f ms, min %.1f, p50 %.1f, p99 %.1f, "
+              "max %.1f ms\n",
+              c.n, c.n > 0 ? sum / static_cast<double>(c.n) : 0.0, min, c.p50, c.p99, c.max);
+}
+
+void writeRecord(const std::string& dir, const Publications& p,
+                 const std::array<std::vector<Tell>, 3>& tells) {
+  std::ofstream pubs(dir + "/published.csv");
+  pubs << "pair,published_ns,late_ms,send_ms\n";
+  for (std::size_t i = 0; i < p.ns.size(); ++i) {
+    pubs << i << "," << p.ns[i] << "," << p.lateMs[i] << "," << p.sendMs[i] << "\n";
+  }
+  std::ofstream out(dir + "/tells.csv");
+  out << "service,count,tell_ns,pva_pair,utc_pair\n";
+  for (std::size_t s = 0; s < tells.size(); ++s) {
+    for (const Tell& t : tells[s]) {
+      out << s << "," << t.count << "," << t.realtimeNs << "," << t.pvaIndex << "," << t.utcIndex << "\n";
+    }
+  }
+  if (!pubs || !out) std::printf("[latency] cannot write the raw data to %s\n", dir.c_str());
+}
+
+// Reads the options; 0 when the run can go on, else the exit status.
+int parseOptions(int argc, char** argv, Options& o) {
   bool portsGiven = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "-h" || a == "--help") {
       std::cout << "usage: latency_bench --connections FILE --ports POSITION,ORIENTATION,DOT "
                    "[--seconds N] [--warmup N] [--record DIR]\n";
-      return 0;
+      return -1;
     }
     if (i + 1 >= argc) return usage(a + " needs a value");
     const char* v = argv[++i];
@@ -232,91 +341,50 @@ int main(int argc, char** argv) {
       portsGiven = true;
     } else if (a == "--seconds") {
       if (!parseInt(v, 1, 86400, o.seconds)) return usage("--seconds needs 1..86400");
-    } else if (a == "--record") {
-      o.record = v;
     } else if (a == "--warmup") {
       if (!parseInt(v, 1, 600, o.warmup)) return usage("--warmup needs 1..600");
+    } else if (a == "--record") {
+      o.record = v;
     } else {
       return usage("unknown option " + a);
     }
   }
   if (o.connections.empty() || !portsGiven) return usage("--connections and --ports are needed");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (const int status = parseOptions(argc, argv, o)) return status < 0 ? 0 : status;
 
   std::array<int, 3> fds{};
   for (std::size_t i = 0; i < 3; ++i) {
     fds[i] = openPort(o.ports[i]);
     if (fds[i] < 0) {
       std::cerr << "latency_bench: cannot bind 127.0.0.1:" << o.ports[i] << "\n";
+      for (std::size_t j = 0; j < i; ++j) ::close(fds[j]);
       return 3;
     }
   }
   BusReader reader(fds);
   std::atomic<bool> stopReader{false};
   std::thread readerThread([&] { reader.run(stopReader); });
-  auto finishReader = [&] {
-    stopReader = true;
-    readerThread.join();
-    for (int fd : fds) ::close(fd);
-  };
-
-  std::vector<std::int64_t> published;
-  std::vector<double> lateMs;  // per pair: publication behind its schedule
-  std::vector<double> sendMs;  // per pair: time the two sends took
-  try {
-    aspn2_tool::ToolTransport transport(o.connections, "latency bench navigator");
-    auto pvaOut = transport.sender<aspn2_msgs::idl::PositionVelocityAttitude>("PositionVelocityAttitude");
-    auto utcOut = transport.sender<aspn2_msgs::idl::UTCTime>("UTCTime");
-    const Clock::time_point matchDeadline = Clock::now() + std::chrono::seconds(30);
-    while (aspn2_tool::ToolTransport::readersMatched(pvaOut) < 1 ||
-           aspn2_tool::ToolTransport::readersMatched(utcOut) < 1) {
-      if (Clock::now() > matchDeadline) {
-        std::cerr << "latency_bench: no reader of the navigator's topics within 30 s\n";
-        finishReader();
-        return 3;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-
-    const ASPN2::DeviceIdFactory ids("GroundVehicle", kNavigatorServerId);
-    const std::uint32_t deviceId = ids.makeDeviceId(0, 0);
-    const nav_sim::Matrix9 covariance = nav_sim::CovarianceModel().at(0.0);
-    // One more second after the window, so the last pairs get their tells.
-    const std::int64_t total = static_cast<std::int64_t>((o.warmup + o.seconds + 1) * kRateHz);
-    const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / kRateHz));
-    published.reserve(static_cast<std::size_t>(total));
-    lateMs.reserve(static_cast<std::size_t>(total));
-    sendMs.reserve(static_cast<std::size_t>(total));
-    const Clock::time_point start = Clock::now();
-    for (std::int64_t i = 0; i < total; ++i) {
-      const Clock::time_point due = start + i * period;
-      std::this_thread::sleep_until(due);
-      lateMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - due).count());
-      const std::int64_t nowNs = nav_sim::realtimeNowNs();
-      const auto pva = makePair(i, nowNs, deviceId, covariance);
-      const auto utc = nav_sim::makeUtc(nowNs, i, deviceId);
-      published.push_back(nowNs);
-      if (!aspn2_tool::ToolTransport::send(pvaOut, pva) || !aspn2_tool::ToolTransport::send(utcOut, utc)) {
-        std::cerr << "latency_bench: the transport refused sample " << i << "\n";
-        finishReader();
-        return 3;
-      }
-      sendMs.push_back(static_cast<double>(nav_sim::realtimeNowNs() - nowNs) / 1e6);
-    }
-    // The worker tells at most one cycle after the last pair.
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  } catch (const std::exception& e) {
-    std::cerr << "latency_bench: " << e.what() << "\n";
-    finishReader();
-    return 3;
-  }
-  finishReader();
+  Publications published;
+  // One more second after the window, so the last pairs get their tells.
+  const int status = publish(o.connections, static_cast<std::int64_t>((o.warmup + o.seconds + 1) * kRateHz), published);
+  stopReader = true;
+  readerThread.join();
+  for (int fd : fds) ::close(fd);
+  if (status != 0) return status;
 
   const std::int64_t first = static_cast<std::int64_t>(o.warmup * kRateHz);
   const std::int64_t last = static_cast<std::int64_t>((o.warmup + o.seconds) * kRateHz);
   const latency_bench::Distribution floor = latency_bench::uniformFloor(kWorkerCycleMs);
   const auto raw = reader.tells();
-  // A told UTC time names the pair published within 1 ms of it.
-  constexpr std::int64_t kTimeToleranceNs = 1000000;
+  std::array<std::vector<Tell>, 3> tells;
+  for (std::size_t s = 0; s < kServices.size(); ++s) tells[s] = decodeTells(kServices[s], raw[s], published.ns);
 
   std::printf("[latency] %lld pairs at %.0f Hz measured over %d s after %d s warm-up; wait from a "
               "pair's publication to the first tell that brought it or a newer pair, ms\n",
@@ -325,35 +393,17 @@ int main(int argc, char** argv) {
               "unres.", "tells", "mixed", "told age max");
   std::printf("[latency] %-22s%8s%9s%9s%9s\n", "floor (uniform 0-250)", "", cell(floor.p50).c_str(),
               cell(floor.p99).c_str(), cell(floor.max).c_str());
-  std::ostringstream tellLines;
-  tellLines << "service,count,tell_ns,pva_pair,utc_pair\n";
   bool allMet = true;
   bool measured = true;
   std::string missed;
   for (std::size_t s = 0; s < kServices.size(); ++s) {
-    std::vector<Tell> tells;
-    for (const RawTell& r : raw[s]) {
-      Tell t;
-      t.count = r.count;
-      t.realtimeNs = r.realtimeNs;
-      t.pvaIndex = latency_bench::decodeIndex(kServices[s].code, r.value).value_or(-1);
-      if (r.time) {
-        if (auto ns = latency_bench::victoryTimeToUnixNs(*r.time)) {
-          t.utcIndex = latency_bench::nearestPublication(published, *ns, kTimeToleranceNs).value_or(-1);
-        }
-      }
-      tells.push_back(t);
-    }
-    for (const Tell& t : tells) {
-      tellLines << s << "," << t.count << "," << t.realtimeNs << "," << t.pvaIndex << "," << t.utcIndex << "\n";
-    }
-    const latency_bench::Waits w = latency_bench::measureWaits(published, tells, first, last);
+    const latency_bench::Waits w = latency_bench::measureWaits(published.ns, tells[s], first, last);
     const latency_bench::Distribution d = latency_bench::distribution(w.ms);
     const latency_bench::Distribution age = latency_bench::distribution(w.toldAgeMs);
     const latency_bench::Verdict v = latency_bench::judge(d, floor, kP99SlackMs, kMaxSlackMs);
     std::printf("[latency] %-22s%8zu%9s%9s%9s%8zu%8zu%7zu%13s\n", kServices[s].name, d.n,
                 cell(d.p50).c_str(), cell(d.p99).c_str(), cell(d.max).c_str(), w.unresolved,
-                tells.size(), w.mixedTells, cell(age.max).c_str());
+                tells[s].size(), w.mixedTells, cell(age.max).c_str());
     if (d.n == 0) measured = false;
     if (!v.p99Met) missed += std::string(missed.empty() ? "" : "; ") + kServices[s].name + " p99";
     if (!v.maxMet) missed += std::string(missed.empty() ? "" : "; ") + kServices[s].name + " max";
@@ -363,46 +413,16 @@ int main(int argc, char** argv) {
       std::printf("[latency] %s: %zu tells not matched to a pair\n", kServices[s].name, w.unknownTells - 1);
     }
   }
-  // The worker's cycle as the library saw it: tell to tell on Position,
-  // consecutive counts only.
-  {
-    std::vector<RawTell> position = raw[0];
-    std::vector<double> cycles;
-    for (std::size_t i = 1; i < position.size(); ++i) {
-      if (position[i].count == position[i - 1].count + 1 && position[i - 1].count > 1) {
-        cycles.push_back(static_cast<double>(position[i].realtimeNs - position[i - 1].realtimeNs) / 1e6);
-      }
-    }
-    double sum = 0.0;
-    for (double c : cycles) sum += c;
-    const latency_bench::Distribution c = latency_bench::distribution(cycles);
-    std::vector<double> sorted = cycles;
-    std::sort(sorted.begin(), sorted.end());
-    std::printf("[latency] worker cycle, tell to tell: %zu cycles, mean %.3f ms, min %.1f, p50 %.1f, p99 %.1f, "
-                "max %.1f ms\n",
-                c.n, c.n > 0 ? sum / static_cast<double>(c.n) : 0.0, sorted.empty() ? 0.0 : sorted.front(), c.p50,
-                c.p99, c.max);
-  }
-  if (!o.record.empty()) {
-    std::ofstream pubs(o.record + "/published.csv");
-    pubs << "pair,published_ns,late_ms,send_ms\n";
-    for (std::size_t i = 0; i < published.size(); ++i) {
-      pubs << i << "," << published[i] << "," << lateMs[i] << "," << sendMs[i] << "\n";
-    }
-    std::ofstream tellFile(o.record + "/tells.csv");
-    tellFile << tellLines.str();
-    if (!pubs || !tellFile) std::printf("[latency] cannot write the raw data to %s\n", o.record.c_str());
-  }
-  {
-    // The navigator's own timing: when the machine holds it up, the
-    // server's threads are likely held up as well.
-    const latency_bench::Distribution late = latency_bench::distribution(lateMs);
-    const latency_bench::Distribution send = latency_bench::distribution(sendMs);
-    std::printf("[latency] navigator: publication behind schedule p99 %.1f, max %.1f ms; PVA + UTC send "
-                "p99 %.1f, max %.1f ms\n",
-                late.p99, late.max, send.p99, send.max);
-  }
+  printCycle(tells[0]);
+  // The navigator's own timing: when the machine holds it up, the server's
+  // threads are likely held up as well.
+  const latency_bench::Distribution late = latency_bench::distribution(published.lateMs);
+  const latency_bench::Distribution send = latency_bench::distribution(published.sendMs);
+  std::printf("[latency] navigator: publication behind schedule p99 %.1f, max %.1f ms; PVA + UTC send "
+              "p99 %.1f, max %.1f ms\n",
+              late.p99, late.max, send.p99, send.max);
   if (reader.malformed() > 0) std::printf("[latency] %zu malformed data messages\n", reader.malformed());
+  if (!o.record.empty()) writeRecord(o.record, published, tells);
   std::printf("[latency] targets: p99 <= %.1f ms, max <= %.1f ms: %s\n", floor.p99 + kP99SlackMs,
               floor.max + kMaxSlackMs, allMet ? "met" : ("MISSED (" + missed + ")").c_str());
   if (!measured) {
