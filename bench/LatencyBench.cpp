@@ -191,6 +191,40 @@ class BusReader {
   std::size_t m_malformed = 0;
 };
 
+// Notes when the machine holds every thread up: a thread that sleeps 1 ms
+// at a time and records each wake-up more than kStallMs late, in
+// CLOCK_REALTIME like the tell times. A worker cycle that runs long during
+// such a stall was held up by the machine, not by the server.
+class StallWitness {
+ public:
+  struct Stall {
+    std::int64_t fromNs = 0;  // when the sleep began
+    std::int64_t toNs = 0;    // when it ended
+  };
+  static constexpr double kStallMs = 5.0;
+
+  void run(const std::atomic<bool>& stop) {
+    while (!stop) {
+      const std::int64_t from = nav_sim::realtimeNowNs();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      const std::int64_t to = nav_sim::realtimeNowNs();
+      if (static_cast<double>(to - from) / 1e6 > 1.0 + kStallMs) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stalls.push_back(Stall{from, to});
+      }
+    }
+  }
+
+  std::vector<Stall> stalls() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_stalls;
+  }
+
+ private:
+  mutable std::mutex m_mutex;
+  std::vector<Stall> m_stalls;  // in time order
+};
+
 aspn2_msgs::idl::PositionVelocityAttitude makePair(std::int64_t index, std::int64_t nowNs,
                                                   std::uint32_t deviceId,
                                                   const nav_sim::Matrix9& covariance) {
@@ -288,16 +322,33 @@ std::vector<Tell> decodeTells(const ServiceTrack& service, const std::vector<Raw
 }
 
 // The worker's cycle as the library saw it: tell to tell, consecutive
-// counts only, the start-up placeholder left out.
-void printCycle(const std::vector<Tell>& tells) {
+// counts only, the start-up placeholder left out; and how many of the long
+// cycles (over 255 ms) overlap a stall of the machine.
+void printCycle(const std::vector<Tell>& tells, const std::vector<StallWitness::Stall>& stalls) {
   std::vector<double> cycles;
   double sum = 0.0;
+  std::size_t longCycles = 0;
+  std::size_t duringStall = 0;
   for (std::size_t i = 1; i < tells.size(); ++i) {
     if (tells[i].count == tells[i - 1].count + 1 && tells[i - 1].count > 1) {
-      cycles.push_back(static_cast<double>(tells[i].realtimeNs - tells[i - 1].realtimeNs) / 1e6);
+      const std::int64_t from = tells[i - 1].realtimeNs;
+      const std::int64_t to = tells[i].realtimeNs;
+      cycles.push_back(static_cast<double>(to - from) / 1e6);
       sum += cycles.back();
+      if (cycles.back() > 255.0) {
+        ++longCycles;
+        const bool stalled = std::any_of(stalls.begin(), stalls.end(), [&](const StallWitness::Stall& st) {
+          return st.fromNs < to && st.toNs > from;
+        });
+        if (stalled) ++duringStall;
+      }
     }
   }
+  double longest = 0.0;
+  for (const StallWitness::Stall& st : stalls) longest = std::max(longest, static_cast<double>(st.toNs - st.fromNs) / 1e6);
+  std::printf("[latency] machine stalls (a 1 ms sleep over %.0f ms late): %zu, longest %.1f ms; worker cycles over "
+              "255 ms: %zu, %zu of them during a stall\n",
+              StallWitness::kStallMs, stalls.size(), longest, longCycles, duringStall);
   const latency_bench::Distribution c = latency_bench::distribution(cycles);
   const double min = cycles.empty() ? 0.0 : *std::min_element(cycles.begin(), cycles.end());
   std::printf("[latency] worker cycle, tell to tell: %zu cycles, mean %.3f ms, min %.1f, p50 %.1f, p99 %.1f, "
@@ -369,13 +420,16 @@ int main(int argc, char** argv) {
     }
   }
   BusReader reader(fds);
+  StallWitness witness;
   std::atomic<bool> stopReader{false};
   std::thread readerThread([&] { reader.run(stopReader); });
+  std::thread witnessThread([&] { witness.run(stopReader); });
   Publications published;
   // One more second after the window, so the last pairs get their tells.
   const int status = publish(o.connections, static_cast<std::int64_t>((o.warmup + o.seconds + 1) * kRateHz), published);
   stopReader = true;
   readerThread.join();
+  witnessThread.join();
   for (int fd : fds) ::close(fd);
   if (status != 0) return status;
 
@@ -413,7 +467,7 @@ int main(int argc, char** argv) {
       std::printf("[latency] %s: %zu tells not matched to a pair\n", kServices[s].name, w.unknownTells - 1);
     }
   }
-  printCycle(tells[0]);
+  printCycle(tells[0], witness.stalls());
   // The navigator's own timing: when the machine holds it up, the server's
   // threads are likely held up as well.
   const latency_bench::Distribution late = latency_bench::distribution(published.lateMs);
