@@ -226,8 +226,8 @@ class StallWitness {
 };
 
 aspn2_msgs::idl::PositionVelocityAttitude makePair(std::int64_t index, std::int64_t nowNs,
-                                                  std::uint32_t deviceId,
-                                                  const nav_sim::Matrix9& covariance) {
+                                                   std::uint32_t deviceId,
+                                                   const nav_sim::Matrix9& covariance) {
   nav_sim::Kinematics k;
   k.latitudeRad = 0.7853981633974483;  // 45 deg N
   k.longitudeRad = latency_bench::encodeIndex(kLongitudeCode, index);
@@ -272,7 +272,8 @@ int publish(const std::string& connections, std::int64_t total, Publications& ou
     const ASPN2::DeviceIdFactory ids("GroundVehicle", kNavigatorServerId);
     const std::uint32_t deviceId = ids.makeDeviceId(0, 0);
     const nav_sim::Matrix9 covariance = nav_sim::CovarianceModel().at(0.0);
-    const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / kRateHz));
+    const auto period =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / kRateHz));
     out.ns.reserve(static_cast<std::size_t>(total));
     out.lateMs.reserve(static_cast<std::size_t>(total));
     out.sendMs.reserve(static_cast<std::size_t>(total));
@@ -345,15 +346,18 @@ void printCycle(const std::vector<Tell>& tells, const std::vector<StallWitness::
     }
   }
   double longest = 0.0;
-  for (const StallWitness::Stall& st : stalls) longest = std::max(longest, static_cast<double>(st.toNs - st.fromNs) / 1e6);
-  std::printf("[latency] machine stalls (a 1 ms sleep over %.0f ms late): %zu, longest %.1f ms; worker cycles over "
-              "255 ms: %zu, %zu of them during a stall\n",
-              StallWitness::kStallMs, stalls.size(), longest, longCycles, duringStall);
+  for (const StallWitness::Stall& st : stalls)
+    longest = std::max(longest, static_cast<double>(st.toNs - st.fromNs) / 1e6);
+  std::printf(
+      "[latency] machine stalls (a 1 ms sleep over %.0f ms late): %zu, longest %.1f ms; worker cycles over "
+      "255 ms: %zu, %zu of them during a stall\n",
+      StallWitness::kStallMs, stalls.size(), longest, longCycles, duringStall);
   const latency_bench::Distribution c = latency_bench::distribution(cycles);
   const double min = cycles.empty() ? 0.0 : *std::min_element(cycles.begin(), cycles.end());
-  std::printf("[latency] worker cycle, tell to tell: %zu cycles, mean %.3f ms, min %.1f, p50 %.1f, p99 %.1f, "
-              "max %.1f ms\n",
-              c.n, c.n > 0 ? sum / static_cast<double>(c.n) : 0.0, min, c.p50, c.p99, c.max);
+  std::printf(
+      "[latency] worker cycle, tell to tell: %zu cycles, mean %.3f ms, min %.1f, p50 %.1f, p99 %.1f, "
+      "max %.1f ms\n",
+      c.n, c.n > 0 ? sum / static_cast<double>(c.n) : 0.0, min, c.p50, c.p99, c.max);
 }
 
 void writeRecord(const std::string& dir, const Publications& p,
@@ -426,7 +430,8 @@ int main(int argc, char** argv) {
   std::thread witnessThread([&] { witness.run(stopReader); });
   Publications published;
   // One more second after the window, so the last pairs get their tells.
-  const int status = publish(o.connections, static_cast<std::int64_t>((o.warmup + o.seconds + 1) * kRateHz), published);
+  const int status =
+      publish(o.connections, static_cast<std::int64_t>((o.warmup + o.seconds + 1) * kRateHz), published);
   stopReader = true;
   readerThread.join();
   witnessThread.join();
@@ -438,13 +443,15 @@ int main(int argc, char** argv) {
   const latency_bench::Distribution floor = latency_bench::uniformFloor(kWorkerCycleMs);
   const auto raw = reader.tells();
   std::array<std::vector<Tell>, 3> tells;
-  for (std::size_t s = 0; s < kServices.size(); ++s) tells[s] = decodeTells(kServices[s], raw[s], published.ns);
+  for (std::size_t s = 0; s < kServices.size(); ++s)
+    tells[s] = decodeTells(kServices[s], raw[s], published.ns);
 
-  std::printf("[latency] %lld pairs at %.0f Hz measured over %d s after %d s warm-up; wait from a "
-              "pair's publication to the first tell that brought it or a newer pair, ms\n",
-              static_cast<long long>(last - first), kRateHz, o.seconds, o.warmup);
-  std::printf("[latency] %-22s%8s%9s%9s%9s%8s%8s%7s%13s\n", "service", "pairs", "p50", "p99", "max",
-              "unres.", "tells", "mixed", "told age max");
+  std::printf(
+      "[latency] %lld pairs at %.0f Hz measured over %d s after %d s warm-up; wait from a "
+      "pair's publication to the first tell that brought it or a newer pair, ms\n",
+      static_cast<long long>(last - first), kRateHz, o.seconds, o.warmup);
+  std::printf("[latency] %-22s%8s%9s%9s%9s%8s%8s%7s%13s\n", "service", "pairs", "p50", "p99", "max", "unres.",
+              "tells", "mixed", "told age max");
   std::printf("[latency] %-22s%8s%9s%9s%9s\n", "floor (uniform 0-250)", "", cell(floor.p50).c_str(),
               cell(floor.p99).c_str(), cell(floor.max).c_str());
   bool allMet = true;
@@ -455,9 +462,9 @@ int main(int argc, char** argv) {
     const latency_bench::Distribution d = latency_bench::distribution(w.ms);
     const latency_bench::Distribution age = latency_bench::distribution(w.toldAgeMs);
     const latency_bench::Verdict v = latency_bench::judge(d, floor, kP99SlackMs, kMaxSlackMs);
-    std::printf("[latency] %-22s%8zu%9s%9s%9s%8zu%8zu%7zu%13s\n", kServices[s].name, d.n,
-                cell(d.p50).c_str(), cell(d.p99).c_str(), cell(d.max).c_str(), w.unresolved,
-                tells[s].size(), w.mixedTells, cell(age.max).c_str());
+    std::printf("[latency] %-22s%8zu%9s%9s%9s%8zu%8zu%7zu%13s\n", kServices[s].name, d.n, cell(d.p50).c_str(),
+                cell(d.p99).c_str(), cell(d.max).c_str(), w.unresolved, tells[s].size(), w.mixedTells,
+                cell(age.max).c_str());
     if (d.n == 0) measured = false;
     if (!v.p99Met) missed += std::string(missed.empty() ? "" : "; ") + kServices[s].name + " p99";
     if (!v.maxMet) missed += std::string(missed.empty() ? "" : "; ") + kServices[s].name + " max";
@@ -472,16 +479,18 @@ int main(int argc, char** argv) {
   // threads are likely held up as well.
   const latency_bench::Distribution late = latency_bench::distribution(published.lateMs);
   const latency_bench::Distribution send = latency_bench::distribution(published.sendMs);
-  std::printf("[latency] navigator: publication behind schedule p99 %.1f, max %.1f ms; PVA + UTC send "
-              "p99 %.1f, max %.1f ms\n",
-              late.p99, late.max, send.p99, send.max);
+  std::printf(
+      "[latency] navigator: publication behind schedule p99 %.1f, max %.1f ms; PVA + UTC send "
+      "p99 %.1f, max %.1f ms\n",
+      late.p99, late.max, send.p99, send.max);
   if (reader.malformed() > 0) std::printf("[latency] %zu malformed data messages\n", reader.malformed());
   if (!o.record.empty()) writeRecord(o.record, published, tells);
   std::printf("[latency] targets: p99 <= %.1f ms, max <= %.1f ms: %s\n", floor.p99 + kP99SlackMs,
               floor.max + kMaxSlackMs, allMet ? "met" : ("MISSED (" + missed + ")").c_str());
   if (!measured) {
-    std::printf("[latency] no wait measured on some service: is the server running with the same "
-                "domain and data bus ports?\n");
+    std::printf(
+        "[latency] no wait measured on some service: is the server running with the same "
+        "domain and data bus ports?\n");
     return 3;
   }
   return allMet ? 0 : 1;

@@ -20,8 +20,8 @@ std::optional<std::int64_t> decodeIndex(const IndexCode& code, double value) {
 
 std::optional<std::int64_t> victoryTimeToUnixNs(const VictoryTime& t) {
   if (t.year < 1970 || t.year > 9999 || t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 ||
-      t.hour < 0 || t.hour > 23 || t.minute < 0 || t.minute > 59 || t.second < 0 ||
-      t.second > 60 || t.nanosecond < 0 || t.nanosecond > 999999999) {
+      t.hour < 0 || t.hour > 23 || t.minute < 0 || t.minute > 59 || t.second < 0 || t.second > 60 ||
+      t.nanosecond < 0 || t.nanosecond > 999999999) {
     return std::nullopt;
   }
   // Days from the civil date (H. Hinnant's algorithm, March-based years).
@@ -55,11 +55,10 @@ std::optional<std::int64_t> nearestPublication(const std::vector<std::int64_t>& 
   return best;
 }
 
-Waits measureWaits(const std::vector<std::int64_t>& publishedNs, std::vector<Tell> tells,
-                   std::int64_t first, std::int64_t last) {
+Waits measureWaits(const std::vector<std::int64_t>& publishedNs, std::vector<Tell> tells, std::int64_t first,
+                   std::int64_t last) {
   Waits w;
-  std::sort(tells.begin(), tells.end(),
-            [](const Tell& a, const Tell& b) { return a.count < b.count; });
+  std::sort(tells.begin(), tells.end(), [](const Tell& a, const Tell& b) { return a.count < b.count; });
   tells.erase(std::unique(tells.begin(), tells.end(),
                           [](const Tell& a, const Tell& b) { return a.count == b.count; }),
               tells.end());
@@ -67,8 +66,8 @@ Waits measureWaits(const std::vector<std::int64_t>& publishedNs, std::vector<Tel
   // Tells whose pair is known, in count order; an unknown one leaves a gap
   // in the counts, so no wait is measured across it.
   std::vector<Tell> known;
-  std::vector<std::int64_t> pair;      // the older half of each known tell
-  std::vector<std::int64_t> reach;     // running maximum of `pair`
+  std::vector<std::int64_t> pair;   // the older half of each known tell
+  std::vector<std::int64_t> reach;  // running maximum of `pair`
   const auto published = static_cast<std::int64_t>(publishedNs.size());
   for (const Tell& t : tells) {
     if (t.pvaIndex < 0 || t.utcIndex < 0 || t.pvaIndex >= published || t.utcIndex >= published) {
@@ -78,7 +77,8 @@ Waits measureWaits(const std::vector<std::int64_t>& publishedNs, std::vector<Tel
     if (t.pvaIndex != t.utcIndex) ++w.mixedTells;
     const std::int64_t p = std::min(t.pvaIndex, t.utcIndex);
     if (p >= first && p < last && (reach.empty() || p > reach.back())) {
-      w.toldAgeMs.push_back(static_cast<double>(t.realtimeNs - publishedNs[static_cast<std::size_t>(p)]) / 1e6);
+      w.toldAgeMs.push_back(static_cast<double>(t.realtimeNs - publishedNs[static_cast<std::size_t>(p)]) /
+                            1e6);
     }
     known.push_back(t);
     pair.push_back(p);
@@ -121,8 +121,7 @@ Distribution uniformFloor(double cycleMs) {
   return d;
 }
 
-Verdict judge(const Distribution& measured, const Distribution& floor, double p99SlackMs,
-              double maxSlackMs) {
+Verdict judge(const Distribution& measured, const Distribution& floor, double p99SlackMs, double maxSlackMs) {
   Verdict v;
   v.p99Met = measured.n > 0 && measured.p99 <= floor.p99 + p99SlackMs;
   v.maxMet = measured.n > 0 && measured.max <= floor.max + maxSlackMs;

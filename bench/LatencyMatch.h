@@ -48,11 +48,11 @@ struct Tell {
 
 // The waits of one service over the measured pairs.
 struct Waits {
-  std::vector<double> ms;       // one per resolved pair, milliseconds
-  std::size_t unresolved = 0;   // first covering tell after a gap in the counts, or none
+  std::vector<double> ms;         // one per resolved pair, milliseconds
+  std::size_t unresolved = 0;     // first covering tell after a gap in the counts, or none
   std::vector<double> toldAgeMs;  // per tell carrying a new pair: tell time - its publication
-  std::size_t mixedTells = 0;   // tells whose solution and UTC time came from different pairs
-  std::size_t unknownTells = 0;  // tells whose pair could not be identified
+  std::size_t mixedTells = 0;     // tells whose solution and UTC time came from different pairs
+  std::size_t unknownTells = 0;   // tells whose pair could not be identified
 };
 
 // For every pair index in [first, last) of `publishedNs` (CLOCK_REALTIME
@@ -61,8 +61,8 @@ struct Waits {
 // pair or a newer one. A wait counts only when the tell before that one was
 // seen too (consecutive counts); otherwise a tell in between may have
 // covered the pair, and it is counted as unresolved. `tells` in any order.
-Waits measureWaits(const std::vector<std::int64_t>& publishedNs, std::vector<Tell> tells,
-                   std::int64_t first, std::int64_t last);
+Waits measureWaits(const std::vector<std::int64_t>& publishedNs, std::vector<Tell> tells, std::int64_t first,
+                   std::int64_t last);
 
 struct Distribution {
   std::size_t n = 0;
@@ -83,8 +83,7 @@ struct Verdict {
   bool p99Met = false;
   bool maxMet = false;
 };
-Verdict judge(const Distribution& measured, const Distribution& floor, double p99SlackMs,
-              double maxSlackMs);
+Verdict judge(const Distribution& measured, const Distribution& floor, double p99SlackMs, double maxSlackMs);
 
 }  // namespace latency_bench
 

@@ -1,5 +1,3 @@
-#include "bench/LatencyMatch.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/LatencyMatch.h"
 #include "platform/victory/VictoryDataMessage.h"
 
 namespace {
@@ -66,7 +65,7 @@ TEST(LatencyMatch, NearestPublicationWithinTolerance) {
     std::int64_t index;  // -1: none
   };
   const Case cases[] = {
-      {1000 * kMs, 0}, {1100 * kMs - 1, 1}, {1100 * kMs + kMs, 1}, {1200 * kMs + 1, 2},
+      {1000 * kMs, 0},  {1100 * kMs - 1, 1}, {1100 * kMs + kMs, 1}, {1200 * kMs + 1, 2},
       {1150 * kMs, -1}, {999 * kMs - 1, -1}, {1201 * kMs + 1, -1},
   };
   for (const Case& c : cases) {
@@ -111,15 +110,35 @@ TEST(LatencyMatch, GapsMixedAndUnknownTellsAreNotTakenForCoverage) {
   };
   const Case cases[] = {
       {"count 6 lost: pairs 2..6 may have been covered by it",
-       {tell(5, 120, 1, 1), tell(7, 620, 6, 6)}, {}, 7, 0, 0},
+       {tell(5, 120, 1, 1), tell(7, 620, 6, 6)},
+       {},
+       7,
+       0,
+       0},
       {"count 6 unidentified: the same",
-       {tell(5, 120, 1, 1), tell(6, 370, -1, 3), tell(7, 620, 6, 6)}, {}, 7, 0, 1},
+       {tell(5, 120, 1, 1), tell(6, 370, -1, 3), tell(7, 620, 6, 6)},
+       {},
+       7,
+       0,
+       1},
       {"solution of pair 3 with the UTC time of pair 2: covers pair 2 only",
-       {tell(5, 120, 1, 1), tell(6, 370, 3, 2), tell(7, 620, 6, 6)}, {170, 320, 220, 120, 20}, 2, 1, 0},
+       {tell(5, 120, 1, 1), tell(6, 370, 3, 2), tell(7, 620, 6, 6)},
+       {170, 320, 220, 120, 20},
+       2,
+       1,
+       0},
       {"no tell after pair 6: unresolved",
-       {tell(5, 120, 1, 1), tell(6, 370, 3, 3), tell(7, 620, 5, 5)}, {170, 70, 220, 120}, 3, 0, 0},
+       {tell(5, 120, 1, 1), tell(6, 370, 3, 3), tell(7, 620, 5, 5)},
+       {170, 70, 220, 120},
+       3,
+       0,
+       0},
       {"pair index beyond the publications: unknown",
-       {tell(5, 120, 1, 1), tell(6, 370, 3, 3), tell(7, 620, 6, 60)}, {170, 70}, 5, 0, 1},
+       {tell(5, 120, 1, 1), tell(6, 370, 3, 3), tell(7, 620, 6, 60)},
+       {170, 70},
+       5,
+       0,
+       1},
   };
   for (const Case& c : cases) {
     const Waits w = measureWaits(publications(), c.tells, 0, 7);
@@ -129,7 +148,8 @@ TEST(LatencyMatch, GapsMixedAndUnknownTellsAreNotTakenForCoverage) {
     EXPECT_EQ(w.unknownTells, c.unknown) << c.what;
   }
   // Only the window's pairs are measured.
-  const Waits w = measureWaits(publications(), {tell(5, 120, 1, 1), tell(6, 370, 3, 3), tell(7, 620, 6, 6)}, 3, 5);
+  const Waits w =
+      measureWaits(publications(), {tell(5, 120, 1, 1), tell(6, 370, 3, 3), tell(7, 620, 6, 6)}, 3, 5);
   EXPECT_EQ(w.ms, (std::vector<double>{70, 220}));
   EXPECT_EQ(w.toldAgeMs, (std::vector<double>{70}));
 }
@@ -159,7 +179,10 @@ TEST(LatencyMatch, PercentilesAndTargets) {
     bool maxMet;
   };
   const Case cases[] = {
-      {247.5, 250, true, true}, {252.5, 260, true, true}, {252.6, 259, false, true}, {200, 260.1, true, false},
+      {247.5, 250, true, true},
+      {252.5, 260, true, true},
+      {252.6, 259, false, true},
+      {200, 260.1, true, false},
   };
   for (const Case& c : cases) {
     Distribution m;
