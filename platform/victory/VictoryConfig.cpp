@@ -131,4 +131,24 @@ std::chrono::nanoseconds effectiveUpdatePeriod(std::uint32_t periodMs, double mi
   return std::chrono::nanoseconds(static_cast<std::int64_t>(std::llround(seconds * 1e9)));
 }
 
+bool parseMinPeriodOverride(const char* text, double& seconds, std::string& error) {
+  if (text == nullptr || *text == '\0') {
+    error = "empty";
+    return false;
+  }
+  char* end = nullptr;
+  errno = 0;
+  const double value = std::strtod(text, &end);
+  if (end == text || *end != '\0' || errno == ERANGE) {
+    error = "'" + std::string(text) + "' is not a number of seconds";
+    return false;
+  }
+  if (!(value >= 0.001 && value <= 3600.0)) {
+    error = "'" + std::string(text) + "' is not in 0.001..3600 s";
+    return false;
+  }
+  seconds = value;
+  return true;
+}
+
 }  // namespace victory

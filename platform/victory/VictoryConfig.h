@@ -44,6 +44,16 @@ constexpr std::chrono::nanoseconds kNeverPeriod = std::chrono::hours(24 * 365 * 
 // >= 0 or +infinity (negative counts as 0, NaN as +infinity).
 std::chrono::nanoseconds effectiveUpdatePeriod(std::uint32_t periodMs, double minPeriodSeconds);
 
+// Name of the environment variable that replaces the minimum update period
+// a program asks for, so that a latency measurement sees every tell in a
+// data message. Stand-in only: the vehicle's library has no such override.
+constexpr const char* kMinPeriodOverrideVariable = "CORVANE_VICTORY_MIN_PERIOD";
+
+// Reads the override's text: a decimal number of seconds in 0.001..3600.
+// False with a reason in `error` for anything else (empty, trailing
+// characters, out of range, NaN).
+bool parseMinPeriodOverride(const char* text, double& seconds, std::string& error);
+
 }  // namespace victory
 
 #endif  // PLATFORM_VICTORY_VICTORYCONFIG_H

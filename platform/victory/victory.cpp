@@ -11,9 +11,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "platform/victory/VictoryConfig.h"
 #include "platform/victory/VictoryService.h"
 #include "platform/victory/victory_test.h"
 
@@ -42,6 +44,23 @@ struct VapntsService {
 
 namespace {
 
+// The minimum update period in force: the caller's, unless the stand-in's
+// override variable is set to a valid value (a bad value is reported and
+// left aside).
+double minUpdatePeriodInForce(ServiceKind kind, double requested) {
+  const char* text = std::getenv(victory::kMinPeriodOverrideVariable);
+  if (text == nullptr) return requested;
+  double seconds = 0.0;
+  std::string error;
+  if (!victory::parseMinPeriodOverride(text, seconds, error)) {
+    std::fprintf(stderr, "victory: %s service: %s: %s; minimum update period %g s kept\n",
+                 victory::serviceKindName(kind), victory::kMinPeriodOverrideVariable,
+                 error.c_str(), requested);
+    return requested;
+  }
+  return seconds;
+}
+
 template <typename Handle>
 Handle* newService(ServiceKind kind, int systemId, int unitId, int instanceId,
                    const char* config, double minUpdatePeriod, const char* vcl) noexcept {
@@ -50,7 +69,8 @@ Handle* newService(ServiceKind kind, int systemId, int unitId, int instanceId,
                                std::to_string(instanceId);
     std::string error;
     std::unique_ptr<Service> service =
-        Service::create(kind, source, config, minUpdatePeriod, vcl, error);
+        Service::create(kind, source, config, minUpdatePeriodInForce(kind, minUpdatePeriod), vcl,
+                        error);
     if (!service) {
       std::fprintf(stderr, "victory: %s service not created: %s\n",
                    victory::serviceKindName(kind), error.c_str());

@@ -6,6 +6,7 @@
 #include <limits>
 #include <random>
 
+#include "platform/victory/VictoryConfig.h"
 #include "platform/victory/VictoryDataMessage.h"
 
 using namespace victory;
@@ -70,6 +71,34 @@ TEST(DataMessage, RejectsMalformedMessagesAndSurvivesRandomBytes) {
     const bool parsed = parseDataMessage(text.data(), text.size(), out, error);
     EXPECT_TRUE(parsed ? out.faults.size() <= out.faultCount : !error.empty());
   }
+}
+
+TEST(MinPeriodOverride, TakesSecondsInRangeAndRefusesTheRest) {
+  struct Case {
+    const char* text;
+    bool valid;
+    double seconds;
+  };
+  const Case cases[] = {
+      {"0.02", true, 0.02},   {"0.001", true, 0.001}, {"3600", true, 3600.0}, {"1e-2", true, 0.01},
+      {"0.0009", false, 0.0}, {"3600.5", false, 0.0}, {"0", false, 0.0},      {"-1", false, 0.0},
+      {"nan", false, 0.0},    {"inf", false, 0.0},    {"0.02s", false, 0.0},  {"", false, 0.0},
+      {" ", false, 0.0},      {"1e999", false, 0.0},
+  };
+  for (const Case& c : cases) {
+    double seconds = -1.0;
+    std::string error;
+    EXPECT_EQ(victory::parseMinPeriodOverride(c.text, seconds, error), c.valid) << "'" << c.text << "'";
+    if (c.valid) {
+      EXPECT_DOUBLE_EQ(seconds, c.seconds) << c.text;
+    } else {
+      EXPECT_EQ(seconds, -1.0) << c.text;
+      EXPECT_FALSE(error.empty()) << c.text;
+    }
+  }
+  double seconds = -1.0;
+  std::string error;
+  EXPECT_FALSE(victory::parseMinPeriodOverride(nullptr, seconds, error));
 }
 
 }  // namespace

@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <ctime>
 #include <thread>
 
 #include "platform/victory/VictoryDataMessage.h"
 #include "platform/victory/victory.h"
+#include "platform/victory/victory_test.h"
 #include "tests/support/UdpTestSocket.h"
 
 using namespace std::chrono_literals;
@@ -146,6 +148,31 @@ TEST(VictoryService, ConcurrentTellsAreNeverTorn) {
   teller.join();
   vpossDeleteService(s);
   EXPECT_GT(checked, 5);
+}
+
+// The stand-in's override of the minimum update period: a valid value
+// replaces the one the program asks for, a bad one is left aside.
+TEST(VictoryService, MinimumPeriodOverrideFromTheEnvironment) {
+  struct Case {
+    const char* value;  // null: unset
+    double period;      // seconds, with a VCL of 20 ms and 1 s asked for
+  };
+  const Case cases[] = {{nullptr, 1.0}, {"0.02", 0.02}, {"0.5", 0.5}, {"fast", 1.0}, {"0", 1.0}};
+  UdpReceiver bus;
+  for (const Case& c : cases) {
+    if (c.value != nullptr) {
+      ASSERT_EQ(::setenv("CORVANE_VICTORY_MIN_PERIOD", c.value, 1), 0);
+    } else {
+      ASSERT_EQ(::unsetenv("CORVANE_VICTORY_MIN_PERIOD"), 0);
+    }
+    VpossService* s = vpossNewService(1, 2, 3, configText(bus.port()).c_str(), 1.0, vclText(20).c_str());
+    ASSERT_NE(s, nullptr) << (c.value ? c.value : "unset");
+    VictoryTestState state{};
+    ASSERT_EQ(vpossTestGetState(s, &state), 0);
+    EXPECT_DOUBLE_EQ(state.effectivePeriodSeconds, c.period) << (c.value ? c.value : "unset");
+    vpossDeleteService(s);
+  }
+  ::unsetenv("CORVANE_VICTORY_MIN_PERIOD");
 }
 
 }  // namespace
