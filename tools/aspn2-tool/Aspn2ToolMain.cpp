@@ -497,9 +497,10 @@ int runReplay(ToolOptions const& o, std::string const& connections) {
     auto const waitEnd =
         Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.replay.waitS));
     auto const allMatched = [&] {
-        return (!pvaOut.typed || ToolTransport::readersMatched(pvaOut) > 0) &&
-               (!utcOut.typed || ToolTransport::readersMatched(utcOut) > 0) &&
-               (!commandOut.typed || ToolTransport::readersMatched(commandOut) > 0);
+        int const n = o.replay.readers;
+        return (!pvaOut.typed || ToolTransport::readersMatched(pvaOut) >= n) &&
+               (!utcOut.typed || ToolTransport::readersMatched(utcOut) >= n) &&
+               (!commandOut.typed || ToolTransport::readersMatched(commandOut) >= n);
     };
     while (!g_stop.load() && !allMatched() && Clock::now() < waitEnd) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -532,6 +533,25 @@ int runReplay(ToolOptions const& o, std::string const& connections) {
         }
         ++rounds;
     } while (o.replay.loop && !g_stop.load());
+    if (o.replay.hold && !g_stop.load()) {
+        // The last pair again and again, times of validity unchanged.
+        aspn2_msgs::idl::PositionVelocityAttitude lastPva;
+        aspn2_msgs::idl::UTCTime lastUtc;
+        bool havePva = false, haveUtc = false;
+        for (RecordedSample const& s : samples) {
+            if (s.topic == kPvaTopic) havePva = fromCdr(s.cdr, lastPva);
+            if (s.topic == kUtcTopic) haveUtc = fromCdr(s.cdr, lastUtc);
+        }
+        note("replay: holding the last samples");
+        Clock::time_point next = Clock::now();
+        while (!g_stop.load()) {
+            next += std::chrono::milliseconds(500);
+            sleepUntil(next);
+            if (g_stop.load()) break;
+            if (havePva) ++(ToolTransport::send(pvaOut, lastPva) ? sent : failures);
+            if (haveUtc) ++(ToolTransport::send(utcOut, lastUtc) ? sent : failures);
+        }
+    }
     Line done(o.common.json, "replay_done");
     done.real("t", secondsSince(start), 1).integer("sent", sent).integer("send_failures", failures).integer("rounds",
                                                                                                          rounds);

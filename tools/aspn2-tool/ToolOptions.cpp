@@ -16,7 +16,7 @@ char const* const kToolUsage =
     "       aspn2-tool command [common] [--type N] [--timeout S] [--all] [--id N] [--retry S] [--] TEXT\n"
     "       aspn2-tool listen  [common] [--commands] [--nav]\n"
     "       aspn2-tool record  [common] [--topics LIST] FILE\n"
-    "       aspn2-tool replay  [common] [--speed X] [--loop] [--wait S] FILE\n"
+    "       aspn2-tool replay  [common] [--speed X] [--loop | --hold] [--wait S] [--readers N] FILE\n"
     "       aspn2-tool dump    [--json] FILE\n"
     "\n"
     "common options:\n"
@@ -74,8 +74,11 @@ char const* const kToolUsage =
     "  validity as recorded\n"
     "  --speed X           spacing divided by X, 0.001..1000, or 0: back to back (default 1)\n"
     "  --loop              start again after the last sample until stopped\n"
-    "  --wait S            wait up to S seconds for a reader of every topic before\n"
+    "  --hold              after the last sample resend the last PVA and UTCTime\n"
+    "                      twice a second until stopped (a navigator that stands)\n"
+    "  --wait S            wait up to S seconds for the readers of every topic before\n"
     "                      the first sample (default 10; 0 does not wait)\n"
+    "  --readers N         readers each topic needs before the first sample (default 1)\n"
     "dump: prints the samples of FILE, one line each, or the byte offset where the\n"
     "  file breaks (exit status 1)\n"
     "\n"
@@ -259,6 +262,9 @@ std::map<std::string, Option> const& optionTable() {
                          return true;
                      }, "nav: a speed 0..1000 m/s; replay: 0 or a factor 0.001..1000"}},
         {"--loop", flag(kReplay, [](ToolOptions& o) { o.replay.loop = true; })},
+        {"--hold", flag(kReplay, [](ToolOptions& o) { o.replay.hold = true; })},
+        {"--readers", whole(kReplay, 1, 100, "a whole number 1..100",
+                            [](ToolOptions& o, unsigned long long n) { o.replay.readers = static_cast<int>(n); })},
         {"--wait", real(kReplay, 0.0, 3600.0, "a number of seconds 0..3600",
                         [](ToolOptions& o, double d) { o.replay.waitS = d; })},
     };
