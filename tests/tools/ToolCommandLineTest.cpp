@@ -35,7 +35,7 @@ const Row kRows[] = {
     {FPGA_SIM_PATH, {"--bogus"}, 2, "fpga-sim: unknown option --bogus (see --help)"},
     {FPGA_SIM_PATH, {"--uarts", "x", "d.xml"}, 2, "fpga-sim: --uarts: not a number up to 16: x (see --help)"},
     {FPGA_SIM_PATH, {}, 2, "fpga-sim: no devices file (see --help)"},
-    {VICTORY_MONITOR_PATH, {"--help"}, 0, "usage: victory-monitor [--json] [--count N] [--seconds S] [--bind ADDRESS] PORT..."},
+    {VICTORY_MONITOR_PATH, {"--help"}, 0, "usage: victory-monitor [--json] [--count N] [--until N] [--seconds S] [--bind ADDRESS] PORT..."},
     {VICTORY_MONITOR_PATH, {"--frobnicate", "1"}, 2, "victory-monitor: unknown or incomplete option: --frobnicate (see --help)"},
     {VICTORY_MONITOR_PATH, {"70000"}, 2, "victory-monitor: not a port: 70000 (see --help)"},
     {GTX2PGM_PATH, {"--help"}, 0, "usage: gtx2pgm [--width W] [--height H] [--offset O] [--scale S] [--description TEXT]"},

@@ -35,6 +35,17 @@ TEST(ToolOptions, RejectedCommandLines) {
         {"nav --phase 2:ok,wrong-source=256", "--phase needs"},
         {"nav --phase 2:nan=speed", "--phase needs"},
         {"command A --phase 2:ok", "option --phase does not apply to command"},
+        {"nav --phase 2:sigma=0", "--phase needs"},
+        {"record", "record needs the recorded-samples FILE"},
+        {"replay", "replay needs the recorded-samples FILE"},
+        {"dump --domain 5 f", "option --domain does not apply to dump"},
+        {"record --topics UTCTime,EventLog f", "--topics needs"},
+        {"record --topics , f", "--topics needs"},
+        {"replay --speed -1 f", "--speed needs"},
+        {"replay --speed 0.0001 f", "--speed needs"},
+        {"replay a b", "unexpected argument \"b\""},
+        {"replay --topics UTCTime f", "option --topics does not apply to replay"},
+        {"listen --loop", "option --loop does not apply to listen"},
     };
     for (auto const& [line, expected] : cases) {
         std::istringstream in(line);
@@ -72,3 +83,27 @@ TEST(ToolOptions, PhasesInOrder) {
 }
 
 }  // namespace
+
+// --speed means the vehicle's speed to nav and the time scale to replay.
+TEST(ToolOptions, RecordReplayAndSpeed) {
+    nav_sim::ToolOptions o;
+    std::string error;
+    ASSERT_TRUE(nav_sim::parseToolOptions({"replay", "--speed", "0", "--loop", "d.rec"}, o, error)) << error;
+    EXPECT_EQ(o.mode, nav_sim::ToolMode::Replay);
+    EXPECT_EQ(o.replay.speed, 0.0);
+    EXPECT_TRUE(o.replay.loop);
+    EXPECT_EQ(o.record.path, "d.rec");
+    EXPECT_EQ(o.nav.speedMps, 10.0);
+
+    ASSERT_TRUE(nav_sim::parseToolOptions({"nav", "--speed", "0", "--record", "n.rec"}, o, error)) << error;
+    EXPECT_EQ(o.nav.speedMps, 0.0);
+    EXPECT_EQ(o.replay.speed, 1.0);
+    EXPECT_EQ(o.nav.recordPath, "n.rec");
+
+    ASSERT_TRUE(nav_sim::parseToolOptions({"record", "--topics", "Command,UTCTime,Command", "r.rec"}, o, error))
+        << error;
+    EXPECT_EQ(o.record.topics, (std::vector<std::string>{"Command", "UTCTime"}));
+
+    ASSERT_TRUE(nav_sim::parseToolOptions({"nav", "--phase", "2:sigma=3000"}, o, error)) << error;
+    EXPECT_EQ(o.nav.phases.at(0).faults.positionSigmaM, 3000.0);
+}

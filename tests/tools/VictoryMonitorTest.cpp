@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/victory/VictoryDataMessage.h"
+#include "tools/victory-monitor/MonitorFormat.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/UdpTestSocket.h"
 
@@ -43,9 +44,51 @@ std::uint16_t startedPort(ChildProcess& monitor) {
   return static_cast<std::uint16_t>(std::stoi(line->substr(colon + 1)));
 }
 
+// The JSON line is diffed against stored files: its text must depend only
+// on the values to the printed precision, never on their last bits.
+TEST(VictoryMonitorJson, FixedFieldOrderAndNumberFormats) {
+  DataMessage m = positionMessage();
+  m.told = victory::TellStamp{7, 1733540000, 5};
+  m.faultCount = 1;
+  m.faults = {{1, "navigation data lost", false, VHLTHC_SEVERITY_ERROR, 22, 1}};
+  EXPECT_EQ(victory_monitor::formatJson(m, 4000),
+            "{\"service\":\"position\",\"source\":\"1.1.1\",\"seq\":12,\"port\":4000,\"values\":{"
+            "\"latitude\":{\"value\":0.8464846872,\"uncertainty\":1.74533e-08,\"unit\":\"rad\",\"basis\":\"MEASURED\"},"
+            "\"longitude\":{\"value\":-0.1963495408,\"uncertainty\":3.49066e-08,\"unit\":\"rad\",\"basis\":\"MEASURED\"},"
+            "\"altitude\":{\"value\":512.2500,\"uncertainty\":3.50000e+00,\"unit\":\"m\",\"basis\":\"MEASURED\"}},"
+            "\"mgrs\":\"32UPU9171832133\",\"time\":\"2024-01-01T00:00:00.250000000Z\","
+            "\"told\":{\"count\":7,\"realtime\":\"1733540000.000000005\"},\"faultCount\":1,\"faults\":[{\"id\":1,"
+            "\"severity\":34,\"category\":22,\"action\":1,\"acknowledged\":false,"
+            "\"description\":\"navigation data lost\"}]}");
+
+  struct Case {
+    double value;
+    const char* unit;
+    const char* text;
+  };
+  const Case cases[] = {
+      {512.25 + 1e-12, "m", "512.2500"},  // a last-bit difference does not show
+      {-0.0, "m", "0.0000"},
+      {-0.00004, "m/s", "0.0000"},  // rounds to zero: no sign
+      {-0.00006, "m/s", "-0.0001"},
+      {kPi, "rad", "3.1415926536"},
+      {-1e-12, "rad", "0.0000000000"},
+      {std::nan(""), "m", "null"},
+      {HUGE_VAL, "m", "null"},
+  };
+  for (const Case& c : cases) {
+    DataMessage one;
+    one.values = {{"altitude", c.unit, {c.value, c.value, VPOSC_BASIS_MEASURED}}};
+    const std::string line = victory_monitor::formatJson(one, 1);
+    EXPECT_NE(line.find(std::string("\"value\":") + c.text + ","), std::string::npos) << c.value << ": " << line;
+  }
+  DataMessage untold;
+  EXPECT_NE(victory_monitor::formatJson(untold, 1).find(",\"told\":null,"), std::string::npos);
+}
+
 TEST(VictoryMonitorProgram, PrintsOneLinePerMessageAndStopsAfterCount) {
   const std::string text = victory::formatDataMessage(positionMessage());
-  ChildProcess monitor({monitorPath(), "--count", "2", "0"});
+  ChildProcess monitor({monitorPath(), "--until", "2", "0"});
   const std::uint16_t port = startedPort(monitor);
   ASSERT_NE(port, 0);
   corvane_test::sendUdp(port, "not a data message");

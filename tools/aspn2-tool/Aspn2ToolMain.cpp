@@ -1,5 +1,6 @@
 // aspn2-tool: a simulated fusion navigator (nav), a command sender
-// (command) and a traffic printer (listen) over the transport services and
+// (command), a traffic printer (listen), and a recorder and player of
+// navigator traffic (record, replay, dump) over the transport services and
 // a connections file. `aspn2-tool --help` prints the usage.
 //
 // Standard output carries only the lines described in the usage (readable
@@ -13,8 +14,11 @@
 #include "aspn2_msgs/MaintenanceEvent.h"
 #include "aspn2_msgs/PositionVelocityAttitude.h"
 #include "aspn2_msgs/UTCTime.h"
+#include "tools/aspn2-tool/CdrCodec.h"
 #include "tools/aspn2-tool/ConnectionsFile.h"
 #include "tools/aspn2-tool/NavSimulator.h"
+#include "tools/aspn2-tool/SampleFile.h"
+#include "tools/aspn2-tool/SampleRecorder.h"
 #include "tools/aspn2-tool/ToolFormat.h"
 #include "tools/aspn2-tool/ToolOptions.h"
 #include "tools/aspn2-tool/ToolTransport.h"
@@ -24,10 +28,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -36,6 +44,7 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #ifndef ASPN2_TOOL_DEFAULT_CONNECTIONS
 #define ASPN2_TOOL_DEFAULT_CONNECTIONS "config/connections-udp.xml"
@@ -153,6 +162,8 @@ int runNav(ToolOptions const& o, std::string const& connections) {
     ToolTransport::Endpoint<aspn2_msgs::idl::UTCTime> utcOut;
     if (n.rateHz > 0) pvaOut = transport.sender<aspn2_msgs::idl::PositionVelocityAttitude>("PositionVelocityAttitude");
     if (n.utcRateHz > 0) utcOut = transport.sender<aspn2_msgs::idl::UTCTime>("UTCTime");
+    std::unique_ptr<SampleRecorder> recorder;
+    if (!n.recordPath.empty()) recorder = std::make_unique<SampleRecorder>(n.recordPath);
 
     note("nav: publishing from device " + deviceIdHex(static_cast<std::int32_t>(deviceId)) + " (server " +
          serverLabel(static_cast<unsigned>(o.common.sourceId)) + "), PositionVelocityAttitude " + compact(n.rateHz) +
@@ -215,21 +226,26 @@ int runNav(ToolOptions const& o, std::string const& connections) {
         std::int64_t const nowNs = realtimeNowNs();
         // Sends one sample of a stream that is due and schedules its next.
         auto publish = [&](auto const& message, auto const& out, long long& sent, auto& last,
-                           Clock::time_point& next, Clock::duration period, auto format, bool stream) {
+                           Clock::time_point& next, Clock::duration period, auto format, bool stream,
+                           char const* topic) {
             next += period;
             if (next < now) next = now + period;  // fell behind: no burst
             if (!stream) return;  // stopped by the phase: the sample is built but not sent
             ++(ToolTransport::send(out, message) ? sent : summary.sendFailures);
+            if (recorder && !recorder->record(topic, message)) {
+                note("nav: cannot write " + recorder->path() + " any more");
+                outputOk = false;
+            }
             if (o.common.verbose) outputOk = outputOk && emit(format(message, o.common.json));
             last = message;
         };
         if (now >= nextPva) {
             publish(sim.nextPva(nowNs), pvaOut, summary.pvaSent, summary.lastPva, nextPva, pvaPeriod, formatPva,
-                    sends(true));
+                    sends(true), kPvaTopic);
         }
         if (now >= nextUtc) {
             publish(sim.nextUtc(nowNs), utcOut, summary.utcSent, summary.lastUtc, nextUtc, utcPeriod, formatUtc,
-                    sends(false));
+                    sends(false), kUtcTopic);
         }
         if (!o.common.verbose && now >= nextSummary) {
             summary.elapsedS = secondsSince(start);
@@ -243,6 +259,7 @@ int runNav(ToolOptions const& o, std::string const& connections) {
         .integer("pva", summary.pvaSent)
         .integer("utc", summary.utcSent)
         .integer("send_failures", summary.sendFailures);
+    if (recorder) done.integer("recorded", recorder->samples());
     if (outputOk) emit(done.str());
     return kExitOk;
 }
@@ -379,6 +396,196 @@ int runListen(ToolOptions const& o, std::string const& connections) {
     return kExitOk;
 }
 
+// --- record, replay, dump ---------------------------------------------------
+
+// The whole file, or an exception naming it.
+std::string readWholeFile(std::string const& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path + ": " + std::strerror(errno));
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    if (in.bad()) throw std::runtime_error("cannot read " + path);
+    return bytes.str();
+}
+
+// The samples of a recorded-samples file, each checked to decode as its
+// topic's type; false after a note naming the file and the byte offset
+// where it breaks.
+bool loadRecording(std::string const& path, std::vector<RecordedSample>& samples) {
+    SampleFileError error;
+    if (!decodeSampleFile(readWholeFile(path), samples, error)) {
+        note(path + ": " + error.str());
+        return false;
+    }
+    for (RecordedSample const& s : samples) {
+        bool decodes = false;
+        if (s.topic == kPvaTopic) {
+            aspn2_msgs::idl::PositionVelocityAttitude m;
+            decodes = fromCdr(s.cdr, m);
+        } else if (s.topic == kUtcTopic) {
+            aspn2_msgs::idl::UTCTime m;
+            decodes = fromCdr(s.cdr, m);
+        } else if (s.topic == kCommandTopic) {
+            aspn2_msgs::idl::CommandResponse m;
+            decodes = fromCdr(s.cdr, m);
+        } else {
+            note(path + ": byte " + std::to_string(s.offset) + ": unknown topic \"" + s.topic + "\"");
+            return false;
+        }
+        if (!decodes) {
+            note(path + ": byte " + std::to_string(s.offset) + ": the " + s.topic + " sample does not decode");
+            return false;
+        }
+    }
+    return true;
+}
+
+int runRecord(ToolOptions const& o, std::string const& connections) {
+    SampleRecorder recorder(o.record.path);
+    std::atomic<bool> writeFailed{false};
+    auto keep = [&](char const* topic, auto const& m) {
+        if (!recorder.record(topic, m)) writeFailed = true;
+    };
+    ToolTransport transport(connections, "aspn2-tool record");
+    std::string names;
+    for (std::string const& topic : o.record.topics) {
+        if (topic == kPvaTopic) {
+            transport.receiver<aspn2_msgs::idl::PositionVelocityAttitude>(
+                kPvaTopic, [&](aspn2_msgs::idl::PositionVelocityAttitude const& m) { keep(kPvaTopic, m); });
+        } else if (topic == kUtcTopic) {
+            transport.receiver<aspn2_msgs::idl::UTCTime>(kUtcTopic,
+                                                         [&](aspn2_msgs::idl::UTCTime const& m) { keep(kUtcTopic, m); });
+        } else if (topic == kCommandTopic) {
+            transport.receiver<aspn2_msgs::idl::CommandResponse>(
+                kCommandTopic, [&](aspn2_msgs::idl::CommandResponse const& m) { keep(kCommandTopic, m); });
+        }
+        names += (names.empty() ? "" : ", ") + topic;
+    }
+    note("record: recording " + names + " to " + o.record.path);
+    Clock::time_point const start = Clock::now();
+    while (!g_stop.load() && !writeFailed.load()) {
+        if (o.common.seconds > 0 && secondsSince(start) >= o.common.seconds) break;
+        if (o.common.count > 0 && recorder.samples() >= o.common.count) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (writeFailed.load()) {
+        note("record: cannot write " + o.record.path + " any more");
+        return kExitSetupFailed;
+    }
+    Line done(o.common.json, "record_done");
+    done.real("t", secondsSince(start), 1).integer("samples", recorder.samples());
+    emit(done.str());
+    return kExitOk;
+}
+
+int runReplay(ToolOptions const& o, std::string const& connections) {
+    std::vector<RecordedSample> samples;
+    if (!loadRecording(o.record.path, samples)) return kExitSetupFailed;
+    ToolTransport transport(connections, "aspn2-tool replay");
+    ToolTransport::Endpoint<aspn2_msgs::idl::PositionVelocityAttitude> pvaOut;
+    ToolTransport::Endpoint<aspn2_msgs::idl::UTCTime> utcOut;
+    ToolTransport::Endpoint<aspn2_msgs::idl::CommandResponse> commandOut;
+    std::set<std::string> topics;
+    for (RecordedSample const& s : samples) topics.insert(s.topic);
+    if (topics.count(kPvaTopic)) pvaOut = transport.sender<aspn2_msgs::idl::PositionVelocityAttitude>(kPvaTopic);
+    if (topics.count(kUtcTopic)) utcOut = transport.sender<aspn2_msgs::idl::UTCTime>(kUtcTopic);
+    if (topics.count(kCommandTopic)) commandOut = transport.sender<aspn2_msgs::idl::CommandResponse>(kCommandTopic);
+    note("replay: " + std::to_string(samples.size()) + " samples from " + o.record.path);
+
+    // Every topic's reader first, so that the first samples are not lost
+    // to discovery.
+    auto const waitEnd =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.replay.waitS));
+    auto const allMatched = [&] {
+        int const n = o.replay.readers;
+        return (!pvaOut.typed || ToolTransport::readersMatched(pvaOut) >= n) &&
+               (!utcOut.typed || ToolTransport::readersMatched(utcOut) >= n) &&
+               (!commandOut.typed || ToolTransport::readersMatched(commandOut) >= n);
+    };
+    while (!g_stop.load() && !allMatched() && Clock::now() < waitEnd) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (o.replay.waitS > 0 && !allMatched()) note("replay: not every topic has a reader; sending anyway");
+
+    long long sent = 0, failures = 0, rounds = 0;
+    Clock::time_point const start = Clock::now();
+    do {
+        Clock::time_point const roundStart = Clock::now();
+        for (RecordedSample const& s : samples) {
+            if (g_stop.load()) break;
+            if (o.replay.speed > 0) {
+                sleepUntil(roundStart + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                                            static_cast<double>(s.timeNs) * 1e-9 / o.replay.speed)));
+                if (g_stop.load()) break;
+            }
+            bool ok = false;
+            if (s.topic == kPvaTopic) {
+                aspn2_msgs::idl::PositionVelocityAttitude m;
+                ok = fromCdr(s.cdr, m) && ToolTransport::send(pvaOut, m);
+            } else if (s.topic == kUtcTopic) {
+                aspn2_msgs::idl::UTCTime m;
+                ok = fromCdr(s.cdr, m) && ToolTransport::send(utcOut, m);
+            } else if (s.topic == kCommandTopic) {
+                aspn2_msgs::idl::CommandResponse m;
+                ok = fromCdr(s.cdr, m) && ToolTransport::send(commandOut, m);
+            }
+            ++(ok ? sent : failures);
+        }
+        ++rounds;
+    } while (o.replay.loop && !g_stop.load());
+    if (o.replay.hold && !g_stop.load()) {
+        // The last pair again and again, times of validity unchanged.
+        aspn2_msgs::idl::PositionVelocityAttitude lastPva;
+        aspn2_msgs::idl::UTCTime lastUtc;
+        bool havePva = false, haveUtc = false;
+        for (RecordedSample const& s : samples) {
+            if (s.topic == kPvaTopic) havePva = fromCdr(s.cdr, lastPva);
+            if (s.topic == kUtcTopic) haveUtc = fromCdr(s.cdr, lastUtc);
+        }
+        note("replay: holding the last samples");
+        Clock::time_point next = Clock::now();
+        while (!g_stop.load()) {
+            next += std::chrono::milliseconds(500);
+            sleepUntil(next);
+            if (g_stop.load()) break;
+            if (havePva) ++(ToolTransport::send(pvaOut, lastPva) ? sent : failures);
+            if (haveUtc) ++(ToolTransport::send(utcOut, lastUtc) ? sent : failures);
+        }
+    }
+    Line done(o.common.json, "replay_done");
+    done.real("t", secondsSince(start), 1).integer("sent", sent).integer("send_failures", failures).integer("rounds",
+                                                                                                         rounds);
+    emit(done.str());
+    return kExitOk;
+}
+
+int runDump(ToolOptions const& o) {
+    std::vector<RecordedSample> samples;
+    if (!loadRecording(o.record.path, samples)) return kExitNoResponse;
+    bool const json = o.common.json;
+    for (RecordedSample const& s : samples) {
+        std::string line;
+        if (s.topic == kPvaTopic) {
+            aspn2_msgs::idl::PositionVelocityAttitude m;
+            fromCdr(s.cdr, m);
+            line = formatPva(m, json);
+        } else if (s.topic == kUtcTopic) {
+            aspn2_msgs::idl::UTCTime m;
+            fromCdr(s.cdr, m);
+            line = formatUtc(m, json);
+        } else {
+            aspn2_msgs::idl::CommandResponse m;
+            fromCdr(s.cdr, m);
+            line = formatCommandResponse(s.topic, m, json);
+        }
+        char stamp[64];
+        std::snprintf(stamp, sizeof stamp, json ? "{\"t\":%.9f,\"sample\":" : "t=%.9f ",
+                      static_cast<double>(s.timeNs) * 1e-9);
+        if (!emit(stamp + line + (json ? "}" : ""))) break;
+    }
+    return kExitOk;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -394,6 +601,7 @@ int main(int argc, char** argv) {
     }
     installSignalHandlers();
     try {
+        if (options.mode == ToolMode::Dump) return runDump(options);
         std::string connections =
             options.common.connections.empty() ? defaultConnections() : options.common.connections;
         std::unique_ptr<TemporaryConnectionsFile> copy;
@@ -406,6 +614,9 @@ int main(int argc, char** argv) {
             case ToolMode::Nav: return runNav(options, connections);
             case ToolMode::Command: return runCommand(options, connections);
             case ToolMode::Listen: return runListen(options, connections);
+            case ToolMode::Record: return runRecord(options, connections);
+            case ToolMode::Replay: return runReplay(options, connections);
+            case ToolMode::Dump:
             case ToolMode::Help: break;
         }
     } catch (std::exception const& e) {

@@ -52,6 +52,10 @@ bool applyItem(std::string const& item, NavPhase& phase) {
         phase.faults.utcLagS = number;
         return true;
     }
+    if (key == "sigma" && toNumber(value, 0.0, 1.0e7, number) && number > 0.0) {
+        phase.faults.positionSigmaM = number;
+        return true;
+    }
     return false;
 }
 
@@ -72,7 +76,7 @@ bool parsePhase(std::string const& text, NavPhase& phase, std::string& error) {
         std::string const item = items.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         if (!applyItem(item, p)) {
             error = "unknown phase item \"" + item +
-                    "\" (ok, silent, no-pva, no-utc, nan=FIELD, wrong-source=N, utc-lag=S)";
+                    "\" (ok, silent, no-pva, no-utc, nan=FIELD, wrong-source=N, utc-lag=S, sigma=M)";
             return false;
         }
         start = comma == std::string::npos ? std::string::npos : comma + 1;

@@ -23,7 +23,8 @@ struct NavPhase {
 
 /// Reads "SECONDS:ITEM[,ITEM...]" where SECONDS is in (0, 86400] and each
 /// ITEM is "ok" (no fault), "silent" (neither stream), "no-pva", "no-utc",
-/// "nan=FIELD", "wrong-source=N" (0..255) or "utc-lag=S" (-3600..3600).
+/// "nan=FIELD", "wrong-source=N" (0..255), "utc-lag=S" (-3600..3600) or
+/// "sigma=M" (every position sigma M metres, 0 < M <= 1e7).
 /// False with a one-line `error` otherwise. Never throws except
 /// std::bad_alloc.
 bool parsePhase(std::string const& text, NavPhase& phase, std::string& error);

@@ -51,7 +51,7 @@ bool nanFieldFromName(std::string const& name, NanField& field) {
 }
 
 bool FaultInjection::any() const {
-    return !nanFields.empty() || wrongSourceId >= 0 || utcLagS != 0.0 || overrideLatitude;
+    return !nanFields.empty() || wrongSourceId >= 0 || utcLagS != 0.0 || overrideLatitude || positionSigmaM > 0.0;
 }
 
 std::string describeFaults(FaultInjection const& faults) {
@@ -73,7 +73,11 @@ std::string describeFaults(FaultInjection const& faults) {
         out << sep << "utc-lag=" << faults.utcLagS << "s";
         sep = " ";
     }
-    if (faults.overrideLatitude) out << sep << "lat-override=" << faults.latitudeOverrideDeg << "deg";
+    if (faults.overrideLatitude) {
+        out << sep << "lat-override=" << faults.latitudeOverrideDeg << "deg";
+        sep = " ";
+    }
+    if (faults.positionSigmaM > 0.0) out << sep << "sigma=" << faults.positionSigmaM << "m";
     return out.str();
 }
 
@@ -94,6 +98,17 @@ void applyFaults(FaultInjection const& faults, aspn2_msgs::idl::PositionVelocity
             case NanField::Covariance:
                 for (auto& row : pva.covariance()) row.fill(kNaN);
                 break;
+        }
+    }
+    if (faults.positionSigmaM > 0.0) {
+        // The position block alone: its rows and columns lose their
+        // correlations, so the matrix stays positive definite.
+        for (std::size_t i = 0; i < 3; ++i) {
+            for (std::size_t j = 0; j < 9; ++j) {
+                pva.covariance()[i][j] = 0.0;
+                pva.covariance()[j][i] = 0.0;
+            }
+            pva.covariance()[i][i] = faults.positionSigmaM * faults.positionSigmaM;
         }
     }
     if (faults.wrongSourceId >= 0) setServerId(pva.header(), static_cast<unsigned char>(faults.wrongSourceId));

@@ -34,6 +34,7 @@ struct FaultInjection {
     double utcLagS = 0.0;              ///< the UTC stream describes the time this much earlier
     bool overrideLatitude = false;     ///< replace the latitude ...
     double latitudeOverrideDeg = 0.0;  ///< ... by this value in degrees (unchecked)
+    double positionSigmaM = 0.0;       ///< > 0: every position sigma this many metres, uncorrelated
 
     bool any() const;
 };

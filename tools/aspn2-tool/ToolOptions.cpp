@@ -2,6 +2,7 @@
 
 #include "tools/aspn2-tool/ConnectionsFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -14,14 +15,18 @@ char const* const kToolUsage =
     "usage: aspn2-tool nav     [common] [nav options]\n"
     "       aspn2-tool command [common] [--type N] [--timeout S] [--all] [--id N] [--retry S] [--] TEXT\n"
     "       aspn2-tool listen  [common] [--commands] [--nav]\n"
+    "       aspn2-tool record  [common] [--topics LIST] FILE\n"
+    "       aspn2-tool replay  [common] [--speed X] [--loop | --hold] [--wait S] [--readers N] FILE\n"
+    "       aspn2-tool dump    [--json] FILE\n"
     "\n"
     "common options:\n"
     "  --connections FILE  connections file (default: the sample config/connections-udp.xml,\n"
     "                      installed: /opt/corvane/config/connections-udp.xml)\n"
     "  --domain N          DDS domain 0..232 instead of the file's DomainId\n"
     "  --json              one JSON object per line\n"
-    "  --seconds S         stop after S seconds (nav, listen)\n"
-    "  --count N           stop after N messages (nav: PVA sent; listen: lines; command: responses)\n"
+    "  --seconds S         stop after S seconds (nav, listen, record)\n"
+    "  --count N           stop after N messages (nav: PVA sent; listen: lines; command: responses;\n"
+    "                      record: samples)\n"
     "  --verbose           nav: one line per message sent instead of one per second\n"
     "  --system NAME       system name of the device ids (default Simulator)\n"
     "  --source-id N       server id 0..255 of the device ids (nav 96, command 50)\n"
@@ -45,7 +50,9 @@ char const* const kToolUsage =
     "  --phase S:ITEMS     (repeatable) first run phases of S seconds each, in order,\n"
     "                      with their own faults instead of the ones above; ITEMS\n"
     "                      joined by commas: ok, silent, no-pva, no-utc, nan=FIELD,\n"
-    "                      wrong-source=N, utc-lag=S (e.g. --phase 5:ok --phase 3:silent)\n"
+    "                      wrong-source=N, utc-lag=S, sigma=M (every position sigma\n"
+    "                      M metres) (e.g. --phase 5:ok --phase 3:silent)\n"
+    "  --record FILE       also write every sample sent to FILE (recorded-samples format)\n"
     "\n"
     "command: sends TEXT on \"Command\" and prints the responses on \"Response\"\n"
     "  --type N            command_response_type (0 command, 1 response; default 0)\n"
@@ -58,6 +65,22 @@ char const* const kToolUsage =
     "listen: prints EventLog, MaintenanceEvent and Response traffic\n"
     "  --commands          also the Command connection\n"
     "  --nav               also PositionVelocityAttitude and UTCTime\n"
+    "\n"
+    "record: writes every sample received on the topics, with its reception time,\n"
+    "  to FILE in the recorded-samples format (tools/aspn2-tool/RECORDING.md)\n"
+    "  --topics LIST       comma-separated, of PositionVelocityAttitude, UTCTime,\n"
+    "                      Command (default all three)\n"
+    "replay: publishes the samples of FILE with their recorded spacing, times of\n"
+    "  validity as recorded\n"
+    "  --speed X           spacing divided by X, 0.001..1000, or 0: back to back (default 1)\n"
+    "  --loop              start again after the last sample until stopped\n"
+    "  --hold              after the last sample resend the last PVA and UTCTime\n"
+    "                      twice a second until stopped (a navigator that stands)\n"
+    "  --wait S            wait up to S seconds for the readers of every topic before\n"
+    "                      the first sample (default 10; 0 does not wait)\n"
+    "  --readers N         readers each topic needs before the first sample (default 1)\n"
+    "dump: prints the samples of FILE, one line each, or the byte offset where the\n"
+    "  file breaks (exit status 1)\n"
     "\n"
     "Ends on SIGINT or SIGTERM. Exit status 2 on a bad command line or set-up failure.\n";
 
@@ -83,7 +106,7 @@ bool toUnsigned(std::string const& text, unsigned long long max, unsigned long l
     return true;
 }
 
-enum Applies : unsigned { kNav = 1, kCommand = 2, kListen = 4, kAll = 7 };
+enum Applies : unsigned { kNav = 1, kCommand = 2, kListen = 4, kRecord = 8, kReplay = 16, kDump = 32, kAll = 31 };
 
 struct Option {
     unsigned modes;
@@ -134,9 +157,9 @@ std::map<std::string, Option> const& optionTable() {
                            }, "a file name"}},
         {"--domain", whole(kAll, 0, kMaxDomainId, "a whole number 0..232",
                            [](ToolOptions& o, unsigned long long n) { o.common.domain = static_cast<int>(n); })},
-        {"--json", flag(kAll, [](ToolOptions& o) { o.common.json = true; })},
+        {"--json", flag(kAll | kDump, [](ToolOptions& o) { o.common.json = true; })},
         {"--verbose", flag(kNav, [](ToolOptions& o) { o.common.verbose = true; })},
-        {"--seconds", real(kNav | kListen, 1e-3, 1e9, "a number of seconds > 0",
+        {"--seconds", real(kNav | kListen | kRecord, 1e-3, 1e9, "a number of seconds > 0",
                            [](ToolOptions& o, double d) { o.common.seconds = d; })},
         {"--count", whole(kAll, 1, 1000000000000ULL, "a whole number >= 1",
                           [](ToolOptions& o, unsigned long long n) { o.common.count = static_cast<long long>(n); })},
@@ -157,8 +180,6 @@ std::map<std::string, Option> const& optionTable() {
                        [](ToolOptions& o, double d) { o.nav.lonDeg = d; })},
         {"--alt", real(kNav, -1.0e5, 1.0e5, "an altitude -100000..100000 m",
                        [](ToolOptions& o, double d) { o.nav.altM = d; })},
-        {"--speed",
-         real(kNav, 0.0, 1000.0, "a speed 0..1000 m/s", [](ToolOptions& o, double d) { o.nav.speedMps = d; })},
         {"--length", real(kNav, 1.0, 1.0e5, "a length 1..100000 m",
                           [](ToolOptions& o, double d) { o.nav.shape.lengthM = d; })},
         {"--width",
@@ -209,6 +230,43 @@ std::map<std::string, Option> const& optionTable() {
         // listen
         {"--commands", flag(kListen, [](ToolOptions& o) { o.listen.commands = true; })},
         {"--nav", flag(kListen, [](ToolOptions& o) { o.listen.nav = true; })},
+        {"--record", {kNav, true, [](std::string const& v, ToolOptions& o) {
+                          o.nav.recordPath = v;
+                          return !v.empty();
+                      }, "a file name"}},
+        // record, replay
+        {"--topics", {kRecord, true, [](std::string const& v, ToolOptions& o) {
+                          std::vector<std::string> topics;
+                          std::size_t start = 0;
+                          while (start <= v.size()) {
+                              std::size_t const comma = std::min(v.find(',', start), v.size());
+                              std::string const t = v.substr(start, comma - start);
+                              if (t != "PositionVelocityAttitude" && t != "UTCTime" && t != "Command") return false;
+                              if (std::find(topics.begin(), topics.end(), t) == topics.end()) topics.push_back(t);
+                              start = comma + 1;
+                          }
+                          o.record.topics = topics;
+                          return true;
+                      }, "a comma-separated list of PositionVelocityAttitude, UTCTime, Command"}},
+        {"--speed", {kNav | kReplay, true, [](std::string const& v, ToolOptions& o) {
+                         // nav: the vehicle's speed; replay: the time scale.
+                         double d = 0.0;
+                         if (!toDouble(v, d)) return false;
+                         if (o.mode == ToolMode::Replay) {
+                             if (d != 0.0 && (d < 1e-3 || d > 1000.0)) return false;
+                             o.replay.speed = d;
+                             return true;
+                         }
+                         if (d < 0.0 || d > 1000.0) return false;
+                         o.nav.speedMps = d;
+                         return true;
+                     }, "nav: a speed 0..1000 m/s; replay: 0 or a factor 0.001..1000"}},
+        {"--loop", flag(kReplay, [](ToolOptions& o) { o.replay.loop = true; })},
+        {"--hold", flag(kReplay, [](ToolOptions& o) { o.replay.hold = true; })},
+        {"--readers", whole(kReplay, 1, 100, "a whole number 1..100",
+                            [](ToolOptions& o, unsigned long long n) { o.replay.readers = static_cast<int>(n); })},
+        {"--wait", real(kReplay, 0.0, 3600.0, "a number of seconds 0..3600",
+                        [](ToolOptions& o, double d) { o.replay.waitS = d; })},
     };
     return table;
 }
@@ -218,7 +276,7 @@ std::map<std::string, Option> const& optionTable() {
 bool parseToolOptions(std::vector<std::string> const& args, ToolOptions& out, std::string& error) {
     ToolOptions o;
     if (args.empty()) {
-        error = "a mode is required: nav, command or listen";
+        error = "a mode is required: nav, command, listen, record, replay or dump";
         return false;
     }
     std::string const& mode = args[0];
@@ -232,11 +290,20 @@ bool parseToolOptions(std::vector<std::string> const& args, ToolOptions& out, st
     } else if (mode == "listen") {
         o.mode = ToolMode::Listen;
         applies = kListen;
+    } else if (mode == "record") {
+        o.mode = ToolMode::Record;
+        applies = kRecord;
+    } else if (mode == "replay") {
+        o.mode = ToolMode::Replay;
+        applies = kReplay;
+    } else if (mode == "dump") {
+        o.mode = ToolMode::Dump;
+        applies = kDump;
     } else if (mode == "-h" || mode == "--help" || mode == "help") {
         out = o;
         return true;
     } else {
-        error = "unknown mode \"" + mode + "\" (nav, command or listen)";
+        error = "unknown mode \"" + mode + "\" (nav, command, listen, record, replay or dump)";
         return false;
     }
 
@@ -279,6 +346,10 @@ bool parseToolOptions(std::vector<std::string> const& args, ToolOptions& out, st
         } else if (o.mode == ToolMode::Command && !haveText) {
             o.command.text = arg;
             haveText = true;
+        } else if ((o.mode == ToolMode::Record || o.mode == ToolMode::Replay || o.mode == ToolMode::Dump) &&
+                   !haveText && !arg.empty()) {
+            o.record.path = arg;
+            haveText = true;
         } else {
             error = "unexpected argument \"" + arg + "\"";
             return false;
@@ -287,6 +358,10 @@ bool parseToolOptions(std::vector<std::string> const& args, ToolOptions& out, st
 
     if (o.mode == ToolMode::Command && !haveText) {
         error = "command needs the command TEXT";
+        return false;
+    }
+    if ((o.mode == ToolMode::Record || o.mode == ToolMode::Replay || o.mode == ToolMode::Dump) && !haveText) {
+        error = mode + " needs the recorded-samples FILE";
         return false;
     }
     if (o.mode == ToolMode::Nav && o.nav.rateHz == 0.0 && o.nav.utcRateHz == 0.0) {

@@ -15,7 +15,7 @@
 
 namespace nav_sim {
 
-enum class ToolMode { Nav, Command, Listen, Help };
+enum class ToolMode { Nav, Command, Listen, Record, Replay, Dump, Help };
 
 /// Options every mode shares.
 struct CommonOptions {
@@ -40,6 +40,7 @@ struct NavOptions {
     double growCovarianceMps = 0.0;
     FaultInjection faults;
     std::vector<NavPhase> phases;  ///< run first, in order (--phase)
+    std::string recordPath;        ///< also write what is sent to this recorded-samples file
 };
 
 struct CommandOptions {
@@ -56,12 +57,28 @@ struct ListenOptions {
     bool nav = false;       ///< also PositionVelocityAttitude and UTCTime
 };
 
+struct RecordOptions {
+    std::string path;  ///< recorded-samples file (record writes, replay and dump read)
+    /// record: connections to record, in the file's topic names.
+    std::vector<std::string> topics{"PositionVelocityAttitude", "UTCTime", "Command"};
+};
+
+struct ReplayOptions {
+    double speed = 1.0;  ///< 1 keeps the recorded spacing, 2 halves it; 0 sends back to back
+    bool loop = false;   ///< start again after the last sample until stopped
+    double waitS = 10.0;  ///< wait up to this long for the readers of every topic before sending
+    int readers = 1;      ///< readers each topic needs before the first sample
+    bool hold = false;    ///< after the last sample, resend the last PVA and UTC twice a second until stopped
+};
+
 struct ToolOptions {
     ToolMode mode = ToolMode::Help;
     CommonOptions common;
     NavOptions nav;
     CommandOptions command;
     ListenOptions listen;
+    RecordOptions record;
+    ReplayOptions replay;
 };
 
 /// Default server ids: the fusion navigator for nav, the command server for

@@ -44,8 +44,20 @@ std::string isoTime(const VictoryTime& t) {
   return buffer;
 }
 
-std::string jsonNumber(double value) {
-  return std::isfinite(value) ? victory::formatNumber(value) : "null";
+// Fixed formats, so that equal values print equal text whatever the
+// machine's last-bit rounding: angles (rad) with 10 decimals (about 0.6 mm
+// on the ground), lengths and speeds with 4, uncertainties with 6
+// significant digits; null when not finite.
+std::string jsonValue(double value, const std::string& unit) {
+  if (!std::isfinite(value)) return "null";
+  if (value == 0.0) value = 0.0;  // no "-0.0000"
+  std::string text = printf1(unit == "rad" ? "%.10f" : "%.4f", value);
+  if (text.find_first_not_of("-0.") == std::string::npos) text = unit == "rad" ? "0.0000000000" : "0.0000";
+  return text;
+}
+
+std::string jsonUncertainty(double value) {
+  return std::isfinite(value) ? printf1("%.5e", value) : "null";
 }
 
 }  // namespace
@@ -129,13 +141,21 @@ std::string formatJson(const victory::DataMessage& m, std::uint16_t port) {
   for (std::size_t i = 0; i < m.values.size(); ++i) {
     const victory::NamedValue& v = m.values[i];
     if (i > 0) j += ",";
-    j += jsonString(v.name) + ":{\"value\":" + jsonNumber(v.value.value) +
-         ",\"uncertainty\":" + jsonNumber(v.value.uncertainty) + ",\"unit\":" +
+    j += jsonString(v.name) + ":{\"value\":" + jsonValue(v.value.value, v.unit) +
+         ",\"uncertainty\":" + jsonUncertainty(v.value.uncertainty) + ",\"unit\":" +
          jsonString(v.unit) + ",\"basis\":" + jsonString(victory::basisName(v.value.basis)) +
          "}";
   }
   j += "},\"mgrs\":" + (m.mgrs ? jsonString(*m.mgrs) : std::string("null"));
   j += ",\"time\":" + (m.time ? jsonString(isoTime(*m.time)) : std::string("null"));
+  if (m.told) {
+    char realtime[48];
+    std::snprintf(realtime, sizeof realtime, "%lld.%09d", static_cast<long long>(m.told->seconds),
+                  static_cast<int>(m.told->nanoseconds));
+    j += ",\"told\":{\"count\":" + std::to_string(m.told->count) + ",\"realtime\":\"" + realtime + "\"}";
+  } else {
+    j += ",\"told\":null";
+  }
   j += ",\"faultCount\":" + std::to_string(m.faultCount);
   j += ",\"faults\":[";
   for (std::size_t i = 0; i < m.faults.size(); ++i) {

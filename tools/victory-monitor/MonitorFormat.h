@@ -18,10 +18,13 @@ namespace victory_monitor {
 // metres per second; "time=-" when the message carries no time. No newline.
 std::string formatHuman(const victory::DataMessage& message);
 
-// One JSON object, no newline: service, source, seq, port (the port the
-// message arrived on), values (object keyed by value name, each with value,
-// uncertainty, unit, basis; values as sent, non-finite numbers as null),
-// mgrs and time (strings or null), faultCount and faults.
+// One JSON object, no newline, its fields always in this order: service,
+// source, seq, port (the port the message arrived on), values (object keyed
+// by value name in tell order, each with value, uncertainty, unit, basis),
+// mgrs and time (strings or null), told (null before the first tell, else
+// count and realtime, the latter a string "SECONDS.NNNNNNNNN"), faultCount
+// and faults. Numbers have fixed formats: values in rad with 10 decimals,
+// in m or m/s with 4, uncertainties as %.5e; non-finite numbers are null.
 std::string formatJson(const victory::DataMessage& message, std::uint16_t port);
 
 // The text as a JSON string literal, quotes included.

@@ -1,7 +1,7 @@
 // victory-monitor: prints every VICTORY data message that arrives on the
 // given UDP ports, one line each.
 //
-//   victory-monitor [--json] [--count N] [--seconds S] [--bind ADDRESS] PORT...
+//   victory-monitor [--json] [--count N | --until N] [--seconds S] [--bind ADDRESS] PORT...
 //
 // Port 0 lets the system choose; every bound address is announced on stderr
 // as "victory-monitor: listening on ADDRESS:PORT". Malformed datagrams are
@@ -45,10 +45,12 @@ struct Listener {
 };
 
 constexpr const char* kUsage =
-    "usage: victory-monitor [--json] [--count N] [--seconds S] [--bind ADDRESS] PORT...\n"
+    "usage: victory-monitor [--json] [--count N] [--until N] [--seconds S] [--bind ADDRESS] PORT...\n"
     "  Prints each VICTORY data message received on the UDP ports, one line each.\n"
-    "  --json        one JSON object per line instead of a readable line\n"
+    "  --json        one JSON object per line instead of a readable line (fields in\n"
+    "                a fixed order, numbers in fixed formats)\n"
     "  --count N     stop after N messages (N >= 1)\n"
+    "  --until N     the same as --count N\n"
     "  --seconds S   stop after S seconds (S > 0)\n"
     "  --bind A      IPv4 address to listen on (default 127.0.0.1; 0.0.0.0 for\n"
     "                every interface)\n"
@@ -61,11 +63,11 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
     char* end = nullptr;
     if (arg == "--json") {
       o.json = true;
-    } else if (arg == "--count" && hasValue) {
+    } else if ((arg == "--count" || arg == "--until") && hasValue) {
       errno = 0;
       o.count = std::strtoll(argv[++i], &end, 10);
       if (*end != '\0' || errno != 0 || o.count < 1) {
-        error = "--count needs a whole number >= 1";
+        error = arg + " needs a whole number >= 1";
         return false;
       }
     } else if (arg == "--seconds" && hasValue) {
