@@ -137,7 +137,12 @@ void ZOziDaZodOduzuz::workerThreadFunction()
         } catch (...) {
             threw = true;
         }
-        reportSafely([&] { reportWorkerException(threw ? (what.empty() ? "<unknown>" : what.c_str()) : nullptr); });
+        // A cycle with no new pair neither starts nor ends a run of
+        // exceptions: with a navigator slower than the worker, every other
+        // cycle is idle, and a bad stream must still count as one run.
+        if (threw || published) {
+            reportSafely([&] { reportWorkerException(threw ? (what.empty() ? "<unknown>" : what.c_str()) : nullptr); });
+        }
         if (threw) {
             // The cycle published nothing: the loss, if it comes, says why.
             reportSafely([&] {
