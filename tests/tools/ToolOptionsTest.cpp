@@ -35,6 +35,10 @@ TEST(ToolOptions, RejectedCommandLines) {
         {"nav --phase 2:ok,wrong-source=256", "--phase needs"},
         {"nav --phase 2:nan=speed", "--phase needs"},
         {"command A --phase 2:ok", "option --phase does not apply to command"},
+        {"command A --texts f.txt", "a TEXT or --texts FILE, not both"},
+        {"command --texts f.txt A", "unexpected argument \"A\""},
+        {"command --texts f.txt --pace 0", "--pace needs"},
+        {"nav --pace 5", "option --pace does not apply to nav"},
     };
     for (auto const& [line, expected] : cases) {
         std::istringstream in(line);
