@@ -482,6 +482,12 @@ eprosima::fastrtps::ParticipantAttributes MakeParticipantAttributes(std::uint32_
     eprosima::fastrtps::ParticipantAttributes attributes;
     attributes.domainId = domain_id;
     attributes.rtps.builtin.discovery_config.leaseDuration = eprosima::fastrtps::Duration_t(5, 0);
+    // Announced every 0.5 s instead of 3 s: a participant that starts while
+    // its peers run misses, about one start in four, the peer's answer to
+    // its first announcements and learns of the peer only at the peer's
+    // next periodic one.
+    attributes.rtps.builtin.discovery_config.leaseDuration_announcementperiod =
+        eprosima::fastrtps::Duration_t(0, 500000000);
     attributes.rtps.setName(name.substr(0, 255).c_str());
     attributes.rtps.useBuiltinTransports = false;
 
