@@ -129,12 +129,12 @@ std::set<std::string> MappedFiles() {
     return mapped;
 }
 
-std::vector<std::string> RemoveStale(std::string const& directory, std::set<std::string> const& mapped,
-                                     double min_age_s) {
-    std::vector<std::string> removed;
+std::vector<std::string> FindStale(std::string const& directory, std::set<std::string> const& mapped,
+                                   double min_age_s) {
+    std::vector<std::string> stale;
     std::map<std::string, std::vector<std::string>> objects;  // object -> its files
     DIR* dir = ::opendir(directory.c_str());
-    if (dir == nullptr) return removed;
+    if (dir == nullptr) return stale;
     while (dirent* entry = ::readdir(dir)) {
         std::string const name = entry->d_name;
         std::string const object = objectOf(name);
@@ -152,21 +152,27 @@ std::vector<std::string> RemoveStale(std::string const& directory, std::set<std:
         // back: its owner's lock decides, as peers may still map a dead
         // owner's segment for a while.
         bool const isPort = startsWith(object, kPortPrefix);
-        bool stale = true;
+        bool isStale = true;
         for (std::string const& name : files) {
             std::string const path = directory + "/" + name;
             struct stat st {};
             if (!exists(path, st) || !S_ISREG(st.st_mode) || (isPort && mapped.count(path) != 0) ||
-                now - seconds(st.st_mtim) < min_age_s || now - seconds(st.st_ctim) < min_age_s ||
+                now - seconds(st.st_mtim) < min_age_s ||
                 ((endsWith(name, "_el") || endsWith(name, "_sl")) && isLocked(path))) {
-                stale = false;
+                isStale = false;
                 break;
             }
         }
-        if (!stale) continue;
-        for (std::string const& name : files) {
-            if (::unlink((directory + "/" + name).c_str()) == 0) removed.push_back(name);
-        }
+        if (isStale) stale.insert(stale.end(), files.begin(), files.end());
+    }
+    return stale;
+}
+
+std::vector<std::string> RemoveStale(std::string const& directory, std::set<std::string> const& mapped,
+                                     double min_age_s) {
+    std::vector<std::string> removed;
+    for (std::string const& name : FindStale(directory, mapped, min_age_s)) {
+        if (::unlink((directory + "/" + name).c_str()) == 0) removed.push_back(name);
     }
     return removed;
 }

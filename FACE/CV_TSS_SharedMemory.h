@@ -59,13 +59,17 @@ int FreshParticipantId(std::string const& directory, std::uint32_t domain_id);
 /// (processes whose maps cannot be read are left out).
 std::set<std::string> MappedFiles();
 
-/// Removes from `directory` the Fast DDS files that are stale: a segment
+/// Names of the Fast DDS files in `directory` that are stale: a segment
 /// (with its lock file) or a port (with its lock file and named mutex)
 /// whose lock file, if any, nobody holds, whose files are all older than
 /// `min_age_s` seconds (a participant that is just creating its files has
 /// not locked or mapped them yet), and, for a port, no file of which
-/// `mapped` names. Other files are left alone. Returns the names removed.
-/// Never throws except std::bad_alloc.
+/// `mapped` names. Other files never count. Never throws except
+/// std::bad_alloc.
+std::vector<std::string> FindStale(std::string const& directory, std::set<std::string> const& mapped,
+                                   double min_age_s = 0.5);
+
+/// Removes what FindStale() names; returns the names removed.
 std::vector<std::string> RemoveStale(std::string const& directory, std::set<std::string> const& mapped,
                                      double min_age_s = 0.5);
 
