@@ -115,6 +115,12 @@ std::set<std::string> MappedFiles() {
         std::string const pid = entry->d_name;
         if (!allDigits(pid)) continue;
         std::ifstream maps("/proc/" + pid + "/maps");
+        if (!maps) {
+            struct stat st {};
+            // Gone meanwhile, or not ours to read (another user's process).
+            if (::stat(("/proc/" + pid).c_str(), &st) == 0) mapped.insert(kUnknownMaps);
+            continue;
+        }
         std::string line;
         while (std::getline(maps, line)) {
             // address perms offset dev inode path: the path starts at the first '/'
@@ -152,6 +158,7 @@ std::vector<std::string> FindStale(std::string const& directory, std::set<std::s
         // back: its owner's lock decides, as peers may still map a dead
         // owner's segment for a while.
         bool const isPort = startsWith(object, kPortPrefix);
+        if (isPort && mapped.count(kUnknownMaps) != 0) continue;
         bool isStale = true;
         for (std::string const& name : files) {
             std::string const path = directory + "/" + name;

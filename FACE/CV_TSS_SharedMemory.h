@@ -55,8 +55,13 @@ std::pair<std::uint32_t, std::uint32_t> UnicastPorts(std::uint32_t domain_id, in
 /// be read.
 int FreshParticipantId(std::string const& directory, std::uint32_t domain_id);
 
-/// Paths of every file that some process maps, read from /proc/*/maps
-/// (processes whose maps cannot be read are left out).
+/// Stands in MappedFiles()'s answer for a process whose maps could not be
+/// read (another user's, without the right to look): any port may be in
+/// use then, and none counts as stale.
+constexpr char const* kUnknownMaps = "?";
+
+/// Paths of every file that some process maps, read from /proc/*/maps,
+/// and kUnknownMaps when a running process's maps could not be read.
 std::set<std::string> MappedFiles();
 
 /// Names of the Fast DDS files in `directory` that are stale: a segment
@@ -64,7 +69,8 @@ std::set<std::string> MappedFiles();
 /// whose lock file, if any, nobody holds, whose files are all older than
 /// `min_age_s` seconds (a participant that is just creating its files has
 /// not locked or mapped them yet), and, for a port, no file of which
-/// `mapped` names. Other files never count. Never throws except
+/// `mapped` names (no port at all when `mapped` holds kUnknownMaps).
+/// Other files never count. Never throws except
 /// std::bad_alloc.
 std::vector<std::string> FindStale(std::string const& directory, std::set<std::string> const& mapped,
                                    double min_age_s = 0.5);
