@@ -7,9 +7,12 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdlib>
+#include <cerrno>
 #include <ctime>
 #include <fstream>
 #include <map>
+#include <sstream>
 
 namespace FACE {
 namespace TSS {
@@ -107,20 +110,59 @@ int FreshParticipantId(std::string const& directory, std::uint32_t domain_id) {
     return -1;
 }
 
+namespace {
+
+// Processes among `pids` that hold a lock on a lock file of the transport
+// in kDirectory (every participant locks its own segment's), read from
+// /proc/locks ("1: FLOCK ADVISORY WRITE <pid> <maj>:<min>:<inode> ...").
+bool anyHoldsTransportLock(std::set<std::string> const& pids) {
+    std::set<unsigned long long> inodes;
+    if (DIR* dir = ::opendir(kDirectory)) {
+        while (dirent* entry = ::readdir(dir)) {
+            std::string const name = entry->d_name;
+            struct stat st {};
+            if (!objectOf(name).empty() && (endsWith(name, "_el") || endsWith(name, "_sl")) &&
+                ::stat((std::string(kDirectory) + "/" + name).c_str(), &st) == 0) {
+                inodes.insert(static_cast<unsigned long long>(st.st_ino));
+            }
+        }
+        ::closedir(dir);
+    }
+    std::ifstream locks("/proc/locks");
+    for (std::string line; std::getline(locks, line);) {
+        std::istringstream fields(line);
+        std::string number, kind, mode, access, pid, file;
+        if (!(fields >> number >> kind >> mode >> access >> pid >> file)) continue;
+        if (kind == "->") continue;  // a waiter's line
+        std::size_t const colon = file.rfind(':');
+        if (colon == std::string::npos || pids.count(pid) == 0) continue;
+        char* end = nullptr;
+        unsigned long long const inode = std::strtoull(file.c_str() + colon + 1, &end, 10);
+        if (inodes.count(inode) != 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 std::set<std::string> MappedFiles() {
     std::set<std::string> mapped;
+    std::set<std::string> unreadable;
     DIR* proc = ::opendir("/proc");
     if (proc == nullptr) return mapped;
     while (dirent* entry = ::readdir(proc)) {
         std::string const pid = entry->d_name;
         if (!allDigits(pid)) continue;
-        std::ifstream maps("/proc/" + pid + "/maps");
-        if (!maps) {
-            struct stat st {};
-            // Gone meanwhile, or not ours to read (another user's process).
-            if (::stat(("/proc/" + pid).c_str(), &st) == 0) mapped.insert(kUnknownMaps);
+        std::string const path = "/proc/" + pid + "/maps";
+        int const fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            // Not ours to read (another user's process, or one that may not
+            // be inspected); a process that ended meanwhile maps nothing.
+            if (errno == EACCES || errno == EPERM) unreadable.insert(pid);
             continue;
         }
+        ::close(fd);
+        std::ifstream maps(path);
         std::string line;
         while (std::getline(maps, line)) {
             // address perms offset dev inode path: the path starts at the first '/'
@@ -132,6 +174,9 @@ std::set<std::string> MappedFiles() {
         }
     }
     ::closedir(proc);
+    // Only a participant of the transport can hold its ports, and each one
+    // locks its own segment: a process without such a lock is no peer.
+    if (!unreadable.empty() && anyHoldsTransportLock(unreadable)) mapped.insert(kUnknownMaps);
     return mapped;
 }
 

@@ -56,12 +56,13 @@ std::pair<std::uint32_t, std::uint32_t> UnicastPorts(std::uint32_t domain_id, in
 int FreshParticipantId(std::string const& directory, std::uint32_t domain_id);
 
 /// Stands in MappedFiles()'s answer for a process whose maps could not be
-/// read (another user's, without the right to look): any port may be in
-/// use then, and none counts as stale.
+/// read (another user's, without the right to look) and that holds a lock
+/// of the transport (/proc/locks), so may be a peer: any port may be in use
+/// then, and none counts as stale.
 constexpr char const* kUnknownMaps = "?";
 
 /// Paths of every file that some process maps, read from /proc/*/maps,
-/// and kUnknownMaps when a running process's maps could not be read.
+/// and kUnknownMaps when a possible peer's maps could not be read.
 std::set<std::string> MappedFiles();
 
 /// Names of the Fast DDS files in `directory` that are stale: a segment
