@@ -2,6 +2,7 @@
 
 #include "FACE/CV_Config_Helpers.h"
 #include "FACE/CV_TSS_Security.h"
+#include "FACE/CV_TSS_SharedMemory.h"
 #include "FACE/CV_Topic_Helpers.h"
 
 #include "aspn2_msgs/CommandResponse.h"
@@ -125,6 +126,11 @@ CV_TSS::~CV_TSS() {
     if (m_initialized.load() && m_participant != nullptr) {
         eprosima::fastrtps::Domain::removeParticipant(m_participant);
         m_participant = nullptr;
+        if (m_transport == "SHM") {
+            // Ports whose reference counts a killed peer left too high stay
+            // behind every orderly stop otherwise.
+            SharedMemory::RemoveStale(SharedMemory::kDirectory, SharedMemory::MappedFiles());
+        }
     }
     // The records (listeners, type supports) go only now that no Fast DDS
     // entity refers to them any more.
@@ -227,6 +233,12 @@ void CV_TSS::Initialize(FACE::String const& configuration_file, FACE::RETURN_COD
             throw std::runtime_error("Error creating participant " + m_name + ": DDS Security: " + *problem);
         }
         Security::Apply(securityFiles, attributes);
+    }
+    if (m_transport == "SHM") {
+        // Files of killed participants go first; then an id whose ports no
+        // process still holds (see CV_TSS_SharedMemory.h).
+        SharedMemory::RemoveStale(SharedMemory::kDirectory, SharedMemory::MappedFiles());
+        attributes.rtps.participantID = SharedMemory::FreshParticipantId(SharedMemory::kDirectory, domainId);
     }
     eprosima::fastrtps::Participant* participant = eprosima::fastrtps::Domain::createParticipant(attributes);
     if (participant == nullptr) {
@@ -470,11 +482,28 @@ eprosima::fastrtps::ParticipantAttributes MakeParticipantAttributes(std::uint32_
     eprosima::fastrtps::ParticipantAttributes attributes;
     attributes.domainId = domain_id;
     attributes.rtps.builtin.discovery_config.leaseDuration = eprosima::fastrtps::Duration_t(5, 0);
+    // Announced every 0.5 s instead of 3 s: a participant that starts while
+    // its peers run misses, about one start in four, the peer's answer to
+    // its first announcements and learns of the peer only at the peer's
+    // next periodic one.
+    attributes.rtps.builtin.discovery_config.leaseDuration_announcementperiod =
+        eprosima::fastrtps::Duration_t(0, 500000000);
     attributes.rtps.setName(name.substr(0, 255).c_str());
     attributes.rtps.useBuiltinTransports = false;
 
     if (transport == "SHM") {
         attributes.rtps.userTransports.push_back(std::make_shared<SharedMemTransportDescriptor>());
+        // Discovery also over UDP on 127.0.0.1. A participant killed while
+        // listening on the shared-memory discovery port leaves that port
+        // unusable; the next participant to open it makes a new one under
+        // the same name, and the peers that have the old one open never
+        // hear it again. A killed process's sockets close with it, so the
+        // UDP path stays. Data between participants of this machine still
+        // goes through shared memory, which Fast DDS prefers.
+        auto udp = std::make_shared<UDPv4TransportDescriptor>();
+        udp->non_blocking_send = true;
+        udp->interfaceWhiteList.emplace_back("127.0.0.1");
+        attributes.rtps.userTransports.push_back(udp);
     } else if (transport == "UDP") {
         auto udp = std::make_shared<UDPv4TransportDescriptor>();
         udp->non_blocking_send = true;

@@ -248,8 +248,11 @@ private:
 namespace Details {
 
 /// Participant attributes: Fast DDS's class defaults except domain id,
-/// participant name, a 5 s discovery lease, no built-in transports and the
-/// user transport named by `transport`: "SHM" shared memory; "UDP" UDPv4
+/// participant name, a 5 s discovery lease announced every 0.5 s, no
+/// built-in transports and the user transport named by `transport`: "SHM"
+/// shared memory, with UDPv4 on 127.0.0.1 beside it for discovery (data
+/// between processes of the machine goes through shared memory; Initialize
+/// also picks the participant id, see CV_TSS_SharedMemory.h); "UDP" UDPv4
 /// on 127.0.0.1 only, with non-blocking send; "TCP_Client" TCPv4 with
 /// `tcp_address`:`tcp_port` as initial peer; "TCP_Server" TCPv4 listening
 /// on `tcp_port` with WAN address `tcp_address`; anything else none.

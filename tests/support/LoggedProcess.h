@@ -39,6 +39,7 @@ class LoggedProcess {
   LoggedProcess& operator=(const LoggedProcess&) = delete;
 
   void signal(int sig) { m_child.signal(sig); }
+  pid_t pid() const { return m_child.pid(); }
   // The exit status (128 + signal when killed), or nothing while running.
   std::optional<int> wait(std::chrono::milliseconds timeout) { return m_child.wait(timeout); }
 

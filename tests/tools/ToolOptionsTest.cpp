@@ -46,6 +46,10 @@ TEST(ToolOptions, RejectedCommandLines) {
         {"replay a b", "unexpected argument \"b\""},
         {"replay --topics UTCTime f", "option --topics does not apply to replay"},
         {"listen --loop", "option --loop does not apply to listen"},
+        {"command A --texts f.txt", "a TEXT or --texts FILE, not both"},
+        {"command --texts f.txt A", "unexpected argument \"A\""},
+        {"command --texts f.txt --pace 0", "--pace needs"},
+        {"nav --pace 5", "option --pace does not apply to nav"},
     };
     for (auto const& [line, expected] : cases) {
         std::istringstream in(line);

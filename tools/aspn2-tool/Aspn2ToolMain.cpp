@@ -15,6 +15,7 @@
 #include "aspn2_msgs/PositionVelocityAttitude.h"
 #include "aspn2_msgs/UTCTime.h"
 #include "tools/aspn2-tool/CdrCodec.h"
+#include "tools/aspn2-tool/CommandTexts.h"
 #include "tools/aspn2-tool/ConnectionsFile.h"
 #include "tools/aspn2-tool/NavSimulator.h"
 #include "tools/aspn2-tool/SampleFile.h"
@@ -266,8 +267,70 @@ int runNav(ToolOptions const& o, std::string const& connections) {
 
 // --- command -------------------------------------------------------------
 
+// Every text of --texts once, evenly paced, identifiers counting up; the
+// responses are counted, not matched (most texts of such a file are
+// answered by nobody).
+int runCommandTexts(ToolOptions const& o, std::string const& connections) {
+    CommandOptions const& c = o.command;
+    std::vector<std::string> texts;
+    std::string error;
+    if (!readCommandTexts(c.textsFile, texts, error)) {
+        note("aspn2-tool: --texts " + error);
+        return kExitSetupFailed;
+    }
+    ASPN2::DeviceIdFactory const ids(o.common.systemName.c_str(), static_cast<unsigned char>(o.common.sourceId));
+    ASPN2::CmdResponse builder(ids);
+    std::uint32_t identifier = c.identifier ? *c.identifier : 1;
+    std::atomic<long long> responses{0};
+    ToolTransport transport(connections, "aspn2-tool command");
+    [[maybe_unused]] auto responseReader = transport.receiver<aspn2_msgs::idl::CommandResponse>(
+        "Response", [&](aspn2_msgs::idl::CommandResponse const&) { ++responses; });
+    auto commands = transport.sender<aspn2_msgs::idl::CommandResponse>("Command");
+
+    Clock::time_point const start = Clock::now();
+    Clock::time_point const deadline =
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(c.timeoutS));
+    while (!g_stop.load() && ToolTransport::readersMatched(commands) == 0) {
+        if (Clock::now() >= deadline) {
+            note("command: no reader of \"Command\" matched within " + compact(c.timeoutS) + " s; nothing sent");
+            return kExitNoResponse;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    auto const spacing = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / c.paceHz));
+    Clock::time_point next = Clock::now();
+    long long sent = 0;
+    long long failed = 0;
+    for (std::string const& text : texts) {
+        if (g_stop.load()) break;
+        std::this_thread::sleep_until(next);
+        next += spacing;
+        aspn2_msgs::idl::CommandResponse command = builder.makeCommand(text);
+        command.command_identifier(static_cast<std::int32_t>(identifier++));
+        command.command_response_type(static_cast<aspn2_msgs::idl::command_response_type_enum>(c.type));
+        command.header().seq_num(static_cast<std::int32_t>(sent + failed));
+        ASPN2::setToVandToA_fromNSec(std::chrono::nanoseconds(realtimeNowNs()), command.header());
+        if (ToolTransport::send(commands, command)) {
+            ++sent;
+        } else {
+            ++failed;
+        }
+    }
+    // Late responses to the last texts.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    Line done(o.common.json, "texts_done");
+    done.real("t", secondsSince(start), 1)
+        .integer("texts", static_cast<long long>(texts.size()))
+        .integer("sent", sent)
+        .integer("send_failures", failed)
+        .integer("responses", responses.load());
+    emit(done.str());
+    return sent == static_cast<long long>(texts.size()) ? kExitOk : kExitNoResponse;
+}
+
 int runCommand(ToolOptions const& o, std::string const& connections) {
     CommandOptions const& c = o.command;
+    if (!c.textsFile.empty()) return runCommandTexts(o, connections);
     ASPN2::DeviceIdFactory const ids(o.common.systemName.c_str(), static_cast<unsigned char>(o.common.sourceId));
     ASPN2::CmdResponse builder(ids);
     aspn2_msgs::idl::CommandResponse command = builder.makeCommand(c.text);

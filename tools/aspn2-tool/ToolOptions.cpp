@@ -14,6 +14,7 @@ namespace nav_sim {
 char const* const kToolUsage =
     "usage: aspn2-tool nav     [common] [nav options]\n"
     "       aspn2-tool command [common] [--type N] [--timeout S] [--all] [--id N] [--retry S] [--] TEXT\n"
+    "       aspn2-tool command [common] [--type N] [--timeout S] --texts FILE [--pace HZ]\n"
     "       aspn2-tool listen  [common] [--commands] [--nav]\n"
     "       aspn2-tool record  [common] [--topics LIST] FILE\n"
     "       aspn2-tool replay  [common] [--speed X] [--loop | --hold] [--wait S] [--readers N] FILE\n"
@@ -61,6 +62,11 @@ char const* const kToolUsage =
     "  --id N              command identifier 0..4294967295 (default: random)\n"
     "  --retry S           resend every S seconds while unanswered (default 1; 0: once)\n"
     "  exit status 0 when a response to the command arrived, 1 when none did\n"
+    "  --texts FILE        instead of TEXT: send each line of FILE once as a command (escapes\n"
+    "                      \\\\ \\n \\r \\t \\xHH), identifiers counting up from --id; --timeout\n"
+    "                      bounds the wait for the Command reader; exit status 0 when all were\n"
+    "                      sent; prints the count sent and the responses heard\n"
+    "  --pace HZ           --texts: texts per second 1..100000 (default 500)\n"
     "\n"
     "listen: prints EventLog, MaintenanceEvent and Response traffic\n"
     "  --commands          also the Command connection\n"
@@ -227,6 +233,13 @@ std::map<std::string, Option> const& optionTable() {
                        })},
         {"--retry", real(kCommand, 0.0, 3600.0, "a number of seconds >= 0",
                          [](ToolOptions& o, double d) { o.command.retryS = d; })},
+        {"--texts", {kCommand, true, [](std::string const& v, ToolOptions& o) {
+                         if (v.empty()) return false;
+                         o.command.textsFile = v;
+                         return true;
+                     }, "a file of command texts"}},
+        {"--pace", real(kCommand, 1.0, 100000.0, "a rate 1..100000 per second",
+                        [](ToolOptions& o, double d) { o.command.paceHz = d; })},
         // listen
         {"--commands", flag(kListen, [](ToolOptions& o) { o.listen.commands = true; })},
         {"--nav", flag(kListen, [](ToolOptions& o) { o.listen.nav = true; })},
@@ -343,7 +356,7 @@ bool parseToolOptions(std::vector<std::string> const& args, ToolOptions& out, st
                 error = arg + " needs " + option.expected + ", not \"" + value + "\"";
                 return false;
             }
-        } else if (o.mode == ToolMode::Command && !haveText) {
+        } else if (o.mode == ToolMode::Command && !haveText && o.command.textsFile.empty()) {
             o.command.text = arg;
             haveText = true;
         } else if ((o.mode == ToolMode::Record || o.mode == ToolMode::Replay || o.mode == ToolMode::Dump) &&
@@ -356,12 +369,16 @@ bool parseToolOptions(std::vector<std::string> const& args, ToolOptions& out, st
         }
     }
 
-    if (o.mode == ToolMode::Command && !haveText) {
+    if (o.mode == ToolMode::Command && !haveText && o.command.textsFile.empty()) {
         error = "command needs the command TEXT";
         return false;
     }
     if ((o.mode == ToolMode::Record || o.mode == ToolMode::Replay || o.mode == ToolMode::Dump) && !haveText) {
         error = mode + " needs the recorded-samples FILE";
+        return false;
+    }
+    if (o.mode == ToolMode::Command && haveText && !o.command.textsFile.empty()) {
+        error = "command takes a TEXT or --texts FILE, not both";
         return false;
     }
     if (o.mode == ToolMode::Nav && o.nav.rateHz == 0.0 && o.nav.utcRateHz == 0.0) {

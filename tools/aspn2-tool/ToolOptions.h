@@ -50,6 +50,8 @@ struct CommandOptions {
     bool all = false;                         ///< print every response, not only the matching ones
     std::optional<std::uint32_t> identifier;  ///< command identifier; none: a random one
     double retryS = 1.0;                      ///< resend while unanswered, this often; 0 sends once
+    std::string textsFile;                    ///< --texts: send every text of this file once, no TEXT
+    double paceHz = 500.0;                    ///< --texts: texts sent per second, 1..100000
 };
 
 struct ListenOptions {

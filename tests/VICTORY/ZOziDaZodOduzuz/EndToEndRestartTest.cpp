@@ -1,0 +1,121 @@
+// The server killed (SIGKILL) in the middle of a run and restarted at
+// once, several times, while the simulated navigator (aspn2-tool nav) keeps
+// running and publishing, as a real one would: each restarted server
+// reports the navigator's solution again, over shared memory (DDS domain
+// 54) and UDP (55). After the last orderly stop no shared-memory file of a
+// killed server is left behind.
+#include "FACE/CV_TSS_SharedMemory.h"
+#include "tests/VICTORY/ZOziDaZodOduzuz/EndToEndSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <set>
+#include <string>
+
+namespace {
+
+using namespace e2e;
+namespace Shm = FACE::TSS::SharedMemory;
+
+constexpr int kKills = 4;
+// Back to reporting within 3 s of the restart (it takes a few hundred
+// milliseconds; a restarted server that the navigator cannot reach stays
+// silent for seconds or for good), scaled for emulation and sanitizers.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int kSanitizerScale = 3;
+#else
+constexpr int kSanitizerScale = 1;
+#endif
+constexpr auto kBackWithin = 3s * CORVANE_TIMEOUT_SCALE * kSanitizerScale;
+
+// The shared-memory files a process maps.
+std::set<std::string> shmFilesOf(pid_t pid) {
+    std::set<std::string> files;
+    std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+    for (std::string line; std::getline(maps, line);) {
+        std::size_t const at = line.find(std::string(Shm::kDirectory) + "/fastrtps_");
+        if (at != std::string::npos && line.find(" (deleted)") == std::string::npos) {
+            files.insert(line.substr(at + std::string(Shm::kDirectory).size() + 1));
+        }
+    }
+    return files;
+}
+
+void useTransport(const std::string& connectionsFile, const std::string& transport) {
+    std::ifstream in(connectionsFile);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string from = "<UseTransport>UDP</UseTransport>";
+    const std::size_t at = text.find(from);
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, from.size(), "<UseTransport>" + transport + "</UseTransport>");
+    std::ofstream(connectionsFile) << text;
+}
+
+// Seconds since the epoch, as the services library stamps its tells.
+double wallClock() {
+    timespec t{};
+    ::clock_gettime(CLOCK_REALTIME, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+// Pumps the bus until a position report of a solution told at or after
+// `since` (wall clock) arrives; false after `timeout`.
+bool reportsSince(DataBus& bus, double since, std::chrono::milliseconds timeout) {
+    for (const auto deadline = Clock::now() + timeout; Clock::now() < deadline;) {
+        bus.pump(50ms);
+        for (const auto& m : bus.received(kPosition)) {
+            if (m.time && m.told && static_cast<double>(m.told->seconds) + 1e-9 * m.told->nanoseconds >= since) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+class KilledAndRestarted : public ::testing::TestWithParam<std::pair<const char*, int>> {};
+
+TEST_P(KilledAndRestarted, ReportsAgainUnderARunningNavigator) {
+    const auto [transport, domain] = GetParam();
+    Rig rig(domain);
+    useTransport(rig.root->connectionsFile(), transport);
+    ASSERT_TRUE(rig.start());
+    corvane_test::LoggedProcess navigator(std::vector<std::string>{
+        ASPN2_TOOL_PATH, "nav", "--connections", rig.root->connectionsFile(), "--rate", "10", "--utc-rate", "10"});
+    ASSERT_TRUE(reportsSince(rig.bus, wallClock(), 20s)) << rig.transcript() << navigator.transcript();
+
+    std::set<std::string> killedFiles;
+    for (int kill = 1; kill <= kKills; ++kill) {
+        SCOPED_TRACE("kill " + std::to_string(kill));
+        // In the middle of a run: the navigator's samples keep flowing.
+        ASSERT_TRUE(reportsSince(rig.bus, wallClock() + 2.0, 10s)) << rig.transcript();
+        for (const std::string& f : shmFilesOf(rig.server->pid())) killedFiles.insert(f);
+        rig.server->signal(SIGKILL);
+        ASSERT_EQ(rig.server->finish(10s), 128 + SIGKILL);
+        const double restart = wallClock();
+        rig.server = std::make_unique<corvane_test::LoggedProcess>(
+            std::vector<std::string>{SERVER_PATH, rig.root->topLevelFile()}, rig.root->environment());
+        // Only the new server tells after `restart`.
+        ASSERT_TRUE(reportsSince(rig.bus, restart, kBackWithin)) << rig.transcript() << navigator.transcript();
+        std::cout << "kill " << kill << ": reporting again after " << wallClock() - restart << " s" << std::endl;
+    }
+    ASSERT_TRUE(rig.stopsInOrder());
+    navigator.signal(SIGTERM);
+    EXPECT_EQ(navigator.finish(10s), 0) << navigator.transcript();
+
+    // Of the files the killed servers mapped, none is left stale: their
+    // own segments and ports went; the peer's (it runs on) are in use.
+    const std::vector<std::string> stale = Shm::FindStale(Shm::kDirectory, Shm::MappedFiles(), 0.0);
+    for (const std::string& f : stale) {
+        EXPECT_EQ(killedFiles.count(f), 0u) << f << " of a killed server is left in " << Shm::kDirectory;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EndToEnd, KilledAndRestarted,
+                         ::testing::Values(std::pair<const char*, int>{"SHM", 54},
+                                           std::pair<const char*, int>{"UDP", 55}),
+                         [](const auto& info) { return std::string(info.param.first); });
+
+}  // namespace
