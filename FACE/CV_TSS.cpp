@@ -237,8 +237,10 @@ void CV_TSS::Initialize(FACE::String const& configuration_file, FACE::RETURN_COD
     if (m_transport == "SHM") {
         // Files of killed participants go first; then an id whose ports no
         // process still holds (see CV_TSS_SharedMemory.h).
-        SharedMemory::RemoveStale(SharedMemory::kDirectory, SharedMemory::MappedFiles());
-        attributes.rtps.participantID = SharedMemory::FreshParticipantId(SharedMemory::kDirectory, domainId);
+        std::vector<std::string> const removed =
+            SharedMemory::RemoveStale(SharedMemory::kDirectory, SharedMemory::MappedFiles());
+        attributes.rtps.participantID =
+            SharedMemory::FreshParticipantId(SharedMemory::kDirectory, domainId, removed);
     }
     eprosima::fastrtps::Participant* participant = eprosima::fastrtps::Domain::createParticipant(attributes);
     if (participant == nullptr) {

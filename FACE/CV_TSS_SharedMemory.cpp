@@ -97,15 +97,18 @@ std::pair<std::uint32_t, std::uint32_t> UnicastPorts(std::uint32_t domain_id, in
     return {base + kMetatrafficUnicastOffset, base + kUserUnicastOffset};
 }
 
-int FreshParticipantId(std::string const& directory, std::uint32_t domain_id) {
+int FreshParticipantId(std::string const& directory, std::uint32_t domain_id,
+                       std::vector<std::string> const& removed) {
     struct stat st {};
     if (::stat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return -1;
+    std::set<std::string> const gone(removed.begin(), removed.end());
+    auto const taken = [&](std::uint32_t port) {
+        std::string const name = kPortPrefix + std::to_string(port);
+        return gone.count(name) != 0 || exists(directory + "/" + name, st);
+    };
     for (int id = 0; id < kMaxParticipantId; ++id) {
         auto const [metatraffic, user] = UnicastPorts(domain_id, id);
-        if (!exists(directory + "/" + kPortPrefix + std::to_string(metatraffic), st) &&
-            !exists(directory + "/" + kPortPrefix + std::to_string(user), st)) {
-            return id;
-        }
+        if (!taken(metatraffic) && !taken(user)) return id;
     }
     return -1;
 }

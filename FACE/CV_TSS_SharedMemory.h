@@ -50,10 +50,13 @@ constexpr int kMaxParticipantId = 120;
 std::pair<std::uint32_t, std::uint32_t> UnicastPorts(std::uint32_t domain_id, int participant_id);
 
 /// The lowest participant id 0..kMaxParticipantId-1 of `domain_id` neither
-/// of whose unicast port files ("fastrtps_port<N>") exists in `directory`;
-/// -1 (let Fast DDS choose) when every id is taken or the directory cannot
-/// be read.
-int FreshParticipantId(std::string const& directory, std::uint32_t domain_id);
+/// of whose unicast port files ("fastrtps_port<N>") exists in `directory`
+/// or is named in `removed` (files RemoveStale() has just deleted: a peer
+/// this process cannot see, such as another user's under a sandbox that
+/// hides other processes, may still hold them); -1 (let Fast DDS choose)
+/// when every id is taken or the directory cannot be read.
+int FreshParticipantId(std::string const& directory, std::uint32_t domain_id,
+                       std::vector<std::string> const& removed = {});
 
 /// Stands in MappedFiles()'s answer for a process whose maps could not be
 /// read (another user's, without the right to look) and that holds a lock

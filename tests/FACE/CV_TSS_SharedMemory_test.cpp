@@ -124,6 +124,8 @@ TEST_F(ShmDirectory, ANewParticipantTakesTheFirstIdWithoutPortFiles) {
     make("fastrtps_port21400");     // nor the discovery port
     EXPECT_EQ(Shm::FreshParticipantId(m_dir.path(), 56), 2);
     EXPECT_EQ(Shm::FreshParticipantId(m_dir.path(), 57), 0) << "another domain";
+    EXPECT_EQ(Shm::FreshParticipantId(m_dir.path(), 56, {"fastrtps_port21415"}), 3)
+        << "a port just removed as stale is not taken again at once";
     for (int id = 0; id < Shm::kMaxParticipantId; ++id) {
         make("fastrtps_port" + std::to_string(Shm::UnicastPorts(9, id).first));
     }
