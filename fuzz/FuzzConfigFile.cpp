@@ -169,11 +169,10 @@ void readDevices(Reader& r)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string path = fuzz::scratchFolder() + "/config.xml";
-    for (void (*read)(Reader&) : {readTopLevel, readConnections, readDevices})
+    fuzz::writeFile(path, data, size);
+    // The top-level reader comes last: its write-back may reformat the file.
+    for (void (*read)(Reader&) : {readConnections, readDevices, readTopLevel})
     {
-        // Each reader gets the input as it was: a write-back may have
-        // reformatted the file.
-        fuzz::writeFile(path, data, size);
         FACE::CV_Config config;
         Code::Value rc = Code::NO_ERROR;
         config.Initialize(FACE::String(path.c_str()), rc);
