@@ -1,8 +1,9 @@
 // The XML configuration service on one file (the input is the file's
 // content), read in turn the way the server reads its top-level file, its
 // connections file and its devices file: open the containers by name, read
-// every parameter through the configuration helpers, walk the containers
-// with Seek, and write a value back (which saves the whole file).
+// every parameter through the configuration helpers and walk the containers
+// with Seek. (The server never writes its configuration, so no value is
+// written back: the atomic save's flushes would only slow the run down.)
 
 #include <cstddef>
 #include <cstdint>
@@ -99,13 +100,6 @@ void readTopLevel(Reader& r)
         r.text(server, "PARAM_5");
         r.number(server, "PARAM_6");
         r.number(server, "PARAM_7");
-        // A value written back saves the whole document.
-        const std::string debug = Read_Config(r.config, server, FACE::String("Debug"));
-        if (!debug.empty())
-        {
-            CV_Config_Helpers::Details::Write_Config(r.config, server, FACE::String("Debug"),
-                                                     FACE::String(debug.c_str()));
-        }
         r.close(server);
     }
 }
@@ -170,8 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const std::string path = fuzz::scratchFolder() + "/config.xml";
     fuzz::writeFile(path, data, size);
-    // The top-level reader comes last: its write-back may reformat the file.
-    for (void (*read)(Reader&) : {readConnections, readDevices, readTopLevel})
+    for (void (*read)(Reader&) : {readTopLevel, readConnections, readDevices})
     {
         FACE::CV_Config config;
         Code::Value rc = Code::NO_ERROR;
