@@ -22,9 +22,12 @@ CommandResponse stampedMessage(std::int32_t deviceId, std::uint64_t seqNum)
     return message;
 }
 
+// The text up to its first comma. A NUL ends it too: the transport encodes
+// a string only up to its first NUL, which would drop the suffix that is
+// appended to the word.
 std::string firstWord(const std::string& text)
 {
-    const std::vector<std::string> words = StringUtils::split(text, ',');
+    const std::vector<std::string> words = StringUtils::split(text.substr(0, text.find('\0')), ',');
     return words.empty() ? std::string() : words.front();
 }
 

@@ -52,7 +52,8 @@ public:
         return makeResponse(command, std::string(text ? text : ""));
     }
     // A response whose text is the command's first comma-separated word
-    // (empty when the command text is empty) followed by "_PASS" or "_FAIL".
+    // (ended also by a NUL; empty when the command text is empty) followed
+    // by "_PASS" or "_FAIL".
     aspn2_msgs::idl::CommandResponse makeResponse(const aspn2_msgs::idl::CommandResponse& command,
                                                   bool pass);
     // As above with "_ACK" or "_NACK".

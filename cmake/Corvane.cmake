@@ -3,6 +3,9 @@
 if(CORVANE_ASAN AND CORVANE_TSAN)
   message(FATAL_ERROR "CORVANE_ASAN and CORVANE_TSAN cannot be combined")
 endif()
+if(CORVANE_FUZZ AND (CORVANE_ASAN OR CORVANE_TSAN))
+  message(FATAL_ERROR "CORVANE_FUZZ brings its own sanitizers: leave CORVANE_ASAN and CORVANE_TSAN off")
+endif()
 
 # Sanitizers apply to everything built here, generated code included, so
 # that every object in a test binary is instrumented the same way.
@@ -12,6 +15,17 @@ if(CORVANE_ASAN)
   # libstdc++'s own std::regex internals as maybe-uninitialized; the normal
   # build keeps the warning.
   add_compile_options(-Wno-maybe-uninitialized)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+# Fuzzing: clang's libFuzzer. Everything is instrumented for coverage and
+# checked by ASan+UBSan; only the fuzz targets link the fuzzer's main
+# (fuzz/CMakeLists.txt adds -fsanitize=fuzzer to them).
+if(CORVANE_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "CORVANE_FUZZ needs clang (CXX=clang++-14 CC=clang-14; scripts/fuzz sets them)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()
 if(CORVANE_TSAN)

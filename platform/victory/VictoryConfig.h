@@ -14,6 +14,7 @@
 #define PLATFORM_VICTORY_VICTORYCONFIG_H
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -34,6 +35,11 @@ bool parseServiceConfig(const char* text, ServiceConfig& config, std::string& er
 // False with a reason when the text is null, not XML, its root is not
 // "vcl:VCL", the item is missing or its value is not such an integer.
 bool parseVclUpdatePeriod(const char* text, std::uint32_t& periodMs, std::string& error);
+
+// Why a management datagram of `size` bytes is not an acceptable VCL
+// document (empty, holds a NUL byte, not XML, another root, no valid update
+// period), or empty when it is one; then `periodMs` holds its update period.
+std::string checkVclRequest(const char* data, std::size_t size, std::uint32_t& periodMs);
 
 // Longest interval the services library waits for; longer intervals (and an
 // infinite minimum) are clamped to it, which in practice means "never".

@@ -36,28 +36,6 @@ void closeFd(int& fd) {
   fd = -1;
 }
 
-// Why a management datagram is not an acceptable VCL document, or empty
-// when it is one (then `periodMs` holds its update period).
-std::string checkVclRequest(const char* data, std::size_t size, std::uint32_t& periodMs) {
-  if (size == 0) return "Empty management message";
-  if (std::memchr(data, '\0', size) != nullptr) return "Management message contains a NUL byte";
-  const std::string text(data, size);
-  tinyxml2::XMLDocument doc;
-  if (doc.Parse(text.c_str(), text.size()) != tinyxml2::XML_SUCCESS) {
-    return std::string("Management message is not XML: ") + doc.ErrorStr();
-  }
-  const tinyxml2::XMLElement* root = doc.RootElement();
-  if (root == nullptr || std::strcmp(root->Name(), "vcl:VCL") != 0) {
-    return std::string("Management message is not a VCL document (root element '") +
-           (root != nullptr ? root->Name() : "") + "')";
-  }
-  std::string error;
-  if (!parseVclUpdatePeriod(text.c_str(), periodMs, error)) {
-    return "VCL document rejected: " + error;
-  }
-  return "";
-}
-
 }  // namespace
 
 std::unique_ptr<Service> Service::create(ServiceKind kind, const std::string& source,

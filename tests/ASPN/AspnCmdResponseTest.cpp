@@ -30,7 +30,7 @@ protected:
 
 TEST_F(CmdResponseTest, ResponseTextsFromTheCommandsFirstWord)
 {
-    const std::tuple<const char*, bool, bool, const char*> cases[] = {
+    const std::tuple<std::string, bool, bool, const char*> cases[] = {
         // command, pass, ack form, response
         {"BITSERVER_PING,x,y", true, false, "BITSERVER_PING_PASS"},
         {"BITSERVER_PING,x,y", false, false, "BITSERVER_PING_FAIL"},
@@ -38,12 +38,16 @@ TEST_F(CmdResponseTest, ResponseTextsFromTheCommandsFirstWord)
         {"SET_BLACKOUT_ENABLED,1", false, true, "SET_BLACKOUT_ENABLED_NACK"},
         {"", true, false, "_PASS"},
         {",lead", false, true, "_NACK"},
+        // A NUL ends the word: the transport would cut the text there and
+        // the suffix with it.
+        {std::string("BI\0TSERVER_PING,x", 17), true, false, "BI_PASS"},
+        {std::string("\0BITSERVER_PING", 15), false, true, "_NACK"},
     };
     for (const auto& [text, pass, ack, expected] : cases) {
         const CommandResponse command = commandFrom(text);
         const CommandResponse response =
             ack ? builder.makeResponseAck(command, pass) : builder.makeResponse(command, pass);
-        EXPECT_EQ(response.command_response(), expected) << "command '" << text << "'";
+        EXPECT_EQ(response.command_response(), expected) << "command '" << text.c_str() << "'";
     }
 }
 

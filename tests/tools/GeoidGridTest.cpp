@@ -7,6 +7,9 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <sstream>
+#include <stdexcept>
+#include <tuple>
 
 #include "tests/support/TempDir.h"
 #include "tools/geoid/GeoidGrid.h"
@@ -81,3 +84,66 @@ TEST(InstalledGeoid, MatchesTheEgm96CheckPoints) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string gtxHeader(int rows, int columns, double step) {
+  geoid::GtxGrid g;
+  std::tie(g.southLatitude, g.westLongitude, g.latitudeStep, g.longitudeStep, g.rows, g.columns) =
+      std::make_tuple(-90, 0, step, step, rows, columns);
+  std::ostringstream out;
+  geoid::writeGtx(out, g);  // no heights: the header alone
+  return out.str();
+}
+
+}  // namespace
+
+// Damaged GTX files are refused with a reason, and a header that claims
+// more values than the file holds costs no more memory than the file.
+TEST(GeoidConverter, RefusesDamagedGtxFiles) {
+  const std::string whole = [] {
+    std::ostringstream out;
+    geoid::writeGtx(out, smallGrid());
+    return out.str();
+  }();
+  const struct {
+    std::string file;
+    const char* reason;
+  } cases[] = {
+      {whole.substr(0, 39), "shorter than its 40-byte header"},
+      {whole.substr(0, whole.size() - 1), "data shorter than 5 x 8 values"},
+      {whole + "x", "longer than its header says"},
+      {gtxHeader(1 << 15, 1 << 15, 45) + std::string(64, '\0'), "data shorter than 32768 x 32768 values"},
+      {gtxHeader(0, 8, 45), "dimensions out of range"},
+      {gtxHeader(5, 8, -45), "steps must be positive"},
+  };
+  for (const auto& c : cases) {
+    std::istringstream in(c.file);
+    try {
+      geoid::readGtx(in);
+      ADD_FAILURE() << "accepted, expected: " << c.reason;
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find(c.reason), std::string::npos) << e.what();
+    }
+  }
+}
+
+// The default layout follows the grid's steps; sizes beyond the finest
+// geoid (fine steps, or steps too fine for an int) are refused before any
+// pixel is allocated.
+TEST(GeoidConverter, DefaultLayoutAndSizeLimit) {
+  geoid::GtxGrid grid = smallGrid();
+  const geoid::PgmLayout layout = geoid::layoutFor(grid);
+  EXPECT_EQ(layout.width, 8);
+  EXPECT_EQ(layout.height, 5);
+  EXPECT_NO_THROW(geoid::convertToPgm(grid, layout, nullptr));
+
+  for (const double step : {1.0 / 120, 1e-300}) {
+    geoid::GtxGrid fine = grid;
+    fine.latitudeStep = fine.longitudeStep = step;
+    EXPECT_THROW(geoid::convertToPgm(grid, geoid::layoutFor(fine), nullptr), std::runtime_error) << step;
+  }
+  geoid::PgmLayout wide = layout;
+  wide.width = geoid::kMaxPgmSide + 2;
+  EXPECT_THROW(geoid::convertToPgm(grid, wide, nullptr), std::runtime_error);
+}

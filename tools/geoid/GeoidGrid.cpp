@@ -18,6 +18,9 @@ namespace {
 // rounding noise of the coordinate arithmetic.
 constexpr double kSnap = 1e-9;
 
+// Grid values read from a GTX stream at a time.
+constexpr std::size_t kReadChunkValues = 1 << 16;
+
 std::uint64_t readBigEndian(const unsigned char* p, int bytes) {
   std::uint64_t v = 0;
   for (int i = 0; i < bytes; ++i) v = (v << 8) | p[i];
@@ -114,19 +117,25 @@ GtxGrid readGtx(std::istream& in) {
     throw std::runtime_error("GTX dimensions out of range: " + std::to_string(g.rows) + " x " +
                              std::to_string(g.columns));
   }
+  // Read in pieces, so that memory grows with the data actually there and
+  // not with what a damaged header claims.
   const std::size_t count = static_cast<std::size_t>(g.rows) * static_cast<std::size_t>(g.columns);
-  std::vector<unsigned char> raw(count * 4);
-  in.read(reinterpret_cast<char*>(raw.data()), static_cast<std::streamsize>(raw.size()));
-  if (static_cast<std::size_t>(in.gcount()) != raw.size()) {
-    throw std::runtime_error("GTX data shorter than " + std::to_string(g.rows) + " x " +
-                             std::to_string(g.columns) + " values");
+  g.heights.reserve(std::min<std::size_t>(count, kReadChunkValues));
+  std::vector<unsigned char> raw(std::min<std::size_t>(count, kReadChunkValues) * 4);
+  for (std::size_t done = 0; done < count;) {
+    const std::size_t values = std::min(count - done, kReadChunkValues);
+    in.read(reinterpret_cast<char*>(raw.data()), static_cast<std::streamsize>(values * 4));
+    if (static_cast<std::size_t>(in.gcount()) != values * 4) {
+      throw std::runtime_error("GTX data shorter than " + std::to_string(g.rows) + " x " +
+                               std::to_string(g.columns) + " values");
+    }
+    for (std::size_t i = 0; i < values; ++i) {
+      g.heights.push_back(toFloat(static_cast<std::uint32_t>(readBigEndian(&raw[i * 4], 4))));
+    }
+    done += values;
   }
   if (in.peek() != std::char_traits<char>::eof()) {
     throw std::runtime_error("GTX file longer than its header says");
-  }
-  g.heights.resize(count);
-  for (std::size_t i = 0; i < count; ++i) {
-    g.heights[i] = toFloat(static_cast<std::uint32_t>(readBigEndian(&raw[i * 4], 4)));
   }
   return g;
 }
@@ -215,9 +224,26 @@ double sampleGtx(const GtxGrid& g, double latitude, double longitude) {
   return sum;
 }
 
+PgmLayout layoutFor(const GtxGrid& grid) {
+  PgmLayout layout;
+  // Steps too fine for an int give a size that convertToPgm refuses.
+  auto count = [](double turns) {
+    return turns < kMaxPgmSide ? static_cast<int>(std::lround(turns)) : kMaxPgmSide + 1;
+  };
+  layout.width = count(360.0 / grid.longitudeStep);
+  layout.height = count(180.0 / grid.latitudeStep) + 1;
+  return layout;
+}
+
 PgmGeoid convertToPgm(const GtxGrid& g, const PgmLayout& layout, ConversionReport* report) {
   if (layout.width < 2 || layout.width % 2 != 0 || layout.height < 3 || layout.height % 2 == 0) {
     throw std::runtime_error("PGM size must be an even width >= 2 and an odd height >= 3");
+  }
+  if (layout.width > kMaxPgmSide || layout.height > kMaxPgmSide ||
+      static_cast<long long>(layout.width) * layout.height > kMaxPgmPixels) {
+    throw std::runtime_error("PGM size " + std::to_string(layout.width) + " x " +
+                             std::to_string(layout.height) + " is larger than the finest geoid (" +
+                             std::to_string(kMaxPgmPixels) + " pixels)");
   }
   if (!(layout.scale > 0) || !std::isfinite(layout.scale) || !std::isfinite(layout.offset)) {
     throw std::runtime_error("PGM scale must be positive and offset finite");

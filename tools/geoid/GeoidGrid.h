@@ -79,10 +79,22 @@ struct ConversionReport {
 // holds no data.
 double sampleGtx(const GtxGrid& grid, double latitude, double longitude);
 
+// The layout gtx2pgm converts `grid` to when no size is given: one column
+// per longitude step around the circle, one row per latitude step from
+// pole to pole (round(360 / longitudeStep) x round(180 / latitudeStep) + 1),
+// the default offset and scale, no description.
+PgmLayout layoutFor(const GtxGrid& grid);
+
+// Largest PGM converted: the size of the finest geoid GeographicLib reads
+// (1' grid, 21600 x 10801), and the longest side allowed.
+constexpr long long kMaxPgmPixels = 21600LL * 10801LL;
+constexpr int kMaxPgmSide = 21600;
+
 // Resamples the grid onto a PGM layout (nodes at latitude
 // 90 - row * 180 / (height - 1), longitude column * 360 / width) and
 // quantises the heights. Throws std::runtime_error when the layout is
-// invalid or the grid does not cover the whole globe.
+// invalid or larger than kMaxPgmPixels, or the grid does not cover the
+// whole globe.
 PgmGeoid convertToPgm(const GtxGrid& grid, const PgmLayout& layout, ConversionReport* report);
 
 // Writes the PGM file. Throws std::runtime_error on a bad size.

@@ -95,10 +95,9 @@ int main(int argc, char** argv) {
   const std::string temporary = output + ".tmp." + std::to_string(::getpid());
   try {
     const geoid::GtxGrid grid = geoid::readGtxFile(input);
-    if (layout.width == 0) layout.width = static_cast<int>(std::lround(360.0 / grid.longitudeStep));
-    if (layout.height == 0) {
-      layout.height = static_cast<int>(std::lround(180.0 / grid.latitudeStep)) + 1;
-    }
+    const geoid::PgmLayout derived = geoid::layoutFor(grid);
+    if (layout.width == 0) layout.width = derived.width;
+    if (layout.height == 0) layout.height = derived.height;
     if (!haveDescription) layout.description = "Geoid heights converted from " + baseName(input);
     geoid::ConversionReport report;
     const geoid::PgmGeoid pgm = geoid::convertToPgm(grid, layout, &report);

@@ -1,8 +1,10 @@
 // Data messages of the services library: malformed ones are refused with a
-// reason, and random damage never crashes the parser or breaks its invariants.
+// reason, and random damage never crashes the parser or breaks its invariants;
+// management datagrams are checked before they replace the VCL.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 
@@ -102,3 +104,33 @@ TEST(MinPeriodOverride, TakesSecondsInRangeAndRefusesTheRest) {
 }
 
 }  // namespace
+
+// A management datagram replaces the VCL in force only when it is a whole
+// VCL document with a valid update period; every refusal says why.
+TEST(ManagementRequest, AcceptsOnlyWholeVclDocuments) {
+  const std::string vcl =
+      "<vcl:VCL><vcl:component type='VICTORY_DATA'><vcl:configItem name='updatePeriod' value='250'/>"
+      "</vcl:component></vcl:VCL>";
+  const struct {
+    std::string datagram;
+    const char* problem;  // start of the reason, empty when accepted
+  } cases[] = {
+      {vcl, ""},
+      {"", "Empty management message"},
+      {vcl.substr(0, 20) + std::string(1, '\0') + vcl.substr(20), "Management message contains a NUL byte"},
+      {vcl.substr(0, vcl.size() - 3), "Management message is not XML"},
+      {"<VCL/>", "Management message is not a VCL document (root element 'VCL')"},
+      {"<vcl:VCL><vcl:component type='VICTORY_DATA'/></vcl:VCL>", "VCL document rejected"},
+      {"<vcl:VCL><vcl:component type='VICTORY_DATA'><vcl:configItem name='updatePeriod' value='4294967296'/>"
+       "</vcl:component></vcl:VCL>",
+       "VCL document rejected"},
+  };
+  for (const auto& c : cases) {
+    std::uint32_t period = 7;
+    const std::string problem = checkVclRequest(c.datagram.data(), c.datagram.size(), period);
+    EXPECT_EQ(problem.substr(0, std::strlen(c.problem)), c.problem) << c.datagram;
+    if (*c.problem == '\0') {
+      EXPECT_EQ(period, 250u);
+    }
+  }
+}
