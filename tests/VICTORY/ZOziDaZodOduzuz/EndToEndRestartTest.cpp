@@ -30,6 +30,10 @@ constexpr int kSanitizerScale = 3;
 constexpr int kSanitizerScale = 1;
 #endif
 constexpr auto kBackWithin = 3s * CORVANE_TIMEOUT_SCALE * kSanitizerScale;
+// One restart of the four may be slower (a stall of a loaded machine, the
+// other CTest job), but must still come back: a server the navigator
+// cannot reach never does.
+constexpr auto kBackAtAllWithin = 4 * kBackWithin;
 
 // The shared-memory files a process maps.
 std::set<std::string> shmFilesOf(pid_t pid) {
@@ -87,6 +91,7 @@ TEST_P(KilledAndRestarted, ReportsAgainUnderARunningNavigator) {
     ASSERT_TRUE(reportsSince(rig.bus, wallClock(), 20s)) << rig.transcript() << navigator.transcript();
 
     std::set<std::string> killedFiles;
+    int slowRestarts = 0;
     for (int kill = 1; kill <= kKills; ++kill) {
         SCOPED_TRACE("kill " + std::to_string(kill));
         // In the middle of a run: the navigator's samples keep flowing.
@@ -98,9 +103,12 @@ TEST_P(KilledAndRestarted, ReportsAgainUnderARunningNavigator) {
         rig.server = std::make_unique<corvane_test::LoggedProcess>(
             std::vector<std::string>{SERVER_PATH, rig.root->topLevelFile()}, rig.root->environment());
         // Only the new server tells after `restart`.
-        ASSERT_TRUE(reportsSince(rig.bus, restart, kBackWithin)) << rig.transcript() << navigator.transcript();
-        std::cout << "kill " << kill << ": reporting again after " << wallClock() - restart << " s" << std::endl;
+        ASSERT_TRUE(reportsSince(rig.bus, restart, kBackAtAllWithin)) << rig.transcript() << navigator.transcript();
+        const double back = wallClock() - restart;
+        std::cout << "kill " << kill << ": reporting again after " << back << " s" << std::endl;
+        if (back > std::chrono::duration<double>(kBackWithin).count()) ++slowRestarts;
     }
+    EXPECT_LE(slowRestarts, 1) << "restarts slower than " << kBackWithin.count() << " s";
     ASSERT_TRUE(rig.stopsInOrder());
     navigator.signal(SIGTERM);
     EXPECT_EQ(navigator.finish(10s), 0) << navigator.transcript();
