@@ -293,32 +293,28 @@ bool parseToolOptions(std::vector<std::string> const& args, ToolOptions& out, st
         return false;
     }
     std::string const& mode = args[0];
-    unsigned applies = 0;
-    if (mode == "nav") {
-        o.mode = ToolMode::Nav;
-        applies = kNav;
-    } else if (mode == "command") {
-        o.mode = ToolMode::Command;
-        applies = kCommand;
-    } else if (mode == "listen") {
-        o.mode = ToolMode::Listen;
-        applies = kListen;
-    } else if (mode == "record") {
-        o.mode = ToolMode::Record;
-        applies = kRecord;
-    } else if (mode == "replay") {
-        o.mode = ToolMode::Replay;
-        applies = kReplay;
-    } else if (mode == "dump") {
-        o.mode = ToolMode::Dump;
-        applies = kDump;
-    } else if (mode == "-h" || mode == "--help" || mode == "help") {
+    struct ModeEntry {
+        char const* name;
+        ToolMode mode;
+        unsigned applies;
+    };
+    static ModeEntry const kModes[] = {
+        {"nav", ToolMode::Nav, kNav},          {"command", ToolMode::Command, kCommand},
+        {"listen", ToolMode::Listen, kListen}, {"record", ToolMode::Record, kRecord},
+        {"replay", ToolMode::Replay, kReplay}, {"dump", ToolMode::Dump, kDump},
+    };
+    if (mode == "-h" || mode == "--help" || mode == "help") {
         out = o;
         return true;
-    } else {
+    }
+    auto const entry = std::find_if(std::begin(kModes), std::end(kModes),
+                                    [&](ModeEntry const& m) { return mode == m.name; });
+    if (entry == std::end(kModes)) {
         error = "unknown mode \"" + mode + "\" (nav, command, listen, record, replay or dump)";
         return false;
     }
+    o.mode = entry->mode;
+    unsigned const applies = entry->applies;
 
     bool haveText = false;
     bool optionsEnded = false;  // after "--" every argument is positional
