@@ -29,11 +29,15 @@ constexpr KindEntry kKinds[] = {
 
 // XML 1.0 cannot carry control characters other than tab and line breaks,
 // not even escaped; replace them so that every message stays readable.
+// A carriage return is written as a line feed: a reader turns it into one
+// anyway, so writing it unchanged would give a text that reads back
+// differently from what was written.
 std::string printable(const std::string& text) {
   std::string out = text;
   for (char& c : out) {
     const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 && c != '\t' && c != '\n' && c != '\r') c = '?';
+    if (c == '\r') c = '\n';
+    else if (u < 0x20 && c != '\t' && c != '\n') c = '?';
     if (u == 0x7f) c = '?';
   }
   return out;

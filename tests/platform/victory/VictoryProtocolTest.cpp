@@ -63,6 +63,21 @@ TEST(DataMessage, RejectsMalformedMessagesAndSurvivesRandomBytes) {
               std::make_tuple(std::uint64_t{42}, std::int64_t{1733540000}, 5));
     EXPECT_NE(text.find("realtime=\"1733540000.000000005\""), std::string::npos) << text;
   }
+  // Texts with carriage returns write out to a message that reads back and
+  // writes again unchanged (readers turn a carriage return into a line feed).
+  {
+    DataMessage m = sampleMessage();
+    m.values[0].name = "lat\r\rit\r\nude";
+    m.values[0].unit = "\rrad";
+    m.mgrs = "32U\r\n";
+    m.faults[0].description = "two\r\r\nlines &\r";
+    const std::string once = formatDataMessage(m);
+    DataMessage out;
+    std::string error;
+    ASSERT_TRUE(parseDataMessage(once.data(), once.size(), out, error)) << error;
+    EXPECT_EQ(formatDataMessage(out), once);
+    EXPECT_EQ(out.values[0].name, "lat\n\nit\n\nude");
+  }
   std::mt19937 random(20240101);
   const std::string valid = formatDataMessage(sampleMessage());
   for (int round = 0; round < 2000; ++round) {
