@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "FACE/CV_Config.h"
 #include "FACE/CV_Config_Helpers.h"
@@ -75,87 +76,74 @@ struct Reader {
     }
 };
 
-void readTopLevel(Reader& r)
+enum class Kind { Text, Number, Boolean };
+
+struct Key {
+    Kind kind;
+    const char* name;
+};
+
+// A container the server opens by name, the parameters it reads from it,
+// and whether it walks the containers of the same tag.
+struct Container {
+    std::string name;
+    std::vector<Key> keys;
+    bool walk;
+};
+
+using File = std::vector<Container>;
+
+void read(Reader& r, const Container& container)
 {
-    const int system = r.open("Corvane");
-    if (system >= 0)
+    const int handle = r.open(container.name.c_str());
+    if (handle < 0) return;
+    for (const Key& key : container.keys)
     {
-        r.text(system, "System");
-        r.text(system, "Configuration");
-        r.walk(system);
-        r.close(system);
-    }
-    const int server = r.open("ZOziDaZodOduzuz");
-    if (server >= 0)
-    {
-        r.text(server, "Connections");
-        r.text(server, "IODevices");
-        r.boolean(server, "Debug");
-        r.number(server, "PRI");
-        r.number(server, "CPU");
-        for (const char* flag : {"PARAM_1", "PARAM_2", "PARAM_3", "PARAM_4"})
+        switch (key.kind)
         {
-            r.boolean(server, flag);
+            case Kind::Text: r.text(handle, key.name); break;
+            case Kind::Number: r.number(handle, key.name); break;
+            case Kind::Boolean: r.boolean(handle, key.name); break;
         }
-        r.text(server, "PARAM_5");
-        r.number(server, "PARAM_6");
-        r.number(server, "PARAM_7");
-        r.close(server);
     }
+    if (container.walk) r.walk(handle);
+    r.close(handle);
 }
 
-void readConnections(Reader& r)
+// The three files as the server reads them: top-level, connections, devices.
+std::vector<File> serverFiles()
 {
-    const int domain = r.open("FastRtps");
-    if (domain >= 0)
-    {
-        r.number(domain, "DomainId");
-        r.number(domain, "HistoryDepth");
-        r.boolean(domain, "UseBestEffort");
-        r.boolean(domain, "BackFillHistory");
-        r.text(domain, "UseTransport");
-        r.text(domain, "TcpAddress");
-        r.number(domain, "TcpPort");
-        r.close(domain);
-    }
-    const int security = r.open("Security");
-    if (security >= 0)
-    {
-        for (const char* key : {"IdentityCA", "Certificate", "PrivateKey", "PermissionsCA", "Governance",
-                                "Permissions"})
-        {
-            r.text(security, key);
-        }
-        r.close(security);
-    }
+    constexpr Kind T = Kind::Text, N = Kind::Number, B = Kind::Boolean;
+    const File topLevel = {
+        {"Corvane", {{T, "System"}, {T, "Configuration"}}, true},
+        {"ZOziDaZodOduzuz",
+         {{T, "Connections"}, {T, "IODevices"}, {B, "Debug"}, {N, "PRI"}, {N, "CPU"}, {B, "PARAM_1"},
+          {B, "PARAM_2"}, {B, "PARAM_3"}, {B, "PARAM_4"}, {T, "PARAM_5"}, {N, "PARAM_6"}, {N, "PARAM_7"}},
+         false},
+    };
+    File connections = {
+        {"FastRtps",
+         {{N, "DomainId"}, {N, "HistoryDepth"}, {B, "UseBestEffort"}, {B, "BackFillHistory"}, {T, "UseTransport"},
+          {T, "TcpAddress"}, {N, "TcpPort"}},
+         false},
+        {"Security",
+         {{T, "IdentityCA"}, {T, "Certificate"}, {T, "PrivateKey"}, {T, "PermissionsCA"}, {T, "Governance"},
+          {T, "Permissions"}},
+         false},
+    };
     for (const char* name : {"Command", "Response", "PositionVelocityAttitude", "EventLog", "UTCTime",
                              "MaintenanceEvent"})
     {
-        const int connection = r.open(name);
-        if (connection >= 0)
-        {
-            r.text(connection, "TopicType");
-            r.text(connection, "PubSubType");
-            r.walk(connection);
-            r.close(connection);
-        }
+        connections.push_back({name, {{T, "TopicType"}, {T, "PubSubType"}}, true});
     }
-}
-
-void readDevices(Reader& r)
-{
+    File devices;
     for (const char* name : {"Processor_Interface", "Peripheral_Interface", "TimeStamp_Interface",
                              "PpsSlave_Interface", "PtpClock_Interface", "Ptfe_Interface0", "PulseGen_Interface0",
                              "Ptfe_Interface3", "PulseGen_Interface3"})
     {
-        const int block = r.open(name);
-        if (block >= 0)
-        {
-            r.number(block, "BaseAddress");
-            r.number(block, "Size");
-            r.close(block);
-        }
+        devices.push_back({name, {{N, "BaseAddress"}, {N, "Size"}}, false});
     }
+    return {topLevel, connections, devices};
 }
 
 }  // namespace
@@ -164,7 +152,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const std::string path = fuzz::scratchFolder() + "/config.xml";
     fuzz::writeFile(path, data, size);
-    for (void (*read)(Reader&) : {readTopLevel, readConnections, readDevices})
+    static const std::vector<File> files = serverFiles();
+    for (const File& file : files)
     {
         FACE::CV_Config config;
         Code::Value rc = Code::NO_ERROR;
@@ -174,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return 0;
         }
         Reader reader{config};
-        read(reader);
+        for (const Container& container : file) read(reader, container);
     }
     return 0;
 }
