@@ -9,6 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <ctime>
 #include <fstream>
 #include <iostream>
@@ -79,10 +83,25 @@ bool reportsSince(DataBus& bus, double since, std::chrono::milliseconds timeout)
     return false;
 }
 
+// Whether the kernel keeps robust futex lists, so that a process-shared
+// lock held by a killed process is released for the survivors. qemu-user
+// (the arm64 tests on the build machine) does not implement them: there a
+// server killed while it holds a lock in a peer's shared-memory port
+// leaves that lock held for good, and the navigator's port with it.
+bool robustFutexesWork() {
+    void* head = nullptr;
+    std::size_t length = 0;
+    return ::syscall(SYS_get_robust_list, 0, &head, &length) == 0 || errno != ENOSYS;
+}
+
 class KilledAndRestarted : public ::testing::TestWithParam<std::pair<const char*, int>> {};
 
 TEST_P(KilledAndRestarted, ReportsAgainUnderARunningNavigator) {
     const auto [transport, domain] = GetParam();
+    if (std::string(transport) == "SHM" && !robustFutexesWork()) {
+        GTEST_SKIP() << "robust futex lists are not implemented here (qemu-user?): a lock held by a killed "
+                        "process in shared memory is never released, which a real kernel does";
+    }
     Rig rig(domain);
     useTransport(rig.root->connectionsFile(), transport);
     ASSERT_TRUE(rig.start());
