@@ -55,6 +55,10 @@ bool allLowerHex(std::string const& text) {
     return true;
 }
 
+// A segment's or port's lock file ("..._el" or "..._sl"), which its owner
+// holds locked while it lives.
+bool isLockFile(std::string const& name) { return endsWith(name, "_el") || endsWith(name, "_sl"); }
+
 // The object a Fast DDS file belongs to ("fastrtps_<16 hex>" or
 // "fastrtps_port<N>"); empty for any other file.
 std::string objectOf(std::string name) {
@@ -62,7 +66,7 @@ std::string objectOf(std::string name) {
         name = name.substr(sizeof kMutexPrefix - 1, name.size() - (sizeof kMutexPrefix - 1) - (sizeof kMutexSuffix - 1));
         return startsWith(name, kPortPrefix) && allDigits(name.substr(sizeof kPortPrefix - 1)) ? name : "";
     }
-    if (endsWith(name, "_el") || endsWith(name, "_sl")) {
+    if (isLockFile(name)) {
         name.resize(name.size() - 3);
     }
     if (startsWith(name, kPortPrefix)) {
@@ -124,7 +128,7 @@ bool anyHoldsTransportLock(std::set<std::string> const& pids) {
         while (dirent* entry = ::readdir(dir)) {
             std::string const name = entry->d_name;
             struct stat st {};
-            if (!objectOf(name).empty() && (endsWith(name, "_el") || endsWith(name, "_sl")) &&
+            if (!objectOf(name).empty() && isLockFile(name) &&
                 ::stat((std::string(kDirectory) + "/" + name).c_str(), &st) == 0) {
                 inodes.insert(static_cast<unsigned long long>(st.st_ino));
             }
@@ -213,7 +217,7 @@ std::vector<std::string> FindStale(std::string const& directory, std::set<std::s
             struct stat st {};
             if (!exists(path, st) || !S_ISREG(st.st_mode) || (isPort && mapped.count(path) != 0) ||
                 now - seconds(st.st_mtim) < min_age_s ||
-                ((endsWith(name, "_el") || endsWith(name, "_sl")) && isLocked(path))) {
+                (isLockFile(name) && isLocked(path))) {
                 isStale = false;
                 break;
             }
