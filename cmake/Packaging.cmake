@@ -136,8 +136,15 @@ events. Runs as a systemd service. Needs a libvictory.so.5 provider: the
 vehicle's VICTORY library (or, for development only, ${CORVANE_PKG_STANDINS}).")
 set(CPACK_DEBIAN_SERVER_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/platform/victory)
+# Our build of Fast DDS (packaging/fastdds): the library's own shlibs only
+# ask for 2.9.1, which Debian's build (statistics module and assert()s in)
+# also satisfies.
+file(STRINGS ${PROJECT_SOURCE_DIR}/packaging/fastdds/build.conf corvane_fastdds_version REGEX "^version=")
+string(REPLACE "version=" "" corvane_fastdds_version "${corvane_fastdds_version}")
+set(CORVANE_FASTDDS_DEPENDS "libfastrtps2.9 (>= ${corvane_fastdds_version})")
 # systemd: the service, and systemd-sysusers for its user.
-set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "fastdds-tools, systemd, ${CORVANE_VICTORY_VIRTUAL}")
+set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS
+    "${CORVANE_FASTDDS_DEPENDS}, fastdds-tools, systemd, ${CORVANE_VICTORY_VIRTUAL}")
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
     ${CMAKE_BINARY_DIR}/packaging/server/conffiles
     ${PROJECT_SOURCE_DIR}/packaging/postinst
@@ -152,6 +159,7 @@ that sends each service's values as XML datagrams, and fpga-sim, which
 fills a memory file used instead of /dev/mem. The vehicle's own VICTORY
 library replaces the stand-in library.")
 set(CPACK_DEBIAN_STANDINS_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_STANDINS_PACKAGE_DEPENDS "${CORVANE_FASTDDS_DEPENDS}")
 set(CPACK_DEBIAN_STANDINS_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_STANDINS_PACKAGE_PROVIDES ${CORVANE_VICTORY_VIRTUAL})
 set(CPACK_DEBIAN_STANDINS_PACKAGE_CONFLICTS ${CORVANE_VICTORY_VIRTUAL})

@@ -49,6 +49,12 @@ for d in fastdds-tools systemd libvictory5 libfastrtps libsystemd0 libc6; do
   grep -q "$d" <<<"$depends" || fail "server Depends lacks $d: $depends"
 done
 grep -q corvane-pnt-dev-standins <<<"$depends" && fail "the server depends on the stand-ins: $depends"
+# Our Fast DDS build, not merely any 2.9.1.
+fastdds_version="$(sed -n 's/^version=//p' "$src/packaging/fastdds/build.conf")"
+for deb in "$server" "$standins"; do
+  grep -qF "libfastrtps2.9 (>= $fastdds_version)" <<<"$(dpkg-deb -f "$deb" Depends)" ||
+    fail "$(basename "$deb") does not depend on libfastrtps2.9 (>= $fastdds_version)"
+done
 [[ "$(dpkg-deb -f "$standins" Provides)" == *libvictory5* ]] || fail "the stand-ins do not provide libvictory5"
 
 # The unpacked packages run the demo scenario.
