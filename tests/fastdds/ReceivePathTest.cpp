@@ -1,13 +1,13 @@
 // Crafted datagrams against a real participant of the installed Fast DDS:
 // a HEARTBEAT or GAP whose sequence-number range a peer controls (up to
 // 2^63) must not keep a receive thread busy or grow memory with the range,
-// and eProsima's statistics submessage placed where it may not stand must
-// not abort the process. After each, the reader still receives another
+// and eProsima's statistics submessage placed where it may not stand, or a
+// DATA_FRAG cut short, must not abort the process. After each, the reader still receives another
 // writer's samples over the same port, the process stays idle, and the
 // participants are removed.
 //
 // DDS domains: 140 (HEARTBEAT), 141 and 142 (GAP), 143 (statistics
-// submessage); see TestParticipant.h for the ports.
+// submessage, DATA_FRAG); see TestParticipant.h for the ports.
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
@@ -137,25 +137,32 @@ TEST_P(ReceivePathSpin, ReaderStaysResponsiveAndIdle) {
 INSTANTIATE_TEST_SUITE_P(Crafted, ReceivePathSpin, ::testing::ValuesIn(kSpinCases),
                          [](const ::testing::TestParamInfo<SpinCase>& info) { return std::string(info.param.name); });
 
-// eProsima's statistics submessage (0x80) among a peer's captured discovery
-// submessages, in the places and lengths a parser may get wrong.
-struct VendorCase {
+// One datagram each, after the RTPS header with a discovered peer's GUID
+// prefix: eProsima's statistics submessage (0x80) among the peer's captured
+// discovery submessages, in the places and lengths a parser may get wrong,
+// and a DATA_FRAG that ends before its payload.
+struct OneDatagramCase {
   const char* name;
-  std::uint16_t declaredLength;  // the body is 52 bytes
-  bool last;                     // the vendor submessage ends the datagram
+  std::string (*body)(const std::string& captured);
 };
 
-const VendorCase kVendorCases[] = {
-    {"in the middle", 52, false},
-    {"in the middle, shorter than it is", 20, false},
-    {"in the middle, longer than it is", 100, false},
-    {"last, as sent", 52, true},
-    {"last, longer than the datagram", 4000, true},
+const OneDatagramCase kOneDatagramCases[] = {
+    {"statistics submessage in the middle",
+     [](const std::string& c) { return c + rtps::statisticsSubmessage(52) + c; }},
+    {"statistics submessage in the middle, shorter than it is",
+     [](const std::string& c) { return c + rtps::statisticsSubmessage(20) + c; }},
+    {"statistics submessage in the middle, longer than it is",
+     [](const std::string& c) { return c + rtps::statisticsSubmessage(100) + c; }},
+    {"statistics submessage last, as sent", [](const std::string& c) { return c + rtps::statisticsSubmessage(52); }},
+    {"statistics submessage last, longer than the datagram",
+     [](const std::string& c) { return c + rtps::statisticsSubmessage(4000); }},
+    {"DATA_FRAG with inline QoS and no payload",
+     [](const std::string&) { return rtps::dataFragWithoutPayload(rtps::kSpdpReader, {0x00, 0x01, 0x00, 0xc2}); }},
 };
 
-TEST(VendorSubmessage, ParticipantSurvivesEveryPlacement) {
+TEST(OneDatagram, ParticipantSurvivesEach) {
   constexpr int kDomain = 143;
-  Watchdog watchdog(std::chrono::seconds(90 * kScale), "VendorSubmessage");
+  Watchdog watchdog(std::chrono::seconds(90 * kScale), "OneDatagram");
   UdpReceiver capture;
   TestParticipant victim(kDomain, 0, {1});
   victim.createReader();
@@ -179,10 +186,9 @@ TEST(VendorSubmessage, ParticipantSurvivesEveryPlacement) {
   std::string all;
   for (const auto& p : announced) all += p;
 
-  for (const VendorCase& c : kVendorCases) {
+  for (const OneDatagramCase& c : kOneDatagramCases) {
     SCOPED_TRACE(c.name);
-    std::string datagram = rtps::header(peer.guidPrefix()) + all + rtps::statisticsSubmessage(c.declaredLength);
-    if (!c.last) datagram += all;
+    const std::string datagram = rtps::header(peer.guidPrefix()) + c.body(all);
     sendUdp(discoveryPort(kDomain, 0), datagram);
     sendUdp(userPort(kDomain, 0), datagram);
   }

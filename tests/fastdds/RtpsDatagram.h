@@ -20,7 +20,10 @@ using EntityId = std::array<std::uint8_t, 4>;
 constexpr std::size_t kHeaderSize = 20;  // "RTPS", version, vendor, GUID prefix
 constexpr std::uint8_t kHeartbeat = 0x07;
 constexpr std::uint8_t kGap = 0x08;
+constexpr std::uint8_t kDataFrag = 0x16;
 constexpr std::uint8_t kVendorStatistics = 0x80;
+// The participant discovery reader every participant has.
+constexpr EntityId kSpdpReader = {0x00, 0x01, 0x00, 0xc7};
 
 inline void appendU32(std::string& out, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
@@ -73,6 +76,20 @@ inline std::string gap(const EntityId& reader, const EntityId& writer, std::int6
   appendSequenceNumber(body, base);
   appendU32(body, 0);  // numBits
   return submessage(kGap, 0x01, body);
+}
+
+// DATA_FRAG with inline QoS (an empty parameter list) and no payload at all:
+// the submessage ends where the payload should start.
+inline std::string dataFragWithoutPayload(const EntityId& reader, const EntityId& writer) {
+  std::string body;
+  body += std::string{'\x00', '\x00', 28, '\x00'};  // extra flags, octetsToInlineQos = 28
+  body += entity(reader) + entity(writer);
+  appendSequenceNumber(body, 1);
+  appendU32(body, 1);                                      // fragmentStartingNum
+  body += std::string{'\x01', '\x00', '\x00', '\x04'};  // fragmentsInSubmessage 1, fragmentSize 1024
+  appendU32(body, 4096);                                   // sampleSize
+  body += std::string{'\x01', '\x00', '\x00', '\x00'};  // PID_SENTINEL
+  return submessage(kDataFrag, 0x03, body);                // little endian, inline QoS
 }
 
 // eProsima's statistics submessage as its senders write it (52 bytes of
