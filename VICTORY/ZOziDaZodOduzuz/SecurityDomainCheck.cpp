@@ -125,7 +125,8 @@ void checkSecurityDomains(std::string const& connectionsFile, Diagnostics& diagn
         for (DomainSpan const& s : spans) {
             if (s.max <= kMaxPortableDomainId) continue;
             diagnostics.warning(path, s.line,
-                                "the " + std::string(d.name) + "'s " + describe(s) + (s.min == s.max ? " lies beyond " : " reach beyond ") +
+                                "the " + std::string(d.name) + "'s " + describe(s) +
+                                    (s.min == s.max ? " lies beyond " : " reach beyond ") +
                                     std::to_string(kMaxPortableDomainId) +
                                     ": not accepted by some DDS implementations (Cyclone DDS refuses the whole "
                                     "document), so their participants could not join");
@@ -133,7 +134,7 @@ void checkSecurityDomains(std::string const& connectionsFile, Diagnostics& diagn
         if (std::strcmp(d.key, "Governance") != 0 || transport == nullptr) continue;
 
         const FACE::ConfigCheck::Parameter domain = file.parameter(transport, "DomainId");
-        if (domain.value.empty()) continue;
+        if (domain.value.empty() || domain.value[0] == '-') continue;  // refused by the transport check
         const std::uint64_t id = static_cast<std::uint32_t>(CV_Config_Helpers::Details::Parse_Unsigned(domain.value));
         std::string ranges;
         bool covered = false, anyRule = false;
@@ -145,8 +146,9 @@ void checkSecurityDomains(std::string const& connectionsFile, Diagnostics& diagn
         }
         if (anyRule && !covered) {
             diagnostics.warning(connectionsFile, domain.line,
-                                "<DomainId> " + quoted(domain.value) + " lies outside the governance's domain ranges (" +
-                                    ranges + " in " + path + "): DDS Security would refuse the participant");
+                                "<DomainId> " + quoted(domain.value) +
+                                    " lies outside the governance's domain ranges (" + ranges + " in " + path +
+                                    "): DDS Security would refuse the participant");
         }
     }
 }

@@ -103,8 +103,8 @@ public:
     }
     dds_entity_t reader(TopicName name, dds_topic_descriptor_t const& type, bool transientLocal = true) {
         dds_entity_t const t = topic(name, type);
-        dds_entity_t const r =
-            t < 0 ? t : dds_create_reader(m_participant, t, transientLocal ? m_readerQos : m_volatileReaderQos, nullptr);
+        dds_qos_t const* qos = transientLocal ? m_readerQos : m_volatileReaderQos;
+        dds_entity_t const r = t < 0 ? t : dds_create_reader(m_participant, t, qos, nullptr);
         if (r < 0) note(std::string("cannot subscribe to ") + name.topic + ": " + failure(r));
         return r;
     }

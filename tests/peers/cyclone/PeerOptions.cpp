@@ -82,7 +82,8 @@ bool parsePeerOptions(std::vector<std::string> const& args, PeerOptions& out, st
         out.role = Role::Help;
         return true;
     }
-    static std::map<std::string, Role> const roles{{"nav", Role::Nav}, {"command", Role::Command}, {"listen", Role::Listen}};
+    static std::map<std::string, Role> const roles{
+        {"nav", Role::Nav}, {"command", Role::Command}, {"listen", Role::Listen}};
     auto const found = roles.find(role);
     if (found == roles.end()) {
         error = "unknown role \"" + role + "\": use nav, command or listen";
@@ -151,27 +152,29 @@ bool parsePeerOptions(std::vector<std::string> const& args, PeerOptions& out, st
             error = "unknown option " + a;
             return false;
         }
-        Number const& spec = n->second;
-        if (!spec.roles.empty()) {
+        Number const& option = n->second;
+        if (!option.roles.empty()) {
             bool applies = false;
-            for (Role r : spec.roles) applies = applies || r == out.role;
+            for (Role r : option.roles) applies = applies || r == out.role;
             if (!applies) {
                 error = a + " does not apply to " + role;
                 return false;
             }
         }
         bool ok = false;
-        if (spec.real != nullptr) {
-            ok = parseDouble(value, spec.range.low, spec.range.high, *spec.real);
+        if (option.real != nullptr) {
+            ok = parseDouble(value, option.range.low, option.range.high, *option.real);
         } else {
             long long v = 0;
-            ok = parseInteger(value, static_cast<long long>(spec.range.low), static_cast<long long>(spec.range.high), v);
-            if (ok && spec.whole != nullptr) *spec.whole = static_cast<int>(v);
-            if (ok && spec.wide != nullptr) *spec.wide = v;
+            auto const low = static_cast<long long>(option.range.low);
+            auto const high = static_cast<long long>(option.range.high);
+            ok = parseInteger(value, low, high, v);
+            if (ok && option.whole != nullptr) *option.whole = static_cast<int>(v);
+            if (ok && option.wide != nullptr) *option.wide = v;
         }
         if (!ok) {
-            error = a + " \"" + value + "\" is not a number in " + compact(spec.range.low) + ".." +
-                    compact(spec.range.high);
+            error = a + " \"" + value + "\" is not a number in " + compact(option.range.low) + ".." +
+                    compact(option.range.high);
             return false;
         }
     }

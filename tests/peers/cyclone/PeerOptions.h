@@ -22,7 +22,7 @@ struct PeerOptions {
     Role role = Role::Help;
     int domain = 0;                ///< DDS domain, 0..230 (what this library accepts)
     long long count = -1;          ///< nav: pairs to send; listen: lines to print; < 0 no limit
-    double timeoutS = -1.0;        ///< nav, listen: stop after this long; command: wait this long; < 0 none (command: 10)
+    double timeoutS = -1.0;        ///< s; nav, listen: run this long; command: wait this long; < 0: none (command 10)
     std::string interface = "lo";  ///< network interface (multicast on it, as this library does by default)
     std::string configFile;        ///< extra configuration of the library (XML), merged after ours
     std::string traceFile;         ///< the library's trace (discovery, security) goes to this file
