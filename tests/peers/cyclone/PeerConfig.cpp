@@ -33,9 +33,13 @@ std::string cycloneConfig(PeerOptions const& o) {
     }
     if (o.security.any()) {
         SecurityFiles const& s = o.security;
+        // IncludeOptionalFields: the handshake reply repeats hash_c1, dh1
+        // and challenge1 and carries hash_c2, which Fast DDS requires when
+        // it starts the handshake.
         xml += "<Security><Authentication><IdentityCA>" + file(s.identityCa) + "</IdentityCA><IdentityCertificate>" +
                file(s.certificate) + "</IdentityCertificate><PrivateKey>" + file(s.privateKey) +
-               "</PrivateKey></Authentication><AccessControl><PermissionsCA>" + file(s.permissionsCa) +
+               "</PrivateKey><IncludeOptionalFields>true</IncludeOptionalFields></Authentication>"
+               "<AccessControl><PermissionsCA>" + file(s.permissionsCa) +
                "</PermissionsCA><Governance>" + file(s.governance) + "</Governance><Permissions>" +
                file(s.permissions) + "</Permissions></AccessControl></Security>";
     }

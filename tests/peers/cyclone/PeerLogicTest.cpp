@@ -84,7 +84,8 @@ TEST(CyclonePeerConfig, EscapesWhatItNamesAndAppliesTheCallersFileLast) {
     const std::string xml = cycloneConfig(o);
     for (const char* part : {"<NetworkInterface name=\"lo\" multicast=\"true\"/>",
                              "<IdentityCertificate>file:/p&amp;q/navigator.pem</IdentityCertificate>",
-                             "<Governance>file:/p&amp;q/governance.smime<", "<OutputFile>/t&lt;1&gt;.log</OutputFile>"}) {
+                             "<Governance>file:/p&amp;q/governance.smime<", "<OutputFile>/t&lt;1&gt;.log</OutputFile>",
+                             "<IncludeOptionalFields>true</IncludeOptionalFields>"}) {
         EXPECT_NE(xml.find(part), std::string::npos) << part << " in " << xml;
     }
     EXPECT_EQ(xml.find("AllowMulticast"), std::string::npos) << "the library's default stays";
