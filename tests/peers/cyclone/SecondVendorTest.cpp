@@ -291,7 +291,9 @@ TEST(SecondVendorSecurity, FailedHandshakeLeavesTheServerServing) {
     EXPECT_LT(during.cpuS - before.cpuS, (before.cpuS - start.cpuS) + 1.0)
         << "server CPU over " << window.count() << " s: " << before.cpuS - start.cpuS << " s without, "
         << during.cpuS - before.cpuS << " s with the failing peer";
+#if !defined(__SANITIZE_ADDRESS__)  // ASan holds freed memory back; its leak check at the stop covers this
     EXPECT_LT(during.rssKb - before.rssKb, 4096) << before.rssKb << " kB -> " << during.rssKb << " kB";
+#endif
     RecordProperty("server_cpu_s_without", std::to_string(before.cpuS - start.cpuS));
     RecordProperty("server_cpu_s_with", std::to_string(during.cpuS - before.cpuS));
     RecordProperty("server_rss_kb_growth_with", std::to_string(during.rssKb - before.rssKb));
