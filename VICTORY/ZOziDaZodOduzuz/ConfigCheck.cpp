@@ -4,6 +4,7 @@
 #include "FACE/CV_Config_Helpers.h"
 #include "FACE/CV_Topic_Helpers.h"
 #include "VICTORY/ZOziDaZodOduzuz/CorvanePaths.h"
+#include "VICTORY/ZOziDaZodOduzuz/SecurityDomainCheck.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -397,6 +398,7 @@ Diagnostics checkAll(std::string const& topLevelFile) {
     if (!top.connectionsFile.empty() &&
         namedFileUsable(top.connectionsFile, "Connections file", topLevelFile, top.connectionsLine, diagnostics)) {
         checkConnections(top.connectionsFile, diagnostics);
+        checkSecurityDomains(top.connectionsFile, diagnostics);
     }
     if (!top.devicesFile.empty() &&
         namedFileUsable(top.devicesFile, "Devices file", topLevelFile, top.devicesLine, diagnostics)) {

@@ -9,6 +9,7 @@
 #include "FACE/CV_Config.h"
 #include "PCSMaintReporter/PCSMaintReporter.h"
 #include "VICTORY/ZOziDaZodOduzuz/ConfigCheck.h"
+#include "VICTORY/ZOziDaZodOduzuz/SecurityDomainCheck.h"
 #include "VICTORY/ZOziDaZodOduzuz/SourcePosition.h"
 #include "VICTORY/ZOziDaZodOduzuz/Version.h"
 #include "platform/FPGA.h"
@@ -63,6 +64,7 @@ void ZOziDaZodOduzuz::Framework_Connect(FACE::String const& /*configFile*/, FACE
         const std::string file = fileName(m_connectionsFile);
         const ServerConfigCheck::Transport transport = ServerConfigCheck::checkConnections(file, diagnostics);
         transportSafe = !transport.refused && ServerConfigCheck::checkTcpPortFree(file, transport, diagnostics);
+        ServerConfigCheck::checkSecurityDomains(file, diagnostics);
         diagnostics.print(std::cout, prefix);
         good = !diagnostics.hasErrors();
     }

@@ -21,10 +21,11 @@ class SecurityPki {
     std::string identityCa, certificate, privateKey, permissionsCa, governance, permissions;
   };
 
-  // Runs make-pki; throws when it fails.
-  explicit SecurityPki(const std::string& sourceDir) : m_dir("corvane-pki") {
-    const std::string command =
-        "'" + sourceDir + "/scripts/make-pki' '" + m_dir.path() + "/pki' >'" + m_dir.path() + "/make-pki.log' 2>&1";
+  // Runs make-pki with `options` (e.g. "--rsa --server-cn server-3");
+  // throws when it fails.
+  explicit SecurityPki(const std::string& sourceDir, const std::string& options = "") : m_dir("corvane-pki") {
+    const std::string command = "'" + sourceDir + "/scripts/make-pki' " + options + " '" + m_dir.path() + "/pki' >'" +
+                                m_dir.path() + "/make-pki.log' 2>&1";
     if (std::system(command.c_str()) != 0) {
       throw std::runtime_error("make-pki failed: " + read(m_dir.path() + "/make-pki.log"));
     }

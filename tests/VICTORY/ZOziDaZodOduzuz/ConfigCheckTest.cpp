@@ -149,6 +149,50 @@ Spoil domain(const std::string& value) {
     };
 }
 
+// A "Security" container in the connections file whose governance and
+// permissions are these texts, written beside it (the check reads their
+// domains only, so they need no signature; the other four files are not
+// read by --check-config).
+Spoil securityDocuments(const std::string& governance, const std::string& permissions) {
+    return [=](Setup& s) {
+        const std::string dir = s.root.configDir();
+        RuntimeRoot::writeFile(dir + "/governance.smime", governance);
+        RuntimeRoot::writeFile(dir + "/permissions.smime", permissions);
+        replace(kConnections, "</CV_Configurations>",
+                "<Security><Name>Security</Name><Parameters><IdentityCA>" + dir + "/ca.pem</IdentityCA><Certificate>" +
+                    dir + "/server.pem</Certificate><PrivateKey>" + dir + "/server.key</PrivateKey><PermissionsCA>" +
+                    dir + "/ca.pem</PermissionsCA><Governance>" + dir + "/governance.smime</Governance><Permissions>" +
+                    dir + "/permissions.smime</Permissions></Parameters></Security>\n</CV_Configurations>")(s);
+    };
+}
+// A governance whose one rule covers `domains` (<max> or <id> on line 6).
+std::string governance(const std::string& domains) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<dds>\n  <domain_access_rules>\n    <domain_rule>\n"
+           "      <domains>\n        " + domains + "\n      </domains>\n    </domain_rule>\n"
+           "  </domain_access_rules>\n</dds>\n";
+}
+// Permissions whose one grant covers `domains` (on line 7).
+std::string permissions(const std::string& domains) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<dds>\n  <permissions>\n    <grant name=\"G\">\n"
+           "      <subject_name>CN=server</subject_name>\n      <allow_rule>\n        <domains>" + domains +
+           "</domains>\n      </allow_rule>\n      <default>DENY</default>\n    </grant>\n  </permissions>\n</dds>\n";
+}
+// `document` as openssl smime -sign -text writes it: MIME headers, the
+// document in clear (8 lines down) and the signature, CRLF line ends.
+std::string signedForm(const std::string& document) {
+    std::string crlf;
+    for (char c : "MIME-Version: 1.0\nContent-Type: multipart/signed; protocol=\"application/x-pkcs7-signature\"; "
+                  "micalg=\"sha-256\"; boundary=\"----B\"\n\nThis is an S/MIME signed message\n\n------B\n"
+                  "Content-Type: text/plain\n\n" + document + "\n------B\nContent-Type: application/x-pkcs7-signature; "
+                  "name=\"smime.p7s\"\n\nMIIGPAYJKoZIhvcNAQcCoIIGLTCCBikCAQExDzANBglghkgBZQMEAgEFADALBgkq\n\n------B--\n") {
+        if (c == '\n') crlf += '\r';
+        if (c != '\0') crlf += c;
+    }
+    return crlf;
+}
+const std::string kPortableGovernance = governance("<id_range><min>0</min><max>230</max></id_range>");
+const std::string kPortablePermissions = permissions("<id_range><min>0</min><max>230</max></id_range>");
+
 // Lines of the generated files (RuntimeRoot): top level, keys in
 // alphabetical order from line 8 (CPU) to line 19 (PRI); connections,
 // "FastRtps" on line 3 and the six connections on lines 4..9.
@@ -283,6 +327,34 @@ const std::vector<Row>& table() {
          {kConn + ":7: error: connection \"EventLog\": <PubSubType> \"EventLogType\" is no known type support"}, 2},
         {"connections file malformed", kCheck, transport("</Transport>", "</Transprt>"),
          {kConn + ":3: error: connections file: XML error: "}, 2},
+        // The domains of the DDS Security documents it names.
+        {"security documents within 0..230", kCheck,
+         securityDocuments(signedForm(kPortableGovernance), signedForm(kPortablePermissions)), {kAll}, 0},
+        {"signed governance reaching domain 232", kCheck,
+         securityDocuments(signedForm(governance("<id_range><min>0</min><max>232</max></id_range>")), kPortablePermissions),
+         {"governance.smime:14: warning: the governance's domains 0..232 reach beyond 230: not accepted by some DDS "
+          "implementations", "(0 errors, 1 warning)"},
+         0},
+        {"permissions naming domain 231 and an open range", kCheck,
+         securityDocuments(kPortableGovernance, permissions("<id>5</id><id>231</id><id_range><min>7</min></id_range>")),
+         {"permissions.smime:7: warning: the permissions document's domain 231 lies beyond 230",
+          "permissions.smime:7: warning: the permissions document's domains 7.. reach beyond 230",
+          "(0 errors, 2 warnings)"},
+         0},
+        {"domain outside the governance's ranges", kCheck,
+         both(domain("148"), securityDocuments(governance("<id>7</id><id_range><min>0</min><max>100</max></id_range>"),
+                                                kPortablePermissions)),
+         {kConn + ":3: warning: <DomainId> \"148\" lies outside the governance's domain ranges (7, 0..100 in "
+                  "{root}/config/governance.smime): DDS Security would refuse the participant"},
+         0},
+        {"domain at the governance's range end", kCheck,
+         both(domain("100"), securityDocuments(governance("<id_range><min>0</min><max>100</max></id_range>"),
+                                                kPortablePermissions)),
+         {kAll}, 0},
+        {"security documents missing", kCheck, [](Setup& s) {
+             securityDocuments("", "")(s);
+             ::unlink((s.root.configDir() + "/governance.smime").c_str());
+         }, {kAll}, 0},
         // The devices file.
         {"block address not a number", kCheck, replace(kDevices, "0x43C20000", "0x43C2000O"),
          {"devices.xml:27: error: block \"TimeStamp_Interface\": <BaseAddress> \"0x43C2000O\" is not a number"}, 2},
