@@ -309,7 +309,7 @@ class Boot:
                 "-virtfs", f"local,path={share},mount_tag=host,security_model=none,id=host",
                 "-serial", f"file:{share / 'out' / 'console.log'}", "-monitor", "none"]
         if self.repo_share:
-            args += ["-virtfs", f"local,path={REPO},mount_tag=repo,security_model=none,readonly=on,id=repo"]
+            args += ["-virtfs", f"local,path={REPO},mount_tag=repo,security_model=none,id=repo"]
         started = time.monotonic()
         proc = subprocess.Popen(niced(self.qemu.cmd("qemu-system-aarch64", *args)), env=self.qemu.env,
                                 stdout=open(share / "out" / "qemu.log", "w"), stderr=subprocess.STDOUT)

@@ -23,6 +23,9 @@ PAGE = 4096
 BASE_PACKAGES = (
     "systemd-sysv", "udev", "linux-image-arm64", "initramfs-tools", "kmod",
     "iproute2", "procps", "systemd-coredump", "e2fsprogs",
+    # The arm64 test suite: ctest, the demo PKI's openssl, the geodesy
+    # cross-check of the recorded drives.
+    "cmake", "openssl", "geographiclib-tools", "file",
 )
 
 # Virtual or locally supplied packages that cannot come from Debian.

@@ -13,7 +13,11 @@ if getent passwd corvane-pnt >/dev/null; then ok user "$(getent passwd corvane-p
 expect devmem-owner "root:corvane-pnt 660" "$(stat -c '%U:%G %a' /dev/mem)"
 
 start_monitor
-"$BIN/aspn2-tool" listen --json >"$OUT/listen.jsonl" 2>"$OUT/listen.err" &
+# Transient-local readers, so that events published while discovery is
+# still under way reach the listener too.
+sed -E 's|<BackFillHistory>[^<]*</BackFillHistory>|<BackFillHistory>true</BackFillHistory>|' \
+  "$CONFIG/connections-udp.xml" >/tmp/listener-connections.xml
+"$BIN/aspn2-tool" listen --json --connections /tmp/listener-connections.xml >"$OUT/listen.jsonl" 2>"$OUT/listen.err" &
 listen_pid=$!
 wait_for 30 grep -q 'listening on' "$OUT/listen.err" || fail listener "did not start"
 

@@ -81,12 +81,16 @@ recover sigbus "$t" "$pid" 60
 line=$(journalctl -b --no-pager -t ZOziDaZodOduzuz -p err -o cat | grep -m1 'fatal SIGBUS')
 [[ -n "$line" ]] && ok fault-line "$line (priority err)" || fail fault-line "no fatal SIGBUS line at priority err"
 server_journal | grep -q 'code=dumped, status=7/BUS' && ok dumped "$(server_journal | grep -m1 'code=dumped' | cut -d' ' -f5-)" || fail dumped "no 'code=dumped, status=7/BUS' in the journal"
-if wait_for 30 sh -c "coredumpctl --no-pager list ZOziDaZodOduzuz 2>/dev/null | grep -q present"; then
-  ok core "$(coredumpctl --no-pager list ZOziDaZodOduzuz 2>/dev/null | tail -n 1)"
+# The newest core of the server: the bus error's, stored.
+core_stored() {
+  coredumpctl --no-pager -1 info ZOziDaZodOduzuz >"$OUT/coredump.log" 2>&1
+  grep -q 'Signal: 7 (BUS)' "$OUT/coredump.log" && grep -q 'Storage:.*(present)' "$OUT/coredump.log"
+}
+if wait_for 30 core_stored; then
+  ok core "$(grep -E 'Signal:|Storage:' "$OUT/coredump.log" | tr -s ' \n' ' ')"
 else
-  fail core "no stored core: $(coredumpctl --no-pager list ZOziDaZodOduzuz 2>&1 | tail -n 1)"
+  fail core "no stored core of the bus error: $(grep -E 'Signal:|Storage:' "$OUT/coredump.log" | tr -s ' \n' ' ')"
 fi
-coredumpctl --no-pager info ZOziDaZodOduzuz >"$OUT/coredump.log" 2>&1
 rm -f /etc/systemd/system/$UNIT.service.d/memory-file.conf
 systemctl daemon-reload
 systemctl stop board-fpga-sim
