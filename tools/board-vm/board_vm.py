@@ -374,7 +374,7 @@ def native_fpga_sim():
     build = Path(os.environ.get("CORVANE_BUILD_DIR", REPO / "build"))
     run(["cmake", "-S", REPO, "-B", build, "-G", "Ninja"], stdout=subprocess.DEVNULL)
     run(["cmake", "--build", build, "-j", "2", "--target", "fpga-sim"], stdout=subprocess.DEVNULL)
-    return build / "tools/fpga-sim/fpga-sim"
+    return build / "tools/fpga-sim"
 
 
 def parse_args(argv):

@@ -42,6 +42,8 @@ wait_for() {
 boot_timings() {
   timing boot_to_runner "$(cut -d' ' -f1 /proc/uptime)"
   systemctl is-system-running --wait >/dev/null 2>&1 || true
+  # Coldplug may still be applying rules (udev is slow under emulation).
+  udevadm settle --timeout=120 || true
   timing boot_to_started "$(cut -d' ' -f1 /proc/uptime)"
 }
 

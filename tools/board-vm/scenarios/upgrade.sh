@@ -2,10 +2,11 @@
 # by the administrator, version N+1 installed over it (the change kept,
 # the conffile the package changed replaced, the new server running),
 # then purge: the service, the unit, the rule and the files gone, /dev/mem
-# given back to the kernel's default owner; the system user stays, as
+# given back to the owner it had before the install; the system user stays, as
 # Debian leaves system users.
 source ./lib.sh
 boot_timings
+devmem_before=$(stat -c '%U:%G %a' /dev/mem)
 install_packages "$SHARE/debs" && ok install "version $(dpkg-query -W -f='${Version}' corvane-pnt-server)" || fail install "see apt.log"
 systemctl enable --now "$UNIT" >>"$OUT/systemctl.log" 2>&1
 wait_for 60 is_active || fail active "version N did not start"
@@ -37,7 +38,7 @@ expect unit-gone "inactive" "$(systemctl is-active "$UNIT")"
 for f in /lib/systemd/system/$UNIT.service /lib/udev/rules.d/60-corvane-pnt-mem.rules /opt/corvane; do
   [[ ! -e "$f" ]] && ok "removed $f" "" || fail "removed $f" "$(ls -ld "$f"; find "$f" 2>/dev/null | head -n 5)"
 done
-expect devmem-default "root:kmem 640" "$(stat -c '%U:%G %a' /dev/mem)"
+expect devmem-given-back "$devmem_before" "$(stat -c '%U:%G %a' /dev/mem)"
 expect package-gone "" "$(dpkg-query -W -f='${Status}' corvane-pnt-server 2>/dev/null)"
 getent passwd corvane-pnt >/dev/null && ok user-kept "the system user stays, as Debian leaves system users" || ok user-removed ""
 finish
