@@ -30,4 +30,41 @@ for transport in SHM UDP; do
     fail "$transport" "failed (status $status, see test.log)"
   fi
 done
+
+# The installed service on the shared-memory connections file, in its
+# sandbox as the service user, under a navigator run by root: killed
+# three times, restarted by systemd each time, and reporting again.
+install_packages "$SHARE/debs" && ok install "" || fail install "see apt.log"
+sed -i 's|<Connections>[^<]*</Connections>|<Connections>/opt/corvane/config/connections-shm.xml</Connections>|' \
+  "$CONFIG/ZOziDaZodOduzuz.xml"
+start_monitor
+systemctl enable --now "$UNIT" >>"$OUT/systemctl.log" 2>&1
+wait_for 60 is_active || fail service-active "the server did not start on shared memory"
+"$BIN/aspn2-tool" nav --connections "$CONFIG/connections-shm.xml" --seconds 600 >"$OUT/nav.log" 2>&1 &
+nav_pid=$!
+t=$(now)
+if wait_for 60 reports_since "$t" 3; then ok service-shm "reports over shared memory"; else fail service-shm "no reports"; fi
+for kill in 1 2 3; do
+  pid=$(main_pid)
+  t=$(now)
+  kill -KILL "$pid"
+  if wait_for 40 restarted "$pid"; then
+    back=$(now)
+    if wait_for 60 reports_since "$back"; then
+      timing "service_kill${kill}_to_reports" "$(since "$t")"
+      ok "service-kill-$kill" "reporting again $(since "$t") s after the kill"
+    else
+      fail "service-kill-$kill" "restarted, no report within 60 s"
+    fi
+  else
+    fail "service-kill-$kill" "not restarted"
+  fi
+done
+kill "$nav_pid" 2>/dev/null
+wait "$nav_pid" 2>/dev/null
+systemctl stop "$UNIT"
+ls -la /dev/shm >"$OUT/dev-shm.log"
+left=$(find /dev/shm -user corvane-pnt | wc -l)
+((left == 0)) && ok service-shm-clean "nothing of the service user left in /dev/shm" ||
+  fail service-shm-clean "$left files of the service user left in /dev/shm"
 finish
