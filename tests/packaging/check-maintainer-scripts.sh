@@ -20,7 +20,7 @@ for s in postinst postrm prerm; do
   chmod +x "$tmp/$s"
 done
 
-udev_trigger="udevadm trigger --settle --subsystem-match=mem --sysname-match=mem"
+udev_trigger="udevadm control --reload|udevadm trigger --settle --subsystem-match=mem --sysname-match=mem"
 users="systemd-sysusers corvane-pnt.conf|chown corvane-pnt:corvane-pnt /opt/corvane/config|chown corvane-pnt:corvane-pnt /opt/corvane/config/*_VCL_1_9.xml"
 # script | arguments | running (systemd, udev, none) | expected calls, '|'-separated
 cases=(

@@ -50,7 +50,7 @@ recover sigkill "$t" "$pid" 40
 # 3. A fault of the server's own instruction: the registers in a memory
 #    file (CORVANE_DEVMEM, a drop-in), filled by the stand-ins' FPGA
 #    simulator; the file truncated under the running server, whose next
-#    counter read then raises SIGBUS.
+#    counter read (for a ping's response) then raises SIGBUS.
 mkdir -p /run/board-vm /etc/systemd/system/$UNIT.service.d
 mem=/run/board-vm/fpga.mem
 cat >/etc/systemd/system/$UNIT.service.d/memory-file.conf <<CONF
@@ -75,7 +75,10 @@ grep -q " $mem\$" /proc/"$pid"/maps && ok memory-file "the server maps $mem" || 
 systemctl stop board-fpga-sim
 t=$(now)
 truncate -s 0 "$mem"
-wait_for 20 test ! -e /proc/"$pid" && timing sigbus_to_ended "$(since "$t")"
+# The counter is read for each health event and command response: a ping
+# makes the server read it at once.
+"$BIN/aspn2-tool" command --timeout 5 --count 1 BITSERVER_PING >"$OUT/ping-after-truncation.log" 2>&1 &
+wait_for 30 test ! -e /proc/"$pid" && timing sigbus_to_ended "$(since "$t")"
 start_sim || fail fpga-sim "the simulator did not get ready again"
 recover sigbus "$t" "$pid" 60
 line=$(journalctl -b --no-pager -t ZOziDaZodOduzuz -p err -o cat | grep -m1 'fatal SIGBUS')
