@@ -32,15 +32,18 @@ for transport in SHM UDP; do
 done
 
 # The installed service on the shared-memory connections file, in its
-# sandbox as the service user, under a navigator run by root: killed
-# three times, restarted by systemd each time, and reporting again.
+# sandbox as the service user, under a navigator run by the same user
+# (Fast DDS makes its shared-memory files writable by their owner only, so
+# peers over shared memory run as one user): killed three times,
+# restarted by systemd each time, and reporting again.
 install_packages "$SHARE/debs" && ok install "" || fail install "see apt.log"
 sed -i 's|<Connections>[^<]*</Connections>|<Connections>/opt/corvane/config/connections-shm.xml</Connections>|' \
   "$CONFIG/ZOziDaZodOduzuz.xml"
 start_monitor
 systemctl enable --now "$UNIT" >>"$OUT/systemctl.log" 2>&1
 wait_for 60 is_active || fail service-active "the server did not start on shared memory"
-"$BIN/aspn2-tool" nav --connections "$CONFIG/connections-shm.xml" --seconds 600 >"$OUT/nav.log" 2>&1 &
+runuser -u corvane-pnt -- "$BIN/aspn2-tool" nav --connections "$CONFIG/connections-shm.xml" --seconds 600 \
+  >"$OUT/nav.log" 2>&1 &
 nav_pid=$!
 t=$(now)
 if wait_for 60 reports_since "$t" 3; then ok service-shm "reports over shared memory"; else fail service-shm "no reports"; fi
