@@ -377,9 +377,11 @@ def build_probe(folder):
     return out
 
 
-def native_fpga_sim():
+def native_fpga_sim(no_build):
     """The host's FPGA simulator (build/, the native build)."""
     build = Path(os.environ.get("CORVANE_BUILD_DIR", REPO / "build"))
+    if no_build:
+        return build / "tools/fpga-sim"
     run_logged(["cmake", "-S", REPO, "-B", build, "-G", "Ninja"], CACHE / "native-build.log")
     run_logged(["cmake", "--build", build, "-j", "2", "--target", "fpga-sim"], CACHE / "native-build.log")
     return build / "tools/fpga-sim"
@@ -392,6 +394,8 @@ def parse_args(argv):
     p.add_argument("scenarios", nargs="*", metavar="SCENARIO",
                    help=f"one or more of {', '.join(ALL_SCENARIOS)}, or all (default: {' '.join(DEFAULT_SCENARIOS)})")
     p.add_argument("--debs", type=Path, help="take the arm64 packages from this folder instead of building them")
+    p.add_argument("--no-build", action="store_true",
+                   help="use build/ and build-arm64/ as they are (with --debs: build nothing)")
     p.add_argument("--out", type=Path, default=REPO / "build-arm64" / "board-vm",
                    help="where each scenario's logs go (default build-arm64/board-vm)")
     p.add_argument("--rebuild", action="store_true", help="make the QEMU root and the image anew")
@@ -423,12 +427,14 @@ def main(argv):
     started = time.monotonic()
     ensure_host_tools()
     # The cross build, its compiler and the arm64 emulation mmdebstrap uses.
+    if a.no_build and a.debs is None:
+        raise logic.BoardVmError("--no-build needs --debs")
     server, standins = project_packages(a.debs)
     # The shared build tree's tests (shm, suite) and, with --debs, the cross
     # compiler of the probe and the emulation mmdebstrap needs.
     targets = {"shm": ["zozi_e2e_restart_tests"], "suite": ["all"]}
     wanted = sorted({t for n in a.scenarios for t in targets.get(n, [])}) or ["fpga-sim"]
-    if a.debs is not None or wanted != ["fpga-sim"]:
+    if not a.no_build and (a.debs is not None or wanted != ["fpga-sim"]):
         say("building " + ", ".join(wanted) + " for arm64 (scripts/cross-build)")
         run_logged([REPO / "scripts/cross-build", *[x for t in wanted for x in ("--target", t)]],
                    CACHE / "cross-build.log")
@@ -438,7 +444,7 @@ def main(argv):
     extras = extra_packages(packages)
     devices = REPO / "config/devices.xml"
     window = logic.fpga_window(logic.parse_devices(devices.read_text(), str(devices)), RAM_MIB)
-    fpga_sim = native_fpga_sim()
+    fpga_sim = native_fpga_sim(a.no_build)
     say(f"{qemu.version()}; image {image.folder.name}; packages {server.name}, {standins.name}"
         + "".join(f", {p.name}" for p in extras) + f"; FPGA window 0x{window[0]:x}+0x{window[1]:x}")
 
