@@ -21,6 +21,8 @@ for s in postinst postrm prerm; do
 done
 
 udev_trigger="udevadm control --reload|udevadm trigger --settle --subsystem-match=mem --sysname-match=mem"
+# After the rule is gone: an "add" event, which the default rules answer.
+udev_readd="udevadm control --reload|udevadm trigger --action=add --settle --subsystem-match=mem --sysname-match=mem"
 users="systemd-sysusers corvane-pnt.conf|chown corvane-pnt:corvane-pnt /opt/corvane/config|chown corvane-pnt:corvane-pnt /opt/corvane/config/*_VCL_1_9.xml"
 # script | arguments | running (systemd, udev, none) | expected calls, '|'-separated
 cases=(
@@ -28,8 +30,8 @@ cases=(
   "postinst|configure 1.0.0-1|systemd udev|$users|$udev_trigger|systemctl daemon-reload|deb-systemd-invoke try-restart corvane-pnt-server.service"
   "postinst|configure 1.0.0-1|none|$users"
   "postinst|abort-upgrade 1.0.0-2|systemd udev|"
-  "postrm|remove|systemd udev|$udev_trigger|systemctl daemon-reload"
-  "postrm|purge|systemd udev|$udev_trigger|systemctl daemon-reload"
+  "postrm|remove|systemd udev|$udev_readd|systemctl daemon-reload"
+  "postrm|purge|systemd udev|$udev_readd|systemctl daemon-reload"
   "postrm|purge|none|"
   "postrm|upgrade 1.0.0-2|systemd udev|systemctl daemon-reload"
   "prerm|remove|systemd udev|deb-systemd-invoke stop corvane-pnt-server.service"
