@@ -8,7 +8,6 @@ import argparse
 import fcntl
 import hashlib
 import os
-import re
 import shutil
 import signal
 import subprocess
