@@ -17,6 +17,13 @@ if [[ -n "$emulator" && ! -e "$emulator" ]]; then
   printf '#!/bin/sh\nexec "$@"\n' >"$emulator"
   chmod +x "$emulator"
 fi
+# The build machine's Python may live elsewhere (a version manager's
+# shim): the guest's stands in at that path.
+python=$(sed -n 's/^_\{0,1\}Python3_EXECUTABLE:[A-Z]*=//p' "$build/CMakeCache.txt" | head -n 1)
+if [[ -n "$python" && ! -e "$python" ]]; then
+  mkdir -p "$(dirname "$python")"
+  ln -s /usr/bin/python3 "$python"
+fi
 cd "$build"
 t=$(now)
 timeout 2700 ctest -j 2 -LE load --output-on-failure >"$OUT/suite.log" 2>&1
