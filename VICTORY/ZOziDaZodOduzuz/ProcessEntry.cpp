@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <memory>
@@ -208,6 +209,11 @@ void appendDecimal(char* out, std::size_t size, std::size_t& used, long value)
     appendText(out, size, used, digits + n);
 }
 
+// Set once the handlers are installed: standard error is the journal
+// stream, so the fault line carries the error priority as the console's
+// other failure lines do (the handler cannot go through std::cout).
+volatile sig_atomic_t faultLineToJournal = 0;
+
 const char* faultSignalName(int signal)
 {
     switch (signal) {
@@ -246,6 +252,9 @@ void FaultSignalHandler(int signal, siginfo_t* info, void* /*context*/)
     const int savedErrno = errno;
     char line[200];
     std::size_t used = 0;
+    if (faultLineToJournal) {
+        appendText(line, sizeof line, used, "<3>");
+    }
     appendText(line, sizeof line, used, "!!!!!! fatal ");
     appendText(line, sizeof line, used, faultSignalName(signal));
     appendText(line, sizeof line, used, " at address ");
@@ -265,6 +274,7 @@ void FaultSignalHandler(int signal, siginfo_t* info, void* /*context*/)
 
 void SetupSignalHandler()
 {
+    faultLineToJournal = JournalPriority::isJournalStream(STDERR_FILENO, std::getenv("JOURNAL_STREAM")) ? 1 : 0;
     struct sigaction action {};
     action.sa_handler = SignalHandler;
     sigemptyset(&action.sa_mask);

@@ -14,7 +14,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
+#include <fstream>
 #include <functional>
+#include <iterator>
 
 namespace {
 
@@ -314,6 +317,30 @@ TEST_F(Fpga, AFailedMappingIsNamed) {
     EXPECT_EQ(initFpga(io), "platform/FPGA[140]:INVALID_CONFIG FpgaFace() Peripheral_Interface could not be mapped");
 }
 
+// A file that backs a virtual machine's RAM from 0x40000000: every block at
+// its physical address less that base, nothing written below the first.
+TEST(FpgaSimulator, AMemoryBaseShiftsEveryBlockInTheFile) {
+    face_test::TempDir dir;
+    std::string const memory = dir.path() + "/ram";
+    constexpr std::uint64_t kBase = 0x40000000;
+    sim_test::Outcome const filled =
+        sim_test::runSimulator({"--once", "--memory", memory, "--memory-base", "0x40000000", kSample});
+    ASSERT_EQ(filled.exitCode, 0) << filled.output;
+    std::ifstream in(memory, std::ios::binary);
+    std::string const bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto at = [&](std::uint64_t phys) {
+        std::uint64_t v = 0;
+        std::memcpy(&v, bytes.data() + (phys - kBase), sizeof v);
+        return v;
+    };
+    ASSERT_GT(bytes.size(), kTs - kBase + 8);
+    EXPECT_LT(bytes.size(), kCpu) << "the file holds the blocks less the base";
+    EXPECT_EQ(at(kTs), kRate);
+    EXPECT_EQ(at(kTs + 0x08), 2u) << "UARTs";
+    EXPECT_NE(at(kCpu), 0u) << "firmware name";
+    EXPECT_EQ(bytes.find_first_not_of('\0'), kCpu - kBase) << "nothing below the first block";
+}
+
 TEST(FpgaSimulator, RefusesBadInputWithAClearMessage) {
     face_test::TempDir dir;
     std::string const memory = dir.path() + "/memory";
@@ -325,6 +352,12 @@ TEST(FpgaSimulator, RefusesBadInputWithAClearMessage) {
         {{"--once", "--memory", "/dev/null", kSample}, 1, "/dev/null: not a regular file"},
         {{"--once", "--memory", memory, "--uarts", "17", kSample}, 2, "--uarts: not a number up to 16"},
         {{"--once", "--bogus", kSample}, 2, "unknown option --bogus"},
+        {{"--once", "--memory", memory, "--memory-base", "0x40000001", kSample}, 1,
+         "memory base 0x40000001 is not a multiple of the page size"},
+        {{"--once", "--memory", memory, "--memory-base", "0x43C10000", kSample}, 1,
+         "Processor_Interface at 0x43C00000 lies below the memory base 0x43C10000"},
+        {{"--once", "--memory", memory, "--memory-base", "0x100000000", kSample}, 2,
+         "--memory-base: not a number up to 4294967295"},
     };
     for (auto const& [args, exitCode, says] : cases) {
         sim_test::Outcome const outcome = sim_test::runSimulator(args);

@@ -107,10 +107,20 @@ struct Simulator::Mapped {
     }
 };
 
-Simulator::Simulator(std::string const& memoryPath, std::vector<Block> const& blocks, Inventory const& inventory)
+Simulator::Simulator(std::string const& memoryPath, std::vector<Block> const& blocks, Inventory const& inventory,
+                     std::uint64_t memoryBase)
     : m_inventory(inventory) {
     if (inventory.clockRate == 0 || inventory.clockRate > 0xFFFFFFFFull) {
         throw failure("clock rate must lie between 1 and 4294967295 Hz");
+    }
+    std::uint64_t const page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    if (memoryBase % page != 0) {
+        throw failure("memory base " + hex(memoryBase) + " is not a multiple of the page size");
+    }
+    for (Block const& b : blocks) {
+        if (b.base < memoryBase) {
+            throw failure(b.name + " at " + hex(b.base) + " lies below the memory base " + hex(memoryBase));
+        }
     }
     int const fd = ::open(memoryPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -122,11 +132,10 @@ Simulator::Simulator(std::string const& memoryPath, std::vector<Block> const& bl
         // Never a device: the simulator writes to whatever it maps.
         throw failure(memoryPath + ": not a regular file");
     }
-    std::uint64_t const page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
     std::uint64_t needed = 0;
     for (Block const& b : blocks) {
         std::uint64_t const offset = b.base % page;
-        std::uint64_t const end = (b.base - offset) + ((offset + b.size) / page + 1) * page;
+        std::uint64_t const end = (b.base - memoryBase - offset) + ((offset + b.size) / page + 1) * page;
         needed = end > needed ? end : needed;
     }
     m_fileSize = static_cast<std::uint64_t>(info.st_size);
@@ -146,7 +155,8 @@ Simulator::Simulator(std::string const& memoryPath, std::vector<Block> const& bl
         auto mapped = std::make_unique<Mapped>();
         mapped->block = b;
         try {
-            mapped->map = std::make_unique<MemoryMap>(device, b.base, b.size);
+            mapped->map =
+                std::make_unique<MemoryMap>(device, static_cast<std::uint32_t>(b.base - memoryBase), b.size);
         } catch (std::exception const& e) {
             throw failure(b.name + ": " + e.what());
         }

@@ -4,8 +4,9 @@
 // A simulated FPGA in a memory file: the register blocks named by a devices
 // file, filled as the board's FPGA presents them, with a system counter that
 // runs from CLOCK_MONOTONIC. Offsets in the memory file are the physical
-// addresses of the devices file, so the server maps the same file through
-// CORVANE_DEVMEM.
+// addresses of the devices file (less an optional base address), so the
+// server maps the same file through CORVANE_DEVMEM, or a virtual machine
+// whose RAM the file backs sees the registers at their physical addresses.
 
 #include <cstdint>
 #include <memory>
@@ -54,8 +55,12 @@ class Simulator {
 public:
     /// Opens (creating it when missing) the memory file at `memoryPath`,
     /// which must be a regular file, grows it (sparse) to cover the mapping
-    /// of every block and maps the blocks. Throws std::runtime_error.
-    Simulator(std::string const& memoryPath, std::vector<Block> const& blocks, Inventory const& inventory);
+    /// of every block and maps the blocks. The file's first byte stands for
+    /// the physical address `memoryBase` (bytes, a multiple of the page
+    /// size; 0: offsets are physical addresses); every block must lie at or
+    /// above it. Throws std::runtime_error.
+    Simulator(std::string const& memoryPath, std::vector<Block> const& blocks, Inventory const& inventory,
+              std::uint64_t memoryBase = 0);
     ~Simulator();
     Simulator(Simulator const&) = delete;
     Simulator& operator=(Simulator const&) = delete;

@@ -25,6 +25,9 @@ char const* const kUsage =
     "SIGINT or SIGTERM.\n"
     "  --memory PATH      memory file (default: $CORVANE_DEVMEM); created and\n"
     "                     grown as needed, never a device\n"
+    "  --memory-base ADDR physical address of the memory file's first byte (0;\n"
+    "                     a multiple of the page size): for a file that backs a\n"
+    "                     virtual machine's RAM\n"
     "  --clock-rate HZ    clock rate register and counter rate (58982400)\n"
     "  --uarts N          number of UARTs (2, at most 16)\n"
     "  --ptfes N          number of PTFE units (1)\n"
@@ -48,6 +51,7 @@ struct Options {
     std::string devices;
     std::string memory;
     std::string readyFile;
+    std::uint64_t memoryBase = 0;
     bool once = false;
     bool remove = false;
     fpga_sim::Inventory inventory;
@@ -87,6 +91,8 @@ Options parse(int argc, char** argv) {
         };
         if (arg == "--memory") {
             o.memory = value();
+        } else if (arg == "--memory-base") {
+            o.memoryBase = number(arg, value(), 0xFFFFFFFFull);
         } else if (arg == "--clock-rate") {
             o.inventory.clockRate = number(arg, value(), 0xFFFFFFFFull);
             if (o.inventory.clockRate == 0) usageError("--clock-rate: must not be 0");
@@ -156,7 +162,7 @@ int main(int argc, char** argv) {
 
     int status = 0;
     try {
-        fpga_sim::Simulator sim(o.memory, fpga_sim::readDevices(o.devices), o.inventory);
+        fpga_sim::Simulator sim(o.memory, fpga_sim::readDevices(o.devices), o.inventory, o.memoryBase);
         sim.fill();
         for (std::string const& name : sim.missingBlocks()) {
             std::cerr << "fpga-sim: warning: the devices file has no block " << name << "\n";

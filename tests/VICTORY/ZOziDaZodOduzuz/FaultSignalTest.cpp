@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -99,6 +100,33 @@ TEST_P(FaultSignal, RaisedByAnInstructionEndsTheProcessWithOneLine) {
             std::_Exit(0);  // not reached
         },
         ::testing::KilledBySignal(c.signal), c.line);
+}
+
+// Under systemd (standard error is the stream JOURNAL_STREAM names) the
+// fault line carries the error priority "<3>", so the journal files it as
+// an error; on any other stream it has no prefix.
+TEST(FaultSignalLine, CarriesTheErrorPriorityOnlyOnTheJournalStream) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    struct Row {
+        bool journal;  // JOURNAL_STREAM names standard error
+        const char* line;
+    };
+    for (Row const& row : {Row{true, "^<3>!!!!!! fatal SIGBUS \\(bus error\\)"}, Row{false, "^!!!!!! fatal SIGBUS"}}) {
+        SCOPED_TRACE(row.journal ? "journal" : "other stream");
+        EXPECT_EXIT(
+            {
+                noCoreFile();
+                struct stat st {};
+                ::fstat(STDERR_FILENO, &st);
+                std::string const stream = row.journal ? std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino)
+                                                       : std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino + 1);
+                ::setenv("JOURNAL_STREAM", stream.c_str(), 1);
+                SetupSignalHandler();
+                truncatedMappingRead();
+                std::_Exit(0);  // not reached
+            },
+            ::testing::KilledBySignal(SIGBUS), row.line);
+    }
 }
 
 // Sent by another process: recorded, the wait loop ends, nothing printed.
