@@ -21,7 +21,7 @@ class SecurityPki {
     std::string identityCa, certificate, privateKey, permissionsCa, governance, permissions;
   };
 
-  // Runs make-pki with `options` (e.g. "--rsa --server-cn server-3");
+  // Runs make-pki with `options` (e.g. "--rsa");
   // throws when it fails.
   explicit SecurityPki(const std::string& sourceDir, const std::string& options = "") : m_dir("corvane-pki") {
     const std::string command = "'" + sourceDir + "/scripts/make-pki' " + options + " '" + m_dir.path() + "/pki' >'" +
