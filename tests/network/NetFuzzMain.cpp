@@ -3,6 +3,7 @@
 //   rtps_net_fuzz [--seconds N] [--datagrams N] [--seed N] [--domain N] [--secure]
 //                 [--batch N] [--capture-seconds N] [--failure-file PATH]
 //                 [--save-seeds DIR] [--replay FILE]
+//   rtps_net_fuzz --check FILE...
 //
 // It lays out a runtime root (DDS domain --domain, default 147), starts the
 // FPGA simulator, the server and the navigator simulator (aspn2-tool nav),
@@ -37,7 +38,8 @@
 // (default ./rtps-net-fuzz-failure.txt) and the exit status is 1;
 // --replay FILE sends such a batch once to a fresh server, with the GUID
 // prefixes of the new run. --save-seeds DIR writes a selection of the
-// captured messages (the guard's fuzz seeds). Exit status 0 when the
+// captured messages (the guard's fuzz seeds). --check FILE... only prints
+// the guard's verdict on each file (one raw RTPS message each). Exit status 0 when the
 // server survived, 1 when it did not, 2 on a bad command line, 3 when the
 // set-up failed.
 
@@ -72,6 +74,7 @@
 #include <fstream>
 #include <iomanip>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -102,6 +105,7 @@ struct Options {
     std::string failureFile = "rtps-net-fuzz-failure.txt";
     std::string saveSeeds;
     std::string replay;
+    std::vector<std::string> check;  // files of raw RTPS messages to check, nothing else
 };
 
 void say(std::string const& line) { std::cout << "[fuzz] " << line << std::endl; }
@@ -401,10 +405,15 @@ std::optional<Options> parse(int argc, char** argv) {
             o.saveSeeds = argv[++i];
         } else if (a == "--replay" && hasValue) {
             o.replay = argv[++i];
+        } else if (a == "--check") {
+            o.check.assign(argv + i + 1, argv + argc);
+            if (o.check.empty()) return std::nullopt;
+            break;
         } else {
             std::cerr << "rtps_net_fuzz: bad argument: " << a
                       << "\nusage: rtps_net_fuzz [--seconds N] [--datagrams N] [--seed N] [--domain N] [--secure]"
                          " [--batch N] [--capture-seconds N] [--failure-file PATH] [--save-seeds DIR] [--replay FILE]"
+                         "\n       rtps_net_fuzz --check FILE..."
                       << std::endl;
             return std::nullopt;
         }
@@ -562,12 +571,15 @@ void writeFailure(Run const& run, std::vector<Record> const& batch, long long in
 
 void saveSeeds(Run const& run) {
     std::filesystem::create_directories(run.options.saveSeeds);
+    // Two of each sequence of submessage kinds, none above 8 KiB (the first
+    // fragment of the large command; its last fragment stays).
     std::map<std::string, int> perKind;
     int written = 0;
     for (Record const& rec : run.records) {
         std::string kind = net::describeSubmessages(rec.bytes);
         std::replace(kind.begin(), kind.end(), ',', '-');
         if (kind.size() > 80) kind.resize(80);
+        if (rec.bytes.size() > 8192) continue;
         if (perKind[kind]++ >= 2) continue;
         std::string const name = std::string(run.options.secure ? "secure-" : "plain-") + kind + "-" +
                                  std::to_string(perKind[kind]);
@@ -601,6 +613,10 @@ int fuzz(Run& run) {
         ++batches;
         std::string why;
         if (!run.alive(why)) {
+            // A stuck receive thread is told after 5 s: say whether it was one.
+            if (run.rig->server->waitForLine("DDS receive thread stalled", 7s)) {
+                why += " (the server reports a stalled receive thread)";
+            }
             writeFailure(run, batch, batches, why);
             say("FAIL after " + std::to_string(batches) + " batches, " + std::to_string(sent) + " datagrams: " + why +
                 "; seed " + std::to_string(o.seed) + "; the failing batch is in " + o.failureFile);
@@ -698,9 +714,26 @@ int stopInOrder(Run& run) {
 
 }  // namespace
 
+// --check: the guard's verdict on each file (one raw RTPS message each,
+// e.g. UDP payloads taken from a capture of another vendor's traffic).
+int checkFiles(std::vector<std::string> const& files) {
+    int refused = 0;
+    for (std::string const& file : files) {
+        std::ifstream in(file, std::ios::binary);
+        r::Bytes const m((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        auto const v = FACE::TSS::DatagramGuard::checkDatagram(m.data(), m.size());
+        refused += v != FACE::TSS::DatagramGuard::Verdict::kAccept;
+        std::cout << file << ": " << FACE::TSS::DatagramGuard::describe(v) << " (" << m.size() << " bytes, "
+                  << net::describeSubmessages(m) << ")\n";
+    }
+    std::cout << files.size() - static_cast<std::size_t>(refused) << " accepted, " << refused << " refused" << std::endl;
+    return refused == 0 ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
     std::optional<Options> options = parse(argc, argv);
     if (!options) return 2;
+    if (!options->check.empty()) return checkFiles(options->check);
     ::unsetenv("FASTRTPS_DEFAULT_PROFILES_FILE");
     ::signal(SIGPIPE, SIG_IGN);
     if (!options->seedGiven) {
