@@ -633,6 +633,10 @@ int fuzz(Run& run) {
     auto const s = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count();
     say("sent " + std::to_string(sent) + " datagrams in " + std::to_string(batches) + " batches in " +
         std::to_string(s) + " s (seed " + std::to_string(o.seed) + "); the server stayed alive and telling");
+    auto const longest = std::chrono::duration<double, std::milli>(FACE::TSS::DatagramGuard::longestReceive()).count();
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f ms", longest);
+    say(std::string("longest receive call of this process's participants: ") + text);
     return 0;
 }
 
