@@ -64,6 +64,12 @@ std::uint16_t get16(Bytes const& b, std::size_t at, bool le) {
     return le ? static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8)) : static_cast<std::uint16_t>((b[at] << 8) | b[at + 1]);
 }
 
+// a + b with the wrap-around of the wire's two's complement (the edges
+// include the extremes of 64 bits).
+std::int64_t wrapAdd(std::int64_t a, std::int64_t b) {
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) + static_cast<std::uint64_t>(b));
+}
+
 constexpr std::int64_t kSequenceEdges[] = {
     0, 1, 2, -1, 0x7fffffffLL, 0xffffffffLL, 0x100000000LL, std::int64_t{1} << 40, (std::int64_t{1} << 47),
     (std::int64_t{1} << 48) - 1, std::int64_t{1} << 48, std::int64_t{1} << 62, 0x7fffffffffffffffLL,
@@ -221,7 +227,7 @@ Bytes Mutator::apply(Mutation kind, Bytes const& m, Bytes const& other) {
                 std::size_t const first = f.sequences[pick(f.sequences.size())];
                 putSequence(s, first, value, le);
                 // A heartbeat's range right behind it: lastSN = firstSN - 1.
-                if (s[0] == rtps::kHeartbeat && first == 12 && pick(2) == 0) putSequence(s, 20, value - 1, le);
+                if (s[0] == rtps::kHeartbeat && first == 12 && pick(2) == 0) putSequence(s, 20, wrapAdd(value, -1), le);
             } else if (which == 1 && !f.words.empty()) {
                 put32(s, f.words[pick(f.words.size())], kWordEdges[pick(std::size(kWordEdges))], le);
             } else if (!f.halves.empty()) {
@@ -247,8 +253,11 @@ Bytes Mutator::apply(Mutation kind, Bytes const& m, Bytes const& other) {
             std::uint32_t const bits = pick(4) == 0 ? kWordEdges[pick(std::size(kWordEdges))] : static_cast<std::uint32_t>(pick(257));
             rtps::Submessage made;
             switch (pick(8)) {
-                case 0: made = rtps::gap(sn, sn + static_cast<std::int64_t>(pick(1000)), std::min<std::uint32_t>(bits, 256), le, writer, reader); break;
-                case 1: made = rtps::heartbeat(sn, sn + static_cast<std::int64_t>(pick(50)) - 1, le, writer, reader); break;
+                case 0:
+                    made = rtps::gap(sn, wrapAdd(sn, static_cast<std::int64_t>(pick(1000))),
+                                     std::min<std::uint32_t>(bits, 256), le, writer, reader);
+                    break;
+                case 1: made = rtps::heartbeat(sn, wrapAdd(sn, static_cast<std::int64_t>(pick(50)) - 1), le, writer, reader); break;
                 case 2: made = rtps::acknack(sn, std::min<std::uint32_t>(bits, 256), le, reader, writer); break;
                 case 3: made = rtps::nackFrag(sn, static_cast<std::uint32_t>(pick(5)), std::min<std::uint32_t>(bits, 256), le); break;
                 case 4: made = rtps::heartbeatFrag(sn, static_cast<std::uint32_t>(pick(70000)), le); break;
