@@ -39,6 +39,8 @@ public:
     Body(std::uint8_t const* data, std::size_t size, bool little) : m_data(data), m_size(size), m_little(little) {}
 
     std::size_t size() const { return m_size; }
+    std::uint8_t const* data() const { return m_data; }
+    std::uint8_t byte(std::size_t at) const { return at < m_size ? m_data[at] : 0; }
 
     std::uint16_t u16(std::size_t at) const {
         if (at + 2 > m_size) return 0;
@@ -81,9 +83,127 @@ Verdict checkBitmap(Body const& body, std::size_t at, std::size_t baseSize, std:
     return body.size() < at + baseSize + 4 + 4 * words + fixedAfter ? Verdict::kShortSubmessage : Verdict::kAccept;
 }
 
+// --- Payloads whose sequences the library sizes before reading them --------
+
+constexpr std::uint16_t kPidIdentityToken = 0x1001;
+constexpr std::uint16_t kPidPermissionsToken = 0x1002;
+constexpr std::uint8_t kSpdpWriter[4] = {0x00, 0x01, 0x00, 0xc2};
+constexpr std::uint8_t kSecureSpdpWriter[4] = {0xff, 0x01, 0x01, 0xc2};
+constexpr std::uint8_t kStatelessWriter[4] = {0x00, 0x02, 0x01, 0xc3};
+
+// CDR as Fast DDS's CDRMessage reads it: 32-bit counts and lengths in the
+// payload's byte order, strings and octet sequences followed by alignment
+// to 4 from the start of the serialized payload.
+class Cdr {
+public:
+    Cdr(std::uint8_t const* payload, std::size_t begin, std::size_t end, bool little)
+        : m_payload(payload), m_at(begin), m_end(end), m_little(little) {}
+
+    bool u32(std::uint32_t& value) {
+        if (m_at + 4 > m_end) return false;
+        Body const b(m_payload + m_at, 4, m_little);
+        value = b.u32(0);
+        m_at += 4;
+        return true;
+    }
+    bool skip(std::size_t n) {
+        if (n > m_end - m_at) return false;
+        m_at += n;
+        return true;
+    }
+    // A string or an octet sequence: its length, its bytes, the alignment.
+    bool counted() {
+        std::uint32_t n = 0;
+        if (!u32(n) || !skip(n)) return false;
+        std::size_t const aligned = (m_at + 3u) & ~std::size_t{3};
+        m_at = aligned < m_end ? aligned : m_end;
+        return true;
+    }
+    // A count of elements each at least `minimum` bytes long.
+    bool count(std::uint32_t& n, std::size_t minimum) {
+        return u32(n) && n <= (m_end > m_at ? m_end - m_at : 0) / minimum;
+    }
+    // DataHolder: class id, properties (name, value), binary properties
+    // (name, octets).
+    bool dataHolder() {
+        std::uint32_t n = 0;
+        if (!counted() || !count(n, 8)) return false;
+        for (std::uint32_t i = 0; i < n; ++i) {
+            if (!counted() || !counted()) return false;
+        }
+        if (!count(n, 8)) return false;
+        for (std::uint32_t i = 0; i < n; ++i) {
+            if (!counted() || !counted()) return false;
+        }
+        return true;
+    }
+
+private:
+    std::uint8_t const* m_payload;
+    std::size_t m_at;
+    std::size_t m_end;
+    bool m_little;
+};
+
+bool sameEntity(Body const& body, std::size_t at, std::uint8_t const (&entity)[4]) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (body.byte(at + i) != entity[i]) return false;
+    }
+    return true;
+}
+
+// The tokens of a participant announcement (a parameter list).
+Verdict checkAnnouncement(std::uint8_t const* payload, std::size_t size) {
+    bool const little = payload[1] == 0x03;
+    std::size_t list = 0;
+    for (;;) {
+        std::size_t const at = 4 + list;
+        if (at + 4 > size) return Verdict::kAccept;  // the library stops here too
+        Body const header(payload + at, 4, little);
+        std::uint16_t const pid = header.u16(0);
+        std::uint16_t const length = header.u16(2);
+        if (pid == kPidSentinel || at + 4 + length > size) return Verdict::kAccept;
+        if (pid == kPidIdentityToken || pid == kPidPermissionsToken) {
+            Cdr cdr(payload, at + 4, at + 4 + length, little);
+            if (!cdr.dataHolder()) return Verdict::kSequenceCount;
+        }
+        list = (list + 4 + length + 3u) & ~std::size_t{3};
+    }
+}
+
+// An authentication handshake message (ParticipantGenericMessage, CDR).
+Verdict checkHandshake(std::uint8_t const* payload, std::size_t size) {
+    Cdr cdr(payload, 4, size, payload[1] == 0x01);
+    std::uint32_t n = 0;
+    // Two message identities (GUID and 64-bit number), three keys (GUIDs),
+    // the class id, then the data holders (each at least 12 bytes).
+    if (!cdr.skip(2 * 24 + 3 * 16) || !cdr.counted() || !cdr.count(n, 12)) return Verdict::kSequenceCount;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        if (!cdr.dataHolder()) return Verdict::kSequenceCount;
+    }
+    return Verdict::kAccept;
+}
+
+// The payload of a DATA from the writers whose payloads are parsed with
+// counts taken on trust.
+Verdict checkPayload(Body const& body, std::size_t at, std::uint8_t const* data) {
+    std::size_t const size = body.size() - at;
+    if (size < 4) return Verdict::kAccept;
+    std::uint8_t const* payload = data + at;
+    bool const parameterList = payload[0] == 0x00 && (payload[1] == 0x02 || payload[1] == 0x03);
+    bool const cdr = payload[0] == 0x00 && (payload[1] == 0x00 || payload[1] == 0x01);
+    if (parameterList && (sameEntity(body, 8, kSpdpWriter) || sameEntity(body, 8, kSecureSpdpWriter))) {
+        return checkAnnouncement(payload, size);
+    }
+    if (cdr && sameEntity(body, 8, kStatelessWriter)) return checkHandshake(payload, size);
+    return Verdict::kAccept;
+}
+
 // The inline QoS and payload position of a DATA (fixed fields 16 after
-// octetsToInlineQos) or DATA_FRAG (28).
-Verdict checkDataLayout(Body const& body, std::uint8_t flags, std::size_t fixedFields, bool hasPayload) {
+// octetsToInlineQos) or DATA_FRAG (28); `payloadAt` := where the payload
+// starts in the body.
+Verdict checkDataLayout(Body const& body, std::uint8_t flags, std::size_t fixedFields, bool hasPayload,
+                        std::size_t& payloadAt) {
     auto const octetsToInlineQos = static_cast<std::int16_t>(body.u16(2));
     if (octetsToInlineQos < 0 || static_cast<std::size_t>(octetsToInlineQos) < fixedFields ||
         4 + static_cast<std::size_t>(octetsToInlineQos) > body.size()) {
@@ -110,20 +230,24 @@ Verdict checkDataLayout(Body const& body, std::uint8_t flags, std::size_t fixedF
     }
     // The library takes the payload size as the submessage length less
     // 4 + octetsToInlineQos + the list's size, in 32 bits.
+    payloadAt = start + qos;
     return hasPayload && start + qos > body.size() ? Verdict::kInlineQos : Verdict::kAccept;
 }
 
-Verdict checkData(Body const& body, std::uint8_t flags) {
+Verdict checkData(Body const& body, std::uint8_t flags, std::uint8_t const* data) {
     if (body.size() < 20) return Verdict::kShortSubmessage;
     if (!inRange(body.sequence(12), 1)) return Verdict::kSequenceNumber;
     bool const hasPayload = (flags & 0x0c) != 0;  // D or K
-    return checkDataLayout(body, flags, 16, hasPayload);
+    std::size_t payloadAt = 0;
+    if (Verdict const v = checkDataLayout(body, flags, 16, hasPayload, payloadAt); v != Verdict::kAccept) return v;
+    return (flags & 0x04) != 0 ? checkPayload(body, payloadAt, data) : Verdict::kAccept;
 }
 
 Verdict checkDataFrag(Body const& body, std::uint8_t flags, Limits const& limits) {
     if (body.size() < 32) return Verdict::kShortSubmessage;
     if (!inRange(body.sequence(12), 1)) return Verdict::kSequenceNumber;
-    if (Verdict const v = checkDataLayout(body, flags, 28, true); v != Verdict::kAccept) return v;
+    std::size_t payloadAt = 0;
+    if (Verdict const v = checkDataLayout(body, flags, 28, true, payloadAt); v != Verdict::kAccept) return v;
     std::uint32_t const first = body.u32(20);
     std::uint32_t const count = body.u16(24);
     std::uint32_t const fragmentSize = body.u16(26);
@@ -181,7 +305,7 @@ Verdict checkInfoReply(Body const& body, std::uint8_t flags) {
 // framing.
 Verdict checkContent(std::uint8_t id, std::uint8_t flags, Body const& body, Limits const& limits) {
     switch (id) {
-        case kData: return checkData(body, flags);
+        case kData: return checkData(body, flags, body.data());
         case kDataFrag: return checkDataFrag(body, flags, limits);
         case kHeartbeat: return checkHeartbeat(body);
         case kGap: return checkGap(body);
@@ -266,6 +390,7 @@ char const* describe(Verdict verdict) {
         case Verdict::kFragment: return "fragment numbers or sizes inconsistent";
         case Verdict::kStatistics: return "statistics submessage misplaced";
         case Verdict::kSecurityFraming: return "security submessages out of order";
+        case Verdict::kSequenceCount: return "token or handshake counting more than its bytes";
     }
     return "unknown";
 }

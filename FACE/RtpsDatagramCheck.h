@@ -31,6 +31,13 @@
 //    names vendor 01.0f) only as the last submessage, with its exact
 //    length: the library asserts that, and with NDEBUG it shortens the
 //    message by the submessage's size;
+//  - the identity and permissions tokens of a participant announcement
+//    (DATA of the SPDP writer, parameter list) and the authentication
+//    handshake messages (DATA of the participant stateless message writer):
+//    every string, octet sequence and element count inside its bytes. The
+//    library sizes each sequence from its count before it reads an element,
+//    so one count of 2^32 - 1 is an allocation of hundreds of GiB; Fast DDS
+//    parses the tokens of every announcement, security or not;
 //  - DDS Security framing: SRTPS_PREFIX only as the first submessage and
 //    followed by an SRTPS_POSTFIX; SEC_PREFIX followed by one submessage
 //    and a SEC_POSTFIX; SEC_BODY only right after either prefix. The crypto
@@ -69,10 +76,12 @@ enum class Verdict : std::uint8_t {
     kFragment,            ///< fragment numbers or sizes inconsistent, or sample too large
     kStatistics,          ///< eProsima's statistics submessage not last or of the wrong length
     kSecurityFraming,     ///< security prefixes, bodies and postfixes out of order
+    kSequenceCount,       ///< a participant announcement's token or a handshake message
+                          ///< counting more elements than its bytes can hold
 };
 
 /// Number of Verdict values, kAccept included.
-constexpr std::size_t kVerdictCount = 14;
+constexpr std::size_t kVerdictCount = 15;
 
 /// A short English phrase for `verdict` ("submessage longer than the
 /// message", ...); "accepted" for kAccept.

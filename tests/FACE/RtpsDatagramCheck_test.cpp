@@ -262,6 +262,77 @@ TEST(RtpsDatagramCheck, SecurityFramingOutOfOrderIsRefused) {
     for (Case const& c : cases) EXPECT_EQ(check(c.message), c.verdict) << c.what;
 }
 
+// CDR of a DataHolder (class id, properties, binary properties) as Fast
+// DDS writes it, little-endian, aligned from the payload's start (`at`).
+struct Holder {
+    std::uint32_t properties = 1, binaries = 1, octets = 4;
+};
+void string(r::Fields& f, std::string const& s) {
+    f.u32(static_cast<std::uint32_t>(s.size() + 1));
+    for (char c : s) f.u8(static_cast<std::uint8_t>(c));
+    f.u8(0);
+    while (f.bytes().size() % 4 != 0) f.u8(0);
+}
+void holder(r::Fields& f, Holder const& h, std::uint32_t realProperties = 1) {
+    string(f, "DDS:Auth:PKI-DH:1.0");
+    f.u32(h.properties);
+    for (std::uint32_t i = 0; i < realProperties; ++i) {
+        string(f, "dds.cert.sn");
+        string(f, "CN=server");
+    }
+    f.u32(h.binaries);
+    string(f, "c.id");
+    f.u32(h.octets).zeros(4);
+}
+// A participant announcement (SPDP writer, PL_CDR_LE) with an identity
+// token.
+r::Bytes announcement(Holder const& h, std::uint8_t const (&writer)[4] = {0x00, 0x01, 0x00, 0xc2}) {
+    r::Fields token;
+    token.zeros(8);  // where the parameter's content starts in the payload
+    holder(token, h);
+    r::Bytes content(token.bytes().begin() + 8, token.bytes().end());
+    r::Fields payload;
+    payload.u8(0).u8(0x03).u16(0);
+    payload.u16(0x0050).u16(16).zeros(16);  // PID_PARTICIPANT_GUID
+    payload.u16(0x1001).u16(static_cast<std::uint16_t>(content.size())).raw(content);
+    payload.u16(0x0001).u16(0);
+    r::Fields data;
+    data.u16(0).u16(16).raw(r::kUnknownEntity).u8(writer[0]).u8(writer[1]).u8(writer[2]).u8(writer[3]).sequence(1);
+    data.raw(payload.bytes());
+    return r::message({r::infoTs(), r::submessage(r::kData, data, 0x04)});
+}
+// An authentication handshake message (stateless writer, CDR_LE).
+r::Bytes handshake(std::uint32_t holders, Holder const& h) {
+    r::Fields payload;
+    payload.u8(0).u8(0x01).u16(0).zeros(2 * 24 + 3 * 16);
+    string(payload, "dds.sec.auth");
+    payload.u32(holders);
+    holder(payload, h);
+    r::Fields data;
+    data.u16(0).u16(16).u8(0).u8(0x02).u8(0x01).u8(0xc4).u8(0).u8(0x02).u8(0x01).u8(0xc3).sequence(1);
+    data.raw(payload.bytes());
+    return r::message({r::infoDst(), r::submessage(r::kData, data, 0x04)});
+}
+
+// Element counts the library would size a sequence by before reading one:
+// in the tokens of every participant announcement, and in the handshake
+// messages of DDS Security, which anyone may send.
+TEST(RtpsDatagramCheck, CountsBeyondTheirBytesInTokensAndHandshakesAreRefused) {
+    Case const cases[] = {
+        {"announcement with a token", announcement({}), Verdict::kAccept},
+        {"token of 2^32 - 1 properties", announcement({0xffffffffu, 1, 4}), Verdict::kSequenceCount},
+        {"token of 5,000 properties in a few bytes", announcement({5000, 1, 4}), Verdict::kSequenceCount},
+        {"token of 2^32 - 1 binary properties", announcement({1, 0xffffffffu, 4}), Verdict::kSequenceCount},
+        {"binary property of 4 GiB", announcement({1, 1, 0xfffffff0u}), Verdict::kSequenceCount},
+        {"the same parameter id in another writer's parameter list",
+         announcement({0xffffffffu, 1, 4}, {0x00, 0x00, 0x01, 0x02}), Verdict::kAccept},
+        {"handshake message", handshake(1, {}), Verdict::kAccept},
+        {"handshake of 2^32 - 1 data holders", handshake(0xffffffffu, {}), Verdict::kSequenceCount},
+        {"handshake holder of 2^31 properties", handshake(1, {0x80000000u, 1, 4}), Verdict::kSequenceCount},
+    };
+    for (Case const& c : cases) EXPECT_EQ(check(c.message), c.verdict) << c.what;
+}
+
 // Every cut of a legal message is answered without reading past it (the
 // sanitizer builds see any read outside the buffer) and refused, except the
 // one cut that leaves whole submessages outside the security framing.

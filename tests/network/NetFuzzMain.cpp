@@ -477,7 +477,9 @@ int setUp(Run& run) {
     so.name = "FuzzStandIn";
     so.security = run.rig->securityOf("server");
     so.capture = run.capture;
-    run.capture->record(false);
+    // Recording from the start: discovery and, with DDS Security, the
+    // authentication handshakes happen now.
+    run.capture->record(true);
     run.standIn = std::make_unique<net::StandIn>(so);
     run.standInPrefix = run.standIn->prefix();
     run.standIn->takeServerEndpoints();
@@ -500,7 +502,6 @@ int setUp(Run& run) {
 }
 
 void capture(Run& run) {
-    run.capture->record(true);
     auto const end = Clock::now() + std::chrono::seconds(run.options.captureSeconds);
     bool large = false;
     for (int i = 0; Clock::now() < end; ++i) {
