@@ -23,7 +23,9 @@
 // rewritten to the server's and the sources' prefixes kept, so that they
 // reach the server's matched endpoints, sent by UDP to the server's
 // unicast locators learnt from discovery (the port class they were
-// captured on) and, one in eight, to the domain's discovery multicast port.
+// captured on) and, one in eight, to the domain's discovery multicast port
+// (not those that carry the server's GUID prefix: they go to the server
+// alone, see fuzz()).
 // After each batch the server must be running, tell a fresh position
 // report on the VICTORY bus within 5 s and answer a ping within 5 s. At the
 // end it must stop on SIGTERM in order. The reports come from the navigator
@@ -263,6 +265,9 @@ public:
     }
     bool ping(std::int32_t identifier, std::chrono::milliseconds timeout) {
         sendCommand("BITSERVER_PING", identifier);
+        return answered(identifier, timeout);
+    }
+    bool answered(std::int32_t identifier, std::chrono::milliseconds timeout) {
         std::unique_lock<std::mutex> lock(m_mutex);
         return m_changed.wait_for(lock, timeout, [&] { return m_answered.count(identifier) > 0; });
     }
@@ -550,6 +555,12 @@ r::Bytes aimed(Run const& run, r::Bytes m) {
     return m;
 }
 
+// Whether `m` carries the server's GUID prefix anywhere (its header, an
+// INFO_SRC, a GUID in a payload).
+bool namesServer(Run const& run, r::Bytes const& m) {
+    return std::search(m.begin(), m.end(), run.server.prefix.begin(), run.server.prefix.end()) != m.end();
+}
+
 bool send(r::Injector& injector, Run const& run, PortClass port, r::Bytes const& m) {
     switch (port) {
         case PortClass::kMulticast: return injector.multicast(r::discoveryMulticastPort(run.options.domain), m);
@@ -607,6 +618,13 @@ int fuzz(Run& run) {
             Record m;
             m.bytes = mutator.mutate(aimed(run, base.bytes), aimed(run, other.bytes));
             m.port = mutator.random()() % 8 == 0 ? PortClass::kMulticast : base.port;
+            // What speaks as the server or of the server goes to the server
+            // alone: sent to everyone it would redirect the server's peers
+            // (the simulator, the probe), for good once a sequence number
+            // is raised; that is RTPS discovery spoofing, which no peer can
+            // tell from the truth without DDS Security, not a fault of the
+            // server.
+            if (m.port == PortClass::kMulticast && namesServer(run, m.bytes)) m.port = PortClass::kMetatraffic;
             send(injector, run, m.port, m.bytes);
             batch.push_back(std::move(m));
         }
@@ -687,6 +705,24 @@ int replay(Run& run) {
     std::string why;
     bool const ok = run.alive(why);
     say("replayed " + std::to_string(batch.size()) + " datagrams: " + (ok ? "the server stayed alive and telling" : why));
+    if (!ok) {
+        // Whether the server comes back by itself, and when.
+        std::int32_t const unanswered = run.nextPing;
+        auto const since = Clock::now();
+        std::string again;
+        while (Clock::now() - since < 60s && !run.alive(again)) {
+        }
+        auto const s = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - since).count();
+        say(again.empty() ? "alive and telling again " + std::to_string(s) + " s later"
+                          : "still not answering " + std::to_string(s) + " s later: " + again);
+        say(std::string("the unanswered ping ") +
+            (run.probe->answered(unanswered, 0ms) ? "was answered late" : "was never answered"));
+        // A new participant's pings tell whether the server or the probe
+        // was left unable to talk.
+        std::unique_ptr<Role> const old = std::move(run.probe);
+        if (startProbe(run) == 0) say("a new probe's ping is answered");
+        say(std::string("telling: ") + (run.rig->bus.freshReport(5s) ? "yes" : "no"));
+    }
     return ok ? 0 : 1;
 }
 
