@@ -814,7 +814,14 @@ int main(int argc, char** argv) {
         say(line.str());
         FACE::TSS::DatagramGuard::DropTotals const drops = FACE::TSS::DatagramGuard::DropCounters::instance().totals();
         if (drops.droppedInAll() != 0 || drops.exceptions != 0) {
-            say("FAIL: this process's guard dropped legal traffic of its own participants");
+            std::string reasons;
+            for (std::size_t i = 1; i < FACE::TSS::DatagramGuard::kVerdictCount; ++i) {
+                if (drops.dropped[i] == 0) continue;
+                reasons += " " + std::to_string(drops.dropped[i]) + " " +
+                           FACE::TSS::DatagramGuard::describe(static_cast<FACE::TSS::DatagramGuard::Verdict>(i)) + ";";
+            }
+            say("FAIL: this process's guard dropped traffic of the capture:" + reasons + " " +
+                std::to_string(drops.exceptions) + " exceptions");
             return 1;
         }
         if (run.records.empty()) {
