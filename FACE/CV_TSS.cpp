@@ -4,6 +4,7 @@
 #include "FACE/CV_TSS_Security.h"
 #include "FACE/CV_TSS_SharedMemory.h"
 #include "FACE/CV_Topic_Helpers.h"
+#include "FACE/RtpsGuardTransport.h"
 
 #include "aspn2_msgs/CommandResponse.h"
 #include "aspn2_msgs/EventLog.h"
@@ -446,6 +447,22 @@ void CV_TSS::registerSubscriber(Connection_t& connection, std::unique_ptr<Listen
 
 namespace Details {
 
+namespace {
+
+// Every user transport gets the datagram guard in front of it
+// (RtpsGuardTransport.h); a build for the guard's cost baseline alone
+// leaves it out.
+template <typename Descriptor>
+std::shared_ptr<Descriptor> Guarded(Descriptor const& descriptor) {
+#ifdef CORVANE_NO_DATAGRAM_GUARD
+    return std::make_shared<Descriptor>(descriptor);
+#else
+    return DatagramGuard::protect(descriptor);
+#endif
+}
+
+}  // namespace
+
 std::array<std::uint8_t, 4> ParseWanAddress(std::string const& address) {
     std::array<std::uint8_t, 4> bytes{0, 0, 0, 0};
     std::size_t position = 0;
@@ -494,7 +511,7 @@ eprosima::fastrtps::ParticipantAttributes MakeParticipantAttributes(std::uint32_
     attributes.rtps.useBuiltinTransports = false;
 
     if (transport == "SHM") {
-        attributes.rtps.userTransports.push_back(std::make_shared<SharedMemTransportDescriptor>());
+        attributes.rtps.userTransports.push_back(Guarded(SharedMemTransportDescriptor()));
         // Discovery also over UDP on 127.0.0.1. A participant killed while
         // listening on the shared-memory discovery port leaves that port
         // unusable; the next participant to open it makes a new one under
@@ -502,17 +519,17 @@ eprosima::fastrtps::ParticipantAttributes MakeParticipantAttributes(std::uint32_
         // hear it again. A killed process's sockets close with it, so the
         // UDP path stays. Data between participants of this machine still
         // goes through shared memory, which Fast DDS prefers.
-        auto udp = std::make_shared<UDPv4TransportDescriptor>();
-        udp->non_blocking_send = true;
-        udp->interfaceWhiteList.emplace_back("127.0.0.1");
-        attributes.rtps.userTransports.push_back(udp);
+        UDPv4TransportDescriptor udp;
+        udp.non_blocking_send = true;
+        udp.interfaceWhiteList.emplace_back("127.0.0.1");
+        attributes.rtps.userTransports.push_back(Guarded(udp));
     } else if (transport == "UDP") {
-        auto udp = std::make_shared<UDPv4TransportDescriptor>();
-        udp->non_blocking_send = true;
-        udp->interfaceWhiteList.emplace_back("127.0.0.1");
-        attributes.rtps.userTransports.push_back(udp);
+        UDPv4TransportDescriptor udp;
+        udp.non_blocking_send = true;
+        udp.interfaceWhiteList.emplace_back("127.0.0.1");
+        attributes.rtps.userTransports.push_back(Guarded(udp));
     } else if (transport == "TCP_Client") {
-        attributes.rtps.userTransports.push_back(std::make_shared<TCPv4TransportDescriptor>());
+        attributes.rtps.userTransports.push_back(Guarded(TCPv4TransportDescriptor()));
         Locator_t peer;
         peer.kind = LOCATOR_KIND_TCPv4;
         IPLocator::setIPv4(peer, tcp_address);
@@ -522,11 +539,11 @@ eprosima::fastrtps::ParticipantAttributes MakeParticipantAttributes(std::uint32_
             peers.push_back(peer);
         }
     } else if (transport == "TCP_Server") {
-        auto tcp = std::make_shared<TCPv4TransportDescriptor>();
+        TCPv4TransportDescriptor tcp;
         std::array<std::uint8_t, 4> const wan = ParseWanAddress(tcp_address);
-        tcp->set_WAN_address(wan[0], wan[1], wan[2], wan[3]);
-        tcp->listening_ports = {tcp_port};
-        attributes.rtps.userTransports.push_back(tcp);
+        tcp.set_WAN_address(wan[0], wan[1], wan[2], wan[3]);
+        tcp.listening_ports = {tcp_port};
+        attributes.rtps.userTransports.push_back(Guarded(tcp));
     }
     return attributes;
 }

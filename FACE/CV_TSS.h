@@ -256,6 +256,9 @@ namespace Details {
 /// on 127.0.0.1 only, with non-blocking send; "TCP_Client" TCPv4 with
 /// `tcp_address`:`tcp_port` as initial peer; "TCP_Server" TCPv4 listening
 /// on `tcp_port` with WAN address `tcp_address`; anything else none.
+/// Each user transport sits behind the datagram guard
+/// (RtpsGuardTransport.h), which drops malformed RTPS messages before Fast
+/// DDS parses them and watches the receive threads' progress.
 eprosima::fastrtps::ParticipantAttributes MakeParticipantAttributes(
     std::uint32_t domain_id, std::string const& name, std::string const& transport,
     std::string const& tcp_address, std::uint16_t tcp_port);

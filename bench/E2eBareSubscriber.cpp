@@ -8,6 +8,7 @@
 //
 // Prints "ready" once both subscribers exist; on SIGINT or SIGTERM prints
 // "received pva=<n> utc=<n>" and ends with status 0.
+#include "FACE/RtpsGuardTransport.h"
 #include "aspn2_msgs/PositionVelocityAttitude.h"
 #include "aspn2_msgs/PositionVelocityAttitudePubSubTypes.h"
 #include "aspn2_msgs/UTCTime.h"
@@ -98,10 +99,11 @@ int main(int argc, char** argv) {
     pa.rtps.builtin.discovery_config.leaseDuration = eprosima::fastrtps::Duration_t(5, 0);
     pa.rtps.setName("BareSubscriber");
     pa.rtps.useBuiltinTransports = false;
-    auto udp = std::make_shared<eprosima::fastdds::rtps::UDPv4TransportDescriptor>();
-    udp->non_blocking_send = true;
-    udp->interfaceWhiteList.emplace_back("127.0.0.1");
-    pa.rtps.userTransports.push_back(udp);
+    eprosima::fastdds::rtps::UDPv4TransportDescriptor udp;
+    udp.non_blocking_send = true;
+    udp.interfaceWhiteList.emplace_back("127.0.0.1");
+    // Behind the datagram guard, as every participant of the project.
+    pa.rtps.userTransports.push_back(FACE::TSS::DatagramGuard::protect(udp));
 
     eprosima::fastrtps::Participant* participant = eprosima::fastrtps::Domain::createParticipant(pa);
     if (participant == nullptr) {

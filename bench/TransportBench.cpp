@@ -5,9 +5,17 @@
 // settings and QoS. Both are measured in the same run, in alternating
 // order, over UDP on the loopback interface and over shared memory.
 //
-//   transport_bench [--rounds R] [--samples N] [--rate-ms M] [--domain D] [--security]
+//   transport_bench [--rounds R] [--samples N] [--rate-ms M] [--domain D] [--security | --guard]
 //
 // Domains D .. D+30 are used (default 200), away from the tests' domains.
+// Every participant, the bare ones included, receives through the datagram
+// guard (FACE/RtpsGuardTransport.h).
+//
+// With --guard the stacks compared are the bare stack without the guard
+// ("noguard", the baseline, made only here) and with it ("guard"); the
+// subscriber also reports its CPU time per received sample, and the guard's
+// own work per message is timed in this process (domains D .. D+30, default
+// 200).
 //
 // With --security the stacks compared are the transport services without
 // DDS Security ("plain", the baseline) and with it, submessages signed
@@ -27,9 +35,12 @@
 
 #include "FACE/CV_Config.h"
 #include "FACE/CV_TSS.h"
+#include "FACE/DatagramGuardStatus.h"
+#include "FACE/RtpsGuardTransport.h"
 #include "aspn2_msgs/PositionVelocityAttitude.h"
 #include "aspn2_msgs/PositionVelocityAttitudePubSubTypes.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/RtpsMessage.h"
 #include "tests/support/SecurityPki.h"
 #include "tests/support/TempDir.h"
 
@@ -46,6 +57,7 @@
 #include <fastrtps/subscriber/Subscriber.h>
 #include <fastrtps/subscriber/SubscriberListener.h>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -97,6 +109,14 @@ void stamp(PVA& m) {
     long long const t = nowNs();
     m.header().timestamp_arrival().sec(t / 1'000'000'000);
     m.header().timestamp_arrival().nsec(static_cast<std::int32_t>(t % 1'000'000'000));
+}
+
+// CPU time of this process (user and system), nanoseconds.
+long long processCpuNs() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    auto ns = [](timeval const& t) { return static_cast<long long>(t.tv_sec) * 1'000'000'000 + t.tv_usec * 1000LL; };
+    return ns(usage.ru_utime) + ns(usage.ru_stime);
 }
 
 long long sentAt(PVA const& m) {
@@ -170,10 +190,11 @@ private:
     long long m_id = -1;
 };
 
-// Fast DDS alone, set up by hand with the same settings.
+// Fast DDS alone, set up by hand with the same settings; behind the
+// datagram guard unless `guarded` is false (the guard's cost baseline).
 class BareStack : public Stack {
 public:
-    BareStack(std::string const& transport, std::uint32_t domain) {
+    BareStack(std::string const& transport, std::uint32_t domain, bool guarded) {
         using namespace eprosima::fastrtps;
         ParticipantAttributes pa;
         pa.domainId = domain;
@@ -181,12 +202,19 @@ public:
         pa.rtps.setName("BenchBare");
         pa.rtps.useBuiltinTransports = false;
         if (transport == "UDP") {
-            auto udp = std::make_shared<eprosima::fastdds::rtps::UDPv4TransportDescriptor>();
-            udp->non_blocking_send = true;
-            udp->interfaceWhiteList.emplace_back("127.0.0.1");
-            pa.rtps.userTransports.push_back(udp);
+            eprosima::fastdds::rtps::UDPv4TransportDescriptor udp;
+            udp.non_blocking_send = true;
+            udp.interfaceWhiteList.emplace_back("127.0.0.1");
+            pa.rtps.userTransports.push_back(
+                guarded ? std::static_pointer_cast<eprosima::fastdds::rtps::TransportDescriptorInterface>(
+                              FACE::TSS::DatagramGuard::protect(udp))
+                        : std::make_shared<eprosima::fastdds::rtps::UDPv4TransportDescriptor>(udp));
         } else {
-            pa.rtps.userTransports.push_back(std::make_shared<eprosima::fastdds::rtps::SharedMemTransportDescriptor>());
+            eprosima::fastdds::rtps::SharedMemTransportDescriptor shm;
+            pa.rtps.userTransports.push_back(
+                guarded ? std::static_pointer_cast<eprosima::fastdds::rtps::TransportDescriptorInterface>(
+                              FACE::TSS::DatagramGuard::protect(shm))
+                        : std::make_shared<eprosima::fastdds::rtps::SharedMemTransportDescriptor>(shm));
         }
         m_participant = Domain::createParticipant(pa);
         if (m_participant != nullptr) Domain::registerType(m_participant, &m_type);
@@ -271,7 +299,8 @@ std::string connectionsFile(std::string const& transport, std::uint32_t domain) 
 
 std::unique_ptr<Stack> makeStack(std::string const& stack, std::string const& transport, std::uint32_t domain,
                                  std::string const& file) {
-    if (stack == "bare") return std::make_unique<BareStack>(transport, domain);
+    if (stack == "bare" || stack == "guard") return std::make_unique<BareStack>(transport, domain, true);
+    if (stack == "noguard") return std::make_unique<BareStack>(transport, domain, false);
     return std::make_unique<FaceStack>(file);
 }
 
@@ -308,11 +337,15 @@ int runSubscriber(std::string const& stackName, std::string const& transport, st
     std::vector<long long> latencies;
     latencies.reserve(100'000);
     long long rateCount = 0, rateFirst = 0, rateLast = 0;
+    long long cpuAtFirst = -1;
     std::atomic<bool> ended{false};
     auto receive = [&](PVA const& m, long long arrived) {
         std::lock_guard<std::mutex> lock(mutex);
         switch (m.header().device_id()) {
-            case kLatency: latencies.push_back(arrived - sentAt(m)); break;
+            case kLatency:
+                if (cpuAtFirst < 0) cpuAtFirst = processCpuNs();
+                latencies.push_back(arrived - sentAt(m));
+                break;
             case kRate:
                 if (rateCount++ == 0) rateFirst = arrived;
                 rateLast = arrived;
@@ -327,13 +360,14 @@ int runSubscriber(std::string const& stackName, std::string const& transport, st
     std::printf("READY\n");
     std::fflush(stdout);
     if (!waitFor([&] { return ended.load(); }, std::chrono::seconds(60))) return 3;
+    long long const cpu = processCpuNs() - cpuAtFirst;
     stack.reset();
     std::sort(latencies.begin(), latencies.end());
     auto at = [&](double q) {
         return latencies.empty() ? 0LL : latencies[static_cast<std::size_t>(q * static_cast<double>(latencies.size() - 1))];
     };
-    std::printf("RESULT %lld %lld %zu %lld %lld\n", at(0.5), at(0.99), latencies.size(), rateCount,
-                rateLast - rateFirst);
+    std::printf("RESULT %lld %lld %zu %lld %lld %lld\n", at(0.5), at(0.99), latencies.size(), rateCount,
+                rateLast - rateFirst, cpu);
     std::fflush(stdout);
     return 0;
 }
@@ -344,6 +378,7 @@ struct Result {
     double medianUs = 0, p99Us = 0;
     double sentPerS = 0, receivedPerS = 0;
     std::size_t latencySamples = 0;
+    double cpuUsPerSample = 0;  // the subscriber's, latency and rate phases
 };
 
 bool runPair(std::string const& self, std::string const& stackName, std::string const& transport,
@@ -393,8 +428,10 @@ bool runPair(std::string const& self, std::string const& stackName, std::string 
     stack.reset();
     if (!line) return false;
     std::istringstream in(line->substr(7));
-    long long median = 0, p99 = 0, rateCount = 0, rateSpan = 0;
-    in >> median >> p99 >> out.latencySamples >> rateCount >> rateSpan;
+    long long median = 0, p99 = 0, rateCount = 0, rateSpan = 0, cpu = 0;
+    in >> median >> p99 >> out.latencySamples >> rateCount >> rateSpan >> cpu;
+    std::size_t const received = out.latencySamples + static_cast<std::size_t>(rateCount);
+    out.cpuUsPerSample = received > 0 ? static_cast<double>(cpu) / 1000.0 / static_cast<double>(received) : 0.0;
     out.medianUs = static_cast<double>(median) / 1000.0;
     out.p99Us = static_cast<double>(p99) / 1000.0;
     out.sentPerS = static_cast<double>(sent) / sendSeconds;
@@ -440,6 +477,38 @@ std::pair<double, double> faceLayerWorkNs(std::string const& file) {
     return {receive, send};
 }
 
+// The guard's own work per received message, in this process: the check
+// and the progress record around it, for messages of the kinds the server
+// receives most (a sample of navigation data, a heartbeat with an acknack,
+// a participant announcement).
+void guardWork() {
+    namespace r = corvane_test::rtps;
+    std::vector<std::pair<char const*, r::Bytes>> const messages = {
+        {"DATA (PVA sample, 348 bytes)", r::message({r::infoDst(), r::infoTs(), r::data(7, r::Bytes(296, 0x11))})},
+        {"HEARTBEAT + ACKNACK", r::message({r::infoDst(), r::heartbeat(1, 20), r::acknack(21, 32)})},
+        {"announcement with inline QoS, 500 bytes",
+         r::message({r::infoTs(), r::data(3, r::Bytes(400, 0x22), true, r::inlineQos({{0x0070, r::Bytes(16, 1)}}))})},
+    };
+    constexpr int kRounds = 2'000'000;
+    std::printf("\nDatagram guard work per message (this process, %d rounds each)\n", kRounds);
+    for (auto const& [what, m] : messages) {
+        long long sink = 0;
+        auto start = Clock::now();
+        for (int i = 0; i < kRounds; ++i) {
+            sink += static_cast<int>(FACE::TSS::DatagramGuard::checkDatagram(m.data(), m.size()));
+        }
+        double const check = std::chrono::duration<double, std::nano>(Clock::now() - start).count() / kRounds;
+        start = Clock::now();
+        for (int i = 0; i < kRounds; ++i) {
+            FACE::TSS::DatagramGuard::ReceiveScope const scope(FACE::TSS::DatagramGuard::TransportKind::kUdpV4);
+            sink += static_cast<int>(FACE::TSS::DatagramGuard::checkDatagram(m.data(), m.size()));
+        }
+        double const both = std::chrono::duration<double, std::nano>(Clock::now() - start).count() / kRounds;
+        std::printf("  %-42s check %6.1f ns, check + progress record %6.1f ns%s\n", what, check, both,
+                    sink == 42 ? " " : "");
+    }
+}
+
 double median(std::vector<double> v) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
@@ -455,16 +524,17 @@ int main(int argc, char** argv) {
     }
     int rounds = 5, samples = 2000, rateMs = 1000;
     std::uint32_t domain = 200;
-    bool security = false;
+    bool security = false, guard = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--security") == 0) {
             security = true;
             domain = 190;
         }
+        guard = guard || std::strcmp(argv[i], "--guard") == 0;
     }
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string const option = argv[i];
-        if (option == "--security") {
+        if (option == "--security" || option == "--guard") {
             --i;
             continue;
         }
@@ -479,12 +549,13 @@ int main(int argc, char** argv) {
     if (security) g_pki = std::make_unique<corvane_test::SecurityPki>(CORVANE_SOURCE_DIR);
 
     // The first stack is the baseline of the ratios.
-    std::vector<std::string> const stacks =
-        security ? std::vector<std::string>{"plain", "signed", "encrypted"} : std::vector<std::string>{"bare", "FACE"};
+    std::vector<std::string> const stacks = security ? std::vector<std::string>{"plain", "signed", "encrypted"}
+                                            : guard  ? std::vector<std::string>{"noguard", "guard"}
+                                                     : std::vector<std::string>{"bare", "FACE"};
     std::uint32_t const domains = security ? 9 : 30;
 
-    std::printf("transport stack  round  median_us  p99_us  samples  sent/s  received/s\n");
-    std::map<std::string, std::vector<double>> medianRatio, p99Ratio, rateRatio;
+    std::printf("transport stack  round  median_us  p99_us  samples  sent/s  received/s  cpu_us/sample\n");
+    std::map<std::string, std::vector<double>> medianRatio, p99Ratio, rateRatio, cpuRatio;
     std::map<std::string, std::vector<Result>> results;
     std::uint32_t run = 0;
     bool ok = true;
@@ -501,8 +572,9 @@ int main(int argc, char** argv) {
                     ok = false;
                     continue;
                 }
-                std::printf("%-9s %-5s  %5d  %9.1f  %6.1f  %7zu  %6.0f  %10.0f\n", transport, stack.c_str(), round,
-                            r.medianUs, r.p99Us, r.latencySamples, r.sentPerS, r.receivedPerS);
+                std::printf("%-9s %-5s  %5d  %9.1f  %6.1f  %7zu  %6.0f  %10.0f  %13.2f\n", transport, stack.c_str(),
+                            round, r.medianUs, r.p99Us, r.latencySamples, r.sentPerS, r.receivedPerS,
+                            r.cpuUsPerSample);
                 std::fflush(stdout);
                 pair[stack] = r;
                 results[std::string(transport) + " " + stack].push_back(r);
@@ -514,26 +586,34 @@ int main(int argc, char** argv) {
                 medianRatio[key].push_back(pair[stacks[i]].medianUs / base->medianUs);
                 p99Ratio[key].push_back(pair[stacks[i]].p99Us / base->p99Us);
                 rateRatio[key].push_back(pair[stacks[i]].receivedPerS / base->receivedPerS);
+                cpuRatio[key].push_back(pair[stacks[i]].cpuUsPerSample / base->cpuUsPerSample);
             }
         }
     }
     std::printf("\nSummary (medians over %d rounds)\n", rounds);
-    std::printf("transport stack  median_us  p99_us  received/s\n");
+    std::printf("transport stack  median_us  p99_us  received/s  cpu_us/sample\n");
     for (auto const& [key, list] : results) {
-        std::vector<double> med, p99, rate;
+        std::vector<double> med, p99, rate, cpu;
         for (Result const& r : list) {
             med.push_back(r.medianUs);
             p99.push_back(r.p99Us);
             rate.push_back(r.receivedPerS);
+            cpu.push_back(r.cpuUsPerSample);
         }
-        std::printf("%-15s  %9.1f  %6.1f  %10.0f\n", key.c_str(), median(med), median(p99), median(rate));
+        std::printf("%-15s  %9.1f  %6.1f  %10.0f  %13.2f\n", key.c_str(), median(med), median(p99), median(rate),
+                    median(cpu));
     }
-    std::printf("\nratio to %-15s  median latency  p99 latency  received rate\n", stacks[0].c_str());
+    std::printf("\nratio to %-15s  median latency  p99 latency  received rate  subscriber CPU/sample\n",
+                stacks[0].c_str());
     for (auto const& [key, ratios] : medianRatio) {
-        std::printf("%-24s  %14.3f  %11.3f  %13.3f\n", key.c_str(), median(ratios), median(p99Ratio[key]),
-                    median(rateRatio[key]));
+        std::printf("%-24s  %14.3f  %11.3f  %13.3f  %21.3f\n", key.c_str(), median(ratios), median(p99Ratio[key]),
+                    median(rateRatio[key]), median(cpuRatio[key]));
     }
     if (security) return ok ? 0 : 1;
+    if (guard) {
+        guardWork();
+        return ok ? 0 : 1;
+    }
 
     corvane_test::TempDir dir("transport-bench");
     std::string const file = dir.file("connections.xml");

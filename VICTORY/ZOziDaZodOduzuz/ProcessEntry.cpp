@@ -1,9 +1,11 @@
 #include "VICTORY/ZOziDaZodOduzuz/ProcessEntry.h"
 
+#include "FACE/DatagramGuardStatus.h"
 #include "VICTORY/ZOziDaZodOduzuz/ConfigCheck.h"
 #include "VICTORY/ZOziDaZodOduzuz/JournalPriority.h"
-#include "VICTORY/ZOziDaZodOduzuz/Version.h"
 #include "VICTORY/ZOziDaZodOduzuz/ServiceManagerNotifier.h"
+#include "VICTORY/ZOziDaZodOduzuz/StopDeadline.h"
+#include "VICTORY/ZOziDaZodOduzuz/Version.h"
 #include "VICTORY/ZOziDaZodOduzuz/ZOziDaZodOduzuz.h"
 #include "VICTORY/ZOziDaZodOduzuz/kbhit.h"
 
@@ -16,6 +18,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -52,10 +55,29 @@ void check(int line, const char* message, Value rc)
 }
 
 // How far a failed start-up came, so that the server is taken down as far
-// as it came up.
+// as it came up; once stopping, the bound on the take-down.
 struct Progress {
     bool connectTried = false;
+    const char* command = "ZOziDaZodOduzuz";
+    std::unique_ptr<StopDeadline> stop;
+
+    void step(const char* name)
+    {
+        if (stop) {
+            stop->step(name);
+        }
+    }
 };
+
+// The take-down did not finish within kStopBound: says why and ends the
+// process without running destructors (they would wait for the same
+// thread).
+[[noreturn]] void endIncompleteStop(const char* command, const char* step)
+{
+    std::cout << stopIncompleteLine(command, step, FACE::TSS::DatagramGuard::oldestReceive()) << std::endl;
+    std::cerr.flush();
+    std::_Exit(kStopIncompleteStatus);
+}
 
 // Stops and disconnects what a failed start-up left running: the worker,
 // the health publisher's thread, the transport's listeners and the VICTORY
@@ -99,15 +121,21 @@ void runLifecycle(ZOziDaZodOduzuz& server, const FACE::String& configFile, Progr
     SetupSignalHandler();
     ServiceManagerNotifier::instance().ready();
     waitForExitFlag();
+    const char* command = progress.command;
+    progress.stop = std::make_unique<StopDeadline>(
+        kStopBound, [command](const char* step) { endIncompleteStop(command, step); });
     ServiceManagerNotifier::instance().stopping();
 
+    progress.step("Request_State_Transition(STOP)");
     callOnceTransactionally([&](Value& r) { server.Request_State_Transition(RequestedState::STOP, r); }, rc);
     check(__LINE__, "Request_State_Transition(STOP) failed", rc);
 
+    progress.step("Framework_Disconnect()");
     callOnceTransactionally([&](Value& r) { server.Framework_Disconnect(r); }, rc);
     progress.connectTried = false;
     check(__LINE__, "Framework_Disconnect() failed", rc);
 
+    progress.step("Finalize()");
     callOnceTransactionally([&](Value& r) { server.Finalize(r); }, rc);
     check(__LINE__, "Finalize() failed", rc);
 }
@@ -329,11 +357,15 @@ int runServerProcess(int argc, char** argv)
         return 1;
     }
 
+    // The datagram guard's drop reports join the server's console lines.
+    FACE::TSS::DatagramGuard::DropCounters::instance().setSink(
+        [](const std::string& line) { std::cout << "ZOziDaZodOduzuz: " << line << std::endl; });
     int status = 0;
     try {
         const FACE::String configFile(argv[1]);
         auto server = std::make_unique<ZOziDaZodOduzuz>();
         Progress progress;
+        progress.command = command;
         try {
             runLifecycle(*server, configFile, progress);
             std::cout << "!!!!!! " << command << " has exited. Signal: " << exitSignal.load() << std::endl;
@@ -350,7 +382,9 @@ int runServerProcess(int argc, char** argv)
             std::cout << "!!!!!! " << command << " has failed: unknown exception" << std::endl;
             status = kLifecycleFailureStatus;
         }
+        progress.step("the server's destruction (its DDS participant)");
         server.reset();
+        progress.stop.reset();
     } catch (const std::exception& e) {
         std::cout << "!!!!!! " << command << " has failed: " << e.what() << std::endl;
         status = kLifecycleFailureStatus;
@@ -360,4 +394,20 @@ int runServerProcess(int argc, char** argv)
     }
     restoreKbhitTerminal();
     return status;
+}
+
+std::string stopIncompleteLine(const char* command, const char* step,
+                               const std::optional<FACE::TSS::DatagramGuard::InProgress>& oldest)
+{
+    std::string why = "no DDS receive call in progress";
+    if (oldest) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.1f",
+                      std::chrono::duration_cast<std::chrono::duration<double>>(oldest->age).count());
+        why = std::string("a DDS receive thread has been inside the library with one message for ") + seconds +
+              " s (" + FACE::TSS::DatagramGuard::transportName(oldest->transport) + ")";
+    }
+    return std::string("!!!!!! ") + command + " did not stop within " + std::to_string(kStopBound.count()) +
+           " s: " + step + " has not returned (" + why + "); exiting with status " +
+           std::to_string(kStopIncompleteStatus);
 }

@@ -7,12 +7,15 @@
 // The executable's main() only calls runServerProcess(); the pieces live
 // here so that tests can use them without a process of their own.
 
+#include "FACE/DatagramGuardStatus.h"
 #include "FACE/FACE_Common.h"
 
 #include <signal.h>
 
 #include <atomic>
 #include <functional>
+#include <optional>
+#include <string>
 
 // Set by SignalHandler; ends the wait loop of runServerProcess.
 extern std::atomic<bool> exitFlag;
@@ -66,11 +69,21 @@ void waitForExitFlag();
 /// Exit status after a life-cycle step failed (its failure line printed).
 constexpr int kLifecycleFailureStatus = 2;
 
+/// The line printed when the take-down after a termination signal has not
+/// finished within kStopBound (StopDeadline.h), e.g.
+///   !!!!!! ZOziDaZodOduzuz did not stop within 10 s: Framework_Disconnect() has not returned (a DDS receive thread has been inside the library with one message for 42.0 s (UDPv4)); exiting with status 3
+/// `oldest`: the receive call in progress for the longest time, if any.
+std::string stopIncompleteLine(const char* command, const char* step,
+                               const std::optional<FACE::TSS::DatagramGuard::InProgress>& oldest);
+
 /// The whole process: with exactly one argument (the top-level
 /// configuration file) it constructs the server, runs Initialize,
 /// Configure, Framework_Connect and START, installs the signal handler,
 /// waits for exitFlag, then runs STOP, Framework_Disconnect and Finalize,
-/// prints "!!!!!! <command> has exited. Signal: <n>" and returns 0.
+/// prints "!!!!!! <command> has exited. Signal: <n>" and returns 0. The
+/// take-down after the signal, destruction included, is bounded by
+/// kStopBound: past it, the stopIncompleteLine() is printed and the process
+/// ends at once with kStopIncompleteStatus.
 /// With "--check-config FILE" it checks FILE and every file it names
 /// (ServerConfigCheck::runCheckConfig: 0 when the configuration would start,
 /// 2 otherwise) without constructing the server; "--help" prints the usage

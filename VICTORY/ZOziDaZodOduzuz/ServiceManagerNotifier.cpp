@@ -45,6 +45,13 @@ void ServiceManagerNotifier::stopping() const
     }
 }
 
+void ServiceManagerNotifier::status(const std::string& text) const
+{
+    if (m_enabled) {
+        sd_notify(0, ("STATUS=" + text).c_str());
+    }
+}
+
 void ServiceManagerNotifier::keepAlive()
 {
     if (!m_enabled || m_watchdogUsec == 0) {

@@ -3,13 +3,14 @@
 
 // Tells the service manager (systemd, through sd_notify) where the server
 // is: ready after START, alive from the worker loop, stopping on a
-// termination signal. Outside systemd (no NOTIFY_SOCKET) every call does
+// termination signal, and a status line when something is wrong. Outside systemd (no NOTIFY_SOCKET) every call does
 // nothing. Thread-safe: the calls only read what the constructor set and
 // one atomic time stamp.
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <string>
 
 class ServiceManagerNotifier {
 public:
@@ -29,6 +30,8 @@ public:
     void ready() const;
     /// "STOPPING=1".
     void stopping() const;
+    /// "STATUS=<text>" (the line `systemctl status` shows).
+    void status(const std::string& text) const;
     /// "WATCHDOG=1" when the watchdog is on and a quarter of its period has
     /// passed since the last ping (so that a ping reaches the manager at
     /// least every half period when called every worker cycle, 250 ms, and

@@ -28,6 +28,7 @@
 #include "FACE/LCM.h"
 #include "VICTORY/ZOziDaZodOduzuz/NavigationSupervision.h"
 #include "VICTORY/ZOziDaZodOduzuz/OutputRedirector.h"
+#include "VICTORY/ZOziDaZodOduzuz/ReceiveSupervision.h"
 #include "VICTORY/ZOziDaZodOduzuz/VictoryFaultHelper.h"
 #include "aspn2_msgs/CommandResponse.h"
 #include "aspn2_msgs/EventLog.h"
@@ -125,8 +126,10 @@ private:
     void Stop();
     // Body of the worker thread: every 250 ms the fault test step (when
     // enabled), then ProcessPosOrDirData, then the supervision of the
-    // navigation data; exceptions are reported once per run of cycles that
-    // raise them, and the loop goes on until m_stopWorker is set.
+    // navigation data and of the DDS receive threads; exceptions are
+    // reported once per run of cycles that raise them, and the loop goes on
+    // until m_stopWorker is set. It feeds the service manager's watchdog
+    // while no receive thread is stalled.
     void workerThreadFunction();
     // Publishes the stored PVA / UTC pair when their times of validity lie
     // less than 0.6 s apart; true when it published. A pair is taken (and
@@ -143,6 +146,13 @@ private:
     // (faults on the services and a fault event saying why) and the return
     // (faults removed and a status event). Takes m_dataMutex.
     void superviseNavigation(bool published);
+    // One worker cycle of the receive supervision: the datagram guard's
+    // pending drop report, then whether a DDS receive thread has been inside
+    // the library longer than ReceiveSupervision::kStallBound. At the stall:
+    // a console warning, a fault event and the service manager's status
+    // line; when it ends: a console line, a status event and the status
+    // line.
+    void superviseReceiving();
     // One worker cycle of the exception report: `what` is the exception's
     // text, or null for a cycle without one. The first exception of a run
     // is reported (fault event and console line, with counts); a console
@@ -279,6 +289,7 @@ private:
     NavigationSupervision::LossDetector m_lossDetector;
     NavigationSupervision::FieldOnsets m_fieldOnsets;
     NavigationSupervision::RepeatFilter m_workerExceptions;
+    ReceiveSupervision::StallDetector m_receiveStalls;  // the worker's own
     int m_navLossFaultIds[3] = {0, 0, 0};  // Position, Orientation, Direction of Travel
 
     COutputRedirector m_outputRedirector;

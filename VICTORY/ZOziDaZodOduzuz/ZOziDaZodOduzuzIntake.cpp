@@ -7,6 +7,7 @@
 
 #include "ASPN/AspnHelper.h"
 #include "ASPN/HealthReporter.h"
+#include "FACE/DatagramGuardStatus.h"
 #include "VICTORY/ZOziDaZodOduzuz/NavigationIntake.h"
 #include "VICTORY/ZOziDaZodOduzuz/ProcessEntry.h"
 #include "VICTORY/ZOziDaZodOduzuz/ServiceManagerNotifier.h"
@@ -17,6 +18,7 @@
 #include <stdexcept>
 #include <iostream>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -151,9 +153,38 @@ void ZOziDaZodOduzuz::workerThreadFunction()
             });
         }
         reportSafely([&] { superviseNavigation(published); });
-        // Only a worker that completes its cycles keeps the service
-        // manager's watchdog from restarting the server.
-        ServiceManagerNotifier::instance().keepAlive();
+        reportSafely([&] { superviseReceiving(); });
+        // Only a worker that completes its cycles, while no receive thread
+        // is stuck in the library, keeps the service manager's watchdog
+        // from restarting the server.
+        if (!m_receiveStalls.stalled()) {
+            ServiceManagerNotifier::instance().keepAlive();
+        }
+    }
+}
+
+void ZOziDaZodOduzuz::superviseReceiving()
+{
+    using Event = ReceiveSupervision::StallDetector::Event;
+    FACE::TSS::DatagramGuard::DropCounters::instance().flush();
+    const std::optional<FACE::TSS::DatagramGuard::InProgress> oldest = FACE::TSS::DatagramGuard::oldestReceive();
+    switch (m_receiveStalls.observe(oldest)) {
+        case Event::None:
+            return;
+        case Event::Stalled: {
+            const std::string text = ReceiveSupervision::stallText(*oldest);
+            std::cout << m_name << ": warning: " << text << std::endl;
+            SEND_HEALTH_EVENT(HealthReporter::eFault, m_name + ": " + text);
+            ServiceManagerNotifier::instance().status(text);
+            return;
+        }
+        case Event::Resumed: {
+            const std::string text = ReceiveSupervision::resumedText();
+            std::cout << m_name << ": " << text << std::endl;
+            SEND_HEALTH_EVENT(HealthReporter::eStatus, m_name + ": " + text);
+            ServiceManagerNotifier::instance().status("started, serving");
+            return;
+        }
     }
 }
 

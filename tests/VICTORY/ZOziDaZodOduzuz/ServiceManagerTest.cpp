@@ -1,14 +1,17 @@
 // The server under a service manager: readiness, watchdog and stopping
 // notifications reach a fake NOTIFY_SOCKET; the watchdog pings come from the
-// worker loop only (DDS domain 29). Without NOTIFY_SOCKET nothing is sent.
+// worker loop only, and stop while a DDS receive thread is stuck in the
+// library (DDS domains 29, 59). Without NOTIFY_SOCKET nothing is sent.
 #include "VICTORY/ZOziDaZodOduzuz/ProcessEntry.h"
 #include "VICTORY/ZOziDaZodOduzuz/ServiceManagerNotifier.h"
 #include "VICTORY/ZOziDaZodOduzuz/ZOziDaZodOduzuz.h"
 #include "tests/VICTORY/ZOziDaZodOduzuz/ZoziTestSupport.h"
+#include "tests/network/StandInParticipant.h"
 #include "tests/support/LoggedProcess.h"
 #include "tests/support/NotifySocket.h"
 #include "tests/support/RuntimeRoot.h"
 
+#include <fastrtps/xmlparser/XMLProfileManager.h>
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -100,6 +103,61 @@ TEST(ServiceManager, AStoppedWorkerStopsTheWatchdogPings) {
     int pings = 0;
     longestPingGap(socket, 1500ms, pings);
     EXPECT_EQ(pings, 0);
+}
+
+// The wiring of the receive supervision: a participant of this process
+// whose transport holds its receiving threads after the datagram guard
+// (standing in for a library call that does not return) makes the
+// server's worker stop the watchdog pings and tell the manager, once the
+// call is older than the bound; when it returns the pings come back.
+TEST(ServiceManager, AReceiveThreadStuckInTheLibraryStopsTheWatchdogPings) {
+    NotifySocket socket;
+    ::setenv("NOTIFY_SOCKET", socket.path().c_str(), 1);
+    ::setenv("WATCHDOG_USEC", "1000000", 1);
+    ::unsetenv("WATCHDOG_PID");
+    ::unsetenv("FASTRTPS_DEFAULT_PROFILES_FILE");
+    ASSERT_EQ(ServiceManagerNotifier::instance().watchdogUsec(), 1000000u);
+    // The two participants of this process talk through their transports.
+    eprosima::fastrtps::LibrarySettingsAttributes library;
+    library.intraprocess_delivery = eprosima::fastrtps::INTRAPROCESS_OFF;
+    eprosima::fastrtps::xmlparser::XMLProfileManager::library_settings(library);
+
+    auto gate = std::make_shared<corvane_test::net::Gate>();
+    corvane_test::net::StandIn::Options held;
+    held.domain = 59;
+    held.name = "HeldReceiver";
+    held.gate = gate;
+    corvane_test::net::StandIn receiver(held);
+    corvane_test::net::StandIn::Options announcing;
+    announcing.domain = 59;
+    announcing.name = "Announcer";
+    corvane_test::net::StandIn announcer(announcing);
+
+    ZOziDaZodOduzuz server;
+    ZOziDaZodOduzuzTestAccess access(server);
+    testing::internal::CaptureStdout();
+    access.startWorkerThread();
+    EXPECT_TRUE(socket.waitFor("WATCHDOG=1", 5s));
+
+    gate->close();  // the next announcement the receiver gets is held
+    ASSERT_TRUE(gate->waitHeld(10s));
+    EXPECT_TRUE(socket.waitFor("STATUS=DDS receive thread stalled: inside the library with one message for", 10s));
+    while (socket.receive(0ms)) {
+    }
+    int pings = 0;
+    longestPingGap(socket, 1500ms, pings);
+    EXPECT_EQ(pings, 0) << "no pings while the call is stuck";
+
+    gate->open();
+    EXPECT_TRUE(socket.waitFor("STATUS=started, serving", 5s));
+    EXPECT_TRUE(socket.waitFor("WATCHDOG=1", 5s));
+    access.stopWorkerThread();
+    std::string const console = testing::internal::GetCapturedStdout();
+    EXPECT_NE(console.find("warning: DDS receive thread stalled: inside the library with one message for "),
+              std::string::npos)
+        << console;
+    EXPECT_NE(console.find("(UDPv4); the service manager's watchdog is no longer fed"), std::string::npos) << console;
+    EXPECT_NE(console.find("DDS receive threads make progress again"), std::string::npos) << console;
 }
 
 TEST(ServiceManager, WithoutNotifySocketNothingIsSent) {
