@@ -125,16 +125,17 @@ private:
     void Stop();
     // Body of the worker thread: every 250 ms the fault test step (when
     // enabled), then ProcessPosOrDirData, then the supervision of the
-    // navigation data; exceptions are reported once per run of cycles that
-    // raise them, and the loop goes on until m_stopWorker is set.
+    // navigation data; an exception is reported in every cycle that raises
+    // one, and the loop goes on until m_stopWorker is set.
     void workerThreadFunction();
     // Publishes the stored PVA / UTC pair when their times of validity lie
-    // less than 0.6 s apart; true when it published. A pair is taken (and
-    // the stored messages consumed) before it is told: a solution whose
-    // latitude or longitude is not finite is not told, and is reported by
-    // std::domain_error; a non-finite altitude, velocity or attitude is told
-    // and reported by one fault event when it first appears. Leaves why no
-    // pair was published in m_gap.
+    // less than 0.6 s apart; true when it published. The stored messages
+    // are consumed only after the publications: what a publication raises
+    // (the geodesy of a usable solution whose latitude is not a latitude)
+    // propagates, and the pair is tried again the next cycle. A non-finite
+    // altitude, velocity or attitude is told and reported by one fault
+    // event when it first appears. Leaves why no pair was published in
+    // m_gap.
     bool ProcessPosOrDirData();
 
     // ---- Supervision of the navigation data (worker thread) ----------------
@@ -143,11 +144,11 @@ private:
     // (faults on the services and a fault event saying why) and the return
     // (faults removed and a status event). Takes m_dataMutex.
     void superviseNavigation(bool published);
-    // One worker cycle of the exception report: `what` is the exception's
-    // text, or null for a cycle without one. The first exception of a run
-    // is reported (fault event and console line, with counts); a console
-    // line says when a run ends.
-    void reportWorkerException(const char* what);
+    // One worker cycle of the exception report: `text` is the report of the
+    // cycle's exception, or null for a cycle that published. Each report
+    // goes out as a fault event and a console line; a console line with the
+    // count says when a run of them ends.
+    void reportWorkerException(const std::string* text);
     // Raise / clear the "navigation data lost" fault on each running
     // service (m_dataMutex held).
     void raiseNavigationLossFaults();

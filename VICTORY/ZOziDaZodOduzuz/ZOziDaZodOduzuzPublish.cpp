@@ -9,6 +9,9 @@
 
 #include <GeographicLib/GeoCoords.hpp>
 #include <GeographicLib/Geoid.hpp>
+#include <GeographicLib/Utility.hpp>
+
+#include <cmath>
 
 #include <iostream>
 #include <stdexcept>
@@ -47,8 +50,16 @@ void ZOziDaZodOduzuz::PublishPosition()
         return;
     }
     if (r.valid) {
-        // Standard UTM/UPS zone; 1 m precision. Throws for a latitude
-        // beyond +-90 degrees.
+        // The geodesy of a usable solution: a latitude beyond +-90 degrees
+        // raises GeographicLib's error, and so does a NaN latitude, which
+        // GeographicLib itself would turn into the grid reference "INVALID".
+        // The error reaches the worker. A longitude that is not finite is
+        // left to GeographicLib ("INVALID" for NaN, an error for infinity).
+        if (std::isnan(r.latDeg)) {
+            throw GeographicLib::GeographicErr("Latitude " + GeographicLib::Utility::str(r.latDeg) +
+                                               "d not in [-90d, 90d]");
+        }
+        // Standard UTM/UPS zone; 1 m precision.
         m_geoCoords->Reset(r.latDeg, r.lonDeg);
         const std::string mgrs = m_geoCoords->MGRSRepresentation(0);
         vpossTellPosWithMgrs(m_positionService, &r.latitude, &r.longitude, &r.altitudeValue, mgrs.c_str(), &time);
