@@ -163,10 +163,10 @@ private:
     void cbUTCTime(const aspn2_msgs::idl::UTCTime& msg);
     void cbCmd(const aspn2_msgs::idl::CommandResponse& command);
 
-    // Rewrites the update period (milliseconds) of the VICTORY services in
-    // their VCL texts (the files stay as they are) and restarts those the
-    // configuration switched on (a switched-off service stays off); false
-    // below 1000 ms. Holds m_dataMutex while the services are replaced; the
+    // Rewrites the update period (milliseconds) of the three VICTORY
+    // services in their VCL texts (the files stay as they are) and restarts
+    // all three, whatever the configuration's switches; false below 1000
+    // ms. Holds m_dataMutex while the services are replaced; the
     // "navigation data lost" fault, when raised, is raised again on the new
     // services.
     bool updateVDMdataRate(unsigned long period);
