@@ -122,6 +122,8 @@ bool RepeatFilter::observe(bool held)
 std::vector<std::string> nonFiniteFields(const aspn2_msgs::idl::PositionVelocityAttitude& pva)
 {
     std::vector<std::string> fields;
+    if (!std::isfinite(pva.position().latitude())) fields.emplace_back("latitude");
+    if (!std::isfinite(pva.position().longitude())) fields.emplace_back("longitude");
     if (!std::isfinite(pva.position().altitude())) fields.emplace_back("altitude");
     if (!allFinite(pva.velocity())) fields.emplace_back("velocity");
     if (!allFinite(pva.attitude())) fields.emplace_back("attitude");

@@ -100,12 +100,10 @@ private:
     std::uint64_t m_run = 0;
 };
 
-/// The fields of a solution that are told as received and hold a
-/// non-finite value, in this order: "altitude", "velocity" (any of its
-/// three components), "attitude" (any of roll, pitch, yaw). Latitude and
-/// longitude are left to the geodesy of the position report, and the
-/// covariance is not looked at: a non-finite variance makes the solution
-/// invalid instead.
+/// The fields of a solution holding a non-finite value, in this order:
+/// "latitude", "longitude", "altitude", "velocity" (any of its three
+/// components), "attitude" (any of roll, pitch, yaw). The covariance is not
+/// looked at: a non-finite variance makes the solution invalid instead.
 std::vector<std::string> nonFiniteFields(const aspn2_msgs::idl::PositionVelocityAttitude& pva);
 
 /// Follows a set of bad fields from one told solution to the next and gives

@@ -133,9 +133,9 @@ private:
     // are consumed only after the publications: what a publication raises
     // (the geodesy of a usable solution whose latitude is not a latitude)
     // propagates, and the pair is tried again the next cycle. A non-finite
-    // altitude, velocity or attitude is told and reported by one fault
-    // event when it first appears. Leaves why no pair was published in
-    // m_gap.
+    // value that was told (a latitude or longitude only when Position is
+    // on) is reported by one fault event when it first appears. Leaves why
+    // no pair was published in m_gap.
     bool ProcessPosOrDirData();
 
     // ---- Supervision of the navigation data (worker thread) ----------------

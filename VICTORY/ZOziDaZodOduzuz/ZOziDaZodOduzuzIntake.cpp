@@ -12,6 +12,7 @@
 #include "VICTORY/ZOziDaZodOduzuz/ServiceManagerNotifier.h"
 #include "VICTORY/ZOziDaZodOduzuz/SourcePosition.h"
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <iostream>
@@ -271,14 +272,6 @@ bool ZOziDaZodOduzuz::ProcessPosOrDirData()
         return false;
     }
 
-    const std::vector<std::string> fresh = m_fieldOnsets.observe(NavigationSupervision::nonFiniteFields(m_pva));
-    if (!fresh.empty()) {
-        const std::string text = m_name + ": navigation solution with non-finite " +
-                                 NavigationSupervision::joinNames(fresh) + " (told as received)";
-        SEND_HEALTH_EVENT(HealthReporter::eFault, text);
-        std::cout << text << std::endl;
-    }
-
     if (m_processPosition) {
         PublishPosition();
     }
@@ -292,5 +285,20 @@ bool ZOziDaZodOduzuz::ProcessPosOrDirData()
     // stays stored, and the next cycle tries it again (or a newer one).
     m_utcReceived = false;
     m_pvaReceived = false;
+
+    // A value passed on although it is not finite is said once per onset.
+    std::vector<std::string> bad = NavigationSupervision::nonFiniteFields(m_pva);
+    if (!m_processPosition) {
+        bad.erase(std::remove_if(bad.begin(), bad.end(),
+                                 [](const std::string& f) { return f == "latitude" || f == "longitude"; }),
+                  bad.end());
+    }
+    const std::vector<std::string> fresh = m_fieldOnsets.observe(bad);
+    if (!fresh.empty()) {
+        const std::string text = m_name + ": navigation solution with non-finite " +
+                                 NavigationSupervision::joinNames(fresh) + " (told as received)";
+        SEND_HEALTH_EVENT(HealthReporter::eFault, text);
+        std::cout << text << std::endl;
+    }
     return true;
 }

@@ -143,13 +143,12 @@ TEST(NonFiniteFields, NamesEachFieldOncePerOnset) {
          {"velocity"}},
         {[](auto& p, double, double i) { p.attitude({0.1, 0.2, -i}); }, {"attitude"}, {"attitude"}},
         {[](auto& p, double n, double) { p.position().altitude(n); }, {"altitude"}, {"altitude"}},
-        // Latitude and longitude are the geodesy's to judge.
         {[](auto& p, double n, double i) {
              p.position().latitude(n);
              p.position().longitude(-i);
          },
-         {},
-         {}},
+         {"latitude", "longitude"},
+         {"latitude", "longitude"}},
     };
     for (const auto& s : steps) {
         aspn2_msgs::idl::PositionVelocityAttitude p = pva;
