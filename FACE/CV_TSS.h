@@ -20,7 +20,8 @@
 // a container "FastRtps" holding the transport settings "DomainId",
 // "HistoryDepth", "UseBestEffort", "BackFillHistory", "UseTransport"
 // ("SHM", "UDP", "TCP_Client" or "TCP_Server"), "TcpAddress" and "TcpPort",
-// all required, and one container per connection, named after it, holding
+// all required (and three opt-in participant settings, see
+// Details::ParticipantOptions), and one container per connection, named after it, holding
 // "TopicType" (the registered DDS type name, e.g.
 // "aspn2_msgs::idl::UTCTime") and "PubSubType" (the type support, e.g.
 // "UTCTimePubSubType"). The DDS topic of a connection is its name. An
