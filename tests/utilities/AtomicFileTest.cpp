@@ -94,50 +94,6 @@ TEST(AtomicFile, ReplacesKeepingThePermissionsAndLeavesNothingBehind) {
     EXPECT_TRUE(S_ISLNK(link.st_mode));
 }
 
-// A replacement would give the new contents to one name only of a file
-// with other hard links: such a file is written in place (as is one in a
-// folder the writer cannot write, or of another owner: the conformance
-// table's saves). Everything else is replaced.
-TEST(AtomicFile, SavesInPlaceWhereAReplacementWouldChangeWhatTheFileIs) {
-    struct Row {
-        char const* what;
-        void (*prepare)(TempDir const&);
-        AtomicFile::Method used;
-        bool sameInode;
-    } const rows[] = {
-        {"a plain file", [](TempDir const&) {}, AtomicFile::Method::Replaced, false},
-        {"a second hard link",
-         [](TempDir const& d) { ASSERT_EQ(::link(d.file("value.xml").c_str(), d.file("other.xml").c_str()), 0); },
-         AtomicFile::Method::InPlace, true},
-    };
-    for (Row const& row : rows) {
-        SCOPED_TRACE(row.what);
-        TempDir dir("atomic");
-        std::string const path = dir.file("value.xml");
-        writeFile(path, "old");
-        row.prepare(dir);
-        struct stat before {};
-        ASSERT_EQ(::stat(path.c_str(), &before), 0);
-        AtomicFile::Method used = AtomicFile::Method::Replaced;
-        ASSERT_EQ(AtomicFile::replaceContents(path, "new", 3, &used), 0);
-        struct stat after {};
-        ASSERT_EQ(::stat(path.c_str(), &after), 0);
-        EXPECT_EQ(used, row.used);
-        EXPECT_EQ(after.st_ino == before.st_ino, row.sameInode);
-        EXPECT_EQ(readFile(path), "new");
-        if (row.used == AtomicFile::Method::InPlace) {
-            EXPECT_EQ(readFile(dir.file("other.xml")), "new");
-        }
-    }
-    // The plain save alone keeps the file and its links.
-    TempDir dir("atomic");
-    writeFile(dir.file("a"), "old text");
-    ASSERT_EQ(::link(dir.file("a").c_str(), dir.file("b").c_str()), 0);
-    EXPECT_EQ(AtomicFile::rewriteInPlace(dir.file("a"), "new", 3), 0);
-    EXPECT_EQ(readFile(dir.file("b")), "new");
-    EXPECT_EQ(AtomicFile::rewriteInPlace(dir.file("missing/a"), "x", 1), ENOENT);
-}
-
 // One saver: writes versions of a large file for ever (in a child), and
 // tells a complete file from a damaged one.
 struct Saver {

@@ -265,11 +265,6 @@ TEST(ConformanceConfiguration, EachValueHasItsOutcomeAndItsLine) {
           "InitializeVictoryDirectionOfTravel : ZOziDaZodOduzuz Error reading VICTORY direction of travel configuration "
           "files.",
           kConnectFailed}},
-        // Refused by the server: Fast DDS would end the process itself.
-        {"DomainId 233", domain("233"), 2,
-         {kConn + ":3: error: <DomainId> \"233\" reads as domain 233, above 232: Fast DDS would end the process from "
-                  "inside the library"},
-         2, {":3: error: <DomainId> \"233\"", kConnectFailed}, {}, {"Calculated port number"}},
     };
     runStartRows(rows, 36);
 }
