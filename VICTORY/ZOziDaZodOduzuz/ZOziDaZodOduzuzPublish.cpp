@@ -12,6 +12,7 @@
 #include <GeographicLib/Utility.hpp>
 
 #include <cmath>
+#include <limits>
 
 #include <iostream>
 #include <stdexcept>
@@ -24,7 +25,13 @@ void ZOziDaZodOduzuz::PublishPosition()
     }
     const double latDeg = VictoryReports::toDegrees(m_pva.position().latitude());
     const double lonDeg = VictoryReports::toDegrees(m_pva.position().longitude());
-    const double geoidHeight = (*m_geoid)(latDeg, lonDeg);
+    // GeographicLib turns the longitude into a grid index; for an infinite
+    // one that conversion is undefined (GeographicLib 2.1.2 gives NaN on
+    // arm64 and fails to read its file on x86-64). The height is NaN then,
+    // as on the board; the grid reference of a usable solution raises
+    // GeographicLib's own error for that longitude.
+    const double geoidHeight =
+        std::isinf(lonDeg) ? std::numeric_limits<double>::quiet_NaN() : (*m_geoid)(latDeg, lonDeg);
     const VictoryReports::PositionReport r = VictoryReports::makePositionReport(m_pva, geoidHeight);
     const VictoryTime time = VictoryReports::sampleTime(m_utc);
 
