@@ -90,9 +90,10 @@ bool isContainerOfTag(tinyxml2::XMLElement const* e, std::string const& tag) {
     return tag == e->Name() && containerName(e) != nullptr;
 }
 
-// Saves `doc` to `path`, printed indented, as one atomic replacement of the
-// file (see utilities/AtomicFile.h): a crash in the middle of a save leaves
-// the previous file whole. True when every step succeeded.
+// Saves `doc` to `path`, printed indented. Where the file's owner, mode and
+// links allow it, as one atomic replacement, so that a crash in the middle
+// of a save leaves the previous file whole; otherwise truncated and written
+// in place (see utilities/AtomicFile.h). True when every step succeeded.
 bool saveDurably(tinyxml2::XMLDocument& doc, std::string const& path) {
     tinyxml2::XMLPrinter printer(nullptr, false);
     doc.Print(&printer);

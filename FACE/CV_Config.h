@@ -76,10 +76,13 @@ public:
 
     /// Sets the value of `parameter` (which must exist and have text) to the
     /// `size` bytes of `buffer` (up to a NUL among them) and saves the whole
-    /// document to the file, indented, as one atomic replacement (a
-    /// temporary file in the same folder, flushed, renamed over the file,
-    /// the folder flushed: utilities/AtomicFile.h), so that a crash during
-    /// the save leaves the previous file whole. On
+    /// document to the file, indented. The save keeps the file's owner,
+    /// mode, hard links and symbolic links: where that allows it, as one
+    /// atomic replacement (a temporary file in the same folder, flushed,
+    /// renamed over the file, the folder flushed), so that a crash during
+    /// the save leaves the previous file whole; otherwise, as when the
+    /// folder is not writable or the file belongs to another user, by
+    /// truncating and writing the file in place (utilities/AtomicFile.h). On
     /// success `bytes` = size and 0. 4 for an unknown handle; 3 for an empty
     /// name, a missing element or text, a negative size or a null buffer
     /// with a positive size; 1 (NO_ACTION) when the file cannot be written,

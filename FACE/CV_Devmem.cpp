@@ -37,10 +37,11 @@ std::string hex(std::uint64_t value) {
     return buffer;
 }
 
-// Why the window of block `name` cannot be mapped, or "" when it can: the
+// Why the window of block `name` is not mapped, or "" when it can be: the
 // window (values already kept to their low 32 bits) must end within the
-// memory device. The device is opened here when it is not yet; when that
-// fails the reason is left to the mapping.
+// memory device, as an access beyond it raises SIGBUS. The device is opened
+// here when it is not yet; when that fails the reason is left to the
+// mapping.
 std::string windowProblem(std::string const& name, std::string const& baseText, std::uint32_t base,
                           std::string const& sizeText, std::uint32_t size) {
     std::uint64_t limit = 0;
@@ -53,7 +54,7 @@ std::string windowProblem(std::string const& name, std::string const& baseText, 
     if (end > limit) {
         return "CV_Devmem: block " + name + ": BaseAddress " + baseText + " (" + hex(base) + ") with Size " +
                sizeText + " (" + hex(size) + ") ends at " + hex(end) + ", beyond the memory device " +
-               MemoryDeviceFileDescriptor::DevicePath() + " (" + hex(limit) + " bytes)";
+               MemoryDeviceFileDescriptor::DevicePath() + " (" + hex(limit) + " bytes): not mapped";
     }
     return "";
 }
@@ -204,11 +205,13 @@ void CV_Devmem::Open_Connection(FACE::String const& name, long long /*timeout*/,
         std::uint32_t const baseValue =
             low32(wanted, "BaseAddress", base, CV_Config_Helpers::Details::Parse_Unsigned(base));
         std::uint32_t const sizeValue = low32(wanted, "Size", size, CV_Config_Helpers::Details::Parse_Unsigned(size));
-        std::string const problem =
-            base.empty() || size.empty() ? "" : windowProblem(wanted, base, baseValue, size, sizeValue);
-        if (!problem.empty()) {
-            std::cerr << problem << std::endl;
-        } else if (!base.empty() && !size.empty()) {
+        if (!base.empty() && !size.empty()) {
+            // A window beyond the device is not mapped (MemoryMap refuses
+            // it): the entry fails like any mapping, and says why here.
+            std::string const problem = windowProblem(wanted, base, baseValue, size, sizeValue);
+            if (!problem.empty()) {
+                std::cerr << problem << std::endl;
+            }
             connections.emplace_back(wanted, baseValue, sizeValue);
             connections.back().open();
             connectionId = static_cast<long long>(connections.size() - 1);

@@ -12,9 +12,11 @@
 // platform/MemoryMap.h): the devices configuration holds one container per
 // window, found by the connection name, with the parameters "BaseAddress"
 // and "Size" (unsigned numbers with automatic base: decimal, 0x hex or
-// leading-zero octal, each within 32 bits). A window must end within the
-// memory device: a memory file's size, or the 32-bit physical address space
-// of /dev/mem; beyond that an access would raise SIGBUS.
+// leading-zero octal, each kept to 32 bits). A window is mapped only when
+// it ends within the memory device: a memory file's size, or the 32-bit
+// physical address space of /dev/mem; beyond that an access would raise
+// SIGBUS. A base address need not be a page multiple: the mapping starts at
+// its page and the window at its offset in that page.
 //
 // Order of use: Set_Reference, Initialize, Open_Connection per window, then
 // Read / Write from any thread; Close_Connection or destruction at the end.
@@ -172,13 +174,15 @@ public:
 
     /// connectionId := the id of the window `name`, opened. A known name is
     /// (re)opened without reading the configuration again. A new name is
-    /// read from its container ("BaseAddress", "Size") and appended. 4
-    /// (INVALID_CONFIG), id -1 and no entry when there is no configuration,
-    /// no container or either value is missing, and also when a value does
-    /// not fit 32 bits or the window ends beyond the memory device (then a
-    /// line naming the block and the values goes to standard error, e.g.
-    ///   CV_Devmem: block Processor_Interface: BaseAddress 0x7FFF0000 (0x7fff0000) with Size 0x1000 (0x1000) ends at 0x7fff1000, beyond the memory device /tmp/mem (0x43c71000 bytes)
-    /// ); else 0, also when the mapping failed (then Read and Write answer 5).
+    /// read from its container ("BaseAddress", "Size": strtoull in base 0,
+    /// so a value keeps the number it starts with, then its low 32 bits;
+    /// a value that loses bits gets a line on standard error) and appended.
+    /// 4 (INVALID_CONFIG), id -1 and no entry when there is no
+    /// configuration, no container or either value is missing; else 0, also
+    /// when the mapping failed (then Read and Write answer 5). A window that
+    /// ends beyond the memory device is such a failed mapping, with a line
+    /// naming the block and the values on standard error, e.g.
+    ///   CV_Devmem: block Processor_Interface: BaseAddress 0x7FFF0000 (0x7fff0000) with Size 0x1000 (0x1000) ends at 0x7fff1000, beyond the memory device /tmp/mem (0x43c71000 bytes): not mapped
     void Open_Connection(FACE::String const& name, long long timeout, long long& connectionId,
                          FACE::RETURN_CODE_TYPE::Value& rc) override;
 

@@ -20,7 +20,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <utility>
 
 namespace FACE {
@@ -58,6 +61,25 @@ private:
     int m_handle;
     bool m_armed = true;
 };
+
+// The text of an optional parameter of the handle's container, or nothing
+// when it is absent or empty; unlike the helpers it prints no warning.
+std::optional<std::string> optionalParameter(FACE::Configuration& config, int handle, char const* key) {
+    FACE::RETURN_CODE_TYPE::Value rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
+    int size = 0;
+    config.Get_Size(handle, FACE::String(key), size, rc);
+    if (rc != FACE::RETURN_CODE_TYPE::NO_ERROR || size <= 0) {
+        return std::nullopt;
+    }
+    std::string text(static_cast<std::size_t>(size), '\0');
+    int read = 0;
+    config.Read(handle, FACE::String(key), text.data(), size, read, rc);
+    if (rc != FACE::RETURN_CODE_TYPE::NO_ERROR || read <= 0) {
+        return std::nullopt;
+    }
+    text.resize(static_cast<std::size_t>(read));
+    return text;
+}
 
 // Fills the QoS that publishers and subscribers share.
 void applyCommonQos(eprosima::fastrtps::TopicAttributes& topic, eprosima::fastdds::dds::ReliabilityQosPolicy& reliability,
@@ -226,8 +248,10 @@ void CV_TSS::Initialize(FACE::String const& configuration_file, FACE::RETURN_COD
         return;
     }
     m_secure = security == Security::Section::Present;
+    Details::ParticipantOptions const options = Details::ReadParticipantOptions(config, handle);
     eprosima::fastrtps::ParticipantAttributes attributes =
         Details::MakeParticipantAttributes(domainId, m_name, m_transport, m_tcpAddress, m_tcpPort);
+    Details::ApplyParticipantOptions(attributes, options, m_transport);
     if (m_secure) {
         if (std::optional<std::string> const problem = Security::Check(securityFiles, std::time(nullptr))) {
             closer.release();
@@ -236,12 +260,14 @@ void CV_TSS::Initialize(FACE::String const& configuration_file, FACE::RETURN_COD
         Security::Apply(securityFiles, attributes);
     }
     if (m_transport == "SHM") {
-        // Files of killed participants go first; then an id whose ports no
-        // process still holds (see CV_TSS_SharedMemory.h).
+        // Files of killed participants go first; then, when asked for, an
+        // id whose ports no process still holds (see CV_TSS_SharedMemory.h).
         std::vector<std::string> const removed =
             SharedMemory::RemoveStale(SharedMemory::kDirectory, SharedMemory::MappedFiles());
-        attributes.rtps.participantID =
-            SharedMemory::FreshParticipantId(SharedMemory::kDirectory, domainId, removed);
+        if (options.freshParticipantId) {
+            attributes.rtps.participantID =
+                SharedMemory::FreshParticipantId(SharedMemory::kDirectory, domainId, removed);
+        }
     }
     eprosima::fastrtps::Participant* participant = eprosima::fastrtps::Domain::createParticipant(attributes);
     if (participant == nullptr) {
@@ -501,28 +527,11 @@ eprosima::fastrtps::ParticipantAttributes MakeParticipantAttributes(std::uint32_
     eprosima::fastrtps::ParticipantAttributes attributes;
     attributes.domainId = domain_id;
     attributes.rtps.builtin.discovery_config.leaseDuration = eprosima::fastrtps::Duration_t(5, 0);
-    // Announced every 0.5 s instead of 3 s: a participant that starts while
-    // its peers run misses, about one start in four, the peer's answer to
-    // its first announcements and learns of the peer only at the peer's
-    // next periodic one.
-    attributes.rtps.builtin.discovery_config.leaseDuration_announcementperiod =
-        eprosima::fastrtps::Duration_t(0, 500000000);
     attributes.rtps.setName(name.substr(0, 255).c_str());
     attributes.rtps.useBuiltinTransports = false;
 
     if (transport == "SHM") {
         attributes.rtps.userTransports.push_back(Guarded(SharedMemTransportDescriptor()));
-        // Discovery also over UDP on 127.0.0.1. A participant killed while
-        // listening on the shared-memory discovery port leaves that port
-        // unusable; the next participant to open it makes a new one under
-        // the same name, and the peers that have the old one open never
-        // hear it again. A killed process's sockets close with it, so the
-        // UDP path stays. Data between participants of this machine still
-        // goes through shared memory, which Fast DDS prefers.
-        UDPv4TransportDescriptor udp;
-        udp.non_blocking_send = true;
-        udp.interfaceWhiteList.emplace_back("127.0.0.1");
-        attributes.rtps.userTransports.push_back(Guarded(udp));
     } else if (transport == "UDP") {
         UDPv4TransportDescriptor udp;
         udp.non_blocking_send = true;
@@ -546,6 +555,49 @@ eprosima::fastrtps::ParticipantAttributes MakeParticipantAttributes(std::uint32_
         attributes.rtps.userTransports.push_back(Guarded(tcp));
     }
     return attributes;
+}
+
+std::optional<double> ParseAnnouncementPeriod(std::string const& text) {
+    char const* begin = text.c_str();
+    char* end = nullptr;
+    double const seconds = std::strtod(begin, &end);
+    while (end != nullptr && *end != '\0' && std::isspace(static_cast<unsigned char>(*end)) != 0) {
+        ++end;
+    }
+    if (end == begin || end == nullptr || *end != '\0' || !(seconds > 0.0) || !(seconds < kLeaseSeconds)) {
+        return std::nullopt;
+    }
+    return seconds;
+}
+
+ParticipantOptions ReadParticipantOptions(FACE::Configuration& config, int handle) {
+    ParticipantOptions options;
+    if (std::optional<std::string> const period = optionalParameter(config, handle, kAnnouncementPeriodKey)) {
+        options.announcementPeriod = ParseAnnouncementPeriod(*period).value_or(0.0);
+    }
+    if (std::optional<std::string> const udp = optionalParameter(config, handle, kShmDiscoveryOverUdpKey)) {
+        options.shmDiscoveryOverUdp = CV_Config_Helpers::Details::Parse_Boolean(*udp);
+    }
+    if (std::optional<std::string> const fresh = optionalParameter(config, handle, kFreshParticipantIdKey)) {
+        options.freshParticipantId = CV_Config_Helpers::Details::Parse_Boolean(*fresh);
+    }
+    return options;
+}
+
+void ApplyParticipantOptions(eprosima::fastrtps::ParticipantAttributes& attributes, ParticipantOptions const& options,
+                             std::string const& transport) {
+    if (options.announcementPeriod > 0.0) {
+        double whole = 0.0;
+        double const fraction = std::modf(options.announcementPeriod, &whole);
+        attributes.rtps.builtin.discovery_config.leaseDuration_announcementperiod = eprosima::fastrtps::Duration_t(
+            static_cast<std::int32_t>(whole), static_cast<std::uint32_t>(fraction * 1e9));
+    }
+    if (options.shmDiscoveryOverUdp && transport == "SHM") {
+        eprosima::fastdds::rtps::UDPv4TransportDescriptor udp;
+        udp.non_blocking_send = true;
+        udp.interfaceWhiteList.emplace_back("127.0.0.1");
+        attributes.rtps.userTransports.push_back(Guarded(udp));
+    }
 }
 
 eprosima::fastrtps::PublisherAttributes MakePublisherAttributes(std::string const& topic_name,

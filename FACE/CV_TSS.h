@@ -20,7 +20,8 @@
 // a container "FastRtps" holding the transport settings "DomainId",
 // "HistoryDepth", "UseBestEffort", "BackFillHistory", "UseTransport"
 // ("SHM", "UDP", "TCP_Client" or "TCP_Server"), "TcpAddress" and "TcpPort",
-// all required, and one container per connection, named after it, holding
+// all required (and three opt-in participant settings, see
+// Details::ParticipantOptions), and one container per connection, named after it, holding
 // "TopicType" (the registered DDS type name, e.g.
 // "aspn2_msgs::idl::UTCTime") and "PubSubType" (the type support, e.g.
 // "UTCTimePubSubType"). The DDS topic of a connection is its name. An
@@ -62,6 +63,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <stdexcept>
 #include <string>
@@ -248,20 +250,65 @@ private:
 namespace Details {
 
 /// Participant attributes: Fast DDS's class defaults except domain id,
-/// participant name, a 5 s discovery lease announced every 0.5 s, no
-/// built-in transports and the user transport named by `transport`: "SHM"
-/// shared memory, with UDPv4 on 127.0.0.1 beside it for discovery (data
-/// between processes of the machine goes through shared memory; Initialize
-/// also picks the participant id, see CV_TSS_SharedMemory.h); "UDP" UDPv4
-/// on 127.0.0.1 only, with non-blocking send; "TCP_Client" TCPv4 with
-/// `tcp_address`:`tcp_port` as initial peer; "TCP_Server" TCPv4 listening
-/// on `tcp_port` with WAN address `tcp_address`; anything else none.
-/// Each user transport sits behind the datagram guard
-/// (RtpsGuardTransport.h), which drops malformed RTPS messages before Fast
-/// DDS parses them and watches the receive threads' progress.
+/// participant name, a 5 s discovery lease, no built-in transports and the
+/// user transport named by `transport`: "SHM" shared memory with its
+/// defaults; "UDP" UDPv4 on 127.0.0.1 only, with non-blocking send;
+/// "TCP_Client" TCPv4 with `tcp_address`:`tcp_port` as initial peer;
+/// "TCP_Server" TCPv4 listening on `tcp_port` with WAN address
+/// `tcp_address`; anything else none (Fast DDS then refuses the
+/// participant). The opt-in settings below may add to them. Each user
+/// transport sits behind the datagram guard (RtpsGuardTransport.h), which
+/// drops malformed RTPS messages before Fast DDS parses them and watches
+/// the receive threads' progress.
 eprosima::fastrtps::ParticipantAttributes MakeParticipantAttributes(
     std::uint32_t domain_id, std::string const& name, std::string const& transport,
     std::string const& tcp_address, std::uint16_t tcp_port);
+
+/// Lease of the built-in discovery, seconds.
+constexpr double kLeaseSeconds = 5.0;
+
+/// Opt-in settings of the "FastRtps" container, beside the seven transport
+/// settings; each absent (or false) leaves the participant as the seven
+/// make it:
+///   AnnouncementPeriod   seconds between the participant's discovery
+///                        announcements, above 0 and below the 5 s lease
+///                        (Fast DDS's default: 3 s). 0.5 lets a participant
+///                        that starts while its peers run find them within
+///                        about 0.7 s where it may otherwise wait for their
+///                        next announcement.
+///   ShmDiscoveryOverUdp  with "SHM": UDPv4 on 127.0.0.1 beside shared
+///                        memory, so discovery survives a killed peer whose
+///                        shared-memory discovery port went stale (data
+///                        between processes of the machine still goes
+///                        through shared memory).
+///   FreshParticipantId   with "SHM": the participant takes an id none of
+///                        whose port files exist (CV_TSS_SharedMemory.h),
+///                        so a killed participant's ports are never reused
+///                        while a peer still holds them.
+constexpr char const* kAnnouncementPeriodKey = "AnnouncementPeriod";
+constexpr char const* kShmDiscoveryOverUdpKey = "ShmDiscoveryOverUdp";
+constexpr char const* kFreshParticipantIdKey = "FreshParticipantId";
+
+struct ParticipantOptions {
+    double announcementPeriod = 0.0;  ///< seconds; 0: Fast DDS's default
+    bool shmDiscoveryOverUdp = false;
+    bool freshParticipantId = false;
+};
+
+/// An AnnouncementPeriod text as seconds: a decimal number above 0 and
+/// below kLeaseSeconds (surrounding white space allowed); nothing otherwise.
+std::optional<double> ParseAnnouncementPeriod(std::string const& text);
+
+/// The opt-in settings of the container open at `handle`; an absent or
+/// unusable value is left at its default, without a message (the
+/// configuration check reports such values).
+ParticipantOptions ReadParticipantOptions(FACE::Configuration& config, int handle);
+
+/// Adds `options` to `attributes` of a participant of `transport`
+/// (FreshParticipantId is applied by CV_TSS::Initialize, which looks at the
+/// shared-memory files).
+void ApplyParticipantOptions(eprosima::fastrtps::ParticipantAttributes& attributes, ParticipantOptions const& options,
+                             std::string const& transport);
 
 /// The four bytes of a dotted address: the first four decimal numbers of
 /// `address`, separated by any single characters, each kept modulo 256;

@@ -46,55 +46,122 @@ int syncFolder(std::string const& folder) noexcept {
     return error;
 }
 
+// Errors of creating the temporary file, or of giving it the old file's
+// owner, that mean "this folder or file cannot be replaced by us", not
+// "the save cannot be made".
+bool cannotReplace(int error) noexcept { return error == EACCES || error == EPERM || error == EROFS; }
+
+// Result of one attempt at the atomic replacement.
+struct Attempt {
+    int error = 0;
+    bool fallBack = false;  // nothing was changed; the in-place save may serve
+};
+
+// The atomic replacement of `target` (a regular file or a new name), whose
+// present state is `old` when `exists`.
+Attempt replaceAtomically(std::string const& target, bool exists, struct stat const& old, char const* data,
+                          std::size_t size) {
+    std::vector<char> temporary(target.begin(), target.end());
+    for (char const c : std::string(".tmp.XXXXXX")) {
+        temporary.push_back(c);
+    }
+    temporary.push_back('\0');
+    int const fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        int const error = errno;
+        return {error, cannotReplace(error)};
+    }
+    Attempt attempt;
+    // The new file takes the old one's owner, group and mode; a file whose
+    // owner we cannot give away is saved in place instead.
+    if (exists) {
+        struct stat made {};
+        if (::fstat(fd, &made) != 0) {
+            attempt.error = errno;
+        } else if ((made.st_uid != old.st_uid || made.st_gid != old.st_gid) &&
+                   ::fchown(fd, old.st_uid, old.st_gid) != 0) {
+            attempt.error = errno;
+            attempt.fallBack = cannotReplace(attempt.error);
+        }
+    }
+    if (attempt.error == 0 && ::fchmod(fd, exists ? (old.st_mode & 07777) : 0644) != 0) {
+        attempt.error = errno;
+    }
+    if (attempt.error == 0) {
+        attempt.error = writeAll(fd, data, size);
+    }
+    if (attempt.error == 0 && ::fsync(fd) != 0) {
+        attempt.error = errno;
+    }
+    if (::close(fd) != 0 && attempt.error == 0) {
+        attempt.error = errno;
+    }
+    if (attempt.error == 0 && ::rename(temporary.data(), target.c_str()) != 0) {
+        attempt.error = errno;
+    }
+    if (attempt.error != 0) {
+        ::unlink(temporary.data());
+        return attempt;
+    }
+    attempt.error = syncFolder(folderOf(target));
+    return attempt;
+}
+
 }  // namespace
 
-int replaceContents(std::string const& path, void const* data, std::size_t size) noexcept {
+int rewriteInPlace(std::string const& path, void const* data, std::size_t size) noexcept {
+    if (path.empty() || (data == nullptr && size > 0)) {
+        return EINVAL;
+    }
+    int fd = -1;
+    do {
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_SYNC | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return errno;
+    }
+    int error = writeAll(fd, static_cast<char const*>(data), size);
+    if (::close(fd) != 0 && error == 0) {
+        error = errno;
+    }
+    return error;
+}
+
+int replaceContents(std::string const& path, void const* data, std::size_t size, Method* used) noexcept {
     if (path.empty() || (data == nullptr && size > 0)) {
         return EINVAL;
     }
     try {
-        // A symbolic link is followed: the file it names is replaced and the
-        // link stays. Only a regular file is ever replaced, never a device
-        // or a folder.
+        // A symbolic link is followed: the file it names is saved and the
+        // link stays. Only a regular file is ever saved, never a device or
+        // a folder.
         std::string target = path;
+        struct stat old {};
+        bool exists = false;
         if (char* const resolved = ::realpath(path.c_str(), nullptr)) {
             target = resolved;
             std::free(resolved);
-            struct stat existing {};
-            if (::stat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
-                return S_ISDIR(existing.st_mode) ? EISDIR : EINVAL;
+            if (::stat(target.c_str(), &old) == 0) {
+                if (!S_ISREG(old.st_mode)) {
+                    return S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
+                }
+                exists = true;
             }
         }
-        std::string const folder = folderOf(target);
-        std::vector<char> temporary(target.begin(), target.end());
-        for (char const c : std::string(".tmp.XXXXXX")) {
-            temporary.push_back(c);
+        // Another name of the same file would keep the old contents.
+        if (!exists || old.st_nlink <= 1) {
+            Attempt const attempt = replaceAtomically(target, exists, old, static_cast<char const*>(data), size);
+            if (!attempt.fallBack) {
+                if (used != nullptr) {
+                    *used = Method::Replaced;
+                }
+                return attempt.error;
+            }
         }
-        temporary.push_back('\0');
-        int const fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-        if (fd < 0) {
-            return errno;
+        if (used != nullptr) {
+            *used = Method::InPlace;
         }
-        struct stat old {};
-        mode_t const mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-        int error = ::fchmod(fd, mode) == 0 ? 0 : errno;
-        if (error == 0) {
-            error = writeAll(fd, static_cast<char const*>(data), size);
-        }
-        if (error == 0 && ::fsync(fd) != 0) {
-            error = errno;
-        }
-        if (::close(fd) != 0 && error == 0) {
-            error = errno;
-        }
-        if (error == 0 && ::rename(temporary.data(), target.c_str()) != 0) {
-            error = errno;
-        }
-        if (error != 0) {
-            ::unlink(temporary.data());
-            return error;
-        }
-        return syncFolder(folder);
+        return rewriteInPlace(target, data, size);
     } catch (...) {
         return ENOMEM;
     }

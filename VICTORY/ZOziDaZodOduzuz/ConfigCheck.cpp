@@ -2,8 +2,11 @@
 
 #include "ASPN/AspnDeviceIds.h"
 #include "FACE/CV_Config_Helpers.h"
+#include "FACE/CV_TSS.h"
 #include "FACE/CV_Topic_Helpers.h"
 #include "VICTORY/ZOziDaZodOduzuz/CorvanePaths.h"
+#include "platform/Scheduling.h"
+#include "platform/victory/victory.h"
 #include "VICTORY/ZOziDaZodOduzuz/SecurityDomainCheck.h"
 
 #include <arpa/inet.h>
@@ -13,7 +16,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <ostream>
@@ -36,8 +42,18 @@ using CV_Config_Helpers::Details::Parse_Unsigned;
 
 constexpr const char* kSystemContainer = "Corvane";
 constexpr const char* kTransportContainer = "FastRtps";
-// Largest VICTORY file the services read (their buffer, NUL included).
-constexpr long long kMaxVictoryFile = 65535;
+// Size of the buffer the services read a VICTORY file into (NUL included).
+constexpr std::size_t kVictoryTextBuffer = 65536;
+
+std::string victoryReadError(int code) {
+    switch (code) {
+        case VUTIL_ERR_OPEN: return "it cannot be opened";
+        case VUTIL_ERR_TOO_LONG: return "longer than the " + std::to_string(kVictoryTextBuffer - 1) + " bytes read";
+        case VUTIL_ERR_IO: return "a read error";
+        case VUTIL_ERR_BINARY: return "it holds a NUL byte";
+        default: return "error " + std::to_string(code);
+    }
+}
 
 std::string serverContainer() { return ASPN2::ServerIds::to_string(ASPN2::ServerIds::kZOziDaZodOduzuz); }
 
@@ -51,47 +67,61 @@ bool checkBoolean(ConfigFile& file, Parameter const& p, std::string const& key) 
     return value;
 }
 
-// A number given as text that is no number (or has text after it) keeps
-// today's reading; the warning says what it reads as.
-bool startsWithMinus(std::string const& text);
-
-void warnNotANumber(ConfigFile& file, Parameter const& p, std::string const& key, std::string const& meaning) {
-    // A negative number is refused as such by the caller.
-    if (!p.value.empty() && !isWholeNumber(p.value) && !startsWithMinus(p.value)) {
-        file.warning(p.line, "<" + key + "> " + quoted(p.value) + " is not a whole number: read as " +
-                                 std::to_string(static_cast<std::uint16_t>(Parse_Unsigned(p.value))) + meaning);
-    }
-}
-
-bool startsWithMinus(std::string const& text) {
-    const std::size_t at = text.find_first_not_of(" \t\r\n");
-    return at != std::string::npos && text[at] == '-';
-}
-
-void checkPriority(ConfigFile& file, Parameter const& p) {
-    if (p.value.empty()) return;
-    warnNotANumber(file, p, "PRI", " (scheduling left alone)");
-    const unsigned long long value = Parse_Unsigned(p.value);
+// The SCHED_FIFO priority range, as the priority setting asks for it.
+std::pair<int, int> fifoRange() {
     int low = ::sched_get_priority_min(SCHED_FIFO);
     int high = ::sched_get_priority_max(SCHED_FIFO);
-    if (low < 0) low = 1;
-    if (high < 0) high = 99;
-    if (startsWithMinus(p.value) ||
-        (value != 0 && (value < static_cast<unsigned long long>(low) || value > static_cast<unsigned long long>(high)))) {
-        file.error(p.line, "<PRI> " + quoted(p.value) + " is outside the real-time priority range " +
-                               std::to_string(low) + ".." + std::to_string(high) + " (0 leaves the scheduling alone)");
-    }
+    return {low < 0 ? 1 : low, high < 0 ? 99 : high};
 }
 
+// PRI is read as a 16-bit number (and printed so) and passed on in 8 bits,
+// which the priority setting keeps within the SCHED_FIFO range: every value
+// gives a priority, so anything unusual is a warning.
+void checkPriority(ConfigFile& file, Parameter const& p) {
+    if (p.value.empty()) return;
+    const unsigned long long full = Parse_Unsigned(p.value);
+    const auto printed = static_cast<std::uint16_t>(full);
+    const auto passed = static_cast<std::uint8_t>(printed);
+    const auto [low, high] = fifoRange();
+    const bool whole = isWholeNumber(p.value);
+    if (printed == 0) {
+        if (!whole || full != 0) {
+            file.warning(p.line, "<PRI> " + quoted(p.value) + " reads as 0 (scheduling left alone)");
+        }
+        return;
+    }
+    if (whole && full == passed && passed >= low && passed <= high) return;
+    const int applied = Scheduling::clampFifoPriority(passed, low, high);
+    file.warning(p.line, "<PRI> " + quoted(p.value) + " reads as " + std::to_string(printed) + ", passed on as " +
+                             std::to_string(passed) + ": real-time priority " + std::to_string(applied) +
+                             " is applied (SCHED_FIFO range " + std::to_string(low) + ".." + std::to_string(high) +
+                             ")");
+}
+
+// CPU is read and printed as PRI is and passed on in 8 bits; a processor
+// that is not there makes setting the affinity fail, which ends start-up.
 void checkCpu(ConfigFile& file, Parameter const& p) {
     if (p.value.empty()) return;
-    warnNotANumber(file, p, "CPU", " (affinity left alone)");
-    const unsigned long long value = Parse_Unsigned(p.value);
+    const unsigned long long full = Parse_Unsigned(p.value);
+    const auto printed = static_cast<std::uint16_t>(full);
+    const auto passed = static_cast<std::uint8_t>(printed);
     long cpus = ::sysconf(_SC_NPROCESSORS_CONF);
     if (cpus < 1) cpus = 1;
-    if (startsWithMinus(p.value) || value > static_cast<unsigned long long>(cpus)) {
-        file.error(p.line, "<CPU> " + quoted(p.value) + " is beyond this machine's processors 1.." +
-                               std::to_string(cpus) + " (0 leaves the affinity alone)");
+    const bool whole = isWholeNumber(p.value);
+    if (printed == 0) {
+        if (!whole || full != 0) {
+            file.warning(p.line, "<CPU> " + quoted(p.value) + " reads as 0 (affinity left alone)");
+        }
+        return;
+    }
+    const std::string reading =
+        "<CPU> " + quoted(p.value) + " reads as " + std::to_string(printed) + ", passed on as " + std::to_string(passed);
+    if (passed == 0 || passed > cpus) {
+        file.error(p.line, reading + ": this machine has processors 1.." + std::to_string(cpus) +
+                               ", so setting the affinity fails and start-up ends (\"FAILED to set ... cpu affinity to " +
+                               std::to_string(printed) + "\")");
+    } else if (!whole || full != passed) {
+        file.warning(p.line, reading + ": the process is pinned to processor " + std::to_string(passed));
     }
 }
 
@@ -121,12 +151,15 @@ bool namedFileUsable(std::string const& path, std::string const& what, std::stri
 struct ExpectedConnection {
     const char* name;
     const char* pubSubType;
+    bool publishes;  // the server publishes on it (else it subscribes)
 };
 constexpr ExpectedConnection kConnections[] = {
-    {"Command", "CommandResponsePubSubType"},   {"Response", "CommandResponsePubSubType"},
-    {"PositionVelocityAttitude", "PositionVelocityAttitudePubSubType"},
-    {"EventLog", "EventLogPubSubType"},         {"UTCTime", "UTCTimePubSubType"},
-    {"MaintenanceEvent", "MaintenanceEventPubSubType"},
+    {"Command", "CommandResponsePubSubType", false},
+    {"Response", "CommandResponsePubSubType", true},
+    {"PositionVelocityAttitude", "PositionVelocityAttitudePubSubType", false},
+    {"EventLog", "EventLogPubSubType", true},
+    {"UTCTime", "UTCTimePubSubType", false},
+    {"MaintenanceEvent", "MaintenanceEventPubSubType", true},
 };
 
 // Registered DDS type name of a type support ("" for an unknown one).
@@ -144,6 +177,103 @@ bool looksLikeDevicesFile(ConfigFile const& file) {
 }
 
 bool looksLikeConnectionsFile(ConfigFile const& file) { return file.find(kTransportContainer) != nullptr; }
+
+// DomainId: a domain above 232 is refused (see the header).
+bool checkDomain(ConfigFile& file, Parameter const& p) {
+    if (p.value.empty()) return false;
+    const unsigned long long full = Parse_Unsigned(p.value);
+    const auto id = static_cast<std::uint32_t>(full);
+    if (id > kMaxDomainId) {
+        file.error(p.line, "<DomainId> " + quoted(p.value) + " reads as domain " + std::to_string(id) + ", above " +
+                               std::to_string(kMaxDomainId) +
+                               ": Fast DDS would end the process from inside the library (the domain's ports lie "
+                               "above 65535), so the server refuses it");
+        return true;
+    }
+    if (!isWholeNumber(p.value) || full != id) {
+        file.warning(p.line, "<DomainId> " + quoted(p.value) + " reads as domain " + std::to_string(id));
+    }
+    return false;
+}
+
+// HistoryDepth: below 1 Fast DDS refuses the QoS; beyond the machine's
+// memory the server refuses it (see the header).
+bool checkHistoryDepth(ConfigFile& file, Parameter const& p) {
+    if (p.value.empty()) return false;
+    const long long full = Parse_Signed(p.value);
+    const auto depth = static_cast<std::int32_t>(full);
+    const bool exact = isWholeNumber(p.value) && full == depth;
+    const std::string reading =
+        "<HistoryDepth> " + quoted(p.value) + (exact ? "" : " reads as " + std::to_string(depth));
+    if (depth < 1) {
+        file.error(p.line, reading + ", below 1: Fast DDS refuses the QoS of every publisher and subscriber "
+                                     "(\"invalid publisher QOS for topic\"), so start-up fails");
+        return false;
+    }
+    const long long megabytes = (static_cast<long long>(depth) * kHistoryBytesPerSample) >> 20;
+    if (depth > historyDepthBound()) {
+        file.error(p.line, reading + ": the histories would reserve about " + std::to_string(megabytes) +
+                               " MiB, more than this machine's memory, so the server refuses it (at most " +
+                               std::to_string(historyDepthBound()) + " here)");
+        return true;
+    }
+    if (depth > kLargeHistoryDepth) {
+        file.warning(p.line, reading + (exact ? ":" : ";") + " the histories reserve about " +
+                                 std::to_string(megabytes) + " MiB (samples kept per writer and reader)");
+    } else if (!exact) {
+        file.warning(p.line, reading);
+    }
+    return false;
+}
+
+// UseTransport: any other spelling configures no transport, and Fast DDS
+// then refuses the participant.
+void checkTransportKind(ConfigFile& file, Parameter const& p) {
+    if (p.value.empty() || p.value == "SHM" || p.value == "UDP" || p.value == "TCP_Client" || p.value == "TCP_Server") {
+        return;
+    }
+    file.error(p.line, "<UseTransport> " + quoted(p.value) +
+                           " is none of SHM, UDP, TCP_Client, TCP_Server (exact spelling): no transport is configured "
+                           "and Fast DDS refuses a participant without one (\"Error creating participant\"), so "
+                           "start-up fails");
+}
+
+// TcpAddress of a TCP transport: taken as it is, whatever it holds.
+void checkTcpAddress(ConfigFile& file, Parameter const& p, std::string const& kind) {
+    in_addr parsed{};
+    if (p.value.empty() || ::inet_pton(AF_INET, p.value.c_str(), &parsed) == 1) return;
+    if (kind == "TCP_Client") {
+        file.warning(p.line, "<TcpAddress> " + quoted(p.value) +
+                                 " is not an IPv4 address in dotted decimal: the TCP client's peer is what Fast DDS "
+                                 "reads of it (0.0.0.0 for a host name, which is not looked up)");
+    } else {
+        const std::array<std::uint8_t, 4> wan = FACE::TSS::Details::ParseWanAddress(p.value);
+        file.warning(p.line, "<TcpAddress> " + quoted(p.value) +
+                                 " is not an IPv4 address in dotted decimal: the TCP server announces the WAN "
+                                 "address " + std::to_string(wan[0]) + "." + std::to_string(wan[1]) + "." +
+                                 std::to_string(wan[2]) + "." + std::to_string(wan[3]));
+    }
+}
+
+// The opt-in participant settings: an unusable value is ignored.
+void checkParticipantOptions(ConfigFile& file, tinyxml2::XMLElement const* transport, std::string const& kind) {
+    namespace D = FACE::TSS::Details;
+    const Parameter period = file.parameter(transport, D::kAnnouncementPeriodKey);
+    if (period.present && !D::ParseAnnouncementPeriod(period.value)) {
+        file.warning(period.line, std::string("<") + D::kAnnouncementPeriodKey + "> " + quoted(period.value) +
+                                      " is not a period in seconds above 0 and below the 5 s lease: ignored (Fast "
+                                      "DDS's default applies)");
+    }
+    for (const char* key : {D::kShmDiscoveryOverUdpKey, D::kFreshParticipantIdKey}) {
+        const Parameter p = file.parameter(transport, key);
+        if (!p.present) continue;
+        const bool on = checkBoolean(file, p, key);
+        if (on && kind != "SHM") {
+            file.warning(p.line, std::string("<") + key + "> applies to the SHM transport only: ignored with " +
+                                     quoted(kind));
+        }
+    }
+}
 
 }  // namespace
 
@@ -220,7 +350,10 @@ Transport checkConnections(std::string const& path, Diagnostics& diagnostics) {
     }
     if (auto const* transport = file.require(kTransportContainer)) {
         file.warnUnknownParameters(transport, {"DomainId", "HistoryDepth", "UseBestEffort", "BackFillHistory",
-                                               "UseTransport", "TcpAddress", "TcpPort"});
+                                               "UseTransport", "TcpAddress", "TcpPort",
+                                               FACE::TSS::Details::kAnnouncementPeriodKey,
+                                               FACE::TSS::Details::kShmDiscoveryOverUdpKey,
+                                               FACE::TSS::Details::kFreshParticipantIdKey});
         const Parameter domain = file.require(transport, "DomainId");
         const Parameter depth = file.require(transport, "HistoryDepth");
         checkBoolean(file, file.require(transport, "UseBestEffort"), "UseBestEffort");
@@ -228,58 +361,34 @@ Transport checkConnections(std::string const& path, Diagnostics& diagnostics) {
         const Parameter kind = file.require(transport, "UseTransport");
         const Parameter address = file.require(transport, "TcpAddress");
         const Parameter port = file.require(transport, "TcpPort");
-
-        if (!domain.value.empty()) {
-            const unsigned long long id = Parse_Unsigned(domain.value);
-            if (!isWholeNumber(domain.value) && !startsWithMinus(domain.value)) {
-                file.warning(domain.line, "<DomainId> " + quoted(domain.value) + " is not a whole number: read as " +
-                                              std::to_string(static_cast<std::uint32_t>(id)));
-            }
-            if (startsWithMinus(domain.value) || id > kMaxDomainId) {
-                file.error(domain.line, "<DomainId> " + quoted(domain.value) + " is outside 0.." +
-                                            std::to_string(kMaxDomainId) +
-                                            " (higher domains need UDP ports above 65535)");
-                out.refused = true;
-            }
-        }
-        if (!depth.value.empty()) {
-            const long long n = Parse_Signed(depth.value);
-            if (n < 1 || n > kMaxHistoryDepth) {
-                file.error(depth.line, "<HistoryDepth> " + quoted(depth.value) + " is outside 1.." +
-                                           std::to_string(kMaxHistoryDepth) +
-                                           " (samples kept per writer and reader; memory is reserved for each)");
-                out.refused = true;
-            }
-        }
+        out.refused = checkDomain(file, domain) || out.refused;
+        out.refused = checkHistoryDepth(file, depth) || out.refused;
         out.transport = kind.value;
+        checkTransportKind(file, kind);
         const bool tcp = kind.value == "TCP_Client" || kind.value == "TCP_Server";
-        if (!kind.value.empty() && kind.value != "SHM" && kind.value != "UDP" && !tcp) {
-            file.error(kind.line, "<UseTransport> " + quoted(kind.value) +
-                                      " is not a transport: use one of SHM, UDP, TCP_Client, TCP_Server (exact spelling)");
-            out.refused = true;
-        }
-        if (tcp && !address.value.empty()) {
-            in_addr parsed{};
-            if (::inet_pton(AF_INET, address.value.c_str(), &parsed) != 1) {
-                file.error(address.line, "<TcpAddress> " + quoted(address.value) +
-                                             " is not an IPv4 address in dotted decimal (e.g. 127.0.0.1)");
-                out.refused = true;
-            }
-        }
+        if (tcp) checkTcpAddress(file, address, kind.value);
         if (!port.value.empty()) {
-            out.tcpPort = Parse_Unsigned(port.value);
+            const unsigned long long full = Parse_Unsigned(port.value);
+            out.tcpPort = static_cast<std::uint16_t>(full);
             out.tcpPortLine = port.line;
-            if (!isWholeNumber(port.value) && !startsWithMinus(port.value)) {
-                file.warning(port.line, "<TcpPort> " + quoted(port.value) + " is not a whole number: read as " +
-                                            std::to_string(static_cast<std::uint16_t>(out.tcpPort)));
-            }
-            if (startsWithMinus(port.value) || out.tcpPort > 65535) {
-                file.error(port.line, "<TcpPort> " + quoted(port.value) + " is outside 0..65535");
-                out.refused = true;
+            if (!isWholeNumber(port.value) || full > 65535) {
+                file.warning(port.line, "<TcpPort> " + quoted(port.value) + " is not a port number 0..65535: stored as " +
+                                            std::to_string(out.tcpPort) + " (its low 16 bits)");
             }
         }
+        checkParticipantOptions(file, transport, kind.value);
     }
 
+    // Every connection's type support registers its type name with the
+    // participant before any publisher or subscriber is made; a topic type
+    // must be one of those names.
+    std::vector<std::string> registered;
+    for (auto const& expected : kConnections) {
+        if (auto const* connection = file.find(expected.name)) {
+            const std::string name = registeredTypeName(file.parameter(connection, "PubSubType").value);
+            if (!name.empty()) registered.push_back(name);
+        }
+    }
     for (auto const& expected : kConnections) {
         auto const* connection = file.require(expected.name);
         if (connection == nullptr) continue;
@@ -287,18 +396,27 @@ Transport checkConnections(std::string const& path, Diagnostics& diagnostics) {
         const Parameter topicType = file.require(connection, "TopicType");
         const Parameter pubSubType = file.require(connection, "PubSubType");
         const std::string wantedType = registeredTypeName(expected.pubSubType);
+        const std::string entity = expected.publishes ? "publisher" : "subscriber";
         if (!pubSubType.value.empty()) {
             if (registeredTypeName(pubSubType.value).empty()) {
                 file.error(pubSubType.line, "connection " + quoted(expected.name) + ": <PubSubType> " +
                                                 quoted(pubSubType.value) + " is no known type support (the server "
-                                                "expects " + expected.pubSubType + ")");
+                                                "expects " + expected.pubSubType + "): the connection is not made, "
+                                                "so start-up fails");
             } else if (pubSubType.value != expected.pubSubType) {
                 file.warning(pubSubType.line, "connection " + quoted(expected.name) + ": <PubSubType> " +
                                                   quoted(pubSubType.value) + " is not the server's " +
                                                   expected.pubSubType);
             }
         }
-        if (!topicType.value.empty() && topicType.value != wantedType) {
+        if (topicType.value.empty() || topicType.value == wantedType) continue;
+        if (std::find(registered.begin(), registered.end(), topicType.value) == registered.end()) {
+            file.error(topicType.line, "connection " + quoted(expected.name) + ": <TopicType> " +
+                                           quoted(topicType.value) + " is no type the connections register (the "
+                                           "server's is " + quoted(wantedType) + "): Fast DDS refuses its " + entity +
+                                           ", so start-up fails (\"error creating " + entity + " for topic: " +
+                                           expected.name + "\")");
+        } else {
             file.warning(topicType.line, "connection " + quoted(expected.name) + ": <TopicType> " +
                                              quoted(topicType.value) + " is not the type the server uses, " +
                                              quoted(wantedType) + ": it will hear or reach no one");
@@ -324,8 +442,13 @@ void checkDevices(std::string const& path, Diagnostics& diagnostics) {
         for (const char* key : {"BaseAddress", "Size"}) {
             const Parameter p = file.require(block, key);
             if (!p.value.empty() && !isWholeNumber(p.value)) {
-                file.error(p.line, "block " + quoted(name) + ": <" + key + "> " + quoted(p.value) +
-                                       " is not a number (decimal, 0x hexadecimal or leading-zero octal)");
+                // Read as the number the text starts with (0 when none).
+                char hex[24];
+                std::snprintf(hex, sizeof hex, "0x%llx",
+                              static_cast<unsigned long long>(static_cast<std::uint32_t>(Parse_Unsigned(p.value))));
+                file.warning(p.line, "block " + quoted(name) + ": <" + key + "> " + quoted(p.value) +
+                                         " is not a whole number (decimal, 0x hexadecimal or leading-zero octal): read "
+                                         "as " + hex + ", the number it starts with");
             }
         }
     }
@@ -343,27 +466,36 @@ void checkVictoryFiles(bool position, bool orientation, bool directionOfTravel, 
         {orientation, "orientation", orientationConfigFileName, orientationVclFileName},
         {directionOfTravel, "direction of travel", DOTconfigFileName, DOTvclFileName},
     };
+    std::vector<char> buffer(kVictoryTextBuffer, '\0');
     for (auto const& s : services) {
         if (!s.on) continue;
         for (int vcl = 0; vcl < 2; ++vcl) {
             const std::string path = corvanePath(vcl != 0 ? s.vcl : s.config);
             const std::string what = std::string("VICTORY ") + s.name + (vcl != 0 ? " VCL file" : " service configuration file");
-            const std::string problem = fileProblem(path);
-            if (!problem.empty()) {
-                diagnostics.error(path, 0, what + " " + problem);
+            // The service reads it with the library's own reading, into a
+            // buffer of that size; a failed read keeps the service down.
+            const int read = vutilReadStringFromFile(path.c_str(), buffer.size(), buffer.data());
+            if (read != VUTIL_OK) {
+                const std::string problem = fileProblem(path, true);
+                diagnostics.error(path, 0, what + " " + (problem.empty() ? "cannot be read" : problem) + " (" +
+                                               victoryReadError(read) + "): \"Error reading VICTORY " + s.name +
+                                               " configuration files.\", the service does not start and start-up "
+                                               "fails");
                 continue;
             }
-            struct stat st {};
-            if (::stat(path.c_str(), &st) == 0 && st.st_size > kMaxVictoryFile) {
-                diagnostics.error(path, 0, what + " is " + std::to_string(st.st_size) + " bytes; at most " +
-                                               std::to_string(kMaxVictoryFile) + " are read");
+            // Beyond that the text goes to the library as it is; whether it
+            // takes it is the library's to say.
+            const std::string handed = " (the VICTORY library is given the text as it is and may refuse it; the "
+                                       "service then does not start)";
+            if (buffer[0] == '\0') {
+                diagnostics.warning(path, 0, what + " is empty" + handed);
                 continue;
             }
             tinyxml2::XMLDocument doc(true, tinyxml2::PRESERVE_WHITESPACE);
-            if (doc.LoadFile(path.c_str()) != tinyxml2::XML_SUCCESS) {
+            if (doc.Parse(buffer.data()) != tinyxml2::XML_SUCCESS) {
                 const char* message = doc.ErrorStr();
-                diagnostics.error(path, doc.ErrorLineNum(),
-                                  what + ": XML error: " + (message != nullptr ? message : "unknown"));
+                diagnostics.warning(path, doc.ErrorLineNum(),
+                                    what + ": XML error: " + (message != nullptr ? message : "unknown") + handed);
             } else if (vcl != 0 && doc.FirstChildElement("vcl:VCL") == nullptr) {
                 diagnostics.warning(path, 0, what + " has no <vcl:VCL> root element: its update period cannot be changed");
             }
@@ -371,24 +503,32 @@ void checkVictoryFiles(bool position, bool orientation, bool directionOfTravel, 
     }
 }
 
-bool checkTcpPortFree(std::string const& connectionsFile, Transport const& transport, Diagnostics& diagnostics) {
-    if (transport.transport != "TCP_Server" || transport.refused) return true;
+void checkTcpPortFree(std::string const& connectionsFile, Transport const& transport, Diagnostics& diagnostics) {
+    if (transport.transport != "TCP_Server" || transport.refused) return;
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return true;
+    if (fd < 0) return;
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_ANY);
-    address.sin_port = htons(static_cast<std::uint16_t>(transport.tcpPort));
+    address.sin_port = htons(transport.tcpPort);
     const bool taken = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno == EADDRINUSE;
     ::close(fd);
     if (taken) {
-        diagnostics.error(connectionsFile, transport.tcpPortLine,
-                          "<TcpPort> " + std::to_string(transport.tcpPort) +
-                              " is in use by another program: the TCP server transport cannot listen on it");
+        diagnostics.warning(connectionsFile, transport.tcpPortLine,
+                            "<TcpPort> " + std::to_string(transport.tcpPort) +
+                                " is in use by another program: Fast DDS makes the participant without listening "
+                                "on it, so no TCP client reaches the server");
     }
-    return !taken;
+}
+
+long long historyDepthBound() {
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) return 0x7FFFFFFF;
+    const long long bound = static_cast<long long>(pages) / kHistoryBytesPerSample * pageSize;
+    return std::min(std::max(bound, kLargeHistoryDepth), 0x7FFFFFFFLL);
 }
 
 Diagnostics checkAll(std::string const& topLevelFile) {

@@ -9,16 +9,19 @@
 // The checks only read files: no device, network or DDS participant is
 // touched (except checkTcpPortFree, which start-up alone uses).
 //
-// Errors are what stops the server (or would, further on, with a reason
-// that blames the wrong thing); warnings are values that are read but mean
-// something other than they seem (the value keeps its meaning).
-//
-// Bounds refused as dangerous:
-//   PRI           0 (scheduling left alone) or the SCHED_FIFO range (1..99)
-//   CPU           0 (affinity left alone) or 1..number of configured CPUs
-//   DomainId      0..kMaxDomainId (higher ids give UDP ports above 65535)
-//   HistoryDepth  1..kMaxHistoryDepth (memory is preallocated per sample)
-//   TcpPort       0..65535
+// Each value is judged by what the server then does with it. An error is
+// a value with which the server does not start: its message names how
+// start-up then fails (a missing key, a file that cannot be read, a
+// processor that is not there, no transport, a QoS Fast DDS refuses), or
+// says that the server itself refuses it because what would follow is a
+// crash or an exhausted memory:
+//   DomainId      above kMaxDomainId: Fast DDS computes ports above 65535
+//                 and ends the process from inside the library
+//   HistoryDepth  above historyDepthBound(): the histories would reserve
+//                 more than the machine's memory
+// A warning is a value that is read but probably not meant: the server
+// starts and does what the value says (e.g. PRI 200 gives priority 99).
+// --check-config exits 0 exactly when there is no error.
 
 #include "FACE/ConfigDiagnostics.h"
 
@@ -31,8 +34,15 @@ using FACE::ConfigCheck::Diagnostics;
 
 /// Highest DDS domain id whose well-known ports fit in 16 bits.
 constexpr unsigned kMaxDomainId = 232;
-/// Highest history depth accepted: samples kept per writer and per reader.
-constexpr long long kMaxHistoryDepth = 1000;
+/// Memory Fast DDS reserves per sample of history depth over the server's
+/// six publishers and subscribers, bytes (measured: 4.1 kB per sample of
+/// depth, preallocated when they are made).
+constexpr long long kHistoryBytesPerSample = 4096;
+/// A history depth above this gets a warning with the memory it reserves.
+constexpr long long kLargeHistoryDepth = 1000;
+/// Largest history depth whose reservation fits this machine's physical
+/// memory (at least kLargeHistoryDepth).
+long long historyDepthBound();
 
 /// What the top-level file names, as the server will read it.
 struct TopLevel {
@@ -57,9 +67,9 @@ void checkGeoid(std::string const& topLevelFile, int line, std::string const& mo
 
 /// The transport settings as checked.
 struct Transport {
-    bool refused = false;  // a transport value that must not reach Fast DDS
+    bool refused = false;  // a value the server refuses before making the transport
     std::string transport;
-    unsigned long long tcpPort = 0;
+    std::uint16_t tcpPort = 0;  // as stored (low 16 bits)
     int tcpPortLine = 0;
 };
 
@@ -74,9 +84,10 @@ void checkDevices(std::string const& path, Diagnostics& diagnostics);
 /// The configuration and VCL files of each switched-on VICTORY service.
 void checkVictoryFiles(bool position, bool orientation, bool directionOfTravel, Diagnostics& diagnostics);
 
-/// Start-up only: false, with an error naming the port, when a TCP server
-/// transport's listening port is taken by another socket.
-bool checkTcpPortFree(std::string const& connectionsFile, Transport const& transport, Diagnostics& diagnostics);
+/// Start-up only: a warning naming the port when a TCP server transport's
+/// listening port is taken by another socket (Fast DDS then makes the
+/// participant without listening).
+void checkTcpPortFree(std::string const& connectionsFile, Transport const& transport, Diagnostics& diagnostics);
 
 /// Everything above over `topLevelFile` and the files it names.
 Diagnostics checkAll(std::string const& topLevelFile);

@@ -130,12 +130,6 @@ std::vector<std::string> nonFiniteFields(const aspn2_msgs::idl::PositionVelocity
     return fields;
 }
 
-bool hasNonFinitePosition(const std::vector<std::string>& fields)
-{
-    return std::any_of(fields.begin(), fields.end(),
-                       [](const std::string& f) { return f == "latitude" || f == "longitude"; });
-}
-
 std::vector<std::string> FieldOnsets::observe(const std::vector<std::string>& badFields)
 {
     std::vector<std::string> fresh;

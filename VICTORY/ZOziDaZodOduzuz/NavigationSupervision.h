@@ -103,12 +103,8 @@ private:
 /// The fields of a solution holding a non-finite value, in this order:
 /// "latitude", "longitude", "altitude", "velocity" (any of its three
 /// components), "attitude" (any of roll, pitch, yaw). The covariance is not
-/// looked at: a non-finite variance makes the solution unusable instead.
+/// looked at: a non-finite variance makes the solution invalid instead.
 std::vector<std::string> nonFiniteFields(const aspn2_msgs::idl::PositionVelocityAttitude& pva);
-
-/// Whether latitude or longitude is among `fields`: such a solution is not
-/// told.
-bool hasNonFinitePosition(const std::vector<std::string>& fields);
 
 /// Follows a set of bad fields from one told solution to the next and gives
 /// the fields that turned bad (each once per onset: a field is new again

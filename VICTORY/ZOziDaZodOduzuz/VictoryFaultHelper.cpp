@@ -202,13 +202,13 @@ void VictoryFaultHelper::deactivateFault(int key)
     entry = 0;
 }
 
-int VictoryFaultHelper::raiseFault(int mode, const char* description, bool acknowledged, VhlthcSeverity severity)
+int VictoryFaultHelper::raiseFault(int mode, const char* description, bool acknowledged, VhlthcSeverity severity,
+                                   VhlthcCategory category)
 {
     if (!isRegistered(mode)) {
         return 0;
     }
     const int ack = acknowledged ? 1 : 0;
-    const VhlthcCategory category = VHLTHC_CATEGORY_TEST;
     const VhlthcAction action = VHLTHC_ACTION_REPORT;
     switch (mode) {
     case 1:

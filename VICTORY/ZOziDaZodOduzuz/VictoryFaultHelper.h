@@ -83,12 +83,14 @@ public:
     /// and forgets the id.
     void deactivateFault(int key);
 
-    /// Raises a fault with `description` and `severity`, and the category
-    /// (test) and action (report) of the fault test keys, on the registered
+    /// Raises a fault with `description`, `severity` and `category`, and
+    /// the action (report) of the fault test keys, on the registered
     /// service of `mode` (1..6), printing nothing. Returns the library's id;
     /// 0 when no service of that mode is registered or `mode` is out of
-    /// range. Lets the server flag its own conditions on the services.
-    int raiseFault(int mode, const char* description, bool acknowledged, VhlthcSeverity severity);
+    /// range. The fault test keys raise category 22 (test); the server's
+    /// own conditions on the services use another category.
+    int raiseFault(int mode, const char* description, bool acknowledged, VhlthcSeverity severity,
+                   VhlthcCategory category = VHLTHC_CATEGORY_TEST);
 
     /// Clears fault `id` on the registered service of `mode` (1..6),
     /// printing nothing; nothing for id 0, an unregistered service or a mode

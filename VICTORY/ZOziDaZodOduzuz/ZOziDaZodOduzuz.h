@@ -126,18 +126,19 @@ private:
     void Stop();
     // Body of the worker thread: every 250 ms the fault test step (when
     // enabled), then ProcessPosOrDirData, then the supervision of the
-    // navigation data and of the DDS receive threads; exceptions are
-    // reported once per run of cycles that raise them, and the loop goes on
-    // until m_stopWorker is set. It feeds the service manager's watchdog
-    // while no receive thread is stalled.
+    // navigation data and of the DDS receive threads; an exception is
+    // reported in every cycle that raises one, and the loop goes on until
+    // m_stopWorker is set. It feeds the service manager's watchdog while no
+    // receive thread is stalled.
     void workerThreadFunction();
     // Publishes the stored PVA / UTC pair when their times of validity lie
-    // less than 0.6 s apart; true when it published. A pair is taken (and
-    // the stored messages consumed) before it is told: a solution whose
-    // latitude or longitude is not finite is not told, and is reported by
-    // std::domain_error; a non-finite altitude, velocity or attitude is told
-    // and reported by one fault event when it first appears. Leaves why no
-    // pair was published in m_gap.
+    // less than 0.6 s apart; true when it published. The stored messages
+    // are consumed only after the publications: what a publication raises
+    // (the geodesy of a usable solution whose latitude is not a latitude)
+    // propagates, and the pair is tried again the next cycle. A non-finite
+    // value that was told (a latitude or longitude only when Position is
+    // on) is reported by one fault event when it first appears. Leaves why
+    // no pair was published in m_gap.
     bool ProcessPosOrDirData();
 
     // ---- Supervision of the navigation data (worker thread) ----------------
@@ -153,11 +154,11 @@ private:
     // line; when it ends: a console line, a status event and the status
     // line.
     void superviseReceiving();
-    // One worker cycle of the exception report: `what` is the exception's
-    // text, or null for a cycle without one. The first exception of a run
-    // is reported (fault event and console line, with counts); a console
-    // line says when a run ends.
-    void reportWorkerException(const char* what);
+    // One worker cycle of the exception report: `text` is the report of the
+    // cycle's exception, or null for a cycle that published. Each report
+    // goes out as a fault event and a console line; a console line with the
+    // count says when a run of them ends.
+    void reportWorkerException(const std::string* text);
     // Raise / clear the "navigation data lost" fault on each running
     // service (m_dataMutex held).
     void raiseNavigationLossFaults();
@@ -172,10 +173,10 @@ private:
     void cbUTCTime(const aspn2_msgs::idl::UTCTime& msg);
     void cbCmd(const aspn2_msgs::idl::CommandResponse& command);
 
-    // Rewrites the update period (milliseconds) of the VICTORY services in
-    // their VCL texts (the files stay as they are) and restarts those the
-    // configuration switched on (a switched-off service stays off); false
-    // below 1000 ms. Holds m_dataMutex while the services are replaced; the
+    // Rewrites the update period (milliseconds) of the three VICTORY
+    // services in their VCL texts (the files stay as they are) and restarts
+    // all three, whatever the configuration's switches; false below 1000
+    // ms. Holds m_dataMutex while the services are replaced; the
     // "navigation data lost" fault, when raised, is raised again on the new
     // services.
     bool updateVDMdataRate(unsigned long period);

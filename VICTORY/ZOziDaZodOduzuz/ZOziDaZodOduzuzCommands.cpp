@@ -119,24 +119,18 @@ bool ZOziDaZodOduzuz::updateVDMdataRate(unsigned long period)
     // are replaced, so that neither meets a deleted handle.
     std::lock_guard<std::mutex> lock(m_dataMutex);
 
-    // Only the services the configuration switched on: a switched-off
-    // service is never created, so it can be neither selected in the fault
-    // test mode nor left behind at disconnect.
-    if (m_processPosition) {
-        const std::string position = vclWithUpdatePeriod(positionVclFileName, text);
-        ShutdownVictoryPosition();
-        InitializeVictoryPosition(position.c_str());
-    }
-    if (m_processOrientation) {
-        const std::string orientation = vclWithUpdatePeriod(orientationVclFileName, text);
-        ShutdownVictoryOrientation();
-        InitializeVictoryOrientation(orientation.c_str());
-    }
-    if (m_processDirectionOfTravel) {
-        const std::string dot = vclWithUpdatePeriod(DOTvclFileName, text);
-        ShutdownVictoryDirectionOfTravel();
-        InitializeVictoryDirectionOfTravel(dot.c_str());
-    }
+    // All three, whatever the configuration's switches: a switched-off
+    // service comes up here too, and Framework_Disconnect takes it down.
+    // What loading a file or restarting a service gives is not examined.
+    const std::string position = vclWithUpdatePeriod(positionVclFileName, text);
+    ShutdownVictoryPosition();
+    InitializeVictoryPosition(position.c_str());
+    const std::string orientation = vclWithUpdatePeriod(orientationVclFileName, text);
+    ShutdownVictoryOrientation();
+    InitializeVictoryOrientation(orientation.c_str());
+    const std::string dot = vclWithUpdatePeriod(DOTvclFileName, text);
+    ShutdownVictoryDirectionOfTravel();
+    InitializeVictoryDirectionOfTravel(dot.c_str());
     // The new services start without faults: a loss still going on is
     // flagged on them again.
     if (m_lossDetector.lost()) {

@@ -78,15 +78,14 @@ void ZOziDaZodOduzuz::Configure(FACE::String const& configFile, FACE::RETURN_COD
     FACE::CV_Config config;
 
     // What is wrong with the file, and where, before the lines of the
-    // reading itself; an error here fails the step even where the reading
-    // would accept the value (dangerous priority or processor).
+    // reading itself. The reading below decides the outcome: the lines only
+    // say in advance why it will fail, or what an odd value will do.
     {
         ServerConfigCheck::Diagnostics diagnostics;
         const std::string file = text(configFile);
         const ServerConfigCheck::TopLevel top = ServerConfigCheck::checkTopLevel(file, diagnostics);
         ServerConfigCheck::checkGeoid(file, top.geoidLine, top.geoidModel, diagnostics);
         diagnostics.print(std::cout, m_name + ": Configure: ");
-        good = !diagnostics.hasErrors();
     }
 
     // Steps that end the reading early return from here.
@@ -198,6 +197,7 @@ void ZOziDaZodOduzuz::Configure(FACE::String const& configFile, FACE::RETURN_COD
         return;
     }
 
+    // Both are printed as the 16-bit values read and passed on in 8 bits.
     if (priority != 0) {
         const bool set = okSetRealtimeProcessPriority(static_cast<std::uint8_t>(priority));
         std::cout << (set ? "Successfully set " : "FAILED to set ") << m_name << ": realtime process priority to "

@@ -55,18 +55,20 @@ void ZOziDaZodOduzuz::Framework_Connect(FACE::String const& /*configFile*/, FACE
         return s.buffer() == nullptr ? std::string() : std::string(s.buffer(), s.length());
     };
 
-    // What is wrong with the connections file, and where. Transport values
-    // that must not reach Fast DDS (or a TCP port already taken) keep the
-    // transport from being made at all.
+    // What is wrong with the connections file, and where. The steps below
+    // decide the outcome, except for the values the server refuses (a
+    // domain whose ports Fast DDS cannot compute, histories beyond the
+    // machine's memory): those keep the transport from being made at all.
     bool transportSafe = true;
     {
         ServerConfigCheck::Diagnostics diagnostics;
         const std::string file = fileName(m_connectionsFile);
         const ServerConfigCheck::Transport transport = ServerConfigCheck::checkConnections(file, diagnostics);
-        transportSafe = !transport.refused && ServerConfigCheck::checkTcpPortFree(file, transport, diagnostics);
+        ServerConfigCheck::checkTcpPortFree(file, transport, diagnostics);
         ServerConfigCheck::checkSecurityDomains(file, diagnostics);
         diagnostics.print(std::cout, prefix);
-        good = !diagnostics.hasErrors();
+        transportSafe = !transport.refused;
+        good = transportSafe;
     }
 
     // Transport, connections, typed transports and callbacks; a failure
@@ -130,13 +132,11 @@ void ZOziDaZodOduzuz::Framework_Connect(FACE::String const& /*configFile*/, FACE
         good = false;
     }
 
-    // The I/O service over the devices file; a block whose address or size
-    // is no number keeps the FPGA from being read at all.
+    // The I/O service over the devices file.
     {
         ServerConfigCheck::Diagnostics diagnostics;
         ServerConfigCheck::checkDevices(fileName(m_ioDevicesFile), diagnostics);
         diagnostics.print(std::cout, prefix);
-        good = good && !diagnostics.hasErrors();
     }
     {
         auto devicesConfig = std::make_shared<FACE::CV_Config>();
@@ -180,11 +180,12 @@ void ZOziDaZodOduzuz::Framework_Connect(FACE::String const& /*configFile*/, FACE
 
     bool servicesUp = true;
     {
+        // The texts go to the library as they are; these lines only say in
+        // advance what is odd about them.
         ServerConfigCheck::Diagnostics diagnostics;
         ServerConfigCheck::checkVictoryFiles(m_processPosition, m_processOrientation, m_processDirectionOfTravel,
                                              diagnostics);
         diagnostics.print(std::cout, prefix);
-        servicesUp = !diagnostics.hasErrors();
     }
     if (m_processPosition) {
         servicesUp = InitializeVictoryPosition(nullptr) && servicesUp;
@@ -237,6 +238,11 @@ void ZOziDaZodOduzuz::Framework_Disconnect(FACE::RETURN_CODE_TYPE::Value& rc)
     if (m_processDirectionOfTravel) {
         ShutdownVictoryDirectionOfTravel();
     }
+    // A sanitize command starts every service, switched on or not; those
+    // the configuration switched off go here too rather than stay behind.
+    ShutdownVictoryPosition();
+    ShutdownVictoryOrientation();
+    ShutdownVictoryDirectionOfTravel();
     {
         // The faults went with their services.
         std::lock_guard<std::mutex> lock(m_dataMutex);

@@ -13,9 +13,9 @@
 #include "VICTORY/ZOziDaZodOduzuz/ServiceManagerNotifier.h"
 #include "VICTORY/ZOziDaZodOduzuz/SourcePosition.h"
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
-#include <stdexcept>
 #include <iostream>
 #include <limits>
 #include <optional>
@@ -125,6 +125,7 @@ void ZOziDaZodOduzuz::workerThreadFunction()
         bool published = false;
         bool threw = false;
         std::string what;
+        std::string text;
         try {
             if (m_faultTestEnabled) {
                 // Under the data lock: a data-rate command replaces the
@@ -135,15 +136,22 @@ void ZOziDaZodOduzuz::workerThreadFunction()
             published = ProcessPosOrDirData();
         } catch (const std::exception& e) {
             threw = true;
-            reportSafely([&] { what = e.what(); });
+            reportSafely([&] {
+                what = e.what();
+                text = m_name + ": workerThreadFunction() EXCEPTION: " + what;
+            });
         } catch (...) {
             threw = true;
+            reportSafely([&] {
+                what = "<unknown>";
+                text = m_name + ": faultTestThreadFunction() EXCEPTION: " + what;
+            });
         }
-        // A cycle with no new pair neither starts nor ends a run of
+        // A cycle with no new pair neither continues nor ends a run of
         // exceptions: with a navigator slower than the worker, every other
-        // cycle is idle, and a bad stream must still count as one run.
+        // cycle may be idle.
         if (threw || published) {
-            reportSafely([&] { reportWorkerException(threw ? (what.empty() ? "<unknown>" : what.c_str()) : nullptr); });
+            reportSafely([&] { reportWorkerException(threw ? &text : nullptr); });
         }
         if (threw) {
             // The cycle published nothing: the loss, if it comes, says why.
@@ -188,22 +196,20 @@ void ZOziDaZodOduzuz::superviseReceiving()
     }
 }
 
-void ZOziDaZodOduzuz::reportWorkerException(const char* what)
+void ZOziDaZodOduzuz::reportWorkerException(const std::string* text)
 {
     const std::uint64_t run = m_workerExceptions.runLength();
-    if (!m_workerExceptions.observe(what != nullptr)) {
-        if (what == nullptr && run > 1) {
-            std::cout << m_name << ": workerThreadFunction() exceptions stopped after " << run << " cycles"
-                      << std::endl;
+    m_workerExceptions.observe(text != nullptr);
+    if (text == nullptr) {
+        if (run > 1) {
+            std::cout << m_name << ": workerThreadFunction() exceptions stopped after " << run << " cycles ("
+                      << m_workerExceptions.occurrences() << " in all)" << std::endl;
         }
         return;
     }
-    const std::string text = m_name + ": workerThreadFunction() EXCEPTION: " + what + " (onset " +
-                             std::to_string(m_workerExceptions.onsets()) + ", " +
-                             std::to_string(m_workerExceptions.occurrences()) +
-                             " in all; repeats are reported when they start again)";
-    SEND_HEALTH_EVENT(HealthReporter::eFault, text);
-    std::cout << text << std::endl;
+    // Every failing cycle: the pair stays stored and is tried again.
+    SEND_HEALTH_EVENT(HealthReporter::eFault, *text);
+    std::cout << *text << std::endl;
 }
 
 std::string ZOziDaZodOduzuz::navigationSourceName() const
@@ -254,8 +260,10 @@ void ZOziDaZodOduzuz::raiseNavigationLossFaults()
 {
     for (int i = 0; i < 3; ++i) {
         if (m_navLossFaultIds[i] == 0) {
-            m_navLossFaultIds[i] =
-                m_faultHelper.raiseFault(i + 1, NavigationSupervision::kLossFaultText, false, VHLTHC_SEVERITY_ERROR);
+            // Not the fault test's category (22): a consumer that hides
+            // test faults must still see that the data stopped.
+            m_navLossFaultIds[i] = m_faultHelper.raiseFault(i + 1, NavigationSupervision::kLossFaultText, false,
+                                                            VHLTHC_SEVERITY_ERROR, VHLTHC_CATEGORY_UNSPECIFIED);
         }
     }
 }
@@ -294,27 +302,6 @@ bool ZOziDaZodOduzuz::ProcessPosOrDirData()
         m_gap.deltaTov = std::isnan(dt) ? std::numeric_limits<double>::infinity() : dt;
         return false;
     }
-    // Taken before it is told: a pair that cannot be told is not tried
-    // again every cycle.
-    m_utcReceived = false;
-    m_pvaReceived = false;
-
-    const std::vector<std::string> bad = NavigationSupervision::nonFiniteFields(m_pva);
-    if (NavigationSupervision::hasNonFinitePosition(bad)) {
-        std::vector<std::string> position;
-        for (const std::string& f : bad) {
-            if (f == "latitude" || f == "longitude") position.push_back(f);
-        }
-        throw std::domain_error("ProcessPosOrDirData: navigation solution with non-finite " +
-                                NavigationSupervision::joinNames(position) + " not told");
-    }
-    const std::vector<std::string> fresh = m_fieldOnsets.observe(bad);
-    if (!fresh.empty()) {
-        const std::string text = m_name + ": navigation solution with non-finite " +
-                                 NavigationSupervision::joinNames(fresh) + " (told as received)";
-        SEND_HEALTH_EVENT(HealthReporter::eFault, text);
-        std::cout << text << std::endl;
-    }
 
     if (m_processPosition) {
         PublishPosition();
@@ -324,6 +311,25 @@ bool ZOziDaZodOduzuz::ProcessPosOrDirData()
     }
     if (m_processDirectionOfTravel) {
         PublishDirectionOfTravel();
+    }
+    // Cleared only once the pair is told: a pair whose publication raised
+    // stays stored, and the next cycle tries it again (or a newer one).
+    m_utcReceived = false;
+    m_pvaReceived = false;
+
+    // A value passed on although it is not finite is said once per onset.
+    std::vector<std::string> bad = NavigationSupervision::nonFiniteFields(m_pva);
+    if (!m_processPosition) {
+        bad.erase(std::remove_if(bad.begin(), bad.end(),
+                                 [](const std::string& f) { return f == "latitude" || f == "longitude"; }),
+                  bad.end());
+    }
+    const std::vector<std::string> fresh = m_fieldOnsets.observe(bad);
+    if (!fresh.empty()) {
+        const std::string text = m_name + ": navigation solution with non-finite " +
+                                 NavigationSupervision::joinNames(fresh) + " (told as received)";
+        SEND_HEALTH_EVENT(HealthReporter::eFault, text);
+        std::cout << text << std::endl;
     }
     return true;
 }

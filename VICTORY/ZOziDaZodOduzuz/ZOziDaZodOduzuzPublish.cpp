@@ -9,6 +9,10 @@
 
 #include <GeographicLib/GeoCoords.hpp>
 #include <GeographicLib/Geoid.hpp>
+#include <GeographicLib/Utility.hpp>
+
+#include <cmath>
+#include <limits>
 
 #include <iostream>
 #include <stdexcept>
@@ -21,7 +25,13 @@ void ZOziDaZodOduzuz::PublishPosition()
     }
     const double latDeg = VictoryReports::toDegrees(m_pva.position().latitude());
     const double lonDeg = VictoryReports::toDegrees(m_pva.position().longitude());
-    const double geoidHeight = (*m_geoid)(latDeg, lonDeg);
+    // GeographicLib turns the longitude into a grid index; for an infinite
+    // one that conversion is undefined (GeographicLib 2.1.2 gives NaN on
+    // arm64 and fails to read its file on x86-64). The height is NaN then,
+    // as on the board; the grid reference of a usable solution raises
+    // GeographicLib's own error for that longitude.
+    const double geoidHeight =
+        std::isinf(lonDeg) ? std::numeric_limits<double>::quiet_NaN() : (*m_geoid)(latDeg, lonDeg);
     const VictoryReports::PositionReport r = VictoryReports::makePositionReport(m_pva, geoidHeight);
     const VictoryTime time = VictoryReports::sampleTime(m_utc);
 
@@ -47,8 +57,16 @@ void ZOziDaZodOduzuz::PublishPosition()
         return;
     }
     if (r.valid) {
-        // Standard UTM/UPS zone; 1 m precision. Throws for a latitude
-        // beyond +-90 degrees.
+        // The geodesy of a usable solution: a latitude beyond +-90 degrees
+        // raises GeographicLib's error, and so does a NaN latitude, which
+        // GeographicLib itself would turn into the grid reference "INVALID".
+        // The error reaches the worker. A longitude that is not finite is
+        // left to GeographicLib ("INVALID" for NaN, an error for infinity).
+        if (std::isnan(r.latDeg)) {
+            throw GeographicLib::GeographicErr("Latitude " + GeographicLib::Utility::str(r.latDeg) +
+                                               "d not in [-90d, 90d]");
+        }
+        // Standard UTM/UPS zone; 1 m precision.
         m_geoCoords->Reset(r.latDeg, r.lonDeg);
         const std::string mgrs = m_geoCoords->MGRSRepresentation(0);
         vpossTellPosWithMgrs(m_positionService, &r.latitude, &r.longitude, &r.altitudeValue, mgrs.c_str(), &time);

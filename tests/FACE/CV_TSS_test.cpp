@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace {
 
 using namespace tss_test;
@@ -114,6 +116,14 @@ TEST(TssAttributes, NamesWanAddressesAndUids) {
         {"10-0-0-7", {10, 0, 0, 7}}, {"300.1.2.3", {44, 1, 2, 3}}, {"1.2", {1, 2, 0, 0}},
         {"abc", {0, 0, 0, 0}},       {"1..3.4", {1, 0, 0, 0}},     {"9.8.7.6.5", {9, 8, 7, 6}}};
     for (auto const& [text, bytes] : addresses) EXPECT_EQ(FACE::TSS::Details::ParseWanAddress(text), bytes) << text;
+
+    // The opt-in announcement period: seconds above 0 and below the lease.
+    std::pair<char const*, std::optional<double>> const periods[] = {
+        {"0.5", 0.5}, {" 1.25 ", 1.25}, {"4.999", 4.999}, {"5", std::nullopt}, {"0", std::nullopt},
+        {"-1", std::nullopt}, {"nan", std::nullopt}, {"0.5s", std::nullopt}, {"", std::nullopt}};
+    for (auto const& [text, seconds] : periods) {
+        EXPECT_EQ(FACE::TSS::Details::ParseAnnouncementPeriod(text), seconds) << text;
+    }
 
     // A sample's sender and receiver uids: the entity id, big-endian; the prefix plays no part.
     std::pair<std::array<std::uint8_t, 4>, long long> const cases[] = {

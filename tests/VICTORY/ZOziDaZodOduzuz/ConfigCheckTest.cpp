@@ -3,18 +3,13 @@
 // `ZOziDaZodOduzuz --check-config` (no device, network or DDS needed); the
 // rows marked kStartUp start the real server, which must print the same
 // line before its failure line. Start-up rows use DDS domains 150..159.
-#include "tests/support/LoggedProcess.h"
-#include "tests/support/RuntimeRoot.h"
+// The values the server does something defined with (a priority clamped, a
+// number cut, no transport) are rows of the conformance table
+// (ConformanceTest.cpp), which also starts the server with them.
+#include "tests/VICTORY/ZOziDaZodOduzuz/ConfigRows.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <functional>
-#include <map>
 #include <regex>
 #include <string>
 #include <vector>
@@ -22,47 +17,11 @@
 namespace {
 
 using namespace std::chrono_literals;
-using corvane_test::LoggedProcess;
-using corvane_test::RuntimeRoot;
+using namespace config_rows;
 
 const std::string kServer = SERVER_PATH;
 
 enum Mode { kCheck, kStartUp };
-
-// A listening TCP socket on a free loopback port, for "port in use".
-class ListeningSocket {
-public:
-    ListeningSocket() {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_ANY);
-        socklen_t n = sizeof a;
-        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), n) != 0 || ::listen(m_fd, 1) != 0 ||
-            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &n) != 0) {
-            throw std::runtime_error("ListeningSocket: no socket");
-        }
-        m_port = ntohs(a.sin_port);
-    }
-    ~ListeningSocket() { ::close(m_fd); }
-    ListeningSocket(const ListeningSocket&) = delete;
-    ListeningSocket& operator=(const ListeningSocket&) = delete;
-    std::uint16_t port() const { return m_port; }
-
-private:
-    int m_fd = -1;
-    std::uint16_t m_port = 0;
-};
-
-// The runtime root of one row and what the row changes in it.
-struct Row;
-struct Setup {
-    RuntimeRoot& root;
-    std::string topLevel;  // the file handed to the server
-    std::vector<std::string> expectedExtra;
-};
-
-using Spoil = std::function<void(Setup&)>;
 
 struct Row {
     const char* what;
@@ -74,80 +33,6 @@ struct Row {
     int status;
     std::vector<std::string> absent = {};  // texts that must not appear
 };
-
-// --- changes -----------------------------------------------------------
-
-Spoil servers(const std::map<std::string, std::string>& values) {
-    return [=](Setup& s) {
-        auto t = s.root.defaultTopLevel();
-        for (const auto& [key, value] : values) t.server[key] = value;
-        s.root.writeTopLevel(t);
-    };
-}
-Spoil server(const std::string& key, const std::string& value) { return servers({{key, value}}); }
-Spoil withoutServerKey(const std::string& key) {
-    return [=](Setup& s) {
-        auto t = s.root.defaultTopLevel();
-        t.server.erase(key);
-        s.root.writeTopLevel(t);
-    };
-}
-Spoil system(const std::string& key, const std::string& value) {
-    return [=](Setup& s) {
-        auto t = s.root.defaultTopLevel();
-        t.system[key] = value;
-        s.root.writeTopLevel(t);
-    };
-}
-Spoil withoutSystemKey(const std::string& key) {
-    return [=](Setup& s) {
-        auto t = s.root.defaultTopLevel();
-        t.system.erase(key);
-        s.root.writeTopLevel(t);
-    };
-}
-enum File { kTop, kConnections, kDevices };
-std::string pathOf(const RuntimeRoot& r, File f) {
-    return f == kTop ? r.topLevelFile() : f == kConnections ? r.connectionsFile() : r.devicesFile();
-}
-// Replaces the first `from` in a file by `to`.
-Spoil replace(File f, const std::string& from, const std::string& to) {
-    return [=](Setup& s) {
-        const std::string path = pathOf(s.root, f);
-        std::string text = RuntimeRoot::readFile(path);
-        const std::size_t at = text.find(from);
-        if (at == std::string::npos) throw std::runtime_error("no " + from + " in " + path);
-        RuntimeRoot::writeFile(path, text.replace(at, from.size(), to));
-    };
-}
-Spoil content(File f, const std::string& text) {
-    return [=](Setup& s) { RuntimeRoot::writeFile(pathOf(s.root, f), text); };
-}
-Spoil victoryFile(const std::string& name, const std::string& text) {
-    return [=](Setup& s) { RuntimeRoot::writeFile(s.root.configDir() + "/" + name, text); };
-}
-Spoil removeVictoryFile(const std::string& name) {
-    return [=](Setup& s) { ::unlink((s.root.configDir() + "/" + name).c_str()); };
-}
-Spoil topLevelPath(const std::string& relative) {
-    return [=](Setup& s) { s.topLevel = relative.empty() ? s.root.configDir() : s.root.configDir() + "/" + relative; };
-}
-Spoil both(Spoil a, Spoil b) {
-    return [=](Setup& s) {
-        a(s);
-        b(s);
-    };
-}
-Spoil transport(const std::string& from, const std::string& to) { return replace(kConnections, from, to); }
-// Sets the DDS domain of the connections file, whatever the root's is.
-Spoil domain(const std::string& value) {
-    return [=](Setup& s) {
-        const std::string path = s.root.connectionsFile();
-        const std::string text = RuntimeRoot::readFile(path);
-        RuntimeRoot::writeFile(
-            path, std::regex_replace(text, std::regex("<DomainId>[^<]*</DomainId>"), "<DomainId>" + value + "</DomainId>"));
-    };
-}
 
 // A "Security" container in the connections file whose governance and
 // permissions are these texts, written beside it (the check reads their
@@ -265,15 +150,19 @@ const std::vector<Row>& table() {
          {kTopName + ":5: warning: <System> \"Groundvehicle\" is not a known system (GroundVehicle, Simulator, TestBench): "
                  "system id 0 is used"},
          0},
-        // Dangerous values refused.
-        {"PRI -1", kCheck, server("PRI", "-1"),
-         {kTopName + ":19: error: <PRI> \"-1\" is outside the real-time priority range 1..99"}, 2},
-        {"PRI 100", kCheck, server("PRI", "100"), {kTopName + ":19: error: <PRI> \"100\" is outside"}, 2},
+        // Numbers kept to the width they are stored in (the priority and the
+        // processor: see also the conformance table).
         {"PRI not a number", kCheck, server("PRI", "high"),
-         {kTopName + ":19: warning: <PRI> \"high\" is not a whole number: read as 0 (scheduling left alone)"}, 0},
-        {"CPU beyond the machine", kCheck, server("CPU", "4096"),
-         {kTopName + ":8: error: <CPU> \"4096\" is beyond this machine's processors 1.."}, 2},
-        {"CPU -1", kCheck, server("CPU", "-1"), {kTopName + ":8: error: <CPU> \"-1\" is beyond"}, 2},
+         {kTopName + ":19: warning: <PRI> \"high\" reads as 0 (scheduling left alone)"}, 0},
+        {"PRI 100", kCheck, server("PRI", "100"),
+         {kTopName + ":19: warning: <PRI> \"100\" reads as 100, passed on as 100: real-time priority 99 is applied"},
+         0},
+        {"PRI -1", kCheck, server("PRI", "-1"),
+         {kTopName + ":19: warning: <PRI> \"-1\" reads as 65535, passed on as 255: real-time priority 99 is applied"},
+         0},
+        {"CPU 65536", kCheck, server("CPU", "65536"), {kTopName + ":8: warning: <CPU> \"65536\" reads as 0"}, 0},
+        {"CPU -1", kCheck, server("CPU", "-1"),
+         {kTopName + ":8: error: <CPU> \"-1\" reads as 65535, passed on as 255: this machine has processors 1.."}, 2},
         // Files named by the top-level file.
         {"connections file not found", kCheck, server("Connections", "/nonexistent/connections.xml"),
          {kTopName + ":9: error: Connections file \"/nonexistent/connections.xml\" not found"}, 2},
@@ -290,25 +179,47 @@ const std::vector<Row>& table() {
           kConn + ":2: error: container \"Processor_Interface\" not found in the devices file"},
          2},
         // The connections file.
-        {"transport in lower case", kCheck, transport("<UseTransport>UDP<", "<UseTransport>udp<"),
-         {kConn + ":3: error: <UseTransport> \"udp\" is not a transport: use one of SHM, UDP, TCP_Client, TCP_Server"}, 2},
         {"transport with spaces", kCheck, transport("<UseTransport>UDP<", "<UseTransport> UDP <"),
-         {kConn + ":3: error: <UseTransport> \" UDP \" is not a transport"}, 2},
+         {kConn + ":3: error: <UseTransport> \" UDP \" is none of SHM, UDP, TCP_Client, TCP_Server (exact spelling): "
+                  "no transport is configured"},
+         2},
         {"domain 233", kCheck, domain("233"),
-         {kConn + ":3: error: <DomainId> \"233\" is outside 0..232"}, 2},
+         {kConn + ":3: error: <DomainId> \"233\" reads as domain 233, above 232: Fast DDS would end the process"}, 2},
         {"domain 232", kCheck, domain("232"), {kAll}, 0},
-        {"domain -1", kCheck, domain("-1"),
-         {kConn + ":3: error: <DomainId> \"-1\" is outside 0..232"}, 2},
-        {"history depth 0", kCheck, transport("<HistoryDepth>10<", "<HistoryDepth>0<"),
-         {kConn + ":3: error: <HistoryDepth> \"0\" is outside 1..1000"}, 2},
-        {"history depth 1000000", kCheck, transport("<HistoryDepth>10<", "<HistoryDepth>1000000<"),
-         {kConn + ":3: error: <HistoryDepth> \"1000000\" is outside 1..1000"}, 2},
-        {"TCP port 70000", kCheck, transport("<TcpPort>5100<", "<TcpPort>70000<"),
-         {kConn + ":3: error: <TcpPort> \"70000\" is outside 0..65535"}, 2},
-        {"TCP address not IPv4", kCheck,
-         both(transport("<UseTransport>UDP<", "<UseTransport>TCP_Client<"),
-              transport("<TcpAddress>127.0.0.1<", "<TcpAddress>localhost<")),
-         {kConn + ":3: error: <TcpAddress> \"localhost\" is not an IPv4 address"}, 2},
+        {"domain -1", kCheck, domain("-1"), {kConn + ":3: error: <DomainId> \"-1\" reads as domain 4294967295"}, 2},
+        {"domain 0x10", kCheck, domain("0x10"), {kAll}, 0},
+        {"domain 4294967297", kCheck, domain("4294967297"),
+         {kConn + ":3: warning: <DomainId> \"4294967297\" reads as domain 1"}, 0},
+        {"history depth -3", kCheck, transport("<HistoryDepth>10<", "<HistoryDepth>-3<"),
+         {kConn + ":3: error: <HistoryDepth> \"-3\" reads as -3, below 1: Fast DDS refuses the QoS"}, 2},
+        {"history depth beyond the memory", kCheck, transport("<HistoryDepth>10<", "<HistoryDepth>2147483647<"),
+         {kConn + ":3: error: <HistoryDepth> \"2147483647\": the histories would reserve about 8388607 MiB, more than "
+                  "this machine's memory"},
+         2},
+        {"history depth 4294967297", kCheck, transport("<HistoryDepth>10<", "<HistoryDepth>4294967297<"),
+         {kConn + ":3: warning: <HistoryDepth> \"4294967297\" reads as 1"}, 0},
+        {"TCP port not a number", kCheck, transport("<TcpPort>5100<", "<TcpPort>51OO<"),
+         {kConn + ":3: warning: <TcpPort> \"51OO\" is not a port number 0..65535: stored as 51"}, 0},
+        {"TCP server address", kCheck,
+         both(transport("<UseTransport>UDP<", "<UseTransport>TCP_Server<"),
+              transport("<TcpAddress>127.0.0.1<", "<TcpAddress>10:0:300:1<")),
+         {kConn + ":3: warning: <TcpAddress> \"10:0:300:1\" is not an IPv4 address in dotted decimal: the TCP server "
+                  "announces the WAN address 10.0.44.1"},
+         0},
+        {"opt-in participant settings", kCheck,
+         both(transport("<UseTransport>UDP<", "<UseTransport>SHM<"),
+              transport("<TcpPort>5100</TcpPort>", "<TcpPort>5100</TcpPort><AnnouncementPeriod>0.5</AnnouncementPeriod>"
+                                                   "<ShmDiscoveryOverUdp>true</ShmDiscoveryOverUdp>"
+                                                   "<FreshParticipantId>true</FreshParticipantId>")),
+         {kAll}, 0},
+        {"announcement period beyond the lease", kCheck,
+         transport("<TcpPort>5100</TcpPort>", "<TcpPort>5100</TcpPort><AnnouncementPeriod>5</AnnouncementPeriod>"),
+         {kConn + ":3: warning: <AnnouncementPeriod> \"5\" is not a period in seconds above 0 and below the 5 s lease: "
+                  "ignored"},
+         0},
+        {"shared-memory setting with UDP", kCheck,
+         transport("<TcpPort>5100</TcpPort>", "<TcpPort>5100</TcpPort><FreshParticipantId>1</FreshParticipantId>"),
+         {kConn + ":3: warning: <FreshParticipantId> applies to the SHM transport only: ignored with \"UDP\""}, 0},
         {"TCP port missing", kCheck, transport("<TcpPort>5100</TcpPort>", ""),
          {kConn + ":3: error: parameter <TcpPort> missing in container \"FastRtps\""}, 2},
         {"best effort yes", kCheck, transport("<UseBestEffort>false<", "<UseBestEffort>yes<"),
@@ -324,7 +235,9 @@ const std::vector<Row>& table() {
                   "the type the server uses, \"aspn2_msgs::idl::UTCTime\""},
          0},
         {"unknown type support", kCheck, transport("<PubSubType>EventLogPubSubType<", "<PubSubType>EventLogType<"),
-         {kConn + ":7: error: connection \"EventLog\": <PubSubType> \"EventLogType\" is no known type support"}, 2},
+         {kConn + ":7: error: connection \"EventLog\": <PubSubType> \"EventLogType\" is no known type support (the "
+                  "server expects EventLogPubSubType): the connection is not made, so start-up fails"},
+         2},
         {"connections file malformed", kCheck, transport("</Transport>", "</Transprt>"),
          {kConn + ":3: error: connections file: XML error: "}, 2},
         // The domains of the DDS Security documents it names.
@@ -356,30 +269,29 @@ const std::vector<Row>& table() {
              ::unlink((s.root.configDir() + "/governance.smime").c_str());
          }, {kAll}, 0},
         // The devices file.
-        {"block address not a number", kCheck, replace(kDevices, "0x43C20000", "0x43C2000O"),
-         {"devices.xml:27: error: block \"TimeStamp_Interface\": <BaseAddress> \"0x43C2000O\" is not a number"}, 2},
         {"block size not a number", kCheck, replace(kDevices, "<Size>0x1000</Size>", "<Size>4k</Size>"),
-         {"devices.xml:12: error: block \"Processor_Interface\": <Size> \"4k\" is not a number"}, 2},
+         {"devices.xml:12: warning: block \"Processor_Interface\": <Size> \"4k\" is not a whole number (decimal, 0x "
+          "hexadecimal or leading-zero octal): read as 0x4, the number it starts with"},
+         0},
         {"block missing", kCheck, replace(kDevices, "<Name>PpsSlave_Interface</Name>", "<Name>PpsSlave</Name>"),
          {"devices.xml:", ": error: container \"PpsSlave_Interface\" not found in the devices file"}, 2},
         // The VICTORY service files.
         {"position VCL file missing", kCheck, removeVictoryFile("Position_VCL_1_9.xml"),
-         {"{root}/config/Position_VCL_1_9.xml: error: VICTORY position VCL file not found"}, 2},
-        {"orientation configuration empty", kCheck, victoryFile("OrientationServiceConfig_1_9.xml", ""),
-         {"{root}/config/OrientationServiceConfig_1_9.xml: error: VICTORY orientation service configuration file is "
-          "empty"},
+         {"{root}/config/Position_VCL_1_9.xml: error: VICTORY position VCL file not found (it cannot be opened): "
+          "\"Error reading VICTORY position configuration files.\", the service does not start and start-up fails"},
          2},
         {"direction of travel configuration malformed", kCheck, victoryFile("DoTServiceConfig_1_9.xml", "<a>\n<b>\n</a>\n"),
-         {"{root}/config/DoTServiceConfig_1_9.xml:2: error: VICTORY direction of travel service configuration file: "
+         {"{root}/config/DoTServiceConfig_1_9.xml:2: warning: VICTORY direction of travel service configuration file: "
           "XML error: "},
-         2},
-        {"VCL file too long", kCheck, victoryFile("DoT_VCL_1_9.xml", "<vcl:VCL>" + std::string(70000, ' ') + "</vcl:VCL>"),
-         {"{root}/config/DoT_VCL_1_9.xml: error: VICTORY direction of travel VCL file is 70019 bytes; at most 65535"}, 2},
+         0},
+        {"VCL without its root element", kCheck, victoryFile("Orientation_VCL_1_9.xml", "<VCL/>"),
+         {"{root}/config/Orientation_VCL_1_9.xml: warning: VICTORY orientation VCL file has no <vcl:VCL> root element"},
+         0},
         {"switched-off service is not checked", kCheck,
          both(removeVictoryFile("Position_VCL_1_9.xml"), server("PARAM_1", "false")), {kAll}, 0},
         {"every problem is reported", kCheck,
-         both(servers({{"PRI", "-1"}, {"Debug", "on"}}), transport("<HistoryDepth>10<", "<HistoryDepth>0<")),
-         {kTopName + ":10: warning: <Debug>", kTopName + ":19: error: <PRI>", kConn + ":3: error: <HistoryDepth>",
+         both(servers({{"CPU", "-1"}, {"Debug", "on"}}), transport("<HistoryDepth>10<", "<HistoryDepth>0<")),
+         {kTopName + ":8: error: <CPU>", kTopName + ":10: warning: <Debug>", kConn + ":3: error: <HistoryDepth>",
           "(2 errors, 1 warning)"},
          2},
 
@@ -388,57 +300,29 @@ const std::vector<Row>& table() {
          {"ZOziDaZodOduzuz: Configure: {root}/config/nothing.xml: error: configuration file not found",
           "]:INVALID_CONFIG Configure() failed"},
          2},
-        {"start-up: PRI -1", kStartUp, server("PRI", "-1"),
-         {"ZOziDaZodOduzuz: Configure: {root}/config/" + kTopName + ":19: error: <PRI> \"-1\" is outside",
-          "]:INVALID_CONFIG Configure() failed"},
-         2, {"realtime process priority"}},
         {"start-up: geoid model missing", kStartUp, withoutServerKey("PARAM_5"),
          {": error: parameter <PARAM_5> (active geoid model) missing", "]:INVALID_CONFIG Configure() failed"}, 2},
         {"start-up: domain 233", kStartUp, domain("233"),
-         {"ZOziDaZodOduzuz: Framework_Connect: {root}/config/" + kConn + ":3: error: <DomainId> \"233\" is outside",
+         {"ZOziDaZodOduzuz: Framework_Connect: {root}/config/" + kConn + ":3: error: <DomainId> \"233\" reads as domain "
+          "233",
           "]:INVALID_CONFIG Framework_Connect() failed"},
-         2},
-        {"start-up: transport in lower case", kStartUp, transport("<UseTransport>UDP<", "<UseTransport>udp<"),
-         {": error: <UseTransport> \"udp\" is not a transport", "]:INVALID_CONFIG Framework_Connect() failed"}, 2,
-         {"Error creating participant"}},
+         2, {"Calculated port number"}},
         {"start-up: connection deleted", kStartUp,
          [](Setup& s) { s.root.writeConnections({"Command", "Response", "PositionVelocityAttitude", "EventLog", "UTCTime"}); },
          {": error: container \"MaintenanceEvent\" not found in the connections file",
           "]:INVALID_CONFIG Framework_Connect() failed"},
          2},
-        {"start-up: block address not a number", kStartUp, replace(kDevices, "0x43C20000", "0x43C2000O"),
-         {"devices.xml:27: error: block \"TimeStamp_Interface\": <BaseAddress> \"0x43C2000O\" is not a number",
-          "]:INVALID_CONFIG Framework_Connect() failed"},
-         2, {"FPGA clock rate mismatch"}},
-        {"start-up: TCP port in use", kStartUp,
-         [](Setup& s) {
-             static ListeningSocket taken;
-             transport("<UseTransport>UDP<", "<UseTransport>TCP_Server<")(s);
-             transport("<TcpPort>5100<", "<TcpPort>" + std::to_string(taken.port()) + "<")(s);
-             s.expectedExtra.push_back(": error: <TcpPort> " + std::to_string(taken.port()) +
-                                       " is in use by another program");
-         },
-         {"]:INVALID_CONFIG Framework_Connect() failed"}, 2},
         {"start-up: VICTORY file missing", kStartUp, removeVictoryFile("Position_VCL_1_9.xml"),
          {"ZOziDaZodOduzuz: Framework_Connect: {root}/config/Position_VCL_1_9.xml: error: VICTORY position VCL file "
           "not found",
+          "InitializeVictoryPositionZOziDaZodOduzuz: Error reading VICTORY position configuration files.",
           "]:INVALID_CONFIG Framework_Connect() failed"},
          2},
+        {"start-up: history depth beyond the memory", kStartUp, transport("<HistoryDepth>10<", "<HistoryDepth>2147483647<"),
+         {": error: <HistoryDepth> \"2147483647\": the histories would reserve", "]:INVALID_CONFIG Framework_Connect() failed"},
+         2, {"Error creating participant", "QOS"}},
     };
     return rows;
-}
-
-std::string withRoot(std::string text, const std::string& root) {
-    for (std::size_t at; (at = text.find("{root}")) != std::string::npos;) text.replace(at, 6, root);
-    return text;
-}
-
-// Index of the first line containing `part` (the line count when none).
-std::size_t firstIndex(const LoggedProcess& p, const std::string& part) {
-    const std::size_t total = p.countLines(part);
-    std::size_t i = 0;
-    while (i < p.lineCount() && p.countLines(part, i + 1) == total) ++i;
-    return total == 0 ? p.lineCount() : i;
 }
 
 void runRows(Mode mode) {
@@ -485,8 +369,6 @@ void runRows(Mode mode) {
         }
     }
 }
-
-TEST(ConfigCheckTable, HasEnoughRows) { EXPECT_GE(table().size(), 40u); }
 
 TEST(ConfigCheckTable, CheckConfigNamesFileLineAndReason) { runRows(kCheck); }
 

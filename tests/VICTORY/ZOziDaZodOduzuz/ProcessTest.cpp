@@ -1,7 +1,7 @@
 // The server executable as a process: usage and start-up failures (the
 // orderly stop on SIGTERM: every end-to-end test). Each server runs from a
-// runtime root of its own on its own DDS domain (70..79; device and FPGA
-// faults 160..165).
+// runtime root of its own on its own DDS domain (70..79). Device and FPGA
+// faults at start-up are rows of the conformance table.
 #include "VICTORY/ZOziDaZodOduzuz/ProcessEntry.h"
 
 #include "tests/support/LoggedProcess.h"
@@ -9,9 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <functional>
-#include <iterator>
 
 namespace {
 
@@ -77,54 +75,6 @@ TEST(ServerProcess, StartUpFailuresEndTheProcess) {
         LoggedProcess server({kServer, root.topLevelFile()}, root.environment());
         EXPECT_EQ(server.finish(30s), kLifecycleFailureStatus) << server.transcript();
         for (const std::string& line : c.lines) EXPECT_TRUE(server.waitForLine(line, 0ms)) << line << "\n" << server.transcript();
-        EXPECT_EQ(server.lastStdoutLine(), kFailed);
-    }
-}
-
-// Replaces the first `from` in the devices file with `to`.
-void editDevices(RuntimeRoot& root, const std::string& from, const std::string& to) {
-    std::ifstream in(root.devicesFile());
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::size_t at = text.find(from);
-    ASSERT_NE(at, std::string::npos) << from;
-    text.replace(at, from.size(), to);
-    std::ofstream(root.devicesFile()) << text;
-}
-
-// Bad device addresses and a dead or absent FPGA end the start-up with a
-// line naming the block and the value, then the failure lines; before, the
-// server died of SIGBUS without a word, or grew to gigabytes.
-TEST(ServerProcess, DeviceAndFpgaFaultsEndTheStartUpWithTheirLines) {
-    const std::string processor = "<BaseAddress>0x43C00000</BaseAddress>";
-    const std::string timestamp = "<BaseAddress>0x43C20000</BaseAddress>";
-    const struct {
-        int domain;
-        std::string from, to;  // in the devices file
-        std::vector<std::string> fpgaSimArgs;
-        std::string says;
-    } rows[] = {
-        {160, processor, "<BaseAddress>0x7FFF0000</BaseAddress>", {},
-         "CV_Devmem: block Processor_Interface: BaseAddress 0x7FFF0000 (0x7fff0000) with Size 0x1000 (0x1000) ends at "
-         "0x7fff1000, beyond the memory device "},
-        {161, processor, "<BaseAddress>-1</BaseAddress>", {},
-         "error: block \"Processor_Interface\": <BaseAddress> \"-1\" is not a number"},
-        {162, timestamp, "<BaseAddress>18446744073709551615</BaseAddress>", {},
-         "CV_Devmem: block TimeStamp_Interface: BaseAddress 18446744073709551615 (0xffffffffffffffff) does not fit "
-         "32 bits; its low 32 bits 0xffffffff are used"},
-        {163, timestamp, "<BaseAddress>0x43C20004</BaseAddress>", {},
-         "FpgaFace() TimeStamp_Interface BaseAddress 0x43c20004 is not a multiple of the page size"},
-        {164, "", "", {"--unprogrammed"}, "FpgaFace() Processor_Interface reads all ones (firmware identity 0xffffffff)"},
-        {165, "", "", {"--absent-block", "TimeStamp_Interface"},
-         "FpgaFace() TimeStamp_Interface clock rate reads 0x0 (all zeros)"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.says);
-        RuntimeRoot root(rootOptions(row.domain, row.fpgaSimArgs));
-        if (!row.from.empty()) editDevices(root, row.from, row.to);
-        LoggedProcess server({kServer, root.topLevelFile()}, root.environment());
-        EXPECT_EQ(server.finish(30s), kLifecycleFailureStatus) << server.transcript();
-        EXPECT_TRUE(server.waitForLine(row.says, 0ms)) << server.transcript();
-        EXPECT_TRUE(server.waitForLine("]:INVALID_CONFIG Framework_Connect() failed", 0ms)) << server.transcript();
         EXPECT_EQ(server.lastStdoutLine(), kFailed);
     }
 }

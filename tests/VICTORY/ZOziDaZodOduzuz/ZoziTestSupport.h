@@ -28,6 +28,7 @@ public:
     explicit ZOziDaZodOduzuzTestAccess(ZOziDaZodOduzuz& server) : s(server) {}
 
     void setDebug(bool on) { s.m_debug = on; }
+    void setFaultTest(bool on) { s.m_faultTestEnabled = on; }
     std::atomic<bool>& tellDisabled() { return s.m_tellDisabled; }
     aspn2_msgs::idl::PositionVelocityAttitude& pva() { return s.m_pva; }
     aspn2_msgs::idl::UTCTime& utc() { return s.m_utc; }
