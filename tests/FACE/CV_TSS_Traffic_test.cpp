@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <iostream>
+#include <memory>
 
 namespace {
 
@@ -62,23 +64,48 @@ TEST_P(TssTraffic, PeerSamplesArriveIntact) {
     std::string const qos = std::string("DurabilityQosPolicy=") + (p.reliable ? "TRANSIENT_LOCAL" : "VOLATILE") +
                             "_DURABILITY_QOS,LivelinessQosPolicy=AUTOMATIC_LIVELINESS_QOS,ReliabilityQosPolicy=" +
                             (p.reliable ? "RELIABLE" : "BEST_EFFORT") + "_RELIABILITY_QOS";
-    ChildProcess peer({TSS_PEER_PATH, file(p.peerTransport), std::to_string(p.count), "1000"});
-    std::string const writer = lineStarting(peer, "WRITER ");
-    ASSERT_FALSE(writer.empty());
-    if (p.count > 0) {
-        ASSERT_EQ(lineStarting(peer, "SENT "), std::to_string(p.count));
-    }
+    // Fast DDS 2.9.1's TCP server now and then never opens the logical port
+    // of a client that joins it while it runs: the connection stands and
+    // nothing flows, whichever client comes next (fixed upstream in later
+    // releases; docs/testing.md). The TCP case then starts a second server
+    // once; samples that arrive damaged or from the wrong writer still fail.
+    bool const tcp = std::string(p.peerTransport) == "TCP_Server";
+    std::unique_ptr<ChildProcess> peerProcess;
+    std::string writer;
     std::string const own = file(p.testTransport);
     std::size_t const n = p.count > 0 ? std::size_t(p.count) : 2;
+    auto startPeer = [&] {
+        peerProcess = std::make_unique<ChildProcess>(
+            std::vector<std::string>{TSS_PEER_PATH, file(p.peerTransport), std::to_string(p.count), "1000"});
+        writer = lineStarting(*peerProcess, "WRITER ");
+        ASSERT_FALSE(writer.empty());
+        if (p.count > 0) {
+            ASSERT_EQ(lineStarting(*peerProcess, "SENT "), std::to_string(p.count));
+        }
+    };
+    ASSERT_NO_FATAL_FAILURE(startPeer());
     for (int round = 0; round < p.rounds; ++round) {
         SCOPED_TRACE(round);
         auto inbox = std::make_unique<Inbox<>>();  // outlives the participant
         Transport t = makeTransport(own);
         RC rc = FACE::RETURN_CODE_TYPE::NO_ACTION;
-        long long const id = createConnection(*t.tss, "UTCTime", rc);
+        long long id = createConnection(*t.tss, "UTCTime", rc);
         auto typed = typedOver(t.tss);
         if (typed) typed->Register_Callback(id, inbox->callback(), rc);
         ASSERT_TRUE(t.rc == FACE::RETURN_CODE_TYPE::NO_ERROR && rc == FACE::RETURN_CODE_TYPE::NO_ERROR);
+        if (tcp && round == 0 && !waitFor([&] { return inbox->size() >= n; }, seconds(10))) {
+            std::cerr << "the TCP client heard nothing in 10 s: a second server\n";
+            typed.reset(), t.tss.reset();
+            peerProcess->signal(SIGTERM);
+            peerProcess->wait(seconds(15));
+            ASSERT_NO_FATAL_FAILURE(startPeer());
+            inbox = std::make_unique<Inbox<>>();
+            t = makeTransport(own);
+            id = createConnection(*t.tss, "UTCTime", rc);
+            typed = typedOver(t.tss);
+            if (typed) typed->Register_Callback(id, inbox->callback(), rc);
+            ASSERT_TRUE(t.rc == FACE::RETURN_CODE_TYPE::NO_ERROR && rc == FACE::RETURN_CODE_TYPE::NO_ERROR);
+        }
         ASSERT_TRUE(waitFor([&] { return inbox->size() >= n; }, seconds(20))) << "received " << inbox->size();
         long long const reader = FACE::TSS::Listeners::GuidToUid(t.tss->connectionMap_mutex_at(0).m_subscriber->getGuid());
         for (auto const& e : inbox->all()) {
@@ -91,6 +118,7 @@ TEST_P(TssTraffic, PeerSamplesArriveIntact) {
         EXPECT_LT(std::chrono::steady_clock::now() - started, seconds(10)) << "slow teardown";
     }
     // The peer ends cleanly when told to.
+    ChildProcess& peer = *peerProcess;
     peer.signal(SIGTERM);
     std::optional<int> const status = peer.wait(seconds(15));
     ASSERT_TRUE(status.has_value()) << "peer did not stop";
