@@ -144,7 +144,7 @@ string(REPLACE "version=" "" corvane_fastdds_version "${corvane_fastdds_version}
 set(CORVANE_FASTDDS_DEPENDS "libfastrtps2.9 (>= ${corvane_fastdds_version})")
 # systemd: the service, and systemd-sysusers for its user.
 set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS
-    "${CORVANE_FASTDDS_DEPENDS}, fastdds-tools, systemd, ${CORVANE_VICTORY_VIRTUAL}")
+    "${CORVANE_FASTDDS_DEPENDS}, systemd, ${CORVANE_VICTORY_VIRTUAL}")
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
     ${CMAKE_BINARY_DIR}/packaging/server/conffiles
     ${PROJECT_SOURCE_DIR}/packaging/postinst
