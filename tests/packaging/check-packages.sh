@@ -2,8 +2,9 @@
 # The Debian packages of a build: made with CPack into a temporary folder,
 # their contents and control data checked (every file where the server
 # looks for it, the manual pages, the conffiles, the dependencies, no
-# stand-in in the server package), then both unpacked (dpkg -x) into a temporary root where the
-# installed programs run the demo scenario (scripts/demo --installed).
+# stand-in in the server package), then both unpacked (dpkg -x) into a
+# temporary root where the installed programs run the demo scenario
+# (scripts/demo --installed).
 #   check-packages.sh SOURCE_DIR BUILD_DIR DOMAIN
 set -euo pipefail
 src="$1" build="$2" domain="$3"
