@@ -5,8 +5,8 @@ commit ids, times of day) instead of what the code and the product do.
 
     check_history.py SOURCE_DIR
 
-Reads README.md, docs/*.md, bench/RESULTS.md and the comments of the
-sources, build files and scripts; prints every hit as file:line: text and
+Reads every Markdown file (the README, docs/, bench/RESULTS.md, ...) and
+the comments of the sources, build files and scripts; prints every hit as file:line: text and
 exits 1 when there is one."""
 
 import os
@@ -29,11 +29,17 @@ PROSE_ONLY = [
     ("a change told as such", re.compile(r"\bno longer\b", re.I)),
 ]
 
-DOC_FILES = ["README.md", "bench/RESULTS.md"]
-DOC_DIRS = ["docs"]
 SOURCE_SUFFIXES = (".cpp", ".h", ".c", ".py", ".sh", ".cmake", ".idl")
 SOURCE_NAMES = ("CMakeLists.txt",)
 SKIP_DIRS = {".git", "dist", "corpus", "__pycache__"}
+
+
+def markdown_files(root):
+    for directory, dirs, files in os.walk(root):
+        dirs[:] = sorted(d for d in dirs if d not in SKIP_DIRS and not is_build_dir(d))
+        for name in sorted(files):
+            if name.endswith(".md"):
+                yield os.path.join(directory, name)
 
 
 def is_build_dir(name):
@@ -112,10 +118,7 @@ def main():
         return 2
     root = os.path.abspath(sys.argv[1])
     hits = []
-    docs = [os.path.join(root, f) for f in DOC_FILES]
-    for d in DOC_DIRS:
-        for directory, _, files in os.walk(os.path.join(root, d)):
-            docs += [os.path.join(directory, f) for f in sorted(files) if f.endswith(".md")]
+    docs = list(markdown_files(root))
     for path in docs:
         hits += hits_in(path, os.path.relpath(path, root), prose=True)
     # This check and its own test hold the phrases as examples.
