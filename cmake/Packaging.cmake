@@ -9,6 +9,8 @@
 #   opt/corvane/geoids/     the EGM96 geoid made by gtx2pgm
 #   lib/systemd/system/     the service unit
 #   usr/share/man/man8/     the server's manual page
+#   usr/share/man/man1/     the tools' manual pages (fpga-sim's in the
+#                           stand-ins package)
 # Two packages (components):
 #   corvane-pnt-server          what ships on a vehicle
 #   corvane-pnt-dev-standins    the development stand-ins: the stand-in
@@ -69,16 +71,26 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/corvane-pnt.sysusers
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/60-corvane-pnt-mem.rules
         DESTINATION lib/udev/rules.d COMPONENT server)
 
-# The manual page, compressed as Debian's policy wants it.
-set(corvane_man ${CMAKE_BINARY_DIR}/packaging/ZOziDaZodOduzuz.8.gz)
-add_custom_command(
-  OUTPUT ${corvane_man}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
-  COMMAND sh -c "gzip -9n < '${PROJECT_SOURCE_DIR}/packaging/ZOziDaZodOduzuz.8' > '${corvane_man}'"
-  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/ZOziDaZodOduzuz.8
-  VERBATIM)
-add_custom_target(man_page ALL DEPENDS ${corvane_man})
-install(FILES ${corvane_man} DESTINATION usr/share/man/man8 COMPONENT server)
+# The manual pages, compressed as Debian's policy wants them, each in the
+# package of its program (gtx2pgm runs at build time only: its page stays in
+# the source tree).
+set(corvane_man_pages "")
+foreach(page ZOziDaZodOduzuz.8:server aspn2-tool.1:server victory-monitor.1:server fpga-sim.1:standins)
+  string(REPLACE ":" ";" page "${page}")
+  list(GET page 0 name)
+  list(GET page 1 component)
+  string(REGEX REPLACE ".*\\.([0-9])$" "\\1" section "${name}")
+  set(gz ${CMAKE_BINARY_DIR}/packaging/${name}.gz)
+  add_custom_command(
+    OUTPUT ${gz}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
+    COMMAND sh -c "gzip -9n < '${PROJECT_SOURCE_DIR}/packaging/${name}' > '${gz}'"
+    DEPENDS ${PROJECT_SOURCE_DIR}/packaging/${name}
+    VERBATIM)
+  list(APPEND corvane_man_pages ${gz})
+  install(FILES ${gz} DESTINATION usr/share/man/man${section} COMPONENT ${component})
+endforeach()
+add_custom_target(man_page ALL DEPENDS ${corvane_man_pages})
 set(corvane_changelog ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz)
 add_custom_command(
   OUTPUT ${corvane_changelog}
@@ -144,7 +156,7 @@ string(REPLACE "version=" "" corvane_fastdds_version "${corvane_fastdds_version}
 set(CORVANE_FASTDDS_DEPENDS "libfastrtps2.9 (>= ${corvane_fastdds_version})")
 # systemd: the service, and systemd-sysusers for its user.
 set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS
-    "${CORVANE_FASTDDS_DEPENDS}, fastdds-tools, systemd, ${CORVANE_VICTORY_VIRTUAL}")
+    "${CORVANE_FASTDDS_DEPENDS}, systemd, ${CORVANE_VICTORY_VIRTUAL}")
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
     ${CMAKE_BINARY_DIR}/packaging/server/conffiles
     ${PROJECT_SOURCE_DIR}/packaging/postinst

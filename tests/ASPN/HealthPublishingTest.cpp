@@ -191,8 +191,9 @@ TEST_F(SingletonReporter, QueuedEventsArriveOldestFirstPacedNumberedStampedFromT
 // are published, while the reporter stops: the stop still ends after the
 // events queued at that moment, and every event the queue took is
 // published, reported on the console as dropped, or (raised after the stop)
-// still queued for the next initialisation. Before, the thread ran until it
-// found the queue empty, which a steady stream never allows.
+// still queued for the next initialisation. Guards against a publisher
+// thread that runs until it finds the queue empty, which a steady stream
+// never allows.
 TEST(HealthReporterPublishing, StopsUnderASteadyStreamAndLosesNothingSilently) {
     OwnReporter own;
     auto ts = std::make_shared<Recording>();

@@ -195,8 +195,8 @@ TEST_F(Devmem, ReturnCodesOfMissingClosedAndUnmappedConnections) {
 }
 
 // Windows that end beyond the memory file (64 MiB here) are refused before
-// anything is mapped, with one line naming the block and the values; before,
-// such a window was mapped and its first access raised SIGBUS. Values wider
+// anything is mapped, with one line naming the block and the values (a
+// mapped one would raise SIGBUS at its first access). Values wider
 // than 32 bits keep their low 32 bits, with a warning.
 // Every window gets its entry; one that ends beyond the memory device is
 // not mapped (an access there raises SIGBUS) and answers like any failed

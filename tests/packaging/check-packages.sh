@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Debian packages of a build: made with CPack into a temporary folder,
 # their contents and control data checked (every file where the server
-# looks for it, the conffiles, the dependencies, no stand-in in the server
-# package), then both unpacked (dpkg -x) into a temporary root where the
-# installed programs run the demo scenario (scripts/demo --installed).
+# looks for it, the manual pages, the conffiles, the dependencies, no
+# stand-in in the server package), then both unpacked (dpkg -x) into a
+# temporary root where the installed programs run the demo scenario
+# (scripts/demo --installed).
 #   check-packages.sh SOURCE_DIR BUILD_DIR DOMAIN
 set -euo pipefail
 src="$1" build="$2" domain="$3"
@@ -31,12 +32,14 @@ for f in /opt/corvane/bin/ZOziDaZodOduzuz /opt/corvane/bin/aspn2-tool /opt/corva
          /opt/corvane/config/DoTServiceConfig_1_9.xml /opt/corvane/config/DoT_VCL_1_9.xml \
          /opt/corvane/geoids/egm96-15.pgm /lib/systemd/system/corvane-pnt-server.service \
          /usr/lib/sysusers.d/corvane-pnt.conf /lib/udev/rules.d/60-corvane-pnt-mem.rules \
-         /usr/share/man/man8/ZOziDaZodOduzuz.8.gz; do
+         /usr/share/man/man8/ZOziDaZodOduzuz.8.gz /usr/share/man/man1/aspn2-tool.1.gz \
+         /usr/share/man/man1/victory-monitor.1.gz; do
   has "$server_files" "$f" || fail "server package lacks $f"
 done
 grep -E 'libvictory|fpga-sim|dev-standins' <<<"$server_files" && fail "a stand-in in the server package"
 grep -qE '^/usr/lib/[^/]+-linux-gnu/libvictory\.so\.5(\.0)?$' <<<"$standin_files" || fail "stand-ins package lacks libvictory.so.5"
 has "$standin_files" /opt/corvane/dev-standins/bin/fpga-sim || fail "stand-ins package lacks fpga-sim"
+has "$standin_files" /usr/share/man/man1/fpga-sim.1.gz || fail "stand-ins package lacks the manual page of fpga-sim"
 
 # Every sample configuration file is a conffile.
 conffiles="$(dpkg-deb -I "$server" conffiles)"
@@ -45,7 +48,7 @@ for f in $(grep '^/opt/corvane/config/.*\.xml$' <<<"$server_files"); do
 done
 
 depends="$(dpkg-deb -f "$server" Depends)"
-for d in fastdds-tools systemd libvictory5 libfastrtps libsystemd0 libc6; do
+for d in systemd libvictory5 libfastrtps libsystemd0 libc6; do
   grep -q "$d" <<<"$depends" || fail "server Depends lacks $d: $depends"
 done
 grep -q corvane-pnt-dev-standins <<<"$depends" && fail "the server depends on the stand-ins: $depends"

@@ -108,7 +108,7 @@ TEST(VictoryMonitorProgram, PrintsOneLinePerMessageAndStopsAfterCount) {
 }
 
 // Only this machine can reach the monitor unless another address is asked
-// for; before, it listened on every interface.
+// for: a default of every interface would expose it to the network.
 TEST(VictoryMonitorProgram, ListensOnLoopbackByDefault) {
   for (const auto& [args, address] :
        {std::pair<std::vector<std::string>, std::string>{{"0"}, "127.0.0.1"}, {{"--bind", "0.0.0.0", "0"}, "0.0.0.0"}}) {

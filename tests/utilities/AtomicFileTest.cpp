@@ -163,9 +163,9 @@ Saver const kSavers[] = {
 class KilledSave : public testing::TestWithParam<Saver> {};
 
 // A child saving a large file is killed at a random moment of a save,
-// twelve times: the file is always one complete version. Before, the
-// configuration was truncated and rewritten in place, so a kill left half a
-// document (or an empty file).
+// twelve times: the file is always one complete version. Guards against a
+// save that truncates and rewrites the file in place, where a kill leaves
+// half a document (or an empty file).
 TEST_P(KilledSave, AlwaysLeavesOneCompleteVersion) {
     Saver const& saver = GetParam();
     TempDir dir("killed-save");

@@ -88,8 +88,8 @@ protected:
     void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
 };
 
-// Before the change the handler returned and the instruction faulted again
-// for ever: the child never ended (the death test then times out).
+// Guards against a handler that returns, so that the instruction faults
+// again for ever: the child would never end (the death test times out).
 TEST_P(FaultSignal, RaisedByAnInstructionEndsTheProcessWithOneLine) {
     FaultCase const& c = GetParam();
     EXPECT_EXIT(
