@@ -12,8 +12,7 @@ REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 
 def load_soak():
     loader = importlib.machinery.SourceFileLoader("soak", os.path.join(REPO, "bench", "soak"))
-    spec = importlib.util.spec_from_loader("soak", loader)
-    module = importlib.util.module_from_spec(spec)
+    module = importlib.util.module_from_spec(importlib.util.spec_from_loader("soak", loader))
     loader.exec_module(module)
     return module
 
