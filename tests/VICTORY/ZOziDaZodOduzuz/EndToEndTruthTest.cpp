@@ -78,13 +78,17 @@ TEST(EndToEndTruth, NavigationLossAndReturnForEachCause) {
         const std::size_t events = rig.peer->events.size();
         // The last good pair is a second later than the stream: too far
         // from any sample of the stream to pair with one (the pairing
-        // window is 0.6 s), so the server tells it once it holds both its
-        // PVA and its UTC time, whichever of the two arrives last, and
-        // nothing sent before it is left stored. When both streams then
-        // stop, nothing is received after the last pair: "no PVA and no
-        // UTC", whatever the delivery order or the worker cycle's phase.
+        // window is 0.6 s), so the server tells it only once it holds both
+        // its PVA and its UTC time, and nothing sent before it is left
+        // stored. Its PVA goes more than a worker cycle before its UTC
+        // time, the order in which a UTC time of the stream could
+        // otherwise pair with the last PVA and leave the last UTC time
+        // unpaired. When both streams then stop, nothing is received after
+        // the last pair: "no PVA and no UTC", whatever the timing.
         s = s.later(1);
-        rig.peer->sendPair(s);
+        rig.peer->sendPva(s);
+        rig.bus.pump(300ms);
+        rig.peer->sendUtc(s);
         const auto lastGood = Clock::now();
 
         // The faulty streams at 20 Hz, each sample a little later than the
