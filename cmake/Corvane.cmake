@@ -85,7 +85,8 @@ endfunction()
 # cross build with an emulator the tests' child processes fall back to
 # being started through it (CORVANE_TEST_EMULATOR) where the host cannot
 # run the target's executables directly, and every emulated process gets
-# the emulation shim preloaded.
+# the emulation shim preloaded (the shim leaves LD_PRELOAD as it loads, so
+# native programs those processes start do not inherit it).
 function(corvane_add_gtest name)
   cmake_parse_arguments(T "RUN_SERIAL" "TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
   if(NOT T_TIMEOUT)
@@ -99,6 +100,8 @@ function(corvane_add_gtest name)
   math(EXPR timeout "${T_TIMEOUT} * ${CORVANE_TIMEOUT_SCALE}")
   math(EXPR discovery_timeout "60 * ${CORVANE_TIMEOUT_SCALE}")
   set(props TIMEOUT ${timeout})
+  # The tests' own waits read the same factor (tests/support/TimeoutScale.h).
+  list(APPEND T_ENV CORVANE_TIMEOUT_SCALE=${CORVANE_TIMEOUT_SCALE})
   if(CORVANE_EMULATION_PRELOAD)
     list(GET CMAKE_CROSSCOMPILING_EMULATOR 0 emulator)
     target_compile_definitions(${name} PRIVATE CORVANE_TEST_EMULATOR="${emulator}")

@@ -7,6 +7,7 @@
 #define TESTS_SUPPORT_LOGGEDPROCESS_H
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/TimeoutScale.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -43,8 +44,10 @@ class LoggedProcess {
   // The exit status (128 + signal when killed), or nothing while running.
   std::optional<int> wait(std::chrono::milliseconds timeout) { return m_child.wait(timeout); }
 
-  // The status once the child has ended and its output is read to the end.
+  // The status once the child has ended and its output is read to the end
+  // (`timeout` scaled by timeoutScale()).
   std::optional<int> finish(std::chrono::milliseconds timeout) {
+    timeout = scaled(timeout);
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     const std::optional<int> status = m_child.wait(timeout);
     std::unique_lock<std::mutex> lock(m_mutex);
@@ -58,10 +61,10 @@ class LoggedProcess {
   }
 
   // The first line from index `from` on containing `part`, waiting up to
-  // `timeout`; nothing when it does not come or the output ends.
+  // `timeout` (scaled); nothing when it does not come or the output ends.
   std::optional<std::string> waitForLine(const std::string& part, std::chrono::milliseconds timeout,
                                          std::size_t from = 0) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    const auto deadline = std::chrono::steady_clock::now() + scaled(timeout);
     std::unique_lock<std::mutex> lock(m_mutex);
     for (std::size_t next = from;; ++next) {
       while (next >= m_lines.size()) {

@@ -7,6 +7,10 @@
 //                   (the server's six connections on the Options' domain),
 //                   devices.xml, ZOziDaZodOduzuz.xml (defaultTopLevel())
 //   <root>/geoids/<geoidName>.pgm, <root>/devmem (filled by the simulator)
+// The ports come from the rig (scripts/rig ports): leased to this process
+// until the root goes away, from a range that neither the kernel nor a DDS
+// participant binds on its own, so no other test takes one before the
+// server binds it.
 #ifndef TESTS_SUPPORT_RUNTIMEROOT_H
 #define TESTS_SUPPORT_RUNTIMEROOT_H
 
@@ -16,6 +20,7 @@
 #include "tests/support/UdpTestSocket.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <chrono>
@@ -58,9 +63,13 @@ class RuntimeRoot {
   explicit RuntimeRoot(Options options) : m_options(std::move(options)), m_dir(m_options.prefix) {
     makeDirectory(configDir());
     makeDirectory(geoidDir());
+    int wanted = 3;
+    for (std::uint16_t port : m_options.dataBusPorts) wanted += port == 0 ? 1 : 0;
+    m_leased = leasePorts(wanted);
+    std::size_t next = 0;
+    for (int i = 0; i < 3; ++i) m_managementPorts[i] = m_leased[next++];
     for (int i = 0; i < 3; ++i) {
-      m_dataBusPorts[i] = m_options.dataBusPorts[i] != 0 ? m_options.dataBusPorts[i] : freeUdpPort();
-      m_managementPorts[i] = freeUdpPort();
+      m_dataBusPorts[i] = m_options.dataBusPorts[i] != 0 ? m_options.dataBusPorts[i] : m_leased[next++];
     }
     writeVictoryFiles();
     writeFile(devicesFile(), readFile(m_options.sourceDir + "/config/devices.xml"));
@@ -68,6 +77,17 @@ class RuntimeRoot {
     writeTopLevel(defaultTopLevel());
     m_options.geoid.write(geoidDir(), m_options.geoidName);
     if (!m_options.fpgaSim.empty()) fillDevmem();
+  }
+
+  ~RuntimeRoot() {
+    std::vector<std::string> argv{rig(), "release"};
+    for (std::uint16_t port : m_leased) argv.push_back(std::to_string(port));
+    try {
+      ChildProcess release(argv);
+      release.wait(std::chrono::seconds(20));
+    } catch (const std::exception&) {
+      // The leases end with this process anyway.
+    }
   }
 
   RuntimeRoot(const RuntimeRoot&) = delete;
@@ -171,6 +191,23 @@ class RuntimeRoot {
   }
 
  private:
+  std::string rig() const { return m_options.sourceDir + "/scripts/rig"; }
+
+  // `count` ports leased to this process by the rig.
+  std::vector<std::uint16_t> leasePorts(int count) const {
+    ChildProcess lease({rig(), "ports", std::to_string(count), "--owner", std::to_string(::getpid())});
+    std::vector<std::uint16_t> ports;
+    while (auto line = lease.readLine(ChildProcess::Stdout, std::chrono::seconds(20))) {
+      ports.push_back(static_cast<std::uint16_t>(std::stoi(*line)));
+    }
+    std::string error;
+    while (auto line = lease.readLine(ChildProcess::Stderr, std::chrono::milliseconds(0))) error += *line + "\n";
+    if (lease.wait(std::chrono::seconds(20)) != 0 || ports.size() != static_cast<std::size_t>(count)) {
+      throw std::runtime_error("RuntimeRoot: scripts/rig leased no ports: " + error);
+    }
+    return ports;
+  }
+
   static void makeDirectory(const std::string& path) {
     if (::mkdir(path.c_str(), 0755) != 0) throw std::runtime_error("RuntimeRoot: cannot create " + path);
   }
@@ -200,6 +237,7 @@ class RuntimeRoot {
   TempDir m_dir;
   std::array<std::uint16_t, 3> m_dataBusPorts{};
   std::array<std::uint16_t, 3> m_managementPorts{};
+  std::vector<std::uint16_t> m_leased;
 };
 
 }  // namespace corvane_test

@@ -1,6 +1,6 @@
-// UDP helpers for tests: a receiver bound to an ephemeral loopback port, a
-// one-shot sender, and a way to pick a free port for code that must bind
-// one itself. Header-only; no dependencies beyond POSIX.
+// UDP helpers for tests: a receiver bound to an ephemeral loopback port and
+// a one-shot sender. Ports for code that must bind one itself come from the
+// rig (RuntimeRoot). Header-only; no dependencies beyond POSIX.
 #ifndef TESTS_SUPPORT_UDPTESTSOCKET_H
 #define TESTS_SUPPORT_UDPTESTSOCKET_H
 
@@ -77,14 +77,6 @@ inline void sendUdp(std::uint16_t port, const std::string& data) {
       ::sendto(fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
   ::close(fd);
   if (n != static_cast<ssize_t>(data.size())) throw std::runtime_error("sendUdp: send failed");
-}
-
-// A loopback UDP port that was free a moment ago (bound, read back and
-// released). Another process may take it before the caller binds it, so
-// callers retry with a new port when binding fails.
-inline std::uint16_t freeUdpPort() {
-  UdpReceiver probe;
-  return probe.port();
 }
 
 }  // namespace corvane_test

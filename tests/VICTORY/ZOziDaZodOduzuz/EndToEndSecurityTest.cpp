@@ -38,9 +38,9 @@ std::vector<double> reportedLatitudes(const DataBus& bus) {
 
 bool near(double latitude, double band) { return std::fabs(latitude - band) < 0.5; }
 
-// Pumps the bus until a position report near `band` arrives.
+// Pumps the bus until a position report near `band` arrives (`timeout` scaled).
 bool waitForLatitude(DataBus& bus, double band, std::chrono::milliseconds timeout) {
-    for (const auto deadline = Clock::now() + timeout; Clock::now() < deadline;) {
+    for (const auto deadline = Clock::now() + scaled(timeout); Clock::now() < deadline;) {
         bus.pump(100ms);
         for (double latitude : reportedLatitudes(bus)) {
             if (near(latitude, band)) return true;
@@ -128,53 +128,29 @@ TEST(EndToEndSecurity, OnlyAuthorisedParticipantsReachTheServer) {
     EXPECT_TRUE(rig.stopsInOrder());
 }
 
-// Unusable security files: the server ends at start-up with status 2 and
-// its failure line, after a line naming the file and what is wrong.
+// An unusable security file (here a governance document changed after
+// signing; the checks of each file are the transport's own tests): the
+// server ends at start-up with status 2 and its failure line, after a line
+// naming the file and what is wrong.
 TEST(EndToEndSecurity, ServerRefusesUnusableSecurityFiles) {
     const SecurityPki pki(CORVANE_SOURCE_DIR);
     Rig rig(186);
     const std::string plain = rig.root->configDir() + "/connections-plain.xml";
     SecurityPki::write(plain, SecurityPki::read(rig.root->connectionsFile()));
+    SecurityPki::Files files = pki.role("server");
+    std::string text = SecurityPki::read(pki.file("governance.smime"));
+    const std::string from = "<allow_unauthenticated_participants>false";
+    text.replace(text.find(from), from.size(), "<allow_unauthenticated_participants>true ");
+    files.governance = pki.file("changed-governance.smime");
+    SecurityPki::write(files.governance, text);
+    SecurityPki::writeSecured(plain, rig.root->connectionsFile(), files);
 
-    auto tampered = [&](const std::string& name, const std::string& from, const std::string& to) {
-        std::string text = SecurityPki::read(pki.file(name));
-        text.replace(text.find(from), from.size(), to);
-        const std::string path = pki.file("changed-" + name);
-        SecurityPki::write(path, text);
-        return path;
-    };
-    SecurityPki::Files governance = pki.role("server"), permissions = governance, foreign = governance,
-                       expired = governance;
-    governance.governance = tampered("governance.smime", "<allow_unauthenticated_participants>false",
-                                     "<allow_unauthenticated_participants>true ");
-    permissions.permissions = tampered("permissions.smime", "<default>DENY", "<default>ALLOW");
-    foreign.certificate = pki.file("intruder.pem");
-    foreign.privateKey = pki.file("intruder.key");
-    expired.certificate = pki.file("expired.pem");
-    expired.privateKey = pki.file("expired.key");
-    const struct {
-        const char* what;
-        const SecurityPki::Files& files;
-        std::string line;
-    } cases[] = {
-        {"governance changed after signing", governance,
-         governance.governance + ": signature does not verify against the permissions CA"},
-        {"permissions changed after signing", permissions,
-         permissions.permissions + ": signature does not verify against the permissions CA"},
-        {"certificate of another CA", foreign, foreign.certificate + ": certificate not issued by the identity CA"},
-        {"expired certificate", expired, expired.certificate + ": certificate expired on"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        SecurityPki::writeSecured(plain, rig.root->connectionsFile(), c.files);
-        LoggedProcess server({SERVER_PATH, rig.root->topLevelFile()}, rig.root->environment());
-        const std::optional<int> status = server.finish(30s);
-        EXPECT_EQ(status, 2) << server.transcript();
-        const auto named = server.waitForLine(c.line, 0ms);
-        ASSERT_TRUE(named) << server.transcript();
-        EXPECT_TRUE(server.waitForLine("]:INVALID_CONFIG Framework_Connect() failed", 0ms)) << server.transcript();
-        EXPECT_EQ(server.lastStdoutLine(), std::string("!!!!!! ") + SERVER_PATH + " has exited after a failure.");
-    }
+    LoggedProcess server({SERVER_PATH, rig.root->topLevelFile()}, rig.root->environment());
+    EXPECT_EQ(server.finish(30s), 2) << server.transcript();
+    EXPECT_TRUE(server.waitForLine(files.governance + ": signature does not verify against the permissions CA", 0ms))
+        << server.transcript();
+    EXPECT_TRUE(server.waitForLine("]:INVALID_CONFIG Framework_Connect() failed", 0ms)) << server.transcript();
+    EXPECT_EQ(server.lastStdoutLine(), std::string("!!!!!! ") + SERVER_PATH + " has exited after a failure.");
 }
 
 }  // namespace

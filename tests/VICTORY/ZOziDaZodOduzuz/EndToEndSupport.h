@@ -3,7 +3,8 @@
 // running, the VICTORY data bus as three UDP sockets of the test, and a DDS
 // peer of the test that publishes navigation data and commands and
 // collects responses, health and maintenance events. Every process is
-// owned by an object that kills it when it goes away.
+// owned by an object that kills it when it goes away. Every wait here is
+// scaled by CORVANE_TIMEOUT_SCALE (tests/support/TimeoutScale.h).
 #ifndef TESTS_VICTORY_ZOZIDAZODODUZUZ_ENDTOENDSUPPORT_H
 #define TESTS_VICTORY_ZOZIDAZODODUZUZ_ENDTOENDSUPPORT_H
 
@@ -17,6 +18,7 @@
 #include "platform/victory/VictoryDataMessage.h"
 #include "tests/support/LoggedProcess.h"
 #include "tests/support/RuntimeRoot.h"
+#include "tests/support/TimeoutScale.h"
 #include "tests/support/UdpTestSocket.h"
 
 #include <gtest/gtest.h>
@@ -30,6 +32,7 @@ namespace e2e {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+using corvane_test::scaled;
 
 enum Service : int { kPosition = 0, kOrientation = 1, kDirectionOfTravel = 2 };
 constexpr std::uint8_t kNavigator = 96;  // the fusion navigator, the server's default source
@@ -89,9 +92,9 @@ class DataBus {
 public:
     std::array<std::uint16_t, 3> ports() const { return {m_sockets[0].port(), m_sockets[1].port(), m_sockets[2].port()}; }
 
-    // Reads what has arrived for `timeout`.
+    // Reads what has arrived for `timeout` (scaled).
     void pump(std::chrono::milliseconds timeout = 0ms) {
-        const auto deadline = Clock::now() + timeout;
+        const auto deadline = Clock::now() + scaled(timeout);
         do {
             bool got = false;
             for (int i = 0; i < 3; ++i) {
@@ -150,10 +153,10 @@ public:
         return n;
     }
     // The first message from `index` on that satisfies `match`, waiting up
-    // to `timeout`.
+    // to `timeout` (scaled).
     std::optional<T> waitFor(const std::function<bool(const T&)>& match, std::chrono::milliseconds timeout,
                              std::size_t index = 0) {
-        const auto deadline = Clock::now() + timeout;
+        const auto deadline = Clock::now() + scaled(timeout);
         std::unique_lock<std::mutex> lock(m_mutex);
         for (;;) {
             for (; index < m_entries.size(); ++index) {
@@ -271,7 +274,7 @@ public:
     // Pings until the server answers (it runs and both sides have found
     // each other), then waits until it reads the navigation connections.
     bool waitForServer(std::chrono::milliseconds timeout) {
-        const auto deadline = Clock::now() + timeout;
+        const auto deadline = Clock::now() + scaled(timeout);
         bool answered = false;
         for (std::int32_t i = 0; !answered && Clock::now() < deadline; ++i) answered = ping(0x7e2e0000 + i, 300ms);
         for (; answered && Clock::now() < deadline; std::this_thread::sleep_for(5ms)) {
@@ -375,7 +378,7 @@ public:
     // SIGTERM: the server stops within 20 s with status 0 and its exit line
     // last, without a sanitizer report; then the simulator stops too.
     ::testing::AssertionResult stopsInOrder() {
-        const auto deadline = Clock::now() + 10s;  // the handler is installed just after the start
+        const auto deadline = Clock::now() + scaled(10s);  // the handler is installed just after the start
         while (!server->catches(SIGTERM) && Clock::now() < deadline) std::this_thread::sleep_for(5ms);
         server->signal(SIGTERM);
         const std::optional<int> status = server->finish(20s);
@@ -394,10 +397,10 @@ public:
     }
 
     // Sends the pair every `period` until `done()` holds (the bus is pumped
-    // in between); false after `timeout`.
+    // in between); false after `timeout` (scaled).
     bool streamUntil(const NavSample& s, const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s,
                      std::chrono::milliseconds period = 50ms) {
-        for (const auto deadline = Clock::now() + timeout; Clock::now() < deadline;) {
+        for (const auto deadline = Clock::now() + scaled(timeout); Clock::now() < deadline;) {
             peer->sendPair(s);
             bus.pump(period);
             if (done()) return true;
