@@ -74,18 +74,6 @@ struct Client {
 
 }  // namespace
 
-std::string statusSocketPath(const char* corvaneRoot)
-{
-    if (corvaneRoot != nullptr && *corvaneRoot != '\0') {
-        std::string root(corvaneRoot);
-        while (root.size() > 1 && root.back() == '/') {
-            root.pop_back();
-        }
-        return root + "/run/status.sock";
-    }
-    return "/run/corvane-pnt/status.sock";
-}
-
 StatusServer::StatusServer(std::function<std::string()> reply, std::function<void()> tick)
     : m_reply(std::move(reply)), m_tick(std::move(tick))
 {

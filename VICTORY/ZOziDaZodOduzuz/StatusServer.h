@@ -70,8 +70,4 @@ private:
     std::atomic<std::uint64_t> m_dropped{0};
 };
 
-/// The socket path: "$CORVANE_ROOT/run/status.sock" when `corvaneRoot` is
-/// set and not empty, otherwise "/run/corvane-pnt/status.sock".
-std::string statusSocketPath(const char* corvaneRoot);
-
 #endif  // VICTORY_ZOZIDAZODODUZUZ_STATUSSERVER_H

@@ -11,6 +11,7 @@
 #include "VICTORY/ZOziDaZodOduzuz/ServiceManagerNotifier.h"
 #include "VICTORY/ZOziDaZodOduzuz/StatusJson.h"
 #include "VICTORY/ZOziDaZodOduzuz/StatusServer.h"
+#include "VICTORY/ZOziDaZodOduzuz/StatusSocketPath.h"
 #include "VICTORY/ZOziDaZodOduzuz/Version.h"
 #include "platform/FPGA.h"
 
