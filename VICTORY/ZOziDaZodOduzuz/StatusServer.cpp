@@ -173,7 +173,10 @@ void StatusServer::run()
     for (;;) {
         fds.clear();
         fds.push_back({m_wake[0], POLLIN, 0});
-        fds.push_back({m_listen, POLLIN, 0});  // -1 is ignored by poll
+        // While every slot is taken, further connections wait in the
+        // listen backlog (poll ignores -1).
+        const bool full = static_cast<int>(clients.size()) >= kMaxClients;
+        fds.push_back({full ? -1 : m_listen, POLLIN, 0});
         Clock::time_point wakeAt = nextTick;
         for (const Client& c : clients) {
             fds.push_back({c.fd, static_cast<short>(c.replying ? POLLOUT : POLLIN), 0});
@@ -257,20 +260,15 @@ void StatusServer::run()
                     }
                 }
             }
-            // New connections; beyond the bound they are closed at once.
+            // New connections, up to the bound.
             if ((fds[1].revents & POLLIN) != 0) {
-                for (;;) {
+                while (static_cast<int>(clients.size()) < kMaxClients) {
                     const int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
                     if (fd < 0) {
                         if (errno == EINTR || errno == ECONNABORTED) {
                             continue;
                         }
                         break;  // EAGAIN, or out of descriptors: the rest wait
-                    }
-                    if (static_cast<int>(clients.size()) >= kMaxClients) {
-                        ::close(fd);
-                        ++m_dropped;
-                        continue;
                     }
                     Client c;
                     c.fd = fd;

@@ -9,9 +9,11 @@
 //
 // A client can neither stall nor slow the server: the thread runs
 // SCHED_OTHER (also when the process runs SCHED_FIFO), every socket is
-// non-blocking, at most kMaxClients are served at a time (more are closed
-// at once), a request longer than kMaxRequest, or a client that has not
-// sent its request and read its reply within kClientTimeout, is dropped.
+// non-blocking, at most kMaxClients are served at a time (more wait in the
+// listen backlog of kMaxClients; beyond that the kernel refuses or delays
+// their connect), and a request longer than kMaxRequest, or a client that
+// has not sent its request and read its reply within kClientTimeout, is
+// dropped.
 // Signals interrupting a system call (EINTR) are retried.
 //
 // The same thread calls a tick function about once a second (e.g. to send

@@ -49,14 +49,14 @@ int showOnce(const std::string& path, bool asJson, bool clear)
 
 int main(int argc, char** argv)
 {
-    const std::string command = argc > 0 && argv[0] != nullptr ? argv[0] : "pnt-status";
+    const std::string command = "pnt-status";
     const PntStatus::Options options = PntStatus::parseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (options.help) {
         std::cout << PntStatus::usage(command);
         return 0;
     }
     if (!options.error.empty()) {
-        std::cerr << "pnt-status: " << options.error << "\n" << PntStatus::usage(command);
+        std::cerr << "pnt-status: " << options.error << " (see --help)" << std::endl;
         return PntStatus::kUsage;
     }
     const std::string path = options.socket.empty() ? statusSocketPath(std::getenv("CORVANE_ROOT")) : options.socket;

@@ -291,7 +291,7 @@ Options parseOptions(const std::vector<std::string>& args)
 
 std::string usage(const std::string& command)
 {
-    return "Usage: " + command +
+    return "usage: " + command +
            " [--json] [--watch] [--socket PATH]\n"
            "Shows the PNT position server's status from its status socket.\n"
            "\n"
