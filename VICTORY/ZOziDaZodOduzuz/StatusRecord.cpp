@@ -62,6 +62,7 @@ void StatusRecord::reset(double now) noexcept
     m_deltaTov.fill(std::numeric_limits<double>::quiet_NaN());
     m_deltaNext = 0;
     m_refusedPva = m_refusedUtc = std::numeric_limits<double>::quiet_NaN();
+    m_lastFilteredCycle = 0;
 }
 
 void StatusRecord::countFilteredPva(int source) noexcept
@@ -118,6 +119,15 @@ void StatusRecord::endCycle(const Cycle& cycle) noexcept
     w.taken = cycle.now;
     w.lost = cycle.lost;
     w.cause = cycle.published ? GapCause::None : cycle.cause;
+    // A foreign source heard in the last kFilterMemoryCycles explains a
+    // missing message better than the cycle alone: a foreign navigator
+    // slower than the worker leaves cycles without any message.
+    if (w.cause == GapCause::SourceFiltered) {
+        m_lastFilteredCycle = w.cycles;
+    } else if ((w.cause == GapCause::NoPva || w.cause == GapCause::NoUtc || w.cause == GapCause::NoPvaNoUtc) &&
+               m_lastFilteredCycle != 0 && w.cycles - m_lastFilteredCycle <= kFilterMemoryCycles) {
+        w.cause = GapCause::SourceFiltered;
+    }
     w.receiveStalled = cycle.receiveStalled;
     w.tellDisabled = cycle.tellDisabled;
     w.sanitized = m_sanitized.load(std::memory_order_relaxed);

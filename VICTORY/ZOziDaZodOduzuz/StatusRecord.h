@@ -192,6 +192,9 @@ public:
     static constexpr std::size_t kRateSamples = 41;
     /// |deltaTov| window: 240 worker cycles, 60 s.
     static constexpr std::size_t kDeltaTovCycles = 240;
+    /// How long a message dropped by the source filter explains a gap: 8
+    /// worker cycles, 2 s (the loss's own window).
+    static constexpr std::uint64_t kFilterMemoryCycles = 8;
 
     /// Forgets everything (a new run); `now` steady seconds of the start.
     /// Call while no callback and no worker runs.
@@ -249,6 +252,7 @@ private:
     std::size_t m_deltaNext = 0;
     double m_refusedPva = std::numeric_limits<double>::quiet_NaN();  // pair last counted as too far apart
     double m_refusedUtc = std::numeric_limits<double>::quiet_NaN();
+    std::uint64_t m_lastFilteredCycle = 0;  // cycle of the last SourceFiltered gap; 0 none
 
     SeqLock<Snapshot> m_published;
 };

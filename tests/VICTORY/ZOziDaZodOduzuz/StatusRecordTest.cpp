@@ -145,6 +145,31 @@ TEST(StatusRecord, AStoredPairTooFarApartIsRefusedOnceAndRejectionsEveryCycle)
     EXPECT_TRUE(s.waiting);
 }
 
+// A foreign navigator slower than the worker leaves cycles without any
+// message: for 2 s the filter still explains the gap.
+TEST(StatusRecord, AForeignSourceExplainsTheGapForTwoSeconds)
+{
+    StatusRecord record;
+    record.reset(0.0);
+    double now = 0.0;
+    const auto cycle = [&](GapCause cause) {
+        Cycle c = runningCycle(now += 0.25, false);
+        c.cause = cause;
+        record.endCycle(c);
+        Snapshot s;
+        record.snapshot(s);
+        return s.cause;
+    };
+    EXPECT_EQ(cycle(GapCause::NoPvaNoUtc), GapCause::NoPvaNoUtc);
+    EXPECT_EQ(cycle(GapCause::SourceFiltered), GapCause::SourceFiltered);
+    for (int i = 1; i <= 8; ++i) {
+        EXPECT_EQ(cycle(i % 2 ? GapCause::NoPvaNoUtc : GapCause::NoUtc), GapCause::SourceFiltered) << i;
+    }
+    EXPECT_EQ(cycle(GapCause::NoPva), GapCause::NoPva);
+    EXPECT_EQ(cycle(GapCause::SourceFiltered), GapCause::SourceFiltered);
+    EXPECT_EQ(cycle(GapCause::DeltaTov), GapCause::DeltaTov);  // a cause of its own is kept
+}
+
 TEST(StatusRecord, ToldValuesAndStatesPerService)
 {
     StatusRecord record;
