@@ -37,7 +37,7 @@ endif()
 
 # --- Server package --------------------------------------------------------
 
-install(TARGETS ZOziDaZodOduzuz aspn2-tool victory-monitor
+install(TARGETS ZOziDaZodOduzuz aspn2-tool victory-monitor pnt-status
         RUNTIME DESTINATION opt/corvane/bin COMPONENT server)
 
 set(corvane_conffiles "")
@@ -79,6 +79,15 @@ add_custom_command(
   VERBATIM)
 add_custom_target(man_page ALL DEPENDS ${corvane_man})
 install(FILES ${corvane_man} DESTINATION usr/share/man/man8 COMPONENT server)
+set(corvane_status_man ${CMAKE_BINARY_DIR}/packaging/pnt-status.1.gz)
+add_custom_command(
+  OUTPUT ${corvane_status_man}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
+  COMMAND sh -c "gzip -9n < '${PROJECT_SOURCE_DIR}/packaging/pnt-status.1' > '${corvane_status_man}'"
+  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/pnt-status.1
+  VERBATIM)
+add_custom_target(status_man_page ALL DEPENDS ${corvane_status_man})
+install(FILES ${corvane_status_man} DESTINATION usr/share/man/man1 COMPONENT server)
 set(corvane_changelog ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz)
 add_custom_command(
   OUTPUT ${corvane_changelog}

@@ -73,15 +73,18 @@ std::string duration(const json& v)
     return buffer;
 }
 
-std::string source(const json& id, const json& name)
+// "96 (FusionNavigator)"; a name in parentheses already ("(unknown ID
+// 200)") is not wrapped again.
+std::string source(const json& id, const json& name, bool zeroIsAny)
 {
     if (!id.is_number()) {
         return "-";
     }
-    if (id.get<double>() == 0) {
+    if (zeroIsAny && id.get<double>() == 0) {
         return "any source";
     }
-    return text(id) + " (" + text(name) + ")";
+    const std::string n = text(name);
+    return text(id) + " " + (n.rfind("(", 0) == 0 ? n : "(" + n + ")");
 }
 
 void line(std::ostringstream& out, const char* label, const std::string& value)
@@ -170,13 +173,10 @@ std::string renderScreen(const json& s)
     line(out, "Configuration", text(at(s, {"server", "config_file"})));
     line(out, "State", text(at(s, {"summary", "line"})));
     line(out, "Accepted source",
-         "PVA " + source(at(s, {"source", "pva_accepted"}), at(s, {"source", "pva_accepted_name"})) + ", UTC " +
-             source(at(s, {"source", "utc_accepted"}), at(s, {"source", "utc_accepted_name"})));
-    std::string foreign = "-";
-    if (at(s, {"source", "last_foreign_source"}).is_number()) {
-        foreign = text(at(s, {"source", "last_foreign_source"})) + " (" +
-                  text(at(s, {"source", "last_foreign_source_name"})) + ")";
-    }
+         "PVA " + source(at(s, {"source", "pva_accepted"}), at(s, {"source", "pva_accepted_name"}), true) +
+             ", UTC " + source(at(s, {"source", "utc_accepted"}), at(s, {"source", "utc_accepted_name"}), true));
+    const std::string foreign =
+        source(at(s, {"source", "last_foreign_source"}), at(s, {"source", "last_foreign_source_name"}), false);
     line(out, "Filtered out", count(at(s, {"source", "pva_filtered"})) + " PVA, " +
                                   count(at(s, {"source", "utc_filtered"})) + " UTC; last foreign source " + foreign);
     for (const char* kind : {"pva", "utc"}) {
