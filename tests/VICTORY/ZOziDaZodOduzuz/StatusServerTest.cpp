@@ -8,6 +8,8 @@
 #include "tools/pnt-status/StatusClient.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -110,6 +112,37 @@ TEST(StatusServer, ReplyThatThrowsIsAnErrorAnswer)
     StatusServer server([]() -> std::string { throw std::runtime_error("boom"); }, {});
     ASSERT_EQ(server.start(dir.file("s.sock")), "");
     EXPECT_EQ(fetch(dir.file("s.sock")), "{\"error\":\"status not available\"}");
+}
+
+// Started from a SCHED_FIFO thread (the server's threads under <PRI>), the
+// socket's thread still runs SCHED_OTHER.
+TEST(StatusServer, ThreadRunsSchedOtherUnderARealTimeCaller)
+{
+    corvane_test::TempDir dir("status-server");
+    std::string answer, skipped;
+    std::thread caller([&] {
+        sched_param fifo{};
+        fifo.sched_priority = 1;
+        if (::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &fifo) != 0) {
+            skipped = "SCHED_FIFO not permitted here";
+            return;
+        }
+        StatusServer server(
+            [] {
+                int policy = -1;
+                sched_param param{};
+                ::pthread_getschedparam(::pthread_self(), &policy, &param);
+                return std::to_string(policy);
+            },
+            {});
+        server.start(dir.file("s.sock"));
+        answer = fetch(dir.file("s.sock"));
+    });
+    caller.join();
+    if (!skipped.empty()) {
+        GTEST_SKIP() << skipped;
+    }
+    EXPECT_EQ(answer, std::to_string(SCHED_OTHER));
 }
 
 // Where no socket can be made, start() says why and the server goes on.
