@@ -30,8 +30,8 @@
 namespace Status {
 
 /// A single-writer sequence lock over a trivially copyable value. The
-/// value lives in relaxed atomic words, so a reader racing the writer reads
-/// torn words (and retries) but never makes a data race. store() never
+/// value lives in atomic words, so a reader racing the writer reads torn
+/// words (and retries) but never makes a data race. store() never
 /// blocks and never allocates; load() retries while a store is in progress.
 template <typename T>
 class SeqLock {
@@ -45,9 +45,10 @@ public:
         std::memcpy(words, &value, sizeof(T));
         const std::uint64_t seq = m_seq.load(std::memory_order_relaxed);
         m_seq.store(seq + 1, std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_release);
+        // Release stores: a reader that sees any new word also sees the odd
+        // sequence number stored before it, and retries.
         for (std::size_t i = 0; i < kWords; ++i) {
-            m_words[i].store(words[i], std::memory_order_relaxed);
+            m_words[i].store(words[i], std::memory_order_release);
         }
         m_seq.store(seq + 2, std::memory_order_release);
     }
@@ -61,9 +62,8 @@ public:
             const std::uint64_t before = m_seq.load(std::memory_order_acquire);
             if ((before & 1u) == 0) {
                 for (std::size_t i = 0; i < kWords; ++i) {
-                    words[i] = m_words[i].load(std::memory_order_relaxed);
+                    words[i] = m_words[i].load(std::memory_order_acquire);
                 }
-                std::atomic_thread_fence(std::memory_order_acquire);
                 if (m_seq.load(std::memory_order_relaxed) == before) {
                     if (before == 0) {
                         out = T();

@@ -315,6 +315,11 @@ private:
     std::string m_configFilePath;  // as given to Configure
     double m_cycleDeltaTov = std::numeric_limits<double>::quiet_NaN();  // |s| of the pair tried; m_dataMutex
     bool m_statusSchedulingRead = false;  // the worker's own
+    // The last answer and when it was made (steady seconds), for clients
+    // asking more often than kStatusAnswerReuse; the status thread's own.
+    std::string m_statusAnswer;
+    double m_statusAnswerAt = 0.0;
+    std::uint64_t m_statusAnswerCycles = 0;
 
     COutputRedirector m_outputRedirector;
 };

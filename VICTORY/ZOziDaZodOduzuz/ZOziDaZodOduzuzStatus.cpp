@@ -25,6 +25,11 @@
 
 namespace {
 
+// An answer is made again at most this often (seconds) while the worker
+// has not completed a cycle since: clients polling fast share it, and its
+// ages are at most this much old.
+constexpr double kStatusAnswerReuse = 0.1;
+
 double steadySeconds()
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -63,6 +68,7 @@ void ZOziDaZodOduzuz::startStatus()
     if (m_statusServer) {
         return;
     }
+    m_statusAnswer.clear();
     try {
         m_statusServer = std::make_unique<StatusServer>([this] { return statusReply(); }, [this] { statusTick(); });
         const std::string path = statusSocketPath(std::getenv("CORVANE_ROOT"));
@@ -140,6 +146,10 @@ std::string ZOziDaZodOduzuz::statusReply()
     Status::Report r;
     r.haveSnapshot = m_statusRecord.snapshot(r.snapshot);
     r.now = steadySeconds();
+    if (r.haveSnapshot && r.snapshot.cycles == m_statusAnswerCycles && r.now - m_statusAnswerAt < kStatusAnswerReuse &&
+        !m_statusAnswer.empty()) {
+        return m_statusAnswer;
+    }
     r.name = m_name;
     r.state = m_state == FACE::LCM::Corvane::ReportedState::STARTED ? "started" : "stopped";
     r.version = std::string(ServerVersion::kPartNumber) + " (" + ServerVersion::kReleaseTimeStamp + ")";
@@ -191,7 +201,10 @@ std::string ZOziDaZodOduzuz::statusReply()
             }
         }
     }
-    return Status::toJson(r);
+    m_statusAnswer = Status::toJson(r);
+    m_statusAnswerAt = r.now;
+    m_statusAnswerCycles = r.haveSnapshot ? r.snapshot.cycles : 0;
+    return m_statusAnswer;
 }
 
 void ZOziDaZodOduzuz::statusTick()
