@@ -70,7 +70,9 @@ void HealthReporter::SendEvent(const char* file, int line, eEventType type, cons
     std::string text = filter.Check(filtered, file, line, info);
     const int value = static_cast<int>(filtered);
     const int queued = (value >= eDebug && value <= eCritical) ? value : static_cast<int>(eDebug);
-    eventQueue.push_back(queued, std::move(text));
+    if (!eventQueue.push_back(queued, std::move(text))) {
+        dropped.fetch_add(1, std::memory_order_relaxed);
+    }
 }
 
 std::uint32_t HealthReporter::SendConfigEvent(const std::string& info)
@@ -193,7 +195,9 @@ void HealthReporter::publishChange(int type, std::string& info)
     FACE::RETURN_CODE_TYPE::Value rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
     long long transaction = 0;
     eventLogTypedTS->Send_Message(connectionId, 0, transaction, event, rc);
-    if (rc != FACE::RETURN_CODE_TYPE::NO_ERROR) {
+    if (rc == FACE::RETURN_CODE_TYPE::NO_ERROR) {
+        sent.fetch_add(1, std::memory_order_relaxed);
+    } else {
         std::cout << "!!!!!! " << name << " HealthReporter could not publish event type/info = " << type << "/"
                   << event.eventlog() << std::endl;
     }

@@ -119,6 +119,11 @@ public:
     // new id. An unknown `oldId` withdraws nothing.
     std::uint32_t ReplaceConfigEvent(const std::string& info, unsigned oldId);
 
+    // Events published, and events dropped because the queue was full,
+    // since the process started (any thread may read them).
+    std::uint64_t sentCount() const noexcept { return sent.load(std::memory_order_relaxed); }
+    std::uint64_t droppedCount() const noexcept { return dropped.load(std::memory_order_relaxed); }
+
     // The queue of pending events; the publishing side is its only consumer.
     ASPN2::EventQueue& queue() noexcept { return eventQueue; }
 
@@ -141,6 +146,8 @@ private:
     // `connectionId` are written before the thread starts and after it has
     // been joined, and otherwise used by the thread alone.
     std::atomic<bool> initialized{false};
+    std::atomic<std::uint64_t> sent{0};
+    std::atomic<std::uint64_t> dropped{0};
     std::string name;
     std::int32_t deviceId = 0;
     std::int64_t seqNum = 0;

@@ -258,6 +258,7 @@ void CV_TSS::Initialize(FACE::String const& configuration_file, FACE::RETURN_COD
             throw std::runtime_error("Error creating participant " + m_name + ": DDS Security: " + *problem);
         }
         Security::Apply(securityFiles, attributes);
+        m_certificate = securityFiles.certificate;
     }
     if (m_transport == "SHM") {
         // Files of killed participants go first; then, when asked for, an

@@ -222,6 +222,8 @@ public:
     /// Whether the participant runs with DDS Security (a "Security"
     /// container in the connections file).
     bool secure() const { return m_secure; }
+    /// The identity certificate file of a secure participant ("" otherwise).
+    std::string const& securityCertificate() const { return m_certificate; }
     /// Number of connection records.
     std::size_t connectionCount();
 
@@ -243,6 +245,7 @@ private:
     std::string m_tcpAddress;
     std::uint16_t m_tcpPort;
     bool m_secure;
+    std::string m_certificate;
     std::map<unsigned int, Connection_t> m_connections;
     std::mutex m_connectionMutex;
 };

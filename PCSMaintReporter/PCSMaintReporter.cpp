@@ -276,7 +276,9 @@ void PCSMaintReporter::publishMaintenanceEvent(MaintenanceEvent& event)
     FACE::RETURN_CODE_TYPE::Value rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
     long long transaction = 0;
     ts->Send_Message(connection, 0, transaction, event, rc);
-    if (rc != FACE::RETURN_CODE_TYPE::NO_ERROR) {
+    if (rc == FACE::RETURN_CODE_TYPE::NO_ERROR) {
+        sent.fetch_add(1, std::memory_order_relaxed);
+    } else {
         std::string label;
         {
             std::lock_guard<std::mutex> lock(stateMutex);

@@ -136,6 +136,9 @@ public:
     // The process-wide reporter, created on first use (thread-safe).
     static PCSMaintReporter& Instance();
 
+    // Maintenance events published since the process started (any thread).
+    std::uint64_t sentCount() const noexcept { return sent.load(std::memory_order_relaxed); }
+
     PCSMaintReporter(const PCSMaintReporter&) = delete;
     PCSMaintReporter& operator=(const PCSMaintReporter&) = delete;
 
@@ -231,6 +234,7 @@ private:
     std::int32_t deviceId = 0;
     // Each message takes its number with one atomic increment.
     std::atomic<std::int64_t> seqNum{0};
+    std::atomic<std::uint64_t> sent{0};
     std::atomic<std::int64_t> timeOffset{0};  // ns
     std::shared_ptr<MaintenanceEventTS> typedTS;
     long long connectionId = -1;

@@ -39,7 +39,7 @@ endif()
 
 # --- Server package --------------------------------------------------------
 
-install(TARGETS ZOziDaZodOduzuz aspn2-tool victory-monitor
+install(TARGETS ZOziDaZodOduzuz aspn2-tool victory-monitor pnt-status
         RUNTIME DESTINATION opt/corvane/bin COMPONENT server)
 
 set(corvane_conffiles "")
@@ -75,7 +75,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/60-corvane-pnt-mem.rules
 # package of its program (gtx2pgm runs at build time only: its page stays in
 # the source tree).
 set(corvane_man_pages "")
-foreach(page ZOziDaZodOduzuz.8:server aspn2-tool.1:server victory-monitor.1:server fpga-sim.1:standins)
+foreach(page ZOziDaZodOduzuz.8:server aspn2-tool.1:server victory-monitor.1:server fpga-sim.1:standins pnt-status.1:server)
   string(REPLACE ":" ";" page "${page}")
   list(GET page 0 name)
   list(GET page 1 component)

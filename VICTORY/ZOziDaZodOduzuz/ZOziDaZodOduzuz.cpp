@@ -1,5 +1,7 @@
 #include "VICTORY/ZOziDaZodOduzuz/ZOziDaZodOduzuz.h"
 
+#include "VICTORY/ZOziDaZodOduzuz/StatusServer.h"
+
 #include <GeographicLib/GeoCoords.hpp>
 #include <GeographicLib/Geoid.hpp>
 
@@ -65,6 +67,7 @@ ZOziDaZodOduzuz::ZOziDaZodOduzuz()
 
 ZOziDaZodOduzuz::~ZOziDaZodOduzuz()
 {
+    stopStatus();
     // Destroying a joinable thread would end the process; a server destroyed
     // without STOP still shuts its worker down in order.
     if (m_workerThread.joinable()) {

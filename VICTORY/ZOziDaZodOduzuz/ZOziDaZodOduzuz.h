@@ -29,6 +29,7 @@
 #include "VICTORY/ZOziDaZodOduzuz/NavigationSupervision.h"
 #include "VICTORY/ZOziDaZodOduzuz/OutputRedirector.h"
 #include "VICTORY/ZOziDaZodOduzuz/ReceiveSupervision.h"
+#include "VICTORY/ZOziDaZodOduzuz/StatusRecord.h"
 #include "VICTORY/ZOziDaZodOduzuz/VictoryFaultHelper.h"
 #include "aspn2_msgs/CommandResponse.h"
 #include "aspn2_msgs/EventLog.h"
@@ -49,6 +50,8 @@ namespace GeographicLib {
 class Geoid;
 class GeoCoords;
 }  // namespace GeographicLib
+
+class StatusServer;
 
 class ZOziDaZodOduzuz : public FACE::LCM::Initializable::InitializableInstance,
                         public FACE::LCM::Configurable::ConfigurableInstance,
@@ -166,6 +169,19 @@ private:
     // "FusionNavigator", "any source", or both sources when PVA and UTC
     // come from different settings.
     std::string navigationSourceName() const;
+
+    // ---- Status socket (ZOziDaZodOduzuzStatus.cpp) --------------------------
+
+    // Starts the status socket's thread (after START) / stops and joins it
+    // (before the worker stops; idempotent).
+    void startStatus();
+    void stopStatus();
+    // The worker's cycle into the status record; takes m_dataMutex.
+    void recordStatusCycle(bool published);
+    // On the status thread: the socket's answer, and the service manager's
+    // status line once a second.
+    std::string statusReply();
+    void statusTick();
 
     // ---- Subscription callbacks (transport listener threads) ---------------
 
@@ -292,6 +308,18 @@ private:
     NavigationSupervision::RepeatFilter m_workerExceptions;
     ReceiveSupervision::StallDetector m_receiveStalls;  // the worker's own
     int m_navLossFaultIds[3] = {0, 0, 0};  // Position, Orientation, Direction of Travel
+
+    // The status record (lock-free; see StatusRecord.h) and its socket.
+    Status::StatusRecord m_statusRecord;
+    std::unique_ptr<StatusServer> m_statusServer;
+    std::string m_configFilePath;  // as given to Configure
+    double m_cycleDeltaTov = std::numeric_limits<double>::quiet_NaN();  // |s| of the pair tried; m_dataMutex
+    bool m_statusSchedulingRead = false;  // the worker's own
+    // The last answer and when it was made (steady seconds), for clients
+    // asking more often than kStatusAnswerReuse; the status thread's own.
+    std::string m_statusAnswer;
+    double m_statusAnswerAt = 0.0;
+    std::uint64_t m_statusAnswerCycles = 0;
 
     COutputRedirector m_outputRedirector;
 };

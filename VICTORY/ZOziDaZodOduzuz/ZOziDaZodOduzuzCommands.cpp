@@ -56,6 +56,7 @@ void ZOziDaZodOduzuz::cbCmd(const aspn2_msgs::idl::CommandResponse& command)
             case CommandTable::Action::None:
                 return;
             case CommandTable::Action::Sanitize:
+                m_statusRecord.markSanitized();
                 if (!updateVDMdataRate(CommandTable::kSanitizePeriodMs)) {
                     SEND_HEALTH_EVENT(HealthReporter::eFault,
                                       m_name + ": Could not reduce VDM data rates during sanitize operation!");

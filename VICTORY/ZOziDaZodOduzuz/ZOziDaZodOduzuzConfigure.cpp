@@ -70,6 +70,7 @@ bool readNumber(FACE::Configuration& config, int handle, const char* key, std::u
 
 void ZOziDaZodOduzuz::Configure(FACE::String const& configFile, FACE::RETURN_CODE_TYPE::Value& rc)
 {
+    m_configFilePath = text(configFile);
     bool good = true;
     std::uint16_t priority = 0;
     std::uint16_t cpu = 0;

@@ -205,6 +205,8 @@ void ZOziDaZodOduzuz::Framework_Connect(FACE::String const& /*configFile*/, FACE
 
 void ZOziDaZodOduzuz::Framework_Disconnect(FACE::RETURN_CODE_TYPE::Value& rc)
 {
+    // Its thread reads the connections this takes down.
+    stopStatus();
     HealthReporter::Instance().DoneHealthReporter();
     FpgaFace::Instance().DoneFpga();
 

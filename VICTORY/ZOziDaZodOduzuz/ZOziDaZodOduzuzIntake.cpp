@@ -52,8 +52,10 @@ void ZOziDaZodOduzuz::cbPVA(const aspn2_msgs::idl::PositionVelocityAttitude& msg
         const std::uint8_t source = NavigationIntake::sourceServerId(msg.header().device_id());
         if (!NavigationIntake::acceptsSource(m_pvaSourceNavigatorServerId, source)) {
             m_pvaFilteredSource = source;
+            m_statusRecord.countFilteredPva(source);
             return;
         }
+        m_statusRecord.countPva();
         {
             std::lock_guard<std::mutex> lock(m_dataMutex);
             m_pvaReceived = true;
@@ -90,8 +92,10 @@ void ZOziDaZodOduzuz::cbUTCTime(const aspn2_msgs::idl::UTCTime& msg)
         const std::uint8_t source = NavigationIntake::sourceServerId(msg.header().device_id());
         if (!NavigationIntake::acceptsSource(m_utcSourceNavigatorServerId, source)) {
             m_utcFilteredSource = source;
+            m_statusRecord.countFilteredUtc(source);
             return;
         }
+        m_statusRecord.countUtc();
         {
             std::lock_guard<std::mutex> lock(m_dataMutex);
             m_utcReceived = true;
@@ -162,6 +166,7 @@ void ZOziDaZodOduzuz::workerThreadFunction()
         }
         reportSafely([&] { superviseNavigation(published); });
         reportSafely([&] { superviseReceiving(); });
+        recordStatusCycle(published);
         // Only a worker that completes its cycles, while no receive thread
         // is stuck in the library, keeps the service manager's watchdog
         // from restarting the server.
@@ -288,10 +293,12 @@ bool ZOziDaZodOduzuz::ProcessPosOrDirData()
     m_gap.acceptedUtcSource = m_utcSourceNavigatorServerId;
     m_gap.lastPvaTov = m_lastPvaTov;
     m_gap.lastUtcTov = m_lastUtcTov;
+    m_cycleDeltaTov = std::numeric_limits<double>::quiet_NaN();
     if (!m_pvaReceived || !m_utcReceived) {
         return false;
     }
     const double dt = std::fabs(ASPN2::deltaTov(m_pva.header(), m_utc.header()));
+    m_cycleDeltaTov = dt;
     if (m_debug) {
         std::cout << m_name << ": " << "ProcessPosOrDirData" << ": Messages received: " << std::endl;
         std::cout << m_name << ": " << "ProcessPosOrDirData" << ": PVA & UTC Time            deltaTov: " << dt

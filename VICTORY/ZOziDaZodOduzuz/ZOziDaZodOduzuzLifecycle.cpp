@@ -4,6 +4,7 @@
 
 #include "ASPN/HealthReporter.h"
 
+#include <chrono>
 #include <iostream>
 
 void ZOziDaZodOduzuz::Request_State_Transition(RequestedState requested, FACE::RETURN_CODE_TYPE::Value& rc)
@@ -17,8 +18,10 @@ void ZOziDaZodOduzuz::Request_State_Transition(RequestedState requested, FACE::R
         Start();
         SEND_HEALTH_EVENT(HealthReporter::eStatus, m_name + " started successfully.");
         m_state = STARTED;
+        startStatus();
         rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
     } else if (requested == STOP && m_state == STARTED) {
+        stopStatus();
         Stop();
         SEND_HEALTH_EVENT(HealthReporter::eStatus, m_name + " stopped successfully.");
         m_state = STOPPED;
@@ -38,6 +41,8 @@ void ZOziDaZodOduzuz::Start()
         m_lossDetector = NavigationSupervision::LossDetector();
         m_fieldOnsets = NavigationSupervision::FieldOnsets();
         m_workerExceptions = NavigationSupervision::RepeatFilter();
+        m_statusRecord.reset(std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count());
+        m_statusSchedulingRead = false;
     }
     m_stopWorker = false;
     m_workerThread = std::thread(&ZOziDaZodOduzuz::workerThreadFunction, this);

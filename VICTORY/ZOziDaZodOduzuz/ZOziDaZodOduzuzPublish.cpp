@@ -14,9 +14,20 @@
 #include <cmath>
 #include <limits>
 
+#include <chrono>
 #include <iostream>
 #include <stdexcept>
 #include <string>
+
+namespace {
+
+// Steady-clock seconds: when a value was told, for the status record.
+double steadySeconds()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
 
 void ZOziDaZodOduzuz::PublishPosition()
 {
@@ -70,8 +81,10 @@ void ZOziDaZodOduzuz::PublishPosition()
         m_geoCoords->Reset(r.latDeg, r.lonDeg);
         const std::string mgrs = m_geoCoords->MGRSRepresentation(0);
         vpossTellPosWithMgrs(m_positionService, &r.latitude, &r.longitude, &r.altitudeValue, mgrs.c_str(), &time);
+        m_statusRecord.told(Status::kPosition, true, r.latDeg, r.lonDeg, r.altitude, mgrs.c_str(), steadySeconds());
     } else {
         vpossTellPos(m_positionService, &r.latitude, &r.longitude, &r.altitudeValue, &time);
+        m_statusRecord.told(Status::kPosition, false, r.latDeg, r.lonDeg, r.altitude, nullptr, steadySeconds());
     }
 }
 
@@ -99,6 +112,9 @@ void ZOziDaZodOduzuz::PublishOrientation()
         return;
     }
     vorisTellOrient(m_orientationService, &r.roll, &r.pitch, &r.yaw, &time);
+    m_statusRecord.told(Status::kOrientation, r.valid, VictoryReports::toDegrees(r.roll.value),
+                        VictoryReports::toDegrees(r.pitch.value), VictoryReports::toDegrees(r.yaw.value), nullptr,
+                        steadySeconds());
 }
 
 void ZOziDaZodOduzuz::PublishDirectionOfTravel()
@@ -125,6 +141,8 @@ void ZOziDaZodOduzuz::PublishDirectionOfTravel()
         return;
     }
     vdotsTellDot(m_dotService, &r.heading, &r.speed, &r.climb, &time);
+    m_statusRecord.told(Status::kDirectionOfTravel, r.valid, VictoryReports::toDegrees(r.heading.value), r.speed.value,
+                        r.climb.value, nullptr, steadySeconds());
 }
 
 double ZOziDaZodOduzuz::calcDirUncert(double a, double varA, double b, double varB)

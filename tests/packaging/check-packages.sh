@@ -25,6 +25,7 @@ standin_files="$(contents "$standins")"
 has() { grep -qx -- "$2" <<<"$1"; }
 
 for f in /opt/corvane/bin/ZOziDaZodOduzuz /opt/corvane/bin/aspn2-tool /opt/corvane/bin/victory-monitor \
+         /opt/corvane/bin/pnt-status /usr/share/man/man1/pnt-status.1.gz \
          /opt/corvane/config/ZOziDaZodOduzuz.xml /opt/corvane/config/connections-udp.xml \
          /opt/corvane/config/devices.xml /opt/corvane/config/security/governance.xml \
          /opt/corvane/config/PositionServiceConfig_1_9.xml /opt/corvane/config/Position_VCL_1_9.xml \
@@ -68,6 +69,8 @@ if ! "$src/scripts/demo" --installed "$tmp/root" --seconds 8 --domain "$domain" 
   cat "$tmp/demo.log"; fail "the installed server's demo failed"
 else
   grep -F '[demo]' "$tmp/demo.log" | tail -n 3
+  # The installed status tool's screen, as the demo showed it.
+  grep -F '[status]' "$tmp/demo.log" || fail "the demo showed no pnt-status screen"
 fi
 
 ((failures == 0)) || exit 1

@@ -1,6 +1,7 @@
 // Every tool's command line: --help prints the usage on standard output
 // with status 0; a bad argument gives one line on standard error naming the
-// problem and pointing at --help (not the whole usage), with status 2.
+// problem and pointing at --help (not the whole usage), with status 2 (3
+// for pnt-status, whose status 2 says that the server cannot be reached).
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -44,6 +45,9 @@ const Row kRows[] = {
     {GTX2PGM_PATH, {"--frobnicate"}, 2, "gtx2pgm: unexpected argument '--frobnicate' (see --help)"},
     {ASPN2_TOOL_PATH, {"--help"}, 0, "usage: aspn2-tool nav     [common] [nav options]"},
     {ASPN2_TOOL_PATH, {"frobnicate"}, 2, "aspn2-tool: "},
+    {PNT_STATUS_PATH, {"--help"}, 0, "usage: pnt-status [--json] [--watch] [--socket PATH]"},
+    {PNT_STATUS_PATH, {"--frobnicate"}, 3, "pnt-status: unknown argument '--frobnicate' (see --help)"},
+    {PNT_STATUS_PATH, {"--json", "--socket"}, 3, "pnt-status: --socket needs a path (see --help)"},
 };
 
 class ToolCommandLine : public ::testing::TestWithParam<Row> {};
