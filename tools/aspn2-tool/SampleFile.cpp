@@ -4,7 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace nav_sim {
+namespace aspn2_tool {
 
 namespace {
 
@@ -141,4 +141,4 @@ bool decodeSampleFile(std::string const& bytes, std::vector<RecordedSample>& sam
     return true;
 }
 
-}  // namespace nav_sim
+}  // namespace aspn2_tool

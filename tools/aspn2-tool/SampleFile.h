@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-namespace nav_sim {
+namespace aspn2_tool {
 
 struct RecordedSample {
     std::string topic;            ///< connection name, e.g. "PositionVelocityAttitude"
@@ -66,6 +66,6 @@ bool decodeSampleFile(std::string const& bytes, std::vector<RecordedSample>& sam
 /// CRC-32 (reflected polynomial 0xEDB88320, initial and final inversion).
 std::uint32_t crc32(void const* data, std::size_t size, std::uint32_t crc = 0);
 
-}  // namespace nav_sim
+}  // namespace aspn2_tool
 
 #endif  // TOOLS_ASPN2_TOOL_SAMPLEFILE_H
