@@ -120,6 +120,9 @@ TEST(SampleFile, WriterRefusesWhatTheReaderWould) {
 TEST(SampleFile, ChecksumIsTheCommonCrc32) {
     EXPECT_EQ(aspn2_tool::crc32("123456789", 9), 0xCBF43926u);  // the published check value
     EXPECT_EQ(aspn2_tool::crc32("", 0), 0u);
+    // Continued over two pieces, and over nothing.
+    EXPECT_EQ(aspn2_tool::crc32("6789", 4, aspn2_tool::crc32("12345", 5)), 0xCBF43926u);
+    EXPECT_EQ(aspn2_tool::crc32(nullptr, 0, 0xCBF43926u), 0xCBF43926u);
 }
 
 }  // namespace

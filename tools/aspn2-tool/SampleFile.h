@@ -63,7 +63,8 @@ struct SampleFileError {
 /// range, the time goes backwards or a checksum does not match.
 bool decodeSampleFile(std::string const& bytes, std::vector<RecordedSample>& samples, SampleFileError& error);
 
-/// CRC-32 (reflected polynomial 0xEDB88320, initial and final inversion).
+/// CRC-32 (reflected polynomial 0xEDB88320, initial and final inversion;
+/// zlib's), continuing from `crc`, the CRC of the bytes before.
 std::uint32_t crc32(void const* data, std::size_t size, std::uint32_t crc = 0);
 
 }  // namespace aspn2_tool
