@@ -185,23 +185,47 @@ void CV_TSS::Initialize(FACE::String const& configuration_file, FACE::RETURN_COD
         return;
     }
     FACE::Configuration& config = *m_configuration;
+    int handle = -1;
+    return_code = openSettings(config, configuration_file, handle);
+    if (return_code != FACE::RETURN_CODE_TYPE::NO_ERROR) {
+        return;
+    }
+    HandleCloser closer(config, handle);
+    std::uint32_t domainId = 0;
+    Security::Files securityFiles;
+    return_code = readSettings(config, handle, domainId);
+    if (return_code == FACE::RETURN_CODE_TYPE::NO_ERROR) {
+        return_code = readSecurity(config, configuration_file, securityFiles);
+    }
+    if (return_code != FACE::RETURN_CODE_TYPE::NO_ERROR) {
+        return;
+    }
+    if (std::optional<std::string> const refusal = createParticipant(config, handle, domainId, securityFiles)) {
+        // The container stays open.
+        closer.release();
+        throw std::runtime_error("Error creating participant " + m_name + *refusal);
+    }
+    m_initialized.store(true);
+    return_code = FACE::RETURN_CODE_TYPE::NO_ERROR;
+}
 
+FACE::RETURN_CODE_TYPE::Value CV_TSS::openSettings(FACE::Configuration& config, FACE::String const& configuration_file,
+                                                   int& handle) {
     FACE::RETURN_CODE_TYPE::Value rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
     config.Initialize(configuration_file, rc);
     if (rc != FACE::RETURN_CODE_TYPE::NO_ERROR) {
         std::cout << "CFR:" << rc << " Configuration " << configuration_file << " was not available\n";
-        return_code = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
-        return;
+        return FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
     }
-    int handle = -1;
     config.Open(DOMAIN_NAME, handle, rc);
     if (rc != FACE::RETURN_CODE_TYPE::NO_ERROR) {
         std::cout << "CFR:" << rc << " Domain " << DOMAIN_NAME << " was not available\n";
-        return_code = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
-        return;
+        return FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
     }
-    HandleCloser closer(config, handle);
+    return FACE::RETURN_CODE_TYPE::NO_ERROR;
+}
 
+FACE::RETURN_CODE_TYPE::Value CV_TSS::readSettings(FACE::Configuration& config, int handle, std::uint32_t& domain_id) {
     // All seven are read so that every missing one is reported at once.
     FACE::RETURN_CODE_TYPE::Value reading = FACE::RETURN_CODE_TYPE::NO_ERROR;
     auto readNumber = [&](char const* name) {
@@ -223,42 +247,48 @@ void CV_TSS::Initialize(FACE::String const& configuration_file, FACE::RETURN_COD
     CV_Config_Helpers::Get_String_Parameter(config, handle, "TcpAddress", tcpAddress, reading);
     std::string const portText = readNumber("TcpPort");
     if (reading != FACE::RETURN_CODE_TYPE::NO_ERROR) {
-        return_code = FACE::RETURN_CODE_TYPE::INVALID_CONFIG;
-        return;
+        return FACE::RETURN_CODE_TYPE::INVALID_CONFIG;
     }
 
     // Numbers are truncated to the width they are stored in.
-    auto const domainId = static_cast<std::uint32_t>(CV_Config_Helpers::Details::Parse_Unsigned(domainText));
+    domain_id = static_cast<std::uint32_t>(CV_Config_Helpers::Details::Parse_Unsigned(domainText));
     m_historyDepth = static_cast<std::int32_t>(CV_Config_Helpers::Details::Parse_Signed(depthText));
     m_useBestEffort = bestEffort;
     m_backFillHistory = backFill;
     m_transport = toStdString(transport);
     m_tcpAddress = toStdString(tcpAddress);
     m_tcpPort = static_cast<std::uint16_t>(CV_Config_Helpers::Details::Parse_Unsigned(portText));
+    return FACE::RETURN_CODE_TYPE::NO_ERROR;
+}
 
+FACE::RETURN_CODE_TYPE::Value CV_TSS::readSecurity(FACE::Configuration& config,
+                                                   FACE::String const& configuration_file,
+                                                   Security::Files& files) {
     // An unusable security set-up never falls back to an unprotected
-    // participant: an incomplete container is a configuration error, a
-    // file that fails its check refuses the participant.
-    Security::Files securityFiles;
-    Security::Section const security = Security::Read(config, securityFiles);
+    // participant: an incomplete container is a configuration error.
+    Security::Section const security = Security::Read(config, files);
     if (security == Security::Section::Incomplete) {
         std::cout << "CFR: container " << Security::kContainer << " of " << configuration_file
                   << " is incomplete; no participant is made\n";
-        return_code = FACE::RETURN_CODE_TYPE::INVALID_CONFIG;
-        return;
+        return FACE::RETURN_CODE_TYPE::INVALID_CONFIG;
     }
     m_secure = security == Security::Section::Present;
+    return FACE::RETURN_CODE_TYPE::NO_ERROR;
+}
+
+std::optional<std::string> CV_TSS::createParticipant(FACE::Configuration& config, int handle, std::uint32_t domain_id,
+                                                     Security::Files const& security_files) {
     Details::ParticipantOptions const options = Details::ReadParticipantOptions(config, handle);
     eprosima::fastrtps::ParticipantAttributes attributes =
-        Details::MakeParticipantAttributes(domainId, m_name, m_transport, m_tcpAddress, m_tcpPort);
+        Details::MakeParticipantAttributes(domain_id, m_name, m_transport, m_tcpAddress, m_tcpPort);
     Details::ApplyParticipantOptions(attributes, options, m_transport);
     if (m_secure) {
-        if (std::optional<std::string> const problem = Security::Check(securityFiles, std::time(nullptr))) {
-            closer.release();
-            throw std::runtime_error("Error creating participant " + m_name + ": DDS Security: " + *problem);
+        // A file that fails its check refuses the participant.
+        if (std::optional<std::string> const problem = Security::Check(security_files, std::time(nullptr))) {
+            return ": DDS Security: " + *problem;
         }
-        Security::Apply(securityFiles, attributes);
-        m_certificate = securityFiles.certificate;
+        Security::Apply(security_files, attributes);
+        m_certificate = security_files.certificate;
     }
     if (m_transport == "SHM") {
         // Files of killed participants go first; then, when asked for, an
@@ -267,18 +297,15 @@ void CV_TSS::Initialize(FACE::String const& configuration_file, FACE::RETURN_COD
             SharedMemory::RemoveStale(SharedMemory::kDirectory, SharedMemory::MappedFiles());
         if (options.freshParticipantId) {
             attributes.rtps.participantID =
-                SharedMemory::FreshParticipantId(SharedMemory::kDirectory, domainId, removed);
+                SharedMemory::FreshParticipantId(SharedMemory::kDirectory, domain_id, removed);
         }
     }
     eprosima::fastrtps::Participant* participant = eprosima::fastrtps::Domain::createParticipant(attributes);
     if (participant == nullptr) {
-        closer.release();
-        throw std::runtime_error("Error creating participant " + m_name +
-                                 (m_secure ? ": DDS Security refused the set-up (see the log lines above)" : ""));
+        return std::string(m_secure ? ": DDS Security refused the set-up (see the log lines above)" : "");
     }
     m_participant = participant;
-    m_initialized.store(true);
-    return_code = FACE::RETURN_CODE_TYPE::NO_ERROR;
+    return std::nullopt;
 }
 
 void CV_TSS::Create_Connection(FACE::String const& connection_name, long long /*unused*/,

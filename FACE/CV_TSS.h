@@ -42,6 +42,7 @@
 // must never unregister its own connection (removal waits for it).
 
 #include "FACE/CV_TSS_Listeners.h"
+#include "FACE/CV_TSS_Security.h"
 #include "FACE/Configuration.h"
 #include "FACE/Configuration_Injectable.h"
 #include "FACE/FACE_Common.h"
@@ -228,6 +229,20 @@ public:
     std::size_t connectionCount();
 
 private:
+    // The steps of Initialize, in its order. Each answers its return code
+    // (the "CFR:" lines are theirs): the file and its "FastRtps" container
+    // opened at `handle`; the seven settings read and stored (domain_id
+    // set); the "Security" container read (m_secure set). createParticipant
+    // makes and keeps the participant, or answers why not: the text that
+    // follows "Error creating participant <name>".
+    FACE::RETURN_CODE_TYPE::Value openSettings(FACE::Configuration& config, FACE::String const& configuration_file,
+                                               int& handle);
+    FACE::RETURN_CODE_TYPE::Value readSettings(FACE::Configuration& config, int handle, std::uint32_t& domain_id);
+    FACE::RETURN_CODE_TYPE::Value readSecurity(FACE::Configuration& config, FACE::String const& configuration_file,
+                                               Security::Files& files);
+    std::optional<std::string> createParticipant(FACE::Configuration& config, int handle, std::uint32_t domain_id,
+                                                 Security::Files const& security_files);
+
     // Shared by the two unregistrations: 2 before Initialize, 3 for an
     // unknown id, else 0 when `remove` (run on the connection's record)
     // returns true and 1 when it returns false or throws.

@@ -13,7 +13,7 @@
 #include <sstream>
 
 namespace FACE {
-namespace ConfigCheck {
+namespace ConfigDiagnostics {
 
 namespace {
 
@@ -311,5 +311,5 @@ std::string quoted(std::string const& text) {
     return out + "\"";
 }
 
-}  // namespace ConfigCheck
+}  // namespace ConfigDiagnostics
 }  // namespace FACE

@@ -18,7 +18,7 @@
 #include <vector>
 
 namespace FACE {
-namespace ConfigCheck {
+namespace ConfigDiagnostics {
 
 enum class Severity { Warning, Error };
 
@@ -144,7 +144,7 @@ bool isBooleanText(std::string const& text);
 /// that spaces and line breaks in a value are visible.
 std::string quoted(std::string const& text);
 
-}  // namespace ConfigCheck
+}  // namespace ConfigDiagnostics
 }  // namespace FACE
 
 #endif  // FACE_CONFIGDIAGNOSTICS_H

@@ -205,9 +205,9 @@ class StallWitness {
 
   void run(const std::atomic<bool>& stop) {
     while (!stop) {
-      const std::int64_t from = nav_sim::realtimeNowNs();
+      const std::int64_t from = aspn2_tool::realtimeNowNs();
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      const std::int64_t to = nav_sim::realtimeNowNs();
+      const std::int64_t to = aspn2_tool::realtimeNowNs();
       if (static_cast<double>(to - from) / 1e6 > 1.0 + kStallMs) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stalls.push_back(Stall{from, to});
@@ -227,15 +227,15 @@ class StallWitness {
 
 aspn2_msgs::idl::PositionVelocityAttitude makePair(std::int64_t index, std::int64_t nowNs,
                                                    std::uint32_t deviceId,
-                                                   const nav_sim::Matrix9& covariance) {
-  nav_sim::Kinematics k;
+                                                   const aspn2_tool::Matrix9& covariance) {
+  aspn2_tool::Kinematics k;
   k.latitudeRad = 0.7853981633974483;  // 45 deg N
   k.longitudeRad = latency_bench::encodeIndex(kLongitudeCode, index);
   k.altitudeM = 300.0;
   k.velocityNorth = 10.0;
   k.velocityDown = -latency_bench::encodeIndex(kClimbCode, index);
   k.yaw = latency_bench::encodeIndex(kYawCode, index);
-  return nav_sim::makePva(k, covariance, nowNs, index, deviceId);
+  return aspn2_tool::makePva(k, covariance, nowNs, index, deviceId);
 }
 
 std::string cell(double ms) {
@@ -271,7 +271,7 @@ int publish(const std::string& connections, std::int64_t total, Publications& ou
 
     const ASPN2::DeviceIdFactory ids("GroundVehicle", kNavigatorServerId);
     const std::uint32_t deviceId = ids.makeDeviceId(0, 0);
-    const nav_sim::Matrix9 covariance = nav_sim::CovarianceModel().at(0.0);
+    const aspn2_tool::Matrix9 covariance = aspn2_tool::CovarianceModel().at(0.0);
     const auto period =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / kRateHz));
     out.ns.reserve(static_cast<std::size_t>(total));
@@ -282,15 +282,15 @@ int publish(const std::string& connections, std::int64_t total, Publications& ou
       const Clock::time_point due = start + i * period;
       std::this_thread::sleep_until(due);
       out.lateMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - due).count());
-      const std::int64_t nowNs = nav_sim::realtimeNowNs();
+      const std::int64_t nowNs = aspn2_tool::realtimeNowNs();
       const auto pva = makePair(i, nowNs, deviceId, covariance);
-      const auto utc = nav_sim::makeUtc(nowNs, i, deviceId);
+      const auto utc = aspn2_tool::makeUtc(nowNs, i, deviceId);
       out.ns.push_back(nowNs);
       if (!aspn2_tool::ToolTransport::send(pvaOut, pva) || !aspn2_tool::ToolTransport::send(utcOut, utc)) {
         std::cerr << "latency_bench: the transport refused sample " << i << "\n";
         return 3;
       }
-      out.sendMs.push_back(static_cast<double>(nav_sim::realtimeNowNs() - nowNs) / 1e6);
+      out.sendMs.push_back(static_cast<double>(aspn2_tool::realtimeNowNs() - nowNs) / 1e6);
     }
     // The worker tells at most one cycle after the last pair.
     std::this_thread::sleep_for(std::chrono::milliseconds(500));

@@ -16,12 +16,37 @@ using Io = FACE::IOSS::Devmem::IO_Service;
 
 namespace {
 
-// Failures of InitFpga are reported under this source name and fixed line
-// numbers, so that a failure reads the same on every build.
+// Failures of InitFpga are reported as "platform/FPGA[<code>]:<return code>
+// <text>", e.g. "platform/FPGA[135]:INVALID_MODE FpgaFace() FPGA clock rate
+// mismatch, ...". The code in brackets names the failure: it is fixed (no
+// source line), so that a failure reads the same on every build and
+// operators, logs and tests can tell them apart by it.
 char const* const kSource = "platform/FPGA";
 
-void check(int line, std::string const& message, Code::Value rc) {
-    FACE::Return_Code_Value_No_Error(kSource, line, message.c_str(), rc);
+namespace MessageCode {
+// A fixed block could not be opened.
+constexpr int kOpenProcessor = 56;
+constexpr int kOpenPeripheral = 59;
+constexpr int kOpenTimeStamp = 62;
+constexpr int kOpenPpsSlave = 65;
+constexpr int kOpenPtpClock = 68;
+// A count of the time stamp block could not be read.
+constexpr int kReadUartCount = 73;
+constexpr int kReadPtfeCount = 79;
+constexpr int kReadPulseCount = 85;
+constexpr int kReadPeriphCount = 91;
+// A PTFE unit's blocks could not be opened.
+constexpr int kOpenPtfe = 115;
+constexpr int kOpenPulseGen = 122;
+// The clock rate could not be read, or is not kTicksPerSecond.
+constexpr int kReadClockRate = 128;
+constexpr int kClockRateMismatch = 135;
+// A count beyond its bound (a dead FPGA or a wrong block address).
+constexpr int kCountBeyondBound = 146;
+}  // namespace MessageCode
+
+void check(int code, std::string const& message, Code::Value rc) {
+    FACE::Return_Code_Value_No_Error(kSource, code, message.c_str(), rc);
 }
 
 // Register offsets.
@@ -43,9 +68,6 @@ constexpr std::uint32_t kConstantValue = 160;
 namespace PulseGen {
 constexpr std::uint32_t kPeriod = 0x00, kIntPhase = 0x04, kExtPhase = 0x08;
 }  // namespace PulseGen
-
-// Failure line of a count beyond its bound.
-constexpr int kCountLine = 146;
 
 std::string hex64(std::uint64_t value) {
     char buffer[24];
@@ -106,53 +128,62 @@ void FpgaFace::InitFpga(std::shared_ptr<Io> const& io) {
     pulsePeriods.clear();
     numUarts = numPtfes = numPulses = numPeriphs = numPpsSlaveRegs = numPtpClockRegs = 0;
 
-    auto openBlock = [this](std::string const& name, long long& connection, int line, std::string const& text) {
+    auto openBlock = [this](std::string const& name, long long& connection, int code, std::string const& text) {
         Code::Value rc = Code::NOT_AVAILABLE;
         connection = -1;
         if (ioService) {
             ioService->Open_Connection(FACE::String(name.c_str()), -1, connection, rc);
         }
-        check(line, text, rc);
+        check(code, text, rc);
         warnIfUnmapped(name, connection);
     };
-    auto readCount = [this](std::uint32_t offset, int line, char const* text) {
+    auto readCount = [this](std::uint32_t offset, int code, char const* text) {
         Io::READ_PAYLOAD_TYPE payload;
         payload.offset = offset;
         payload.width = 64;
         Code::Value rc = Code::NOT_AVAILABLE;
         ioService->Read(timestampConn, -1, payload, rc);
-        check(line, text, rc);
+        check(code, text, rc);
         return payload.data;
     };
 
-    openBlock("Processor_Interface", processorConn, 56, "FpgaFace() FAILED to open processor interface");
-    openBlock("Peripheral_Interface", peripheralConn, 59, "FpgaFace() FAILED to open peripheral interface");
-    openBlock("TimeStamp_Interface", timestampConn, 62, "FpgaFace() FAILED to open timestamp interface");
-    openBlock("PpsSlave_Interface", ppsSlaveConn, 65, "FpgaFace() FAILED to open PPS Slave interface");
-    openBlock("PtpClock_Interface", ptpClockConn, 68, "FpgaFace() FAILED to open PTP Clock interface");
+    openBlock("Processor_Interface", processorConn, MessageCode::kOpenProcessor,
+              "FpgaFace() FAILED to open processor interface");
+    openBlock("Peripheral_Interface", peripheralConn, MessageCode::kOpenPeripheral,
+              "FpgaFace() FAILED to open peripheral interface");
+    openBlock("TimeStamp_Interface", timestampConn, MessageCode::kOpenTimeStamp,
+              "FpgaFace() FAILED to open timestamp interface");
+    openBlock("PpsSlave_Interface", ppsSlaveConn, MessageCode::kOpenPpsSlave,
+              "FpgaFace() FAILED to open PPS Slave interface");
+    openBlock("PtpClock_Interface", ptpClockConn, MessageCode::kOpenPtpClock,
+              "FpgaFace() FAILED to open PTP Clock interface");
 
     // Each count is the low 32 bits of its 64-bit register; nothing is sized
     // from a count before it has been found within its bound: a dead FPGA
     // (all ones) would otherwise have the tables sized for 4 billion units
     // and every unit's blocks opened.
-    auto boundedCount = [&](std::uint32_t offset, int line, char const* text, char const* what, std::uint64_t max) {
-        std::uint64_t const value = readCount(offset, line, text);
+    auto boundedCount = [&](std::uint32_t offset, int code, char const* text, char const* what, std::uint64_t max) {
+        std::uint64_t const value = readCount(offset, code, text);
         if (value > max) {
-            check(kCountLine,
+            check(MessageCode::kCountBeyondBound,
                   "FpgaFace() TimeStamp_Interface " + std::string(what) + " reads " + std::to_string(value) +
                       " (" + hex64(value) + "), more than " + std::to_string(max) + deadHint(value),
                   Code::INVALID_MODE);
         }
         return static_cast<std::uint32_t>(value);
     };
-    numUarts = boundedCount(TimeStamp::kNumUarts, 73, "FpgaFace() FAILED to read FPGA number of UARTs",
+    numUarts = boundedCount(TimeStamp::kNumUarts, MessageCode::kReadUartCount,
+                            "FpgaFace() FAILED to read FPGA number of UARTs",
                             "number of UARTs", kMaxUarts);
-    std::uint32_t const ptfes = boundedCount(TimeStamp::kNumPtfes, 79, "FpgaFace() FAILED to read FPGA number of PTFEs",
+    std::uint32_t const ptfes = boundedCount(TimeStamp::kNumPtfes, MessageCode::kReadPtfeCount,
+                                             "FpgaFace() FAILED to read FPGA number of PTFEs",
                                              "number of PTFE units", kMaxPtfes);
     numPtfes = ptfes;  // the PTFE accessors also check the tables sized below
-    numPulses = boundedCount(TimeStamp::kNumPulses, 85, "FpgaFace() FAILED to read FPGA number of Pulses",
+    numPulses = boundedCount(TimeStamp::kNumPulses, MessageCode::kReadPulseCount,
+                             "FpgaFace() FAILED to read FPGA number of Pulses",
                              "number of pulse inputs", kMaxPulses);
-    numPeriphs = boundedCount(TimeStamp::kNumPeriphs, 91, "FpgaFace() FAILED to read FPGA number of Periphs",
+    numPeriphs = boundedCount(TimeStamp::kNumPeriphs, MessageCode::kReadPeriphCount,
+                              "FpgaFace() FAILED to read FPGA number of Periphs",
                               "number of peripherals", kMaxPeriphs);
     numPpsSlaveRegs = kPpsSlaveRegs;
     numPtpClockRegs = kPtpClockRegs;
@@ -163,12 +194,14 @@ void FpgaFace::InitFpga(std::shared_ptr<Io> const& io) {
     for (std::uint32_t n = 0; n < ptfes; ++n) {
         std::string const unit = std::to_string(n);
         pulsePeriods[n] = 0;
-        openBlock("Ptfe_Interface" + unit, ptfeConns[n], 115, "FpgaFace() FAILED to open PTFE " + unit + " interface");
-        openBlock("PulseGen_Interface" + unit, pulseGenConns[n], 122,
+        openBlock("Ptfe_Interface" + unit, ptfeConns[n], MessageCode::kOpenPtfe,
+                  "FpgaFace() FAILED to open PTFE " + unit + " interface");
+        openBlock("PulseGen_Interface" + unit, pulseGenConns[n], MessageCode::kOpenPulseGen,
                   "FpgaFace() FAILED to open PulseGen " + unit + " interface");
     }
 
-    std::uint64_t const rate = readCount(TimeStamp::kClockRate, 128, "FpgaFace() FAILED to read FPGA clock rate");
+    std::uint64_t const rate =
+        readCount(TimeStamp::kClockRate, MessageCode::kReadClockRate, "FpgaFace() FAILED to read FPGA clock rate");
     if (rate != kTicksPerSecond) {
         if (rate == 0 || rate == ~0ull || rate == 0xFFFFFFFFull) {
             // What such a rate most likely means, before the mismatch line.
@@ -176,7 +209,7 @@ void FpgaFace::InitFpga(std::shared_ptr<Io> const& io) {
                       << (rate == 0 ? " (all zeros)" : " (all ones)")
                       << ": the FPGA is not programmed or the block is not there" << std::endl;
         }
-        check(135,
+        check(MessageCode::kClockRateMismatch,
               "FpgaFace() FPGA clock rate mismatch, got " + std::to_string(rate) + ", expected " +
                   std::to_string(kTicksPerSecond),
               Code::INVALID_MODE);

@@ -56,7 +56,8 @@ public:
     /// PTFE and a pulse generator block per PTFE unit and checks that the
     /// clock runs at 58,982,400 Hz. Earlier ids and counts are forgotten
     /// first. Throws std::runtime_error (through the return-code guard, which
-    /// also prints the text) at the first failure, e.g.
+    /// also prints the text) at the first failure, each with its fixed
+    /// message code in brackets, e.g.
     ///   platform/FPGA[62]:INVALID_CONFIG FpgaFace() FAILED to open timestamp interface
     ///   platform/FPGA[135]:INVALID_MODE FpgaFace() FPGA clock rate mismatch, got 58982401, expected 58982400
     /// and, before anything is sized from it, a count beyond its bound

@@ -30,12 +30,12 @@ namespace ServerConfigCheck {
 
 namespace {
 
-using FACE::ConfigCheck::ConfigFile;
-using FACE::ConfigCheck::fileProblem;
-using FACE::ConfigCheck::isBooleanText;
-using FACE::ConfigCheck::isWholeNumber;
-using FACE::ConfigCheck::Parameter;
-using FACE::ConfigCheck::quoted;
+using FACE::ConfigDiagnostics::ConfigFile;
+using FACE::ConfigDiagnostics::fileProblem;
+using FACE::ConfigDiagnostics::isBooleanText;
+using FACE::ConfigDiagnostics::isWholeNumber;
+using FACE::ConfigDiagnostics::Parameter;
+using FACE::ConfigDiagnostics::quoted;
 using CV_Config_Helpers::Details::Parse_Boolean;
 using CV_Config_Helpers::Details::Parse_Signed;
 using CV_Config_Helpers::Details::Parse_Unsigned;

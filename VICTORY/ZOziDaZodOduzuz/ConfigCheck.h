@@ -30,7 +30,7 @@
 
 namespace ServerConfigCheck {
 
-using FACE::ConfigCheck::Diagnostics;
+using FACE::ConfigDiagnostics::Diagnostics;
 
 /// Highest DDS domain id whose well-known ports fit in 16 bits.
 constexpr unsigned kMaxDomainId = 232;

@@ -2,8 +2,8 @@
 
 #include "FACE/DatagramGuardStatus.h"
 #include "VICTORY/ZOziDaZodOduzuz/ConfigCheck.h"
-#include "VICTORY/ZOziDaZodOduzuz/JournalPriority.h"
-#include "VICTORY/ZOziDaZodOduzuz/ServiceManagerNotifier.h"
+#include "platform/JournalPriority.h"
+#include "platform/ServiceManagerNotifier.h"
 #include "VICTORY/ZOziDaZodOduzuz/StopDeadline.h"
 #include "VICTORY/ZOziDaZodOduzuz/Version.h"
 #include "VICTORY/ZOziDaZodOduzuz/ZOziDaZodOduzuz.h"

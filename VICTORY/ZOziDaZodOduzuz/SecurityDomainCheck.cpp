@@ -15,9 +15,9 @@ namespace ServerConfigCheck {
 
 namespace {
 
-using FACE::ConfigCheck::ConfigFile;
-using FACE::ConfigCheck::Diagnostics;
-using FACE::ConfigCheck::quoted;
+using FACE::ConfigDiagnostics::ConfigFile;
+using FACE::ConfigDiagnostics::Diagnostics;
+using FACE::ConfigDiagnostics::quoted;
 
 constexpr std::uint64_t kUnbounded = std::numeric_limits<std::uint64_t>::max();
 
@@ -133,7 +133,7 @@ void checkSecurityDomains(std::string const& connectionsFile, Diagnostics& diagn
         }
         if (std::strcmp(d.key, "Governance") != 0 || transport == nullptr) continue;
 
-        const FACE::ConfigCheck::Parameter domain = file.parameter(transport, "DomainId");
+        const FACE::ConfigDiagnostics::Parameter domain = file.parameter(transport, "DomainId");
         if (domain.value.empty() || domain.value[0] == '-') continue;  // refused by the transport check
         const std::uint64_t id = static_cast<std::uint32_t>(CV_Config_Helpers::Details::Parse_Unsigned(domain.value));
         std::string ranges;

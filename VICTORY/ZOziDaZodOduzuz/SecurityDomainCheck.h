@@ -42,7 +42,7 @@ bool documentDomains(std::string const& text, std::vector<DomainSpan>& spans);
 
 /// The two warnings above for the documents named by `connectionsFile`'s
 /// "Security" container; nothing when the file has no such container.
-void checkSecurityDomains(std::string const& connectionsFile, FACE::ConfigCheck::Diagnostics& diagnostics);
+void checkSecurityDomains(std::string const& connectionsFile, FACE::ConfigDiagnostics::Diagnostics& diagnostics);
 
 }  // namespace ServerConfigCheck
 

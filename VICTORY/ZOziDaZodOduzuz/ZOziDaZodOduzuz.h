@@ -202,6 +202,54 @@ private:
     // `length` when it consumed the text, 0 otherwise.
     int logMaintenanceEvent(const char* text, unsigned length);
 
+    // ---- Set-up and take-down of each subsystem (Configure, Framework_Connect,
+    //      Framework_Disconnect list them in order) ----------------------------
+
+    // PRI and CPU of the server's container as read (16 bits; 0: leave the
+    // scheduling or the affinity alone).
+    struct ProcessTuning {
+        std::uint16_t priority = 0;
+        std::uint16_t cpu = 0;
+    };
+
+    // Configure: what is odd in the top-level file, printed before the
+    // reading; the reading of the file in its steps (each false when it
+    // fails: the reading ends at a failed container, and a missing key is
+    // reported and counts as failure); the geoid; the summary line; the
+    // priority and affinity (both tried, false when either was refused).
+    void checkTopLevelFile(FACE::String const& configFile);
+    bool readSystemContainer(FACE::Configuration& config);
+    bool readServerKeys(FACE::Configuration& config, int handle, ProcessTuning& tuning);
+    void warnWithoutServices();
+    bool loadGeoid();
+    void printSettings(const ProcessTuning& tuning) const;
+    bool applyTuning(const ProcessTuning& tuning);
+
+    // Framework_Connect: the connections file's check (false when the
+    // server refuses the transport), the transport, its six connections,
+    // the typed transports, the subscriptions and the response sender;
+    // the devices; device ids and command responses, the reporters, the
+    // identity events and banner; the standard output redirection; the
+    // switched-on VICTORY services. Each is true when it succeeded; steps
+    // may throw (Framework_Connect reports it).
+    bool checkConnectionsFile(const std::string& prefix);
+    bool createTransport();
+    bool createConnections();
+    bool createTypedTransports();
+    bool registerCallbacks();
+    bool createDevices(const std::string& prefix);
+    void resetIdentity();
+    void startReporters();
+    void announceIdentity();
+    void redirectOutput();
+    bool startVictoryServices(const std::string& prefix);
+
+    // Framework_Disconnect: the subscriptions, publishers and connections
+    // except "MaintenanceEvent"; every running VICTORY service (their
+    // "navigation data lost" faults forgotten).
+    void disconnectTransport();
+    void stopVictoryServices();
+
     // ---- VICTORY service management ----------------------------------------
 
     // Create and start one service from its configuration file and either

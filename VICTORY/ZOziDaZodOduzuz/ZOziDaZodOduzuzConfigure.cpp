@@ -1,5 +1,6 @@
 // The server's settings from the top-level configuration file, the geoid,
-// and the process's real-time priority and processor affinity.
+// and the process's real-time priority and processor affinity. Configure
+// only lists the steps in their order; each is its own function below.
 
 #include "VICTORY/ZOziDaZodOduzuz/ZOziDaZodOduzuz.h"
 
@@ -71,120 +72,135 @@ bool readNumber(FACE::Configuration& config, int handle, const char* key, std::u
 void ZOziDaZodOduzuz::Configure(FACE::String const& configFile, FACE::RETURN_CODE_TYPE::Value& rc)
 {
     m_configFilePath = text(configFile);
-    bool good = true;
-    std::uint16_t priority = 0;
-    std::uint16_t cpu = 0;
+    checkTopLevelFile(configFile);
+    ProcessTuning tuning;
+    FACE::CV_Config config;
+    Value status = FACE::RETURN_CODE_TYPE::NO_ERROR;
+    config.Initialize(configFile, status);
+    bool good = status == FACE::RETURN_CODE_TYPE::NO_ERROR && readSystemContainer(config);
+    int serverHandle = 0;
+    if (good) {
+        config.Open(ASPN2::ServerIds::to_string(m_serverId), serverHandle, status);
+        good = status == FACE::RETURN_CODE_TYPE::NO_ERROR;
+    }
+    if (good) {
+        // Every key is read, and the geoid loaded, whatever the keys gave.
+        good = readServerKeys(config, serverHandle, tuning);
+        warnWithoutServices();
+        good = loadGeoid() && good;
+        config.Close(serverHandle, status);
+    }
+    // The summary line always; the scheduling only after a good reading.
+    printSettings(tuning);
+    good = good && applyTuning(tuning);
+    rc = good ? FACE::RETURN_CODE_TYPE::NO_ERROR : FACE::RETURN_CODE_TYPE::INVALID_CONFIG;
+}
+
+void ZOziDaZodOduzuz::checkTopLevelFile(FACE::String const& configFile)
+{
+    // What is wrong with the file, and where, before the lines of the
+    // reading itself. The reading decides the outcome: the lines only say
+    // in advance why it will fail, or what an odd value will do.
+    ServerConfigCheck::Diagnostics diagnostics;
+    const std::string file = text(configFile);
+    const ServerConfigCheck::TopLevel top = ServerConfigCheck::checkTopLevel(file, diagnostics);
+    ServerConfigCheck::checkGeoid(file, top.geoidLine, top.geoidModel, diagnostics);
+    diagnostics.print(std::cout, m_name + ": Configure: ");
+}
+
+bool ZOziDaZodOduzuz::readSystemContainer(FACE::Configuration& config)
+{
+    int systemHandle = 0;
+    Value status = FACE::RETURN_CODE_TYPE::NO_ERROR;
+    config.Open(kSystemContainer, systemHandle, status);
+    if (status != FACE::RETURN_CODE_TYPE::NO_ERROR) {
+        return false;
+    }
+    const bool haveSystem = readText(config, systemHandle, "System", m_systemName);
+    const bool haveConfiguration = readText(config, systemHandle, "Configuration", m_configurationName);
+    config.Close(systemHandle, status);
+    return haveSystem && haveConfiguration;
+}
+
+bool ZOziDaZodOduzuz::readServerKeys(FACE::Configuration& config, int handle, ProcessTuning& tuning)
+{
     std::uint16_t utcSource = 0;
     std::uint16_t pvaSource = 0;
-    FACE::CV_Config config;
-
-    // What is wrong with the file, and where, before the lines of the
-    // reading itself. The reading below decides the outcome: the lines only
-    // say in advance why it will fail, or what an odd value will do.
-    {
-        ServerConfigCheck::Diagnostics diagnostics;
-        const std::string file = text(configFile);
-        const ServerConfigCheck::TopLevel top = ServerConfigCheck::checkTopLevel(file, diagnostics);
-        ServerConfigCheck::checkGeoid(file, top.geoidLine, top.geoidModel, diagnostics);
-        diagnostics.print(std::cout, m_name + ": Configure: ");
-    }
-
-    // Steps that end the reading early return from here.
-    const auto readSettings = [&] {
-        Value status = FACE::RETURN_CODE_TYPE::NO_ERROR;
-        config.Initialize(configFile, status);
-        if (status != FACE::RETURN_CODE_TYPE::NO_ERROR) {
-            good = false;
-            return;
-        }
-
-        int systemHandle = 0;
-        config.Open(kSystemContainer, systemHandle, status);
-        if (status != FACE::RETURN_CODE_TYPE::NO_ERROR) {
-            good = false;
-            return;
-        }
-        const bool haveSystem = readText(config, systemHandle, "System", m_systemName);
-        const bool haveConfiguration = readText(config, systemHandle, "Configuration", m_configurationName);
-        Value ignored = FACE::RETURN_CODE_TYPE::NO_ERROR;
-        config.Close(systemHandle, ignored);
-        if (!haveSystem || !haveConfiguration) {
-            good = false;
-            return;
-        }
-
-        int serverHandle = 0;
-        config.Open(ASPN2::ServerIds::to_string(m_serverId), serverHandle, status);
-        if (status != FACE::RETURN_CODE_TYPE::NO_ERROR) {
-            good = false;
-            return;
-        }
-
-        const ServerKey keys[] = {
-            {"Connections", "Connections file",
-             [&](FACE::Configuration& c, int h) { return readText(c, h, "Connections", m_connectionsFile); }},
-            {"IODevices", "Devices file",
-             [&](FACE::Configuration& c, int h) { return readText(c, h, "IODevices", m_ioDevicesFile); }},
-            {"Debug", "debug flag", [&](FACE::Configuration& c, int h) { return readBoolean(c, h, "Debug", m_debug); }},
-            {"PRI", "process priority", [&](FACE::Configuration& c, int h) { return readNumber(c, h, "PRI", priority); }},
-            {"CPU", "CPU value", [&](FACE::Configuration& c, int h) { return readNumber(c, h, "CPU", cpu); }},
-            {"PARAM_1", "process position flag",
-             [&](FACE::Configuration& c, int h) { return readBoolean(c, h, "PARAM_1", m_processPosition); }},
-            {"PARAM_2", "process orientation flag",
-             [&](FACE::Configuration& c, int h) { return readBoolean(c, h, "PARAM_2", m_processOrientation); }},
-            {"PARAM_3", "process direction of travel flag",
-             [&](FACE::Configuration& c, int h) { return readBoolean(c, h, "PARAM_3", m_processDirectionOfTravel); }},
-            {"PARAM_4", "fault test enabled flag",
-             [&](FACE::Configuration& c, int h) { return readBoolean(c, h, "PARAM_4", m_faultTestEnabled); }},
-            {"PARAM_5", "active geoid model (default is egm96-15)",
-             [&](FACE::Configuration& c, int h) { return readText(c, h, "PARAM_5", m_geoidModel); }},
-            {"PARAM_6", "UTC source fusion navigator server ID for UTC and PVA",
-             [&](FACE::Configuration& c, int h) { return readNumber(c, h, "PARAM_6", utcSource); }},
-            {"PARAM_7", "PVA fusion navigator server ID for UTC and PVA",
-             [&](FACE::Configuration& c, int h) { return readNumber(c, h, "PARAM_7", pvaSource); }},
-        };
-        for (const ServerKey& key : keys) {
-            if (!key.read(config, serverHandle)) {
-                std::cout << SOURCE_POSITION() << " GetConfigParameters : error or could not find setting, "
-                          << key.name << " (" << key.meaning << ") in configuration file!" << std::endl;
-                good = false;
-            }
-        }
-
-        m_utcSourceNavigatorServerId = static_cast<std::uint8_t>(utcSource);
-        m_pvaSourceNavigatorServerId = static_cast<std::uint8_t>(pvaSource);
-        if (!m_processPosition && !m_processOrientation && !m_processDirectionOfTravel) {
-            const std::string warning =
-                m_name + ": Warning! Position, Orientation and Direction of Travel services are all disabled in "
-                         "configuration.";
-            SEND_HEALTH_EVENT(HealthReporter::eFault, warning);
-            if (m_debug) {
-                std::cout << warning << std::endl;
-            }
-        }
-
-        // The geoid is loaded whatever the keys gave: a process without it
-        // cannot run, and its failure is reported here in plain words
-        // instead of ending the process with an unhandled error.
-        const std::string model = text(m_geoidModel);
-        const char* directory = corvanePath(GeoidFilePath);
-        try {
-            auto geoid = std::make_unique<GeographicLib::Geoid>(model, directory, true, false);
-            geoid->CacheArea(-90.0, 0.0, 90.0, 360.0);
-            m_geoid = std::move(geoid);
-        } catch (const std::exception& e) {
-            std::cout << m_name << ": Configure: cannot load geoid model '" << model << "' from " << directory << ": "
-                      << e.what() << std::endl;
-            good = false;
-        }
-        m_geoCoords = std::make_unique<GeographicLib::GeoCoords>();
-
-        config.Close(serverHandle, ignored);
+    const ServerKey keys[] = {
+        {"Connections", "Connections file",
+         [&](FACE::Configuration& c, int h) { return readText(c, h, "Connections", m_connectionsFile); }},
+        {"IODevices", "Devices file",
+         [&](FACE::Configuration& c, int h) { return readText(c, h, "IODevices", m_ioDevicesFile); }},
+        {"Debug", "debug flag", [&](FACE::Configuration& c, int h) { return readBoolean(c, h, "Debug", m_debug); }},
+        {"PRI", "process priority",
+         [&](FACE::Configuration& c, int h) { return readNumber(c, h, "PRI", tuning.priority); }},
+        {"CPU", "CPU value", [&](FACE::Configuration& c, int h) { return readNumber(c, h, "CPU", tuning.cpu); }},
+        {"PARAM_1", "process position flag",
+         [&](FACE::Configuration& c, int h) { return readBoolean(c, h, "PARAM_1", m_processPosition); }},
+        {"PARAM_2", "process orientation flag",
+         [&](FACE::Configuration& c, int h) { return readBoolean(c, h, "PARAM_2", m_processOrientation); }},
+        {"PARAM_3", "process direction of travel flag",
+         [&](FACE::Configuration& c, int h) { return readBoolean(c, h, "PARAM_3", m_processDirectionOfTravel); }},
+        {"PARAM_4", "fault test enabled flag",
+         [&](FACE::Configuration& c, int h) { return readBoolean(c, h, "PARAM_4", m_faultTestEnabled); }},
+        {"PARAM_5", "active geoid model (default is egm96-15)",
+         [&](FACE::Configuration& c, int h) { return readText(c, h, "PARAM_5", m_geoidModel); }},
+        {"PARAM_6", "UTC source fusion navigator server ID for UTC and PVA",
+         [&](FACE::Configuration& c, int h) { return readNumber(c, h, "PARAM_6", utcSource); }},
+        {"PARAM_7", "PVA fusion navigator server ID for UTC and PVA",
+         [&](FACE::Configuration& c, int h) { return readNumber(c, h, "PARAM_7", pvaSource); }},
     };
-    readSettings();
+    bool good = true;
+    for (const ServerKey& key : keys) {
+        if (!key.read(config, handle)) {
+            std::cout << SOURCE_POSITION() << " GetConfigParameters : error or could not find setting, " << key.name
+                      << " (" << key.meaning << ") in configuration file!" << std::endl;
+            good = false;
+        }
+    }
+    m_utcSourceNavigatorServerId = static_cast<std::uint8_t>(utcSource);
+    m_pvaSourceNavigatorServerId = static_cast<std::uint8_t>(pvaSource);
+    return good;
+}
 
+void ZOziDaZodOduzuz::warnWithoutServices()
+{
+    if (m_processPosition || m_processOrientation || m_processDirectionOfTravel) {
+        return;
+    }
+    const std::string warning =
+        m_name + ": Warning! Position, Orientation and Direction of Travel services are all disabled in "
+                 "configuration.";
+    SEND_HEALTH_EVENT(HealthReporter::eFault, warning);
+    if (m_debug) {
+        std::cout << warning << std::endl;
+    }
+}
+
+bool ZOziDaZodOduzuz::loadGeoid()
+{
+    // A process without the geoid cannot run; its failure is reported here
+    // in plain words instead of ending the process with an unhandled error.
+    bool loaded = true;
+    const std::string model = text(m_geoidModel);
+    const char* directory = corvanePath(GeoidFilePath);
+    try {
+        auto geoid = std::make_unique<GeographicLib::Geoid>(model, directory, true, false);
+        geoid->CacheArea(-90.0, 0.0, 90.0, 360.0);
+        m_geoid = std::move(geoid);
+    } catch (const std::exception& e) {
+        std::cout << m_name << ": Configure: cannot load geoid model '" << model << "' from " << directory << ": "
+                  << e.what() << std::endl;
+        loaded = false;
+    }
+    m_geoCoords = std::make_unique<GeographicLib::GeoCoords>();
+    return loaded;
+}
+
+void ZOziDaZodOduzuz::printSettings(const ProcessTuning& tuning) const
+{
     std::cout << m_name << ": configuration parameters: " << " m_debug = " << (m_debug ? 1 : 0)
-              << ", priority = " << priority << ", cpu = " << cpu
+              << ", priority = " << tuning.priority << ", cpu = " << tuning.cpu
               << ", m_processPosition = " << (m_processPosition ? 1 : 0)
               << ", m_processOrientation = " << (m_processOrientation ? 1 : 0)
               << ", m_processDirectionOfTravel = " << (m_processDirectionOfTravel ? 1 : 0)
@@ -192,24 +208,24 @@ void ZOziDaZodOduzuz::Configure(FACE::String const& configFile, FACE::RETURN_COD
               << ", m_utcSourceNavigatorServerId = " << static_cast<unsigned>(m_utcSourceNavigatorServerId)
               << ", m_pvaSourceNavigatorServerId = " << static_cast<unsigned>(m_pvaSourceNavigatorServerId)
               << std::endl;
+}
 
-    if (!good) {
-        rc = FACE::RETURN_CODE_TYPE::INVALID_CONFIG;
-        return;
-    }
-
-    // Both are printed as the 16-bit values read and passed on in 8 bits.
-    if (priority != 0) {
-        const bool set = okSetRealtimeProcessPriority(static_cast<std::uint8_t>(priority));
+bool ZOziDaZodOduzuz::applyTuning(const ProcessTuning& tuning)
+{
+    // Priority, then affinity, also when the priority was refused. Both are
+    // printed as the 16-bit values read and passed on in 8 bits.
+    bool good = true;
+    if (tuning.priority != 0) {
+        const bool set = okSetRealtimeProcessPriority(static_cast<std::uint8_t>(tuning.priority));
         std::cout << (set ? "Successfully set " : "FAILED to set ") << m_name << ": realtime process priority to "
-                  << priority << std::endl;
+                  << tuning.priority << std::endl;
         good = good && set;
     }
-    if (cpu != 0) {
-        const bool set = okSetCpuAffinity(static_cast<std::uint8_t>(cpu));
-        std::cout << (set ? "Successfully set " : "FAILED to set ") << m_name << ": cpu affinity to " << cpu
+    if (tuning.cpu != 0) {
+        const bool set = okSetCpuAffinity(static_cast<std::uint8_t>(tuning.cpu));
+        std::cout << (set ? "Successfully set " : "FAILED to set ") << m_name << ": cpu affinity to " << tuning.cpu
                   << std::endl;
         good = good && set;
     }
-    rc = good ? FACE::RETURN_CODE_TYPE::NO_ERROR : FACE::RETURN_CODE_TYPE::INVALID_CONFIG;
+    return good;
 }

@@ -10,7 +10,7 @@
 #include "FACE/DatagramGuardStatus.h"
 #include "VICTORY/ZOziDaZodOduzuz/NavigationIntake.h"
 #include "VICTORY/ZOziDaZodOduzuz/ProcessEntry.h"
-#include "VICTORY/ZOziDaZodOduzuz/ServiceManagerNotifier.h"
+#include "platform/ServiceManagerNotifier.h"
 #include "VICTORY/ZOziDaZodOduzuz/SourcePosition.h"
 
 #include <algorithm>

@@ -8,7 +8,7 @@
 
 #include "ASPN/HealthReporter.h"
 #include "PCSMaintReporter/PCSMaintReporter.h"
-#include "VICTORY/ZOziDaZodOduzuz/ServiceManagerNotifier.h"
+#include "platform/ServiceManagerNotifier.h"
 #include "VICTORY/ZOziDaZodOduzuz/StatusJson.h"
 #include "VICTORY/ZOziDaZodOduzuz/StatusServer.h"
 #include "VICTORY/ZOziDaZodOduzuz/StatusSocketPath.h"

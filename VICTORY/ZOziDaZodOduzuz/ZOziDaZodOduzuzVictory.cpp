@@ -4,11 +4,13 @@
 #include "VICTORY/ZOziDaZodOduzuz/ZOziDaZodOduzuz.h"
 
 #include "ASPN/HealthReporter.h"
+#include "VICTORY/ZOziDaZodOduzuz/ConfigCheck.h"
 #include "VICTORY/ZOziDaZodOduzuz/CorvanePaths.h"
 #include "VICTORY/ZOziDaZodOduzuz/SourcePosition.h"
 
 #include <iostream>
 #include <limits>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -68,6 +70,57 @@ int saveVcl(void* user, const char* newVcl)
 }
 
 }  // namespace
+
+bool ZOziDaZodOduzuz::startVictoryServices(const std::string& prefix)
+{
+    {
+        // The texts go to the library as they are; these lines only say in
+        // advance what is odd about them.
+        ServerConfigCheck::Diagnostics diagnostics;
+        ServerConfigCheck::checkVictoryFiles(m_processPosition, m_processOrientation, m_processDirectionOfTravel,
+                                             diagnostics);
+        diagnostics.print(std::cout, prefix);
+    }
+    bool servicesUp = true;
+    if (m_processPosition) {
+        servicesUp = InitializeVictoryPosition(nullptr) && servicesUp;
+    }
+    if (m_processOrientation) {
+        servicesUp = InitializeVictoryOrientation(nullptr) && servicesUp;
+    }
+    if (m_processDirectionOfTravel) {
+        servicesUp = InitializeVictoryDirectionOfTravel(nullptr) && servicesUp;
+    }
+    m_faultHelper.SetAvailableService(m_positionService);
+    m_faultHelper.SetAvailableService(m_orientationService);
+    m_faultHelper.SetAvailableService(m_dotService);
+    return servicesUp;
+}
+
+void ZOziDaZodOduzuz::stopVictoryServices()
+{
+    if (m_processPosition) {
+        ShutdownVictoryPosition();
+    }
+    if (m_processOrientation) {
+        ShutdownVictoryOrientation();
+    }
+    if (m_processDirectionOfTravel) {
+        ShutdownVictoryDirectionOfTravel();
+    }
+    // A sanitize command starts every service, switched on or not; those
+    // the configuration switched off go here too rather than stay behind.
+    ShutdownVictoryPosition();
+    ShutdownVictoryOrientation();
+    ShutdownVictoryDirectionOfTravel();
+    {
+        // The faults went with their services.
+        std::lock_guard<std::mutex> lock(m_dataMutex);
+        for (int& id : m_navLossFaultIds) {
+            id = 0;
+        }
+    }
+}
 
 bool ZOziDaZodOduzuz::InitializeVictoryPosition(const char* vclText)
 {

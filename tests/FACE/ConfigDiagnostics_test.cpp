@@ -23,8 +23,8 @@ TEST(ConfigDiagnostics, FindsWhatTheConfigurationServiceFinds) {
     face_test::TempDir dir;
     const std::string path = dir.write("c.xml", document(body));
 
-    FACE::ConfigCheck::Diagnostics diagnostics;
-    FACE::ConfigCheck::ConfigFile view(path, "test file", diagnostics);
+    FACE::ConfigDiagnostics::Diagnostics diagnostics;
+    FACE::ConfigDiagnostics::ConfigFile view(path, "test file", diagnostics);
     ASSERT_TRUE(view.ok());
     FACE::CV_Config config;
     FACE::RETURN_CODE_TYPE::Value rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
@@ -51,8 +51,8 @@ TEST(ConfigDiagnostics, FindsWhatTheConfigurationServiceFinds) {
 }
 
 TEST(ConfigDiagnostics, NumbersAndBooleansWithoutGuessing) {
-    using FACE::ConfigCheck::isBooleanText;
-    using FACE::ConfigCheck::isWholeNumber;
+    using FACE::ConfigDiagnostics::isBooleanText;
+    using FACE::ConfigDiagnostics::isWholeNumber;
     for (const char* yes : {"0", "42", " 7 ", "0x2A", "052", "18446744073709551615"}) EXPECT_TRUE(isWholeNumber(yes)) << yes;
     for (const char* no : {"", "-1", "+1", "abc", "4k", "0x", "08", "18446744073709551616", "1 2"})
         EXPECT_FALSE(isWholeNumber(no)) << no;

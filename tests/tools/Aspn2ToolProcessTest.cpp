@@ -67,7 +67,7 @@ std::string rest(ChildProcess& child, ChildProcess::Stream stream) {
 struct Bus {
     explicit Bus(unsigned domain) : transport(writeFile(dir, domain), "aspn2-tool test") {}
     static std::string writeFile(corvane_test::TempDir const& dir, unsigned domain) {
-        std::ofstream(dir.file("connections.xml")) << nav_sim::connectionsWithDomain(kSample, domain);
+        std::ofstream(dir.file("connections.xml")) << aspn2_tool::connectionsWithDomain(kSample, domain);
         return dir.file("connections.xml");
     }
     corvane_test::TempDir dir;
@@ -98,7 +98,7 @@ TEST(Aspn2ToolProcess, NavPublishesPairedStreamsFromTheFusionNavigator) {
 
     std::vector<PVA> const p = pvas.all();
     std::vector<UTC> const u = utcs.all();
-    std::int64_t const now = nav_sim::realtimeNowNs();
+    std::int64_t const now = aspn2_tool::realtimeNowNs();
     for (std::size_t i = 0; i < p.size(); ++i) {
         ASSERT_EQ(serverOf(p[i].header().device_id()), 96u) << i;
         ASSERT_LT(std::llabs(tovNs(p[i].header()) - now), 60LL * 1000000000) << i;

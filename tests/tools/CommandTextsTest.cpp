@@ -30,7 +30,7 @@ TEST(CommandTexts, DecodesEscapes) {
     for (Case const& c : cases) {
         std::string text = "unchanged";
         std::string error;
-        EXPECT_TRUE(nav_sim::decodeCommandText(c.line, text, error)) << c.line << ": " << error;
+        EXPECT_TRUE(aspn2_tool::decodeCommandText(c.line, text, error)) << c.line << ": " << error;
         EXPECT_EQ(text, c.text) << c.line;
     }
 }
@@ -46,7 +46,7 @@ TEST(CommandTexts, RefusesBadEscapesWithTheirColumn) {
     for (auto const& [line, expected] : cases) {
         std::string text = "unchanged";
         std::string error;
-        EXPECT_FALSE(nav_sim::decodeCommandText(line, text, error)) << line;
+        EXPECT_FALSE(aspn2_tool::decodeCommandText(line, text, error)) << line;
         EXPECT_EQ(text, "unchanged") << line;
         EXPECT_NE(error.find(expected), std::string::npos) << line << " -> " << error;
     }
@@ -58,16 +58,16 @@ TEST(CommandTexts, ReadsEveryLineAndNamesTheBadOne) {
     std::ofstream(good, std::ios::binary) << "ONE\n\n\\x41\\x42\nlast without line feed";
     std::vector<std::string> texts;
     std::string error;
-    ASSERT_TRUE(nav_sim::readCommandTexts(good, texts, error)) << error;
+    ASSERT_TRUE(aspn2_tool::readCommandTexts(good, texts, error)) << error;
     EXPECT_EQ(texts, (std::vector<std::string>{"ONE", "", "AB", "last without line feed"}));
 
     std::string const bad = dir.path() + "/bad.txt";
     std::ofstream(bad, std::ios::binary) << "ok\nstill ok\nbroken\\\n";
-    EXPECT_FALSE(nav_sim::readCommandTexts(bad, texts, error));
+    EXPECT_FALSE(aspn2_tool::readCommandTexts(bad, texts, error));
     EXPECT_NE(error.find(bad + ":3: column 7"), std::string::npos) << error;
     EXPECT_EQ(texts.size(), 4u) << "left as it was";
 
-    EXPECT_FALSE(nav_sim::readCommandTexts(dir.path() + "/missing.txt", texts, error));
+    EXPECT_FALSE(aspn2_tool::readCommandTexts(dir.path() + "/missing.txt", texts, error));
     EXPECT_NE(error.find("cannot be read"), std::string::npos) << error;
 }
 

@@ -13,7 +13,7 @@
 
 namespace {
 
-using nav_sim::RecordedSample;
+using aspn2_tool::RecordedSample;
 
 std::vector<RecordedSample> threeSamples() {
     return {{"PositionVelocityAttitude", 0, {0x00, 0x01, 0x00, 0x00, 1, 2, 3}, 0},
@@ -22,13 +22,13 @@ std::vector<RecordedSample> threeSamples() {
 }
 
 std::string goodFile() {
-    std::string file = nav_sim::sampleFileHeader();
-    for (RecordedSample const& s : threeSamples()) file += nav_sim::encodeSample(s);
+    std::string file = aspn2_tool::sampleFileHeader();
+    for (RecordedSample const& s : threeSamples()) file += aspn2_tool::encodeSample(s);
     return file;
 }
 
 // Offsets of the second record in goodFile(): its start, time and length.
-std::size_t const kSecond = nav_sim::kSampleFileHeaderSize + 1 + 24 + 8 + 4 + 7 + 4;
+std::size_t const kSecond = aspn2_tool::kSampleFileHeaderSize + 1 + 24 + 8 + 4 + 7 + 4;
 std::size_t const kSecondTime = kSecond + 1 + 7;
 std::size_t const kSecondLength = kSecondTime + 8;
 std::size_t const kThird = kSecondLength + 4 + 300 + 4;
@@ -36,24 +36,24 @@ std::size_t const kThird = kSecondLength + 4 + 300 + 4;
 // Rewrites the checksum of the record at `start` after an edit, so that the
 // reader gets past it to the edited field.
 void resum(std::string& file, std::size_t start, std::size_t end) {
-    std::uint32_t const crc = nav_sim::crc32(file.data() + start, end - start);
+    std::uint32_t const crc = aspn2_tool::crc32(file.data() + start, end - start);
     for (int i = 0; i < 4; ++i) file[end + static_cast<std::size_t>(i)] = static_cast<char>((crc >> (8 * i)) & 0xFF);
 }
 
 TEST(SampleFile, WhatIsWrittenReadsBack) {
     std::vector<RecordedSample> read;
-    nav_sim::SampleFileError error;
-    ASSERT_TRUE(nav_sim::decodeSampleFile(goodFile(), read, error)) << error.str();
+    aspn2_tool::SampleFileError error;
+    ASSERT_TRUE(aspn2_tool::decodeSampleFile(goodFile(), read, error)) << error.str();
     std::vector<RecordedSample> const written = threeSamples();
     ASSERT_EQ(read.size(), written.size());
-    std::size_t const offsets[] = {nav_sim::kSampleFileHeaderSize, kSecond, kThird};
+    std::size_t const offsets[] = {aspn2_tool::kSampleFileHeaderSize, kSecond, kThird};
     for (std::size_t i = 0; i < read.size(); ++i) {
         EXPECT_EQ(read[i].topic, written[i].topic);
         EXPECT_EQ(read[i].timeNs, written[i].timeNs);
         EXPECT_EQ(read[i].cdr, written[i].cdr);
         EXPECT_EQ(read[i].offset, offsets[i]);
     }
-    EXPECT_TRUE(nav_sim::decodeSampleFile(nav_sim::sampleFileHeader(), read, error));
+    EXPECT_TRUE(aspn2_tool::decodeSampleFile(aspn2_tool::sampleFileHeader(), read, error));
     EXPECT_TRUE(read.empty());
 }
 
@@ -101,25 +101,28 @@ TEST(SampleFile, DamageIsRefusedWhereItStarts) {
         std::string file = goodFile();
         c.damage(file);
         std::vector<RecordedSample> read;
-        nav_sim::SampleFileError error;
-        EXPECT_FALSE(nav_sim::decodeSampleFile(file, read, error)) << c.what;
+        aspn2_tool::SampleFileError error;
+        EXPECT_FALSE(aspn2_tool::decodeSampleFile(file, read, error)) << c.what;
         EXPECT_EQ(error.offset, c.offset) << c.what << ": " << error.str();
         EXPECT_NE(error.reason.find(c.reason), std::string::npos) << c.what << ": " << error.str();
     }
 }
 
 TEST(SampleFile, WriterRefusesWhatTheReaderWould) {
-    EXPECT_THROW(nav_sim::encodeSample({"", 0, {1}, 0}), std::invalid_argument);
-    EXPECT_THROW(nav_sim::encodeSample({std::string(65, 'T'), 0, {1}, 0}), std::invalid_argument);
-    EXPECT_THROW(nav_sim::encodeSample({"Two words", 0, {1}, 0}), std::invalid_argument);
-    EXPECT_THROW(nav_sim::encodeSample({"UTCTime", 0, {}, 0}), std::invalid_argument);
-    EXPECT_THROW(nav_sim::encodeSample({"UTCTime", 0, std::vector<std::uint8_t>(nav_sim::kMaxPayloadLength + 1), 0}),
+    EXPECT_THROW(aspn2_tool::encodeSample({"", 0, {1}, 0}), std::invalid_argument);
+    EXPECT_THROW(aspn2_tool::encodeSample({std::string(65, 'T'), 0, {1}, 0}), std::invalid_argument);
+    EXPECT_THROW(aspn2_tool::encodeSample({"Two words", 0, {1}, 0}), std::invalid_argument);
+    EXPECT_THROW(aspn2_tool::encodeSample({"UTCTime", 0, {}, 0}), std::invalid_argument);
+    EXPECT_THROW(aspn2_tool::encodeSample({"UTCTime", 0, std::vector<std::uint8_t>(aspn2_tool::kMaxPayloadLength + 1), 0}),
                  std::invalid_argument);
 }
 
 TEST(SampleFile, ChecksumIsTheCommonCrc32) {
-    EXPECT_EQ(nav_sim::crc32("123456789", 9), 0xCBF43926u);  // the published check value
-    EXPECT_EQ(nav_sim::crc32("", 0), 0u);
+    EXPECT_EQ(aspn2_tool::crc32("123456789", 9), 0xCBF43926u);  // the published check value
+    EXPECT_EQ(aspn2_tool::crc32("", 0), 0u);
+    // Continued over two pieces, and over nothing.
+    EXPECT_EQ(aspn2_tool::crc32("6789", 4, aspn2_tool::crc32("12345", 5)), 0xCBF43926u);
+    EXPECT_EQ(aspn2_tool::crc32(nullptr, 0, 0xCBF43926u), 0xCBF43926u);
 }
 
 }  // namespace

@@ -53,10 +53,10 @@ TEST(ToolOptions, RejectedCommandLines) {
     };
     for (auto const& [line, expected] : cases) {
         std::istringstream in(line);
-        nav_sim::ToolOptions o;
+        aspn2_tool::ToolOptions o;
         std::string error;
         std::vector<std::string> const words{std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
-        EXPECT_FALSE(nav_sim::parseToolOptions(words, o, error)) << line;
+        EXPECT_FALSE(aspn2_tool::parseToolOptions(words, o, error)) << line;
         EXPECT_NE(error.find(expected), std::string::npos) << line << " -> " << error;
     }
 }
@@ -64,16 +64,16 @@ TEST(ToolOptions, RejectedCommandLines) {
 // Phases run back to back, each with its own streams and faults; the
 // command line's faults come back after the last.
 TEST(ToolOptions, PhasesInOrder) {
-    nav_sim::ToolOptions o;
+    aspn2_tool::ToolOptions o;
     std::string error;
-    ASSERT_TRUE(nav_sim::parseToolOptions({"nav", "--wrong-source", "7", "--phase", "2:ok", "--phase", "1.5:silent",
+    ASSERT_TRUE(aspn2_tool::parseToolOptions({"nav", "--wrong-source", "7", "--phase", "2:ok", "--phase", "1.5:silent",
                                            "--phase", "3:no-utc,nan=latitude", "--phase", "1:utc-lag=-1.5,no-pva",
                                            "--phase", "2:wrong-source=200"},
                                           o, error))
         << error;
     ASSERT_EQ(o.nav.phases.size(), 5u);
     std::vector<std::string> described;
-    for (auto const& p : o.nav.phases) described.push_back(nav_sim::describePhase(p));
+    for (auto const& p : o.nav.phases) described.push_back(aspn2_tool::describePhase(p));
     EXPECT_EQ(described, (std::vector<std::string>{"2 s ok", "1.5 s silent", "3 s no-utc nan=latitude",
                                                    "1 s no-pva utc-lag=-1.5s", "2 s wrong-source=200"}));
     EXPECT_EQ(o.nav.faults.wrongSourceId, 7);  // after the phases
@@ -81,33 +81,33 @@ TEST(ToolOptions, PhasesInOrder) {
         double elapsed;
         int phase;
     } at[] = {{0.0, 0}, {1.999, 0}, {2.0, 1}, {3.49, 1}, {3.5, 2}, {6.5, 3}, {7.5, 4}, {9.49, 4}, {9.5, -1}, {1e9, -1}};
-    for (auto const& c : at) EXPECT_EQ(nav_sim::phaseAt(o.nav.phases, c.elapsed), c.phase) << c.elapsed;
-    EXPECT_DOUBLE_EQ(nav_sim::phaseEnd(o.nav.phases, 2), 6.5);
-    EXPECT_EQ(nav_sim::phaseAt({}, 0.0), -1);
+    for (auto const& c : at) EXPECT_EQ(aspn2_tool::phaseAt(o.nav.phases, c.elapsed), c.phase) << c.elapsed;
+    EXPECT_DOUBLE_EQ(aspn2_tool::phaseEnd(o.nav.phases, 2), 6.5);
+    EXPECT_EQ(aspn2_tool::phaseAt({}, 0.0), -1);
 }
 
 }  // namespace
 
 // --speed means the vehicle's speed to nav and the time scale to replay.
 TEST(ToolOptions, RecordReplayAndSpeed) {
-    nav_sim::ToolOptions o;
+    aspn2_tool::ToolOptions o;
     std::string error;
-    ASSERT_TRUE(nav_sim::parseToolOptions({"replay", "--speed", "0", "--loop", "d.rec"}, o, error)) << error;
-    EXPECT_EQ(o.mode, nav_sim::ToolMode::Replay);
+    ASSERT_TRUE(aspn2_tool::parseToolOptions({"replay", "--speed", "0", "--loop", "d.rec"}, o, error)) << error;
+    EXPECT_EQ(o.mode, aspn2_tool::ToolMode::Replay);
     EXPECT_EQ(o.replay.speed, 0.0);
     EXPECT_TRUE(o.replay.loop);
     EXPECT_EQ(o.record.path, "d.rec");
     EXPECT_EQ(o.nav.speedMps, 10.0);
 
-    ASSERT_TRUE(nav_sim::parseToolOptions({"nav", "--speed", "0", "--record", "n.rec"}, o, error)) << error;
+    ASSERT_TRUE(aspn2_tool::parseToolOptions({"nav", "--speed", "0", "--record", "n.rec"}, o, error)) << error;
     EXPECT_EQ(o.nav.speedMps, 0.0);
     EXPECT_EQ(o.replay.speed, 1.0);
     EXPECT_EQ(o.nav.recordPath, "n.rec");
 
-    ASSERT_TRUE(nav_sim::parseToolOptions({"record", "--topics", "Command,UTCTime,Command", "r.rec"}, o, error))
+    ASSERT_TRUE(aspn2_tool::parseToolOptions({"record", "--topics", "Command,UTCTime,Command", "r.rec"}, o, error))
         << error;
     EXPECT_EQ(o.record.topics, (std::vector<std::string>{"Command", "UTCTime"}));
 
-    ASSERT_TRUE(nav_sim::parseToolOptions({"nav", "--phase", "2:sigma=3000"}, o, error)) << error;
+    ASSERT_TRUE(aspn2_tool::parseToolOptions({"nav", "--phase", "2:sigma=3000"}, o, error)) << error;
     EXPECT_EQ(o.nav.phases.at(0).faults.positionSigmaM, 3000.0);
 }

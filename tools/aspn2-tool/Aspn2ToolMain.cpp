@@ -65,7 +65,7 @@ std::string defaultConnections()
 }
 
 using aspn2_tool::ToolTransport;
-using namespace nav_sim;
+using namespace aspn2_tool;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kExitOk = 0;

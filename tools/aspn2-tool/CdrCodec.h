@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-namespace nav_sim {
+namespace aspn2_tool {
 
 /// The type support of each message type a recording carries.
 template <typename T>
@@ -65,6 +65,6 @@ constexpr char kPvaTopic[] = "PositionVelocityAttitude";
 constexpr char kUtcTopic[] = "UTCTime";
 constexpr char kCommandTopic[] = "Command";
 
-}  // namespace nav_sim
+}  // namespace aspn2_tool
 
 #endif  // TOOLS_ASPN2_TOOL_CDRCODEC_H

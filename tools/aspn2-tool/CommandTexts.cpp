@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-namespace nav_sim {
+namespace aspn2_tool {
 
 namespace {
 
@@ -80,4 +80,4 @@ bool readCommandTexts(std::string const& path, std::vector<std::string>& texts, 
     return true;
 }
 
-}  // namespace nav_sim
+}  // namespace aspn2_tool

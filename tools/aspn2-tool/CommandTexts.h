@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace nav_sim {
+namespace aspn2_tool {
 
 /// The text of one escaped line. False with a one-line `error` (naming the
 /// column, counted from 1) for a backslash that starts no escape above.
@@ -20,6 +20,6 @@ bool decodeCommandText(std::string const& line, std::string& text, std::string& 
 /// bad escape.
 bool readCommandTexts(std::string const& path, std::vector<std::string>& texts, std::string& error);
 
-}  // namespace nav_sim
+}  // namespace aspn2_tool
 
 #endif  // TOOLS_ASPN2_TOOL_COMMANDTEXTS_H

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace nav_sim {
+namespace aspn2_tool {
 
 namespace {
 
@@ -73,4 +73,4 @@ TemporaryConnectionsFile::~TemporaryConnectionsFile() {
     ::rmdir(m_dir.c_str());
 }
 
-}  // namespace nav_sim
+}  // namespace aspn2_tool

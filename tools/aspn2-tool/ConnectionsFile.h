@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace nav_sim {
+namespace aspn2_tool {
 
 /// Largest DDS domain id whose UDP ports still fit (7400 + 250 * id + 11).
 constexpr unsigned kMaxDomainId = 232;
@@ -37,6 +37,6 @@ private:
     std::string m_file;
 };
 
-}  // namespace nav_sim
+}  // namespace aspn2_tool
 
 #endif  // TOOLS_ASPN2_TOOL_CONNECTIONSFILE_H

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <stdexcept>
 
-namespace nav_sim {
+namespace aspn2_tool {
 
 namespace {
 
@@ -70,4 +70,4 @@ bool isUsableSolution(Matrix9 const& covariance) {
     return std::isfinite(sum) && sum < kUsablePositionVarianceLimit;
 }
 
-}  // namespace nav_sim
+}  // namespace aspn2_tool

@@ -11,7 +11,7 @@
 
 #include <array>
 
-namespace nav_sim {
+namespace aspn2_tool {
 
 using Matrix9 = std::array<std::array<double, 9>, 9>;
 
@@ -61,6 +61,6 @@ constexpr double kUsablePositionVarianceLimit = 25000000.0;
 /// Whether the summed position variance is finite and below the limit.
 bool isUsableSolution(Matrix9 const& covariance);
 
-}  // namespace nav_sim
+}  // namespace aspn2_tool
 
 #endif  // TOOLS_ASPN2_TOOL_NAVCOVARIANCE_H

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <sstream>
 
-namespace nav_sim {
+namespace aspn2_tool {
 
 namespace {
 
@@ -115,4 +115,4 @@ double phaseEnd(std::vector<NavPhase> const& phases, int index) {
     return end;
 }
 
-}  // namespace nav_sim
+}  // namespace aspn2_tool

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace nav_sim {
+namespace aspn2_tool {
 
 struct NavPhase {
     double seconds = 0.0;  ///< duration, > 0
@@ -39,6 +39,6 @@ int phaseAt(std::vector<NavPhase> const& phases, double elapsedS);
 /// Seconds from the start to the end of phase `index` (0 for index < 0).
 double phaseEnd(std::vector<NavPhase> const& phases, int index);
 
-}  // namespace nav_sim
+}  // namespace aspn2_tool
 
 #endif  // TOOLS_ASPN2_TOOL_NAVPHASES_H

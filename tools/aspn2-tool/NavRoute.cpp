@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace nav_sim {
+namespace aspn2_tool {
 
 namespace {
 
@@ -131,4 +131,4 @@ Kinematics NavRoute::at(double t) const {
     return k;
 }
 
-}  // namespace nav_sim
+}  // namespace aspn2_tool

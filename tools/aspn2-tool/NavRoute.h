@@ -17,7 +17,7 @@
 #include <GeographicLib/LocalCartesian.hpp>
 #include <vector>
 
-namespace nav_sim {
+namespace aspn2_tool {
 
 /// Geometry of the lap.
 struct RouteShape {
@@ -89,6 +89,6 @@ private:
     double m_lapLength;
 };
 
-}  // namespace nav_sim
+}  // namespace aspn2_tool
 
 #endif  // TOOLS_ASPN2_TOOL_NAVROUTE_H

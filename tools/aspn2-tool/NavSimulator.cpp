@@ -8,7 +8,7 @@
 #include <limits>
 #include <sstream>
 
-namespace nav_sim {
+namespace aspn2_tool {
 
 namespace {
 
@@ -175,4 +175,4 @@ aspn2_msgs::idl::UTCTime NavSimulator::nextUtc(std::int64_t unixNs) {
     return utc;
 }
 
-}  // namespace nav_sim
+}  // namespace aspn2_tool

@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-namespace nav_sim {
+namespace aspn2_tool {
 
 /// Fields that the NaN fault can spoil.
 enum class NanField { Latitude, Longitude, Altitude, Velocity, Attitude, Covariance };
@@ -98,6 +98,6 @@ private:
     std::int64_t m_utcSeq = 0;
 };
 
-}  // namespace nav_sim
+}  // namespace aspn2_tool
 
 #endif  // TOOLS_ASPN2_TOOL_NAVSIMULATOR_H

@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-namespace nav_sim {
+namespace aspn2_tool {
 
 namespace {
 
@@ -44,4 +44,4 @@ std::int64_t realtimeNowNs() {
     return static_cast<std::int64_t>(ts.tv_sec) * kNsPerSecond + ts.tv_nsec;
 }
 
-}  // namespace nav_sim
+}  // namespace aspn2_tool

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace nav_sim {
+namespace aspn2_tool {
 
 /// GPS time runs ahead of UTC by this many seconds (since 2017).
 constexpr int kGpsLeapSeconds = 18;
@@ -28,6 +28,6 @@ GpsUtcFields gpsUtcFromUnixNs(std::int64_t unixNs, int leapSeconds = kGpsLeapSec
 /// Nanoseconds since the Unix epoch now (CLOCK_REALTIME).
 std::int64_t realtimeNowNs();
 
-}  // namespace nav_sim
+}  // namespace aspn2_tool
 
 #endif  // TOOLS_ASPN2_TOOL_NAVTIME_H

@@ -1,22 +1,13 @@
 #include "tools/aspn2-tool/SampleFile.h"
 
-#include <array>
+#include <zlib.h>
+
 #include <cstring>
 #include <stdexcept>
 
-namespace nav_sim {
+namespace aspn2_tool {
 
 namespace {
-
-std::array<std::uint32_t, 256> makeCrcTable() {
-    std::array<std::uint32_t, 256> table{};
-    for (std::uint32_t n = 0; n < 256; ++n) {
-        std::uint32_t c = n;
-        for (int k = 0; k < 8; ++k) c = (c & 1u) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[n] = c;
-    }
-    return table;
-}
 
 void putLittle(std::string& out, std::uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFFu));
@@ -40,11 +31,9 @@ bool printableName(std::string const& name) {
 }  // namespace
 
 std::uint32_t crc32(void const* data, std::size_t size, std::uint32_t crc) {
-    static std::array<std::uint32_t, 256> const table = makeCrcTable();
-    auto const* p = static_cast<unsigned char const*>(data);
-    crc = ~crc;
-    for (std::size_t i = 0; i < size; ++i) crc = table[(crc ^ p[i]) & 0xFFu] ^ (crc >> 8);
-    return ~crc;
+    // zlib answers 0 for no data at all; the CRC of nothing is the one before.
+    if (size == 0) return crc;
+    return static_cast<std::uint32_t>(::crc32_z(crc, static_cast<Bytef const*>(data), size));
 }
 
 std::string SampleFileError::str() const {
@@ -141,4 +130,4 @@ bool decodeSampleFile(std::string const& bytes, std::vector<RecordedSample>& sam
     return true;
 }
 
-}  // namespace nav_sim
+}  // namespace aspn2_tool

@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-namespace nav_sim {
+namespace aspn2_tool {
 
 struct RecordedSample {
     std::string topic;            ///< connection name, e.g. "PositionVelocityAttitude"
@@ -63,9 +63,10 @@ struct SampleFileError {
 /// range, the time goes backwards or a checksum does not match.
 bool decodeSampleFile(std::string const& bytes, std::vector<RecordedSample>& samples, SampleFileError& error);
 
-/// CRC-32 (reflected polynomial 0xEDB88320, initial and final inversion).
+/// CRC-32 (reflected polynomial 0xEDB88320, initial and final inversion;
+/// zlib's), continuing from `crc`, the CRC of the bytes before.
 std::uint32_t crc32(void const* data, std::size_t size, std::uint32_t crc = 0);
 
-}  // namespace nav_sim
+}  // namespace aspn2_tool
 
 #endif  // TOOLS_ASPN2_TOOL_SAMPLEFILE_H

@@ -17,7 +17,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace nav_sim {
+namespace aspn2_tool {
 
 class SampleRecorder {
 public:
@@ -74,6 +74,6 @@ private:
     long long m_samples = 0;
 };
 
-}  // namespace nav_sim
+}  // namespace aspn2_tool
 
 #endif  // TOOLS_ASPN2_TOOL_SAMPLERECORDER_H

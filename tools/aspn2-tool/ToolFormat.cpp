@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace nav_sim {
+namespace aspn2_tool {
 
 namespace {
 
@@ -307,4 +307,4 @@ std::string formatNavSummary(NavSummary const& s, bool json) {
     return line.str();
 }
 
-}  // namespace nav_sim
+}  // namespace aspn2_tool

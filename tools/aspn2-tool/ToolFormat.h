@@ -20,7 +20,7 @@
 #include <optional>
 #include <string>
 
-namespace nav_sim {
+namespace aspn2_tool {
 
 /// The four bytes of a device id.
 struct DeviceIdParts {
@@ -124,6 +124,6 @@ struct NavSummary {
 /// position variance, usability, source server id and time of validity.
 std::string formatNavSummary(NavSummary const& s, bool json);
 
-}  // namespace nav_sim
+}  // namespace aspn2_tool
 
 #endif  // TOOLS_ASPN2_TOOL_TOOLFORMAT_H

@@ -9,7 +9,7 @@
 #include <functional>
 #include <map>
 
-namespace nav_sim {
+namespace aspn2_tool {
 
 char const* const kToolUsage =
     "usage: aspn2-tool nav     [common] [nav options]\n"
@@ -388,4 +388,4 @@ bool parseToolOptions(std::vector<std::string> const& args, ToolOptions& out, st
     return true;
 }
 
-}  // namespace nav_sim
+}  // namespace aspn2_tool

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace nav_sim {
+namespace aspn2_tool {
 
 enum class ToolMode { Nav, Command, Listen, Record, Replay, Dump, Help };
 
@@ -96,6 +96,6 @@ bool parseToolOptions(std::vector<std::string> const& args, ToolOptions& out, st
 /// The usage text.
 extern char const* const kToolUsage;
 
-}  // namespace nav_sim
+}  // namespace aspn2_tool
 
 #endif  // TOOLS_ASPN2_TOOL_TOOLOPTIONS_H

@@ -3,7 +3,6 @@
 // conditions and of non-finite fields. The test owns the cycle count.
 #include "VICTORY/ZOziDaZodOduzuz/NavigationSupervision.h"
 
-#include "ASPN/AspnDeviceIds.h"
 #include "VICTORY/ZOziDaZodOduzuz/CommandTable.h"
 #include "aspn2_msgs/PositionVelocityAttitude.h"
 
@@ -170,11 +169,11 @@ TEST(CommandTable, CommandsThatChangeTheOutputNameTheirSender) {
     EXPECT_FALSE(CommandTable::changesOutput(Action::Ping));
     EXPECT_FALSE(CommandTable::changesOutput(Action::None));
     EXPECT_EQ(CommandTable::describeCommand("START_ZEROIZE", 11, static_cast<std::int32_t>(0x02320200u)),
-              "command \"START_ZEROIZE\" (identifier 11) from device 0x02320200 (system 2 Simulator, server 50 " +
-                  std::string(ASPN2::ServerIds::to_string(50)) + ", kind 2)");
+              "command \"START_ZEROIZE\" (identifier 11) from device 0x02320200 (system 2 Simulator, server 50 "
+              "CommandServer, kind 2)");
     EXPECT_EQ(CommandTable::describeCommand("A\nB", -1, static_cast<std::int32_t>(0xFF000000u)),
-              "command \"A?B\" (identifier -1) from device 0xFF000000 (system 255 unknown system, server 0 " +
-                  std::string(ASPN2::ServerIds::to_string(0)) + ", kind 0)");
+              "command \"A?B\" (identifier -1) from device 0xFF000000 (system 255 unknown system, server 0 "
+              "INVALID_SERVER_ID, kind 0)");
 }
 
 }  // namespace

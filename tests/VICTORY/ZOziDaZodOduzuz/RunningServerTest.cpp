@@ -190,7 +190,8 @@ aspn2_msgs::idl::CommandResponse command(const std::string& text) {
 
 // The status event that logs a command changing the output.
 Event commandLogged(const std::string& text) {
-    return {2, "ZOziDaZodOduzuz: " + CommandTable::describeCommand(text, 77, kCommanderDevice)};
+    return {2, "ZOziDaZodOduzuz: command \"" + text +
+                   "\" (identifier 77) from device 0x02320200 (system 2 Simulator, server 50 CommandServer, kind 2)"};
 }
 
 TEST(CommandTable, OnlyExactCommandTextsAreRecognised) {

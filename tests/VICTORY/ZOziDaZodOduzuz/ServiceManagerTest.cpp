@@ -1,9 +1,9 @@
 // The server under a service manager: readiness, watchdog and stopping
 // notifications reach a fake NOTIFY_SOCKET; the watchdog pings come from the
 // worker loop only, and stop while a DDS receive thread is stuck in the
-// library (DDS domains 29, 59). Without NOTIFY_SOCKET nothing is sent.
+// library (DDS domains 29, 59).
 #include "VICTORY/ZOziDaZodOduzuz/ProcessEntry.h"
-#include "VICTORY/ZOziDaZodOduzuz/ServiceManagerNotifier.h"
+#include "platform/ServiceManagerNotifier.h"
 #include "VICTORY/ZOziDaZodOduzuz/ZOziDaZodOduzuz.h"
 #include "tests/VICTORY/ZOziDaZodOduzuz/ZoziTestSupport.h"
 #include "tests/network/StandInParticipant.h"
@@ -158,16 +158,6 @@ TEST(ServiceManager, AReceiveThreadStuckInTheLibraryStopsTheWatchdogPings) {
         << console;
     EXPECT_NE(console.find("(UDPv4); the service manager's watchdog is no longer fed"), std::string::npos) << console;
     EXPECT_NE(console.find("DDS receive threads make progress again"), std::string::npos) << console;
-}
-
-TEST(ServiceManager, WithoutNotifySocketNothingIsSent) {
-    ::unsetenv("NOTIFY_SOCKET");
-    ServiceManagerNotifier notifier;
-    EXPECT_FALSE(notifier.enabled());
-    EXPECT_EQ(notifier.watchdogUsec(), 0u);
-    notifier.ready();
-    notifier.keepAlive();
-    notifier.stopping();
 }
 
 }  // namespace

@@ -172,7 +172,7 @@ int runNav(PeerOptions const& o, Participant& p) {
         if (now >= end) break;
         next += period;
         if (next < now) next = now + period;  // fell behind: no burst
-        std::int64_t const unixNs = nav_sim::realtimeNowNs();
+        std::int64_t const unixNs = aspn2_tool::realtimeNowNs();
         double const t = std::chrono::duration<double>(now - start).count();
         aspn2_msgs_idl_PositionVelocityAttitude pva;
         aspn2_msgs_idl_UTCTime utc;
@@ -218,7 +218,7 @@ int runCommand(PeerOptions const& o, Participant& p) {
                            (matchedWriters(responses) > 0 || now - readerMatchedAt >= matchGrace);
         if (ready && (sends == 0 || now - lastSent >= retry)) {
             aspn2_msgs_idl_CommandResponse command;
-            fillCommand(command, o.text.c_str(), identifier, nav_sim::realtimeNowNs(), sends, device);
+            fillCommand(command, o.text.c_str(), identifier, aspn2_tool::realtimeNowNs(), sends, device);
             if (dds_write(commands, &command) == DDS_RETCODE_OK) {
                 if (sends == 0) note("command: sent \"" + o.text + "\" identifier " + std::to_string(identifier));
                 ++sends;

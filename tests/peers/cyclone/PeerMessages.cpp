@@ -52,7 +52,7 @@ void fillPva(aspn2_msgs_idl_PositionVelocityAttitude& pva, NavMotion const& moti
     pva.position.longitude = motion.lonDeg * kPi / 180.0;
     pva.position.altitude = motion.altM;
     pva.velocity[0] = motion.speedMps;
-    nav_sim::Matrix9 const covariance = nav_sim::CovarianceModel().at(tS);
+    aspn2_tool::Matrix9 const covariance = aspn2_tool::CovarianceModel().at(tS);
     for (std::size_t i = 0; i < 9; ++i) {
         for (std::size_t j = 0; j < 9; ++j) pva.covariance[i][j] = covariance[i][j];
     }
@@ -61,7 +61,7 @@ void fillPva(aspn2_msgs_idl_PositionVelocityAttitude& pva, NavMotion const& moti
 void fillUtc(aspn2_msgs_idl_UTCTime& utc, std::int64_t unixNs, std::int64_t seq, std::int32_t device) {
     std::memset(&utc, 0, sizeof utc);
     stamp(utc.header, unixNs, seq, device);
-    nav_sim::GpsUtcFields const f = nav_sim::gpsUtcFromUnixNs(unixNs);
+    aspn2_tool::GpsUtcFields const f = aspn2_tool::gpsUtcFromUnixNs(unixNs);
     utc.gps_week = f.gpsWeek;
     utc.gps_tow_sec = f.gpsTowSec;
     utc.gps_tow_nsec = f.gpsTowNsec;

@@ -1,4 +1,4 @@
-#include "VICTORY/ZOziDaZodOduzuz/ServiceManagerNotifier.h"
+#include "platform/ServiceManagerNotifier.h"
 
 #include <systemd/sd-daemon.h>
 

@@ -1,4 +1,4 @@
-#include "VICTORY/ZOziDaZodOduzuz/JournalPriority.h"
+#include "platform/JournalPriority.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,5 +1,5 @@
-#ifndef VICTORY_ZOZIDAZODODUZUZ_SERVICEMANAGERNOTIFIER_H
-#define VICTORY_ZOZIDAZODODUZUZ_SERVICEMANAGERNOTIFIER_H
+#ifndef PLATFORM_SERVICEMANAGERNOTIFIER_H
+#define PLATFORM_SERVICEMANAGERNOTIFIER_H
 
 // Tells the service manager (systemd, through sd_notify) where the server
 // is: ready after START, alive from the worker loop, stopping on a
@@ -44,4 +44,4 @@ private:
     std::atomic<std::int64_t> m_lastPingUs;
 };
 
-#endif  // VICTORY_ZOZIDAZODODUZUZ_SERVICEMANAGERNOTIFIER_H
+#endif  // PLATFORM_SERVICEMANAGERNOTIFIER_H

@@ -1,6 +1,6 @@
 // Syslog priority prefixes on the console's fault lines, only when the
 // console is the journal stream.
-#include "VICTORY/ZOziDaZodOduzuz/JournalPriority.h"
+#include "platform/JournalPriority.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>

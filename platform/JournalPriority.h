@@ -1,5 +1,5 @@
-#ifndef VICTORY_ZOZIDAZODODUZUZ_JOURNALPRIORITY_H
-#define VICTORY_ZOZIDAZODODUZUZ_JOURNALPRIORITY_H
+#ifndef PLATFORM_JOURNALPRIORITY_H
+#define PLATFORM_JOURNALPRIORITY_H
 
 // Syslog priority prefixes ("<3>" and so on) on the console's fault lines
 // when the console is the systemd journal, which files each line under the
@@ -59,4 +59,4 @@ private:
 
 }  // namespace JournalPriority
 
-#endif  // VICTORY_ZOZIDAZODODUZUZ_JOURNALPRIORITY_H
+#endif  // PLATFORM_JOURNALPRIORITY_H
