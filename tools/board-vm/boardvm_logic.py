@@ -24,8 +24,9 @@ BASE_PACKAGES = (
     "systemd-sysv", "udev", "linux-image-arm64", "initramfs-tools", "kmod",
     "iproute2", "procps", "systemd-coredump", "e2fsprogs",
     # The arm64 test suite: ctest, the demo PKI's openssl, the geodesy
-    # cross-check of the recorded drives.
-    "cmake", "openssl", "geographiclib-tools", "file",
+    # cross-check of the recorded drives, python3 for the runtime rig
+    # (scripts/rig) the end-to-end tests lease their ports from.
+    "cmake", "openssl", "geographiclib-tools", "file", "python3",
 )
 
 # Virtual or locally supplied packages that cannot come from Debian.
