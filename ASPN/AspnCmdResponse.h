@@ -46,19 +46,15 @@ public:
                                                   const std::string& text);
     // The same for a character string. Without it a string literal would
     // convert to bool and pick the pass/fail form below.
-    aspn2_msgs::idl::CommandResponse makeResponse(const aspn2_msgs::idl::CommandResponse& command,
-                                                  const char* text)
-    {
+    aspn2_msgs::idl::CommandResponse makeResponse(const aspn2_msgs::idl::CommandResponse& command, const char* text) {
         return makeResponse(command, std::string(text ? text : ""));
     }
     // A response whose text is the command's first comma-separated word
     // (ended also by a NUL; empty when the command text is empty) followed
     // by "_PASS" or "_FAIL".
-    aspn2_msgs::idl::CommandResponse makeResponse(const aspn2_msgs::idl::CommandResponse& command,
-                                                  bool pass);
+    aspn2_msgs::idl::CommandResponse makeResponse(const aspn2_msgs::idl::CommandResponse& command, bool pass);
     // As above with "_ACK" or "_NACK".
-    aspn2_msgs::idl::CommandResponse makeResponseAck(const aspn2_msgs::idl::CommandResponse& command,
-                                                     bool ack);
+    aspn2_msgs::idl::CommandResponse makeResponseAck(const aspn2_msgs::idl::CommandResponse& command, bool ack);
 
     // Replaces bits 0..7 of the message header's device id with `topic`.
     static void setTopicId(aspn2_msgs::idl::CommandResponse& message, unsigned char topic);

@@ -7,8 +7,7 @@ namespace ASPN2 {
 
 namespace {
 
-constexpr std::uint32_t makeBase(unsigned char systemId, unsigned char serverId)
-{
+constexpr std::uint32_t makeBase(unsigned char systemId, unsigned char serverId) {
     return std::uint32_t{systemId} << 24 | std::uint32_t{serverId} << 16;
 }
 
@@ -64,8 +63,7 @@ constexpr ServerRow kServers[] = {
 static_assert(sizeof kServers / sizeof kServers[0] == 40, "the system has 40 servers");
 
 // Direct index by id, built once.
-const std::array<const char*, 256>& serverNames()
-{
+const std::array<const char*, 256>& serverNames() {
     static const std::array<const char*, 256> names = [] {
         std::array<const char*, 256> n{};
         for (const auto& row : kServers) {
@@ -78,44 +76,29 @@ const std::array<const char*, 256>& serverNames()
 
 }  // namespace
 
-DeviceIdFactory::DeviceIdFactory(unsigned char systemId, unsigned char serverId)
-    : base(makeBase(systemId, serverId))
-{
-}
+DeviceIdFactory::DeviceIdFactory(unsigned char systemId, unsigned char serverId) : base(makeBase(systemId, serverId)) {}
 
 DeviceIdFactory::DeviceIdFactory(const char* systemName, unsigned char serverId)
-    : base(makeBase(SystemIds::from_string(systemName), serverId))
-{
-}
+    : base(makeBase(SystemIds::from_string(systemName), serverId)) {}
 
-void DeviceIdFactory::reset(unsigned char systemId, unsigned char serverId)
-{
-    base = makeBase(systemId, serverId);
-}
+void DeviceIdFactory::reset(unsigned char systemId, unsigned char serverId) { base = makeBase(systemId, serverId); }
 
-void DeviceIdFactory::reset(const char* systemName, unsigned char serverId)
-{
+void DeviceIdFactory::reset(const char* systemName, unsigned char serverId) {
     base = makeBase(SystemIds::from_string(systemName), serverId);
 }
 
-std::uint32_t DeviceIdFactory::makeDeviceId(unsigned char kind, unsigned char topic) const
-{
+std::uint32_t DeviceIdFactory::makeDeviceId(unsigned char kind, unsigned char topic) const {
     return base | std::uint32_t{kind} << 8 | topic;
 }
 
-const char* ServerIds::to_string(unsigned char id)
-{
+const char* ServerIds::to_string(unsigned char id) {
     const char* name = serverNames()[id];
     return name != nullptr ? name : kInvalidServerId;
 }
 
-unsigned ServerIds::count()
-{
-    return sizeof kServers / sizeof kServers[0];
-}
+unsigned ServerIds::count() { return sizeof kServers / sizeof kServers[0]; }
 
-unsigned char SystemIds::from_string(const char* name)
-{
+unsigned char SystemIds::from_string(const char* name) {
     if (name == nullptr) {
         return 0;
     }
@@ -128,30 +111,29 @@ unsigned char SystemIds::from_string(const char* name)
     return 0;
 }
 
-const char* Components::to_component(unsigned char serverId, unsigned char systemId)
-{
+const char* Components::to_component(unsigned char serverId, unsigned char systemId) {
     switch (systemId) {
-    case 1:
-        return "GroundVehicleNavigation";
-    case 2:
-        return "SimulatorNavigation";
-    case 0:
-        switch (serverId) {
-        case 3:
-            return "TimingComponent";
-        case 10:
-            return "GnssComponent";
-        case 20:
-            return "InertialComponent";
-        case ServerIds::kZOziDaZodOduzuz:
-            return "PositionServiceComponent";
-        case ServerIds::kFusionNavigator:
-            return "FusionComponent";
+        case 1:
+            return "GroundVehicleNavigation";
+        case 2:
+            return "SimulatorNavigation";
+        case 0:
+            switch (serverId) {
+                case 3:
+                    return "TimingComponent";
+                case 10:
+                    return "GnssComponent";
+                case 20:
+                    return "InertialComponent";
+                case ServerIds::kZOziDaZodOduzuz:
+                    return "PositionServiceComponent";
+                case ServerIds::kFusionNavigator:
+                    return "FusionComponent";
+                default:
+                    return ServerIds::kInvalidServerId;
+            }
         default:
             return ServerIds::kInvalidServerId;
-        }
-    default:
-        return ServerIds::kInvalidServerId;
     }
 }
 

@@ -11,17 +11,13 @@ EventQueue::EventQueue(unsigned capacityIn, int configEventTypeIn,
     : capacity(capacityIn),
       configEventType(configEventTypeIn),
       configRepeatDuration(configRepeatDurationIn),
-      clock(clockIn ? std::move(clockIn) : steadyClock())
-{
-}
+      clock(clockIn ? std::move(clockIn) : steadyClock()) {}
 
-std::uint32_t EventQueue::configId(const std::string& info)
-{
+std::uint32_t EventQueue::configId(const std::string& info) {
     return static_cast<std::uint32_t>(std::hash<std::string>{}(info));
 }
 
-bool EventQueue::push_back(int type, const std::string& info)
-{
+bool EventQueue::push_back(int type, const std::string& info) {
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (events.size() >= capacity) {
@@ -33,8 +29,7 @@ bool EventQueue::push_back(int type, const std::string& info)
     return true;
 }
 
-bool EventQueue::push_back(int type, std::string&& info)
-{
+bool EventQueue::push_back(int type, std::string&& info) {
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (events.size() >= capacity) {
@@ -46,8 +41,7 @@ bool EventQueue::push_back(int type, std::string&& info)
     return true;
 }
 
-std::uint32_t EventQueue::push_back_config(const std::string& info)
-{
+std::uint32_t EventQueue::push_back_config(const std::string& info) {
     const std::uint32_t id = configId(info);
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -57,8 +51,7 @@ std::uint32_t EventQueue::push_back_config(const std::string& info)
     return id;
 }
 
-std::uint32_t EventQueue::push_back_config(const std::string& info, unsigned oldId)
-{
+std::uint32_t EventQueue::push_back_config(const std::string& info, unsigned oldId) {
     const std::uint32_t id = configId(info);
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -69,22 +62,19 @@ std::uint32_t EventQueue::push_back_config(const std::string& info, unsigned old
     return id;
 }
 
-void EventQueue::eraseConfig(unsigned id)
-{
-    const auto pending = std::find_if(events.begin(), events.end(),
-                                      [id](const EventItem& e) { return e.isConfig && e.id == id; });
+void EventQueue::eraseConfig(unsigned id) {
+    const auto pending =
+        std::find_if(events.begin(), events.end(), [id](const EventItem& e) { return e.isConfig && e.id == id; });
     if (pending != events.end()) {
         events.erase(pending);
     }
-    const auto waiting =
-        std::find_if(configs.begin(), configs.end(), [id](const ConfigItem& c) { return c.id == id; });
+    const auto waiting = std::find_if(configs.begin(), configs.end(), [id](const ConfigItem& c) { return c.id == id; });
     if (waiting != configs.end()) {
         configs.erase(waiting);
     }
 }
 
-void EventQueue::repeatConfigs()
-{
+void EventQueue::repeatConfigs() {
     if (configs.empty()) {
         return;  // spares the clock read
     }
@@ -96,8 +86,7 @@ void EventQueue::repeatConfigs()
     }
 }
 
-bool EventQueue::pop_front(int& type, std::string& info, const std::chrono::nanoseconds& timeout)
-{
+bool EventQueue::pop_front(int& type, std::string& info, const std::chrono::nanoseconds& timeout) {
     std::unique_lock<std::mutex> lock(mutex);
     repeatConfigs();
     if (events.empty() && !interrupted && timeout > std::chrono::nanoseconds::zero()) {
@@ -122,8 +111,7 @@ bool EventQueue::pop_front(int& type, std::string& info, const std::chrono::nano
     return true;
 }
 
-void EventQueue::interrupt()
-{
+void EventQueue::interrupt() {
     {
         std::lock_guard<std::mutex> lock(mutex);
         interrupted = true;
@@ -131,8 +119,7 @@ void EventQueue::interrupt()
     cond.notify_all();
 }
 
-std::size_t EventQueue::size() const
-{
+std::size_t EventQueue::size() const {
     std::lock_guard<std::mutex> lock(mutex);
     return events.size() + configs.size();
 }

@@ -2,19 +2,15 @@
 
 #include <utility>
 
-FaultHysteresis& FaultHysteresis::Instance()
-{
+FaultHysteresis& FaultHysteresis::Instance() {
     static FaultHysteresis instance;
     return instance;
 }
 
 FaultHysteresis::FaultHysteresis(ASPN2::SteadyClock clockIn)
-    : clock(clockIn ? std::move(clockIn) : ASPN2::steadyClock())
-{
-}
+    : clock(clockIn ? std::move(clockIn) : ASPN2::steadyClock()) {}
 
-bool FaultHysteresis::OkInitFaultHysteresis(int windowSecIn, int faultLimitIn, int maxEntriesIn)
-{
+bool FaultHysteresis::OkInitFaultHysteresis(int windowSecIn, int faultLimitIn, int maxEntriesIn) {
     if (windowSecIn < 0 || faultLimitIn < 0 || maxEntriesIn < 0) {
         return false;
     }
@@ -27,19 +23,16 @@ bool FaultHysteresis::OkInitFaultHysteresis(int windowSecIn, int faultLimitIn, i
 }
 
 std::string FaultHysteresis::Check(EventTypes::eEventType& type, const std::string& file, int line,
-                                   const std::string& info)
-{
+                                   const std::string& info) {
     return check(type, file, line, info);
 }
 
-std::string FaultHysteresis::Check(EventTypes::eEventType& type, const char* file, int line, const std::string& info)
-{
+std::string FaultHysteresis::Check(EventTypes::eEventType& type, const char* file, int line, const std::string& info) {
     return check(type, file != nullptr ? std::string_view(file) : std::string_view(), line, info);
 }
 
 std::string FaultHysteresis::check(EventTypes::eEventType& type, std::string_view file, int line,
-                                   const std::string& info)
-{
+                                   const std::string& info) {
     if (faultLimit == 0 || maxEntries == 0) {
         return info;
     }
@@ -74,8 +67,7 @@ std::string FaultHysteresis::check(EventTypes::eEventType& type, std::string_vie
     return text;
 }
 
-void FaultHysteresis::service()
-{
+void FaultHysteresis::service() {
     const std::int64_t windowMs = std::int64_t{windowSec.load()} * 1000;
     if (windowMs == 0) {
         return;
@@ -87,13 +79,11 @@ void FaultHysteresis::service()
     }
 }
 
-EventTypes::eEventType FaultHysteresis::hysteresis(EventTypes::eEventType type, const std::string& /*key*/)
-{
+EventTypes::eEventType FaultHysteresis::hysteresis(EventTypes::eEventType type, const std::string& /*key*/) {
     return type;
 }
 
-std::vector<FaultHysteresis::fault_entry> FaultHysteresis::history() const
-{
+std::vector<FaultHysteresis::fault_entry> FaultHysteresis::history() const {
     std::lock_guard<std::mutex> lock(mutex);
     return {entries.begin(), entries.end()};
 }

@@ -29,15 +29,12 @@ constexpr std::chrono::milliseconds publishPause{100};
 
 }  // namespace
 
-HealthReporter& HealthReporter::Instance()
-{
+HealthReporter& HealthReporter::Instance() {
     static HealthReporter instance;
     return instance;
 }
 
-HealthReporter::HealthReporter()
-    : HealthReporter(FaultHysteresis::Instance(), ASPN2::steadyClock())
-{
+HealthReporter::HealthReporter() : HealthReporter(FaultHysteresis::Instance(), ASPN2::steadyClock()) {
     // The publishing thread reads the FPGA counter and the time code until
     // the destructor joins it: both singletons are made first so that they
     // are destroyed after this one at process exit.
@@ -46,13 +43,9 @@ HealthReporter::HealthReporter()
 }
 
 HealthReporter::HealthReporter(FaultHysteresis& filterIn, ASPN2::SteadyClock clock)
-    : filter(filterIn),
-      eventQueue(kQueueCapacity, kConfigEventType, configRepeatDuration, std::move(clock))
-{
-}
+    : filter(filterIn), eventQueue(kQueueCapacity, kConfigEventType, configRepeatDuration, std::move(clock)) {}
 
-HealthReporter::~HealthReporter()
-{
+HealthReporter::~HealthReporter() {
     std::lock_guard<std::mutex> lock(threadMutex);
     if (pubThread.joinable()) {
         {
@@ -64,8 +57,7 @@ HealthReporter::~HealthReporter()
     }
 }
 
-void HealthReporter::SendEvent(const char* file, int line, eEventType type, const std::string& info)
-{
+void HealthReporter::SendEvent(const char* file, int line, eEventType type, const std::string& info) {
     auto filtered = static_cast<EventTypes::eEventType>(type);
     std::string text = filter.Check(filtered, file, line, info);
     const int value = static_cast<int>(filtered);
@@ -75,19 +67,14 @@ void HealthReporter::SendEvent(const char* file, int line, eEventType type, cons
     }
 }
 
-std::uint32_t HealthReporter::SendConfigEvent(const std::string& info)
-{
-    return eventQueue.push_back_config(info);
-}
+std::uint32_t HealthReporter::SendConfigEvent(const std::string& info) { return eventQueue.push_back_config(info); }
 
-std::uint32_t HealthReporter::ReplaceConfigEvent(const std::string& info, unsigned oldId)
-{
+std::uint32_t HealthReporter::ReplaceConfigEvent(const std::string& info, unsigned oldId) {
     return eventQueue.push_back_config(info, oldId);
 }
 
 void HealthReporter::InitHealthReporter(const std::string& nameIn, const ASPN2::DeviceIdFactory& ids,
-                                        const std::shared_ptr<EventLogTS>& typedTS, long long connectionIdIn)
-{
+                                        const std::shared_ptr<EventLogTS>& typedTS, long long connectionIdIn) {
     ASPN2::registerReporterSender("InitHealthReporter(" + nameIn + ")", "HealthReporter", typedTS, connectionIdIn,
                                   initialized, "ASPN/HealthReporter", 137);
 
@@ -109,8 +96,7 @@ void HealthReporter::InitHealthReporter(const std::string& nameIn, const ASPN2::
     ASPN2::initReporterFaultFilter(filter);
 }
 
-void HealthReporter::DoneHealthReporter()
-{
+void HealthReporter::DoneHealthReporter() {
     std::size_t dropped = 0;
     {
         std::lock_guard<std::mutex> lock(threadMutex);
@@ -135,14 +121,13 @@ void HealthReporter::DoneHealthReporter()
         eventLogTypedTS.reset();
     }
     if (dropped > 0) {
-        std::cout << "!!!!!! " << name << " HealthReporter dropped " << dropped
-                  << (dropped == 1 ? " event" : " events") << " raised while it stopped" << std::endl;
+        std::cout << "!!!!!! " << name << " HealthReporter dropped " << dropped << (dropped == 1 ? " event" : " events")
+                  << " raised while it stopped" << std::endl;
     }
     initialized = false;
 }
 
-void HealthReporter::pubThreadFunction()
-{
+void HealthReporter::pubThreadFunction() {
     while (!abandon && !stop) {
         try {
             int type = 0;
@@ -182,8 +167,7 @@ void HealthReporter::pubThreadFunction()
     }
 }
 
-void HealthReporter::publishChange(int type, std::string& info)
-{
+void HealthReporter::publishChange(int type, std::string& info) {
     aspn2_msgs::idl::EventLog event;
     event.header().device_id(deviceId);
     // The time of publication, not of the report.
@@ -203,8 +187,7 @@ void HealthReporter::publishChange(int type, std::string& info)
     }
 }
 
-void HealthReporter::pauseAfterPublishing()
-{
+void HealthReporter::pauseAfterPublishing() {
     // A condition wait, not a sleep: it resumes after signals by itself and
     // the destructor can cut it short.
     std::unique_lock<std::mutex> lock(pauseMutex);

@@ -28,8 +28,7 @@ namespace ASPN2 {
 template <typename TypedTS>
 void registerReporterSender(const std::string& call, const char* owner, const std::shared_ptr<TypedTS>& typedTS,
                             long long connectionId, std::atomic<bool>& initialized, const char* guardFile,
-                            int guardLine)
-{
+                            int guardLine) {
     if (!typedTS) {
         throw std::runtime_error(call + " called with an empty eventLogTypedTS.");
     }
@@ -44,8 +43,7 @@ void registerReporterSender(const std::string& call, const char* owner, const st
 
 // Sets `filter` to the reporters' 180 s window of at most 2000 entries;
 // ends the process (status 255) if the filter refuses.
-inline void initReporterFaultFilter(FaultHysteresis& filter)
-{
+inline void initReporterFaultFilter(FaultHysteresis& filter) {
     if (!filter.OkInitFaultHysteresis(180, 16, 2000)) {
         std::perror("Unable to configure the Fault Hysteresis\n");
         std::exit(-1);

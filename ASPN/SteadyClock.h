@@ -13,8 +13,7 @@ using SteadyTimePoint = std::chrono::steady_clock::time_point;
 using SteadyClock = std::function<SteadyTimePoint()>;
 
 // std::chrono::steady_clock::now as a SteadyClock.
-inline SteadyClock steadyClock()
-{
+inline SteadyClock steadyClock() {
     return [] { return std::chrono::steady_clock::now(); };
 }
 

@@ -42,9 +42,7 @@ char const* textOf(tinyxml2::XMLElement const* e) {
 }
 
 // "Name" text of a container, or null when the element is no container.
-char const* containerName(tinyxml2::XMLElement const* e) {
-    return textOf(e->FirstChildElement(kNameTag));
-}
+char const* containerName(tinyxml2::XMLElement const* e) { return textOf(e->FirstChildElement(kNameTag)); }
 
 tinyxml2::XMLElement* nextElement(tinyxml2::XMLElement* e, bool forward) {
     return forward ? e->NextSiblingElement() : e->PreviousSiblingElement();
@@ -53,8 +51,7 @@ tinyxml2::XMLElement* nextElement(tinyxml2::XMLElement* e, bool forward) {
 // Walks the root's children (first to last when `forward`, else last to
 // first) and returns the first container whose "Name" text, or failing that
 // on the same element whose tag, equals `name`.
-tinyxml2::XMLElement* getConfigContainer(tinyxml2::XMLDocument* doc, std::string const& name,
-                                         bool forward) {
+tinyxml2::XMLElement* getConfigContainer(tinyxml2::XMLDocument* doc, std::string const& name, bool forward) {
     if (doc == nullptr) {
         return nullptr;
     }
@@ -125,8 +122,8 @@ void CV_Config::Initialize(FACE::String const& path, FACE::RETURN_CODE_TYPE::Val
         // Only a regular file is loaded: a directory or device could make
         // the parser ask for an absurd amount of memory or block.
         struct stat st {};
-        if (file.empty() || file.find('\0') != std::string::npos ||
-            ::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (file.empty() || file.find('\0') != std::string::npos || ::stat(file.c_str(), &st) != 0 ||
+            !S_ISREG(st.st_mode)) {
             return;
         }
         auto doc = std::make_unique<tinyxml2::XMLDocument>(true, tinyxml2::PRESERVE_WHITESPACE);
@@ -135,8 +132,8 @@ void CV_Config::Initialize(FACE::String const& path, FACE::RETURN_CODE_TYPE::Val
         }
         tinyxml2::XMLElement const* root = doc->FirstChildElement(kRootTag);
         if (root == nullptr) {
-            std::cout << "Configuration XML - " << file << " Error: Unable to locate the "
-                      << kRootTag << " object" << std::endl;
+            std::cout << "Configuration XML - " << file << " Error: Unable to locate the " << kRootTag << " object"
+                      << std::endl;
             return;
         }
         char const* schema = root->Attribute(kSchemaAttribute);
@@ -216,8 +213,8 @@ void CV_Config::Get_Size(int handle, FACE::String const& parameter, int& size,
 }
 
 tinyxml2::XMLElement* CV_Config::transferElement(int handle, std::string const& parameter, bool nameAllowed,
-                                                void const* buffer, int size,
-                                                FACE::RETURN_CODE_TYPE::Value& return_code) const {
+                                                 void const* buffer, int size,
+                                                 FACE::RETURN_CODE_TYPE::Value& return_code) const {
     return_code = RETURN_CODE_TYPE::INVALID_CONFIG;
     config_set const* set = findHandle(handle);
     if (set == nullptr) {

@@ -48,8 +48,7 @@ std::string Read_Config(FACE::Configuration& config, int handle, FACE::String co
     return text;
 }
 
-bool Write_Config(FACE::Configuration& config, int handle, FACE::String const& name,
-                  FACE::String const& value) {
+bool Write_Config(FACE::Configuration& config, int handle, FACE::String const& name, FACE::String const& value) {
     if (!value.is_valid() || value.length() > static_cast<unsigned int>(std::numeric_limits<int>::max())) {
         return false;
     }
@@ -92,8 +91,8 @@ bool Parse_Boolean(std::string const& text) {
 
 }  // namespace Details
 
-void Get_String_Parameter(FACE::Configuration& config, int handle, FACE::String const& name,
-                          FACE::String& value, FACE::RETURN_CODE_TYPE::Value& return_code) {
+void Get_String_Parameter(FACE::Configuration& config, int handle, FACE::String const& name, FACE::String& value,
+                          FACE::RETURN_CODE_TYPE::Value& return_code) {
     std::string const text = Details::Read_Config(config, handle, name);
     if (text.empty()) {
         return_code = FACE::RETURN_CODE_TYPE::INVALID_CONFIG;
@@ -102,8 +101,8 @@ void Get_String_Parameter(FACE::Configuration& config, int handle, FACE::String 
     value = FACE::String(text.c_str());
 }
 
-void Get_Boolean_Parameter(FACE::Configuration& config, int handle, FACE::String const& name,
-                           bool& value, FACE::RETURN_CODE_TYPE::Value& return_code) {
+void Get_Boolean_Parameter(FACE::Configuration& config, int handle, FACE::String const& name, bool& value,
+                           FACE::RETURN_CODE_TYPE::Value& return_code) {
     std::string const text = Details::Read_Config(config, handle, name);
     if (text.empty()) {
         return_code = FACE::RETURN_CODE_TYPE::INVALID_CONFIG;
@@ -112,15 +111,15 @@ void Get_Boolean_Parameter(FACE::Configuration& config, int handle, FACE::String
     value = Details::Parse_Boolean(text);
 }
 
-void Set_String_Parameter(FACE::Configuration& config, int handle, FACE::String const& name,
-                          FACE::String const& value, FACE::RETURN_CODE_TYPE::Value& return_code) {
+void Set_String_Parameter(FACE::Configuration& config, int handle, FACE::String const& name, FACE::String const& value,
+                          FACE::RETURN_CODE_TYPE::Value& return_code) {
     if (!Details::Write_Config(config, handle, name, value)) {
         return_code = FACE::RETURN_CODE_TYPE::INVALID_CONFIG;
     }
 }
 
-void Set_Boolean_Parameter(FACE::Configuration& config, int handle, FACE::String const& name,
-                           bool value, FACE::RETURN_CODE_TYPE::Value& return_code) {
+void Set_Boolean_Parameter(FACE::Configuration& config, int handle, FACE::String const& name, bool value,
+                           FACE::RETURN_CODE_TYPE::Value& return_code) {
     FACE::String const text(value ? "TRUE" : "FALSE");
     if (!Details::Write_Config(config, handle, name, text)) {
         return_code = FACE::RETURN_CODE_TYPE::INVALID_CONFIG;

@@ -29,8 +29,7 @@ std::string Read_Config(FACE::Configuration& config, int handle, FACE::String co
 /// Writes the characters of `value` as the new value of `name`. True when
 /// the service answered NO_ERROR and wrote every character; false also for
 /// an invalid `value`.
-bool Write_Config(FACE::Configuration& config, int handle, FACE::String const& name,
-                  FACE::String const& value);
+bool Write_Config(FACE::Configuration& config, int handle, FACE::String const& name, FACE::String const& value);
 
 /// Reads `text` as an unsigned number with automatic base, as strtoull with
 /// base 0 does: leading white space and a sign are accepted, "0x"/"0X"
@@ -56,24 +55,24 @@ bool Parse_Boolean(std::string const& text);
 
 /// value := the text of `name` as a managed copy bounded to its length.
 /// Missing or empty: warning, return_code = INVALID_CONFIG, value untouched.
-void Get_String_Parameter(FACE::Configuration& config, int handle, FACE::String const& name,
-                          FACE::String& value, FACE::RETURN_CODE_TYPE::Value& return_code);
+void Get_String_Parameter(FACE::Configuration& config, int handle, FACE::String const& name, FACE::String& value,
+                          FACE::RETURN_CODE_TYPE::Value& return_code);
 
 /// value := the text of `name` read as a boolean: "true"/"false" in any
 /// case, otherwise a number with automatic base (non-zero is true; text
 /// that is no number is false). Missing or empty: warning,
 /// return_code = INVALID_CONFIG, value untouched.
-void Get_Boolean_Parameter(FACE::Configuration& config, int handle, FACE::String const& name,
-                           bool& value, FACE::RETURN_CODE_TYPE::Value& return_code);
+void Get_Boolean_Parameter(FACE::Configuration& config, int handle, FACE::String const& name, bool& value,
+                           FACE::RETURN_CODE_TYPE::Value& return_code);
 
 /// Writes `value` as the new text of `name`; INVALID_CONFIG when that fails.
-void Set_String_Parameter(FACE::Configuration& config, int handle, FACE::String const& name,
-                          FACE::String const& value, FACE::RETURN_CODE_TYPE::Value& return_code);
+void Set_String_Parameter(FACE::Configuration& config, int handle, FACE::String const& name, FACE::String const& value,
+                          FACE::RETURN_CODE_TYPE::Value& return_code);
 
 /// Writes "TRUE" or "FALSE" as the new text of `name`; INVALID_CONFIG when
 /// that fails.
-void Set_Boolean_Parameter(FACE::Configuration& config, int handle, FACE::String const& name,
-                           bool value, FACE::RETURN_CODE_TYPE::Value& return_code);
+void Set_Boolean_Parameter(FACE::Configuration& config, int handle, FACE::String const& name, bool value,
+                           FACE::RETURN_CODE_TYPE::Value& return_code);
 
 }  // namespace CV_Config_Helpers
 

@@ -52,8 +52,8 @@ std::string windowProblem(std::string const& name, std::string const& baseText, 
     }
     std::uint64_t const end = std::uint64_t{base} + size;
     if (end > limit) {
-        return "CV_Devmem: block " + name + ": BaseAddress " + baseText + " (" + hex(base) + ") with Size " +
-               sizeText + " (" + hex(size) + ") ends at " + hex(end) + ", beyond the memory device " +
+        return "CV_Devmem: block " + name + ": BaseAddress " + baseText + " (" + hex(base) + ") with Size " + sizeText +
+               " (" + hex(size) + ") ends at " + hex(end) + ", beyond the memory device " +
                MemoryDeviceFileDescriptor::DevicePath() + " (" + hex(limit) + " bytes): not mapped";
     }
     return "";
@@ -139,8 +139,7 @@ CV_Devmem::Connection_t* CV_Devmem::findOpen(long long connectionId, FACE::RETUR
     return connection;
 }
 
-void CV_Devmem::Set_Reference(FACE::String const& /*name*/,
-                              std::shared_ptr<FACE::Configuration> const& configuration,
+void CV_Devmem::Set_Reference(FACE::String const& /*name*/, std::shared_ptr<FACE::Configuration> const& configuration,
                               long long /*id*/, FACE::RETURN_CODE_TYPE::Value& rc) {
     if (config) {
         rc = Code::NOT_AVAILABLE;
@@ -254,10 +253,18 @@ void CV_Devmem::Read(long long connectionId, long long /*timeout*/, READ_PAYLOAD
         return;
     }
     switch (payload.width) {
-        case 8: payload.data = MemoryAccess::load8(address); break;
-        case 16: payload.data = MemoryAccess::load16(address); break;
-        case 32: payload.data = MemoryAccess::load32(address); break;
-        default: payload.data = MemoryAccess::load64(address); break;
+        case 8:
+            payload.data = MemoryAccess::load8(address);
+            break;
+        case 16:
+            payload.data = MemoryAccess::load16(address);
+            break;
+        case 32:
+            payload.data = MemoryAccess::load32(address);
+            break;
+        default:
+            payload.data = MemoryAccess::load64(address);
+            break;
     }
     payload.timestamp = 0;
     rc = Code::NO_ERROR;
@@ -270,10 +277,18 @@ void CV_Devmem::Write(long long connectionId, long long /*timeout*/, WRITE_PAYLO
         return;
     }
     switch (payload.width) {
-        case 8: MemoryAccess::store8(address, static_cast<std::uint8_t>(payload.data)); break;
-        case 16: MemoryAccess::store16(address, static_cast<std::uint16_t>(payload.data)); break;
-        case 32: MemoryAccess::store32(address, static_cast<std::uint32_t>(payload.data)); break;
-        default: MemoryAccess::store64(address, payload.data); break;
+        case 8:
+            MemoryAccess::store8(address, static_cast<std::uint8_t>(payload.data));
+            break;
+        case 16:
+            MemoryAccess::store16(address, static_cast<std::uint16_t>(payload.data));
+            break;
+        case 32:
+            MemoryAccess::store32(address, static_cast<std::uint32_t>(payload.data));
+            break;
+        default:
+            MemoryAccess::store64(address, payload.data);
+            break;
     }
     rc = Code::NO_ERROR;
 }
@@ -361,8 +376,7 @@ void CV_Devmem::Get_Connection_Status(long long connectionId, CONNECTION_STATUS_
     rc = Code::NO_ERROR;
 }
 
-void CV_Devmem::Get_Bus_Status(long long connectionId, unsigned short& status,
-                               FACE::RETURN_CODE_TYPE::Value& rc) {
+void CV_Devmem::Get_Bus_Status(long long connectionId, unsigned short& status, FACE::RETURN_CODE_TYPE::Value& rc) {
     if (find(connectionId) == nullptr) {
         rc = Code::INVALID_PARAM;
         return;

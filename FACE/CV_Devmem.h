@@ -115,12 +115,10 @@ public:
                                        FACE::RETURN_CODE_TYPE::Value& rc) = 0;
     virtual void Get_Connection_Status(long long connectionId, CONNECTION_STATUS_TYPE& status,
                                        FACE::RETURN_CODE_TYPE::Value& rc) = 0;
-    virtual void Get_Bus_Status(long long connectionId, unsigned short& status,
-                                FACE::RETURN_CODE_TYPE::Value& rc) = 0;
+    virtual void Get_Bus_Status(long long connectionId, unsigned short& status, FACE::RETURN_CODE_TYPE::Value& rc) = 0;
     virtual void Register_Notification_Event(long long connectionId, IO_Callback& callback,
                                              FACE::RETURN_CODE_TYPE::Value& rc) = 0;
-    virtual void Unregister_Notification_Event(long long connectionId,
-                                               FACE::RETURN_CODE_TYPE::Value& rc) = 0;
+    virtual void Unregister_Notification_Event(long long connectionId, FACE::RETURN_CODE_TYPE::Value& rc) = 0;
 };
 
 }  // namespace Devmem
@@ -163,8 +161,8 @@ public:
     /// Keeps a shared reference to the devices configuration. 2
     /// (NOT_AVAILABLE) when one is held already; 3 (INVALID_PARAM) for an
     /// empty pointer; else 0. `name` and `id` are not used.
-    void Set_Reference(FACE::String const& name, std::shared_ptr<FACE::Configuration> const& config,
-                       long long id, FACE::RETURN_CODE_TYPE::Value& rc) override;
+    void Set_Reference(FACE::String const& name, std::shared_ptr<FACE::Configuration> const& config, long long id,
+                       FACE::RETURN_CODE_TYPE::Value& rc) override;
 
     /// Initializes the configuration service with the devices file
     /// `configName`. 1 (NO_ACTION) when already initialised; 4
@@ -225,8 +223,7 @@ public:
                                   IO_PARAMETER_TRANSACTION_TYPE const& transaction,
                                   FACE::RETURN_CODE_TYPE::Value& rc) override;
     /// Not supported: always 1 (NO_ACTION).
-    void Get_Bus_Configuration(long long connectionId, long long timeout,
-                               IO_PARAMETER_TRANSACTION_TYPE& transaction,
+    void Get_Bus_Configuration(long long connectionId, long long timeout, IO_PARAMETER_TRANSACTION_TYPE& transaction,
                                FACE::RETURN_CODE_TYPE::Value& rc) override;
 
     /// {timestamp 0, open 1, the connection's status}. 3 for an unknown id,
@@ -235,8 +232,7 @@ public:
                                FACE::RETURN_CODE_TYPE::Value& rc) override;
 
     /// status := 0. 3 for an unknown id; else 0.
-    void Get_Bus_Status(long long connectionId, unsigned short& status,
-                        FACE::RETURN_CODE_TYPE::Value& rc) override;
+    void Get_Bus_Status(long long connectionId, unsigned short& status, FACE::RETURN_CODE_TYPE::Value& rc) override;
 
     /// Notifications are not supported: 3 for an unknown id, 11 when not
     /// open, else 1 (NO_ACTION).

@@ -43,8 +43,7 @@ std::string toStdString(FACE::String const& text) {
 // result code is of no interest to the caller.
 class HandleCloser {
 public:
-    HandleCloser(FACE::Configuration& configuration, int handle)
-        : m_configuration(configuration), m_handle(handle) {}
+    HandleCloser(FACE::Configuration& configuration, int handle) : m_configuration(configuration), m_handle(handle) {}
     ~HandleCloser() {
         if (m_armed) {
             FACE::RETURN_CODE_TYPE::Value ignored = FACE::RETURN_CODE_TYPE::NO_ERROR;
@@ -82,9 +81,9 @@ std::optional<std::string> optionalParameter(FACE::Configuration& config, int ha
 }
 
 // Fills the QoS that publishers and subscribers share.
-void applyCommonQos(eprosima::fastrtps::TopicAttributes& topic, eprosima::fastdds::dds::ReliabilityQosPolicy& reliability,
-                    std::string const& topic_name, std::string const& topic_type,
-                    std::int32_t history_depth, bool use_best_effort) {
+void applyCommonQos(eprosima::fastrtps::TopicAttributes& topic,
+                    eprosima::fastdds::dds::ReliabilityQosPolicy& reliability, std::string const& topic_name,
+                    std::string const& topic_type, std::int32_t history_depth, bool use_best_effort) {
     topic.topicName = topic_name;
     topic.topicDataType = topic_type;
     topic.topicKind = eprosima::fastrtps::rtps::NO_KEY;
@@ -103,13 +102,20 @@ void applyCommonQos(eprosima::fastrtps::TopicAttributes& topic, eprosima::fastdd
 // --- Connection records ----------------------------------------------------
 
 CV_TSS::Connection_t::Connection_t(std::string name, std::string topic_type, std::string const& pub_sub_type)
-    : m_name(std::move(name)), m_topicType(std::move(topic_type)),
-      m_typeSupport(Topics::GetPubSubType(pub_sub_type)), m_publisher(nullptr), m_subscriber(nullptr) {}
+    : m_name(std::move(name)),
+      m_topicType(std::move(topic_type)),
+      m_typeSupport(Topics::GetPubSubType(pub_sub_type)),
+      m_publisher(nullptr),
+      m_subscriber(nullptr) {}
 
 CV_TSS::Connection_t::Connection_t(Connection_t&& other) noexcept
-    : m_name(other.m_name), m_topicType(other.m_topicType), m_typeSupport(std::move(other.m_typeSupport)),
-      m_publisherListener(std::move(other.m_publisherListener)), m_publisher(other.m_publisher),
-      m_subscriberListener(std::move(other.m_subscriberListener)), m_subscriber(other.m_subscriber) {}
+    : m_name(other.m_name),
+      m_topicType(other.m_topicType),
+      m_typeSupport(std::move(other.m_typeSupport)),
+      m_publisherListener(std::move(other.m_publisherListener)),
+      m_publisher(other.m_publisher),
+      m_subscriberListener(std::move(other.m_subscriberListener)),
+      m_subscriber(other.m_subscriber) {}
 
 CV_TSS::Connection_t::~Connection_t() {
     m_subscriberListener.reset();
@@ -142,8 +148,14 @@ void CV_TSS::Connection_t::clearSubscriber() {
 // --- Transport -------------------------------------------------------------
 
 CV_TSS::CV_TSS(std::string const& name)
-    : m_initialized(false), m_name(name), m_participant(nullptr), m_historyDepth(0), m_useBestEffort(false),
-      m_backFillHistory(false), m_tcpPort(0), m_secure(false) {}
+    : m_initialized(false),
+      m_name(name),
+      m_participant(nullptr),
+      m_historyDepth(0),
+      m_useBestEffort(false),
+      m_backFillHistory(false),
+      m_tcpPort(0),
+      m_secure(false) {}
 
 CV_TSS::~CV_TSS() {
     if (m_initialized.load() && m_participant != nullptr) {
@@ -261,8 +273,7 @@ FACE::RETURN_CODE_TYPE::Value CV_TSS::readSettings(FACE::Configuration& config, 
     return FACE::RETURN_CODE_TYPE::NO_ERROR;
 }
 
-FACE::RETURN_CODE_TYPE::Value CV_TSS::readSecurity(FACE::Configuration& config,
-                                                   FACE::String const& configuration_file,
+FACE::RETURN_CODE_TYPE::Value CV_TSS::readSecurity(FACE::Configuration& config, FACE::String const& configuration_file,
                                                    Security::Files& files) {
     // An unusable security set-up never falls back to an unprotected
     // participant: an incomplete container is a configuration error.
@@ -308,9 +319,8 @@ std::optional<std::string> CV_TSS::createParticipant(FACE::Configuration& config
     return std::nullopt;
 }
 
-void CV_TSS::Create_Connection(FACE::String const& connection_name, long long /*unused*/,
-                               long long& connection_id, int& /*unused_out*/,
-                               FACE::RETURN_CODE_TYPE::Value& return_code) {
+void CV_TSS::Create_Connection(FACE::String const& connection_name, long long /*unused*/, long long& connection_id,
+                               int& /*unused_out*/, FACE::RETURN_CODE_TYPE::Value& return_code) {
     connection_id = -1;
     if (!m_initialized.load() || !m_configuration) {
         return_code = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
@@ -350,8 +360,8 @@ void CV_TSS::Create_Connection(FACE::String const& connection_name, long long /*
 
     Connection_t record(name, toStdString(topicType), toStdString(pubSubType));
     if (!record.m_typeSupport) {
-        std::cerr << "!!!!! Could NOT register topic " << name << ": unknown PubSubType "
-                  << toStdString(pubSubType) << " with participant " << m_name << std::endl;
+        std::cerr << "!!!!! Could NOT register topic " << name << ": unknown PubSubType " << toStdString(pubSubType)
+                  << " with participant " << m_name << std::endl;
         return_code = FACE::RETURN_CODE_TYPE::NO_ACTION;
         return;
     }
@@ -469,8 +479,9 @@ void CV_TSS::registerPublisher(Connection_t& connection) {
                                  "; see error log");
     }
     eprosima::fastrtps::Publisher* publisher =
-        m_participant == nullptr ? nullptr
-                                 : eprosima::fastrtps::Domain::createPublisher(m_participant, attributes, listener.get());
+        m_participant == nullptr
+            ? nullptr
+            : eprosima::fastrtps::Domain::createPublisher(m_participant, attributes, listener.get());
     if (publisher == nullptr) {
         throw std::runtime_error("Participant " + m_name + " error creating publisher for topic: " + connection.m_name);
     }
@@ -492,7 +503,8 @@ void CV_TSS::registerSubscriber(Connection_t& connection, std::unique_ptr<Listen
             ? nullptr
             : eprosima::fastrtps::Domain::createSubscriber(m_participant, attributes, listener.get());
     if (subscriber == nullptr) {
-        throw std::runtime_error("Participant " + m_name + " error creating subscriber for topic: " + connection.m_name);
+        throw std::runtime_error("Participant " + m_name +
+                                 " error creating subscriber for topic: " + connection.m_name);
     }
     connection.setSubscriber(std::move(listener), subscriber);
 }

@@ -137,8 +137,7 @@ public:
     /// std::runtime_error("Error creating participant <name>...") when a
     /// security file fails its check (the message names the file and the
     /// fault; see CV_TSS_Security.h) or Fast DDS refuses the participant.
-    void Initialize(FACE::String const& configuration_file,
-                    FACE::RETURN_CODE_TYPE::Value& return_code) override;
+    void Initialize(FACE::String const& configuration_file, FACE::RETURN_CODE_TYPE::Value& return_code) override;
 
     /// connection_id := the id of the connection `connection_name`, made
     /// from its container on first use; ids are 0, 1, 2, ... in order of
@@ -147,30 +146,25 @@ public:
     /// (the latter with a warning); 1 when the type support is unknown or
     /// cannot be registered (a line on standard error). connection_id is -1
     /// on failure; `unused_out` is never changed.
-    void Create_Connection(FACE::String const& connection_name, long long unused,
-                           long long& connection_id, int& unused_out,
-                           FACE::RETURN_CODE_TYPE::Value& return_code) override;
+    void Create_Connection(FACE::String const& connection_name, long long unused, long long& connection_id,
+                           int& unused_out, FACE::RETURN_CODE_TYPE::Value& return_code) override;
 
     /// 0 when initialised, else 2. The connection stays usable: records
     /// live as long as the transport.
-    void Destroy_Connection(long long connection_id,
-                            FACE::RETURN_CODE_TYPE::Value& return_code) override;
+    void Destroy_Connection(long long connection_id, FACE::RETURN_CODE_TYPE::Value& return_code) override;
 
     /// Removes the connection's publisher. 0 (also when there is none); 2
     /// before Initialize; 3 for an unknown id (negative ids included); 1
     /// when Fast DDS fails to remove it (the record keeps it).
-    void Unregister_Sender(long long connection_id,
-                           FACE::RETURN_CODE_TYPE::Value& return_code) override;
+    void Unregister_Sender(long long connection_id, FACE::RETURN_CODE_TYPE::Value& return_code) override;
 
     /// As Unregister_Sender, for the subscriber and its callback.
-    void Unregister_Callback(long long connection_id,
-                             FACE::RETURN_CODE_TYPE::Value& return_code) override;
+    void Unregister_Callback(long long connection_id, FACE::RETURN_CODE_TYPE::Value& return_code) override;
 
     /// Shares `configuration`. 0; 2 when a configuration is held already;
     /// 3 when `configuration` is empty. `interface_name` and `id` unused.
-    void Set_Reference(FACE::String const& interface_name,
-                       std::shared_ptr<FACE::Configuration> const& configuration, long long id,
-                       FACE::RETURN_CODE_TYPE::Value& return_code) override;
+    void Set_Reference(FACE::String const& interface_name, std::shared_ptr<FACE::Configuration> const& configuration,
+                       long long id, FACE::RETURN_CODE_TYPE::Value& return_code) override;
 
     /// Whether the participant knows a type named `type_name` (false before
     /// Initialize).
@@ -207,8 +201,7 @@ public:
     /// with "... invalid subscriber QOS for topic: ..." or "... error
     /// creating subscriber for topic: ...". The caller holds the record's
     /// subscriber mutex.
-    void registerSubscriber(Connection_t& connection,
-                            std::unique_ptr<Listeners::SubscriberListenerBase> listener);
+    void registerSubscriber(Connection_t& connection, std::unique_ptr<Listeners::SubscriberListenerBase> listener);
 
     // --- Inspection ---------------------------------------------------
 
@@ -278,9 +271,10 @@ namespace Details {
 /// transport sits behind the datagram guard (RtpsGuardTransport.h), which
 /// drops malformed RTPS messages before Fast DDS parses them and watches
 /// the receive threads' progress.
-eprosima::fastrtps::ParticipantAttributes MakeParticipantAttributes(
-    std::uint32_t domain_id, std::string const& name, std::string const& transport,
-    std::string const& tcp_address, std::uint16_t tcp_port);
+eprosima::fastrtps::ParticipantAttributes MakeParticipantAttributes(std::uint32_t domain_id, std::string const& name,
+                                                                    std::string const& transport,
+                                                                    std::string const& tcp_address,
+                                                                    std::uint16_t tcp_port);
 
 /// Lease of the built-in discovery, seconds.
 constexpr double kLeaseSeconds = 5.0;
@@ -336,14 +330,12 @@ std::array<std::uint8_t, 4> ParseWanAddress(std::string const& address);
 /// Publisher attributes of a connection (see the QoS notes above).
 eprosima::fastrtps::PublisherAttributes MakePublisherAttributes(std::string const& topic_name,
                                                                 std::string const& topic_type,
-                                                                std::int32_t history_depth,
-                                                                bool use_best_effort);
+                                                                std::int32_t history_depth, bool use_best_effort);
 
 /// Subscriber attributes of a connection (see the QoS notes above).
 eprosima::fastrtps::SubscriberAttributes MakeSubscriberAttributes(std::string const& topic_name,
                                                                   std::string const& topic_type,
-                                                                  std::int32_t history_depth,
-                                                                  bool use_best_effort,
+                                                                  std::int32_t history_depth, bool use_best_effort,
                                                                   bool back_fill_history);
 
 /// The transport's typed face for messages of type T (any generated type
@@ -359,9 +351,8 @@ public:
 
     /// Not offered: always throws std::runtime_error
     /// "CV_TypedTS::Receive_Message() is not supported.".
-    void Receive_Message(long long /*connection_id*/, long long /*timeout*/,
-                         long long& /*transaction_id*/, T& /*message*/, HEADER_TYPE& /*header*/,
-                         FACE::Sequence<QoS_Element>& /*qos_parameters*/,
+    void Receive_Message(long long /*connection_id*/, long long /*timeout*/, long long& /*transaction_id*/,
+                         T& /*message*/, HEADER_TYPE& /*header*/, FACE::Sequence<QoS_Element>& /*qos_parameters*/,
                          FACE::RETURN_CODE_TYPE::Value& /*return_code*/) override {
         throw std::runtime_error("CV_TypedTS::Receive_Message() is not supported.");
     }
@@ -371,8 +362,7 @@ public:
     /// connection; 13 when the publisher refuses the sample; 11 on an
     /// exception (its text goes to standard error); 1 on anything else.
     /// `timeout` and `transaction_id` are not used. Any thread.
-    void Send_Message(long long connection_id, long long /*timeout*/,
-                      long long& /*transaction_id*/, T const& message,
+    void Send_Message(long long connection_id, long long /*timeout*/, long long& /*transaction_id*/, T const& message,
                       FACE::RETURN_CODE_TYPE::Value& return_code) override {
         onConnection(connection_id, return_code, [&](CV_TSS::Connection_t& connection) {
             std::shared_lock<std::shared_mutex> lock(connection.m_publisherMutex);
@@ -413,9 +403,8 @@ public:
             if (connection.isSubscriber()) {
                 return FACE::RETURN_CODE_TYPE::NO_ACTION;
             }
-            m_tss->registerSubscriber(connection,
-                                      std::make_unique<Listeners::SubscriberListenerTyped<T>>(
-                                          m_tss->participantName(), connection_id, std::move(callback)));
+            m_tss->registerSubscriber(connection, std::make_unique<Listeners::SubscriberListenerTyped<T>>(
+                                                      m_tss->participantName(), connection_id, std::move(callback)));
             return FACE::RETURN_CODE_TYPE::NO_ERROR;
         });
     }
@@ -423,9 +412,8 @@ public:
     /// Takes `transport`, which must be a CV_TSS. 0; 2 when a transport is
     /// held already; 3 when `transport` is empty or not a CV_TSS.
     /// `interface_name` and `id` unused.
-    void Set_Reference(FACE::String const& /*interface_name*/,
-                       std::shared_ptr<FACE::TSS::Base> const& transport, long long /*id*/,
-                       FACE::RETURN_CODE_TYPE::Value& return_code) override {
+    void Set_Reference(FACE::String const& /*interface_name*/, std::shared_ptr<FACE::TSS::Base> const& transport,
+                       long long /*id*/, FACE::RETURN_CODE_TYPE::Value& return_code) override {
         if (m_tss) {
             return_code = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
             return;

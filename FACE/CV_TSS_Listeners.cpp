@@ -25,8 +25,7 @@ QoS_Element element(char const* name, char const* value) {
 
 long long GuidToUid(eprosima::fastrtps::rtps::GUID_t const& guid) {
     eprosima::fastrtps::rtps::octet const* id = guid.entityId.value;
-    std::uint32_t const uid = (static_cast<std::uint32_t>(id[0]) << 24) |
-                              (static_cast<std::uint32_t>(id[1]) << 16) |
+    std::uint32_t const uid = (static_cast<std::uint32_t>(id[0]) << 24) | (static_cast<std::uint32_t>(id[1]) << 16) |
                               (static_cast<std::uint32_t>(id[2]) << 8) | static_cast<std::uint32_t>(id[3]);
     return static_cast<long long>(uid);
 }
@@ -34,11 +33,20 @@ long long GuidToUid(eprosima::fastrtps::rtps::GUID_t const& guid) {
 QoS_Element DurabilityQosPolicyToElement(eprosima::fastdds::dds::DurabilityQosPolicy const& policy) {
     char const* value = "UNKNOWN_DURABILITY_QOS";
     switch (static_cast<int>(policy.kind)) {
-        case 0: value = "VOLATILE_DURABILITY_QOS"; break;
-        case 1: value = "TRANSIENT_LOCAL_DURABILITY_QOS"; break;
-        case 2: value = "TRANSIENT_DURABILITY_QOS"; break;
-        case 3: value = "PERSISTENT_DURABILITY_QOS"; break;
-        default: break;
+        case 0:
+            value = "VOLATILE_DURABILITY_QOS";
+            break;
+        case 1:
+            value = "TRANSIENT_LOCAL_DURABILITY_QOS";
+            break;
+        case 2:
+            value = "TRANSIENT_DURABILITY_QOS";
+            break;
+        case 3:
+            value = "PERSISTENT_DURABILITY_QOS";
+            break;
+        default:
+            break;
     }
     return element("DurabilityQosPolicy", value);
 }
@@ -46,10 +54,17 @@ QoS_Element DurabilityQosPolicyToElement(eprosima::fastdds::dds::DurabilityQosPo
 QoS_Element LivelinessQosPolicyToElement(eprosima::fastdds::dds::LivelinessQosPolicy const& policy) {
     char const* value = "UNKNOWN_LIVELINESS_QOS";
     switch (static_cast<int>(policy.kind)) {
-        case 0: value = "AUTOMATIC_LIVELINESS_QOS"; break;
-        case 1: value = "MANUAL_BY_PARTICIPANT_LIVELINESS_QOS"; break;
-        case 2: value = "MANUAL_BY_TOPIC_LIVELINESS_QOS"; break;
-        default: break;
+        case 0:
+            value = "AUTOMATIC_LIVELINESS_QOS";
+            break;
+        case 1:
+            value = "MANUAL_BY_PARTICIPANT_LIVELINESS_QOS";
+            break;
+        case 2:
+            value = "MANUAL_BY_TOPIC_LIVELINESS_QOS";
+            break;
+        default:
+            break;
     }
     return element("LivelinessQosPolicy", value);
 }
@@ -57,9 +72,14 @@ QoS_Element LivelinessQosPolicyToElement(eprosima::fastdds::dds::LivelinessQosPo
 QoS_Element ReliabilityQosPolicyToElement(eprosima::fastdds::dds::ReliabilityQosPolicy const& policy) {
     char const* value = "UNKNOWN_RELIABILITY_QOS";
     switch (static_cast<int>(policy.kind)) {
-        case 1: value = "BEST_EFFORT_RELIABILITY_QOS"; break;
-        case 2: value = "RELIABLE_RELIABILITY_QOS"; break;
-        default: break;
+        case 1:
+            value = "BEST_EFFORT_RELIABILITY_QOS";
+            break;
+        case 2:
+            value = "RELIABLE_RELIABILITY_QOS";
+            break;
+        default:
+            break;
     }
     return element("ReliabilityQosPolicy", value);
 }

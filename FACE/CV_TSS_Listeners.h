@@ -102,8 +102,7 @@ public:
     /// `name`: participant name; `connection_id`: passed to every callback
     /// call; `callback`: called once per received sample, must not be empty.
     SubscriberListenerTyped(std::string name, long long connection_id, Read_Callback<T> callback)
-        : SubscriberListenerBase(std::move(name)), m_connectionId(connection_id),
-          m_callback(std::move(callback)) {}
+        : SubscriberListenerBase(std::move(name)), m_connectionId(connection_id), m_callback(std::move(callback)) {}
 
     /// Takes every sample waiting in the subscriber (normally the one that
     /// caused the call) and calls the callback for each live one with its
@@ -124,15 +123,14 @@ public:
             header.source_time = info.sourceTimestamp.to_ns();
             FACE::Sequence<QoS_Element> const qos = ReaderQosToElements(subscriber->getAttributes().qos);
             eprosima::fastrtps::rtps::SequenceNumber_t const& sn = info.sample_identity.sequence_number();
-            long long const transaction_id =
-                static_cast<long long>((static_cast<std::uint64_t>(static_cast<std::uint32_t>(sn.high)) << 32) +
-                                       sn.low);
+            long long const transaction_id = static_cast<long long>(
+                (static_cast<std::uint64_t>(static_cast<std::uint32_t>(sn.high)) << 32) + sn.low);
             FACE::RETURN_CODE_TYPE::Value return_code = FACE::RETURN_CODE_TYPE::NO_ERROR;
             try {
                 m_callback(m_connectionId, transaction_id, sample, header, qos, return_code);
             } catch (std::exception const& e) {
-                std::cerr << "CV_TSS_Listeners: callback of connection " << m_connectionId
-                          << " threw: " << e.what() << std::endl;
+                std::cerr << "CV_TSS_Listeners: callback of connection " << m_connectionId << " threw: " << e.what()
+                          << std::endl;
             } catch (...) {
                 std::cerr << "CV_TSS_Listeners: callback of connection " << m_connectionId
                           << " threw an unknown exception" << std::endl;

@@ -41,8 +41,8 @@ struct Files {
 inline constexpr char kContainer[] = "Security";
 
 /// The parameter names of the container, in the order of Files' members.
-inline constexpr std::array<char const*, 6> kParameters{"IdentityCA", "Certificate", "PrivateKey",
-                                                       "PermissionsCA", "Governance", "Permissions"};
+inline constexpr std::array<char const*, 6> kParameters{"IdentityCA",    "Certificate", "PrivateKey",
+                                                        "PermissionsCA", "Governance",  "Permissions"};
 
 /// Outcome of reading the container.
 enum class Section {

@@ -63,7 +63,8 @@ bool isLockFile(std::string const& name) { return endsWith(name, "_el") || endsW
 // "fastrtps_port<N>"); empty for any other file.
 std::string objectOf(std::string name) {
     if (startsWith(name, kMutexPrefix) && endsWith(name, kMutexSuffix)) {
-        name = name.substr(sizeof kMutexPrefix - 1, name.size() - (sizeof kMutexPrefix - 1) - (sizeof kMutexSuffix - 1));
+        name =
+            name.substr(sizeof kMutexPrefix - 1, name.size() - (sizeof kMutexPrefix - 1) - (sizeof kMutexSuffix - 1));
         return startsWith(name, kPortPrefix) && allDigits(name.substr(sizeof kPortPrefix - 1)) ? name : "";
     }
     if (isLockFile(name)) {
@@ -101,8 +102,7 @@ std::pair<std::uint32_t, std::uint32_t> UnicastPorts(std::uint32_t domain_id, in
     return {base + kMetatrafficUnicastOffset, base + kUserUnicastOffset};
 }
 
-int FreshParticipantId(std::string const& directory, std::uint32_t domain_id,
-                       std::vector<std::string> const& removed) {
+int FreshParticipantId(std::string const& directory, std::uint32_t domain_id, std::vector<std::string> const& removed) {
     struct stat st {};
     if (::stat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return -1;
     std::set<std::string> const gone(removed.begin(), removed.end());
@@ -216,8 +216,7 @@ std::vector<std::string> FindStale(std::string const& directory, std::set<std::s
             std::string const path = directory + "/" + name;
             struct stat st {};
             if (!exists(path, st) || !S_ISREG(st.st_mode) || (isPort && mapped.count(path) != 0) ||
-                now - seconds(st.st_mtim) < min_age_s ||
-                (isLockFile(name) && isLocked(path))) {
+                now - seconds(st.st_mtim) < min_age_s || (isLockFile(name) && isLocked(path))) {
                 isStale = false;
                 break;
             }

@@ -13,18 +13,17 @@ namespace {
 using Factory = eprosima::fastdds::dds::TopicDataType* (*)();
 
 template <class PubSubType>
-eprosima::fastdds::dds::TopicDataType* make()
-{
+eprosima::fastdds::dds::TopicDataType* make() {
     return new PubSubType();
 }
 
-struct Entry
-{
+struct Entry {
     const char* name;
     Factory factory;
 };
 
-#define ASPN2_TYPE_SUPPORT(T) {#T "PubSubType", &make<aspn2_msgs::idl::T##PubSubType>}
+#define ASPN2_TYPE_SUPPORT(T) \
+    { #T "PubSubType", &make < aspn2_msgs::idl::T##PubSubType> }
 
 const Entry kTypeSupports[] = {
     ASPN2_TYPE_SUPPORT(Altitude),
@@ -67,12 +66,9 @@ static_assert(std::size(kTypeSupports) == 32, "one entry per message type suppor
 
 }  // namespace
 
-eprosima::fastdds::dds::TopicDataType* GetPubSubType(std::string const& name)
-{
-    for (const Entry& entry : kTypeSupports)
-    {
-        if (name == entry.name)
-        {
+eprosima::fastdds::dds::TopicDataType* GetPubSubType(std::string const& name) {
+    for (const Entry& entry : kTypeSupports) {
+        if (name == entry.name) {
             return entry.factory();
         }
     }

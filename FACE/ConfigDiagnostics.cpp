@@ -92,8 +92,8 @@ std::string fileProblem(std::string const& path, bool allowEmpty) {
     }
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        return errno == ENOENT || errno == ENOTDIR ? "not found" : std::string("cannot be examined (") +
-                                                                        std::strerror(errno) + ")";
+        return errno == ENOENT || errno == ENOTDIR ? "not found"
+                                                   : std::string("cannot be examined (") + std::strerror(errno) + ")";
     }
     if (!S_ISREG(st.st_mode)) {
         return "is not a regular file (" + fileKind(st.st_mode) + ")";
@@ -132,9 +132,7 @@ ConfigFile::ConfigFile(std::string path, std::string what, Diagnostics& diagnost
 
 ConfigFile::~ConfigFile() = default;
 
-int ConfigFile::lineOf(tinyxml2::XMLElement const* element) {
-    return element == nullptr ? 0 : element->GetLineNum();
-}
+int ConfigFile::lineOf(tinyxml2::XMLElement const* element) { return element == nullptr ? 0 : element->GetLineNum(); }
 
 std::string ConfigFile::nameOf(tinyxml2::XMLElement const* container) {
     char const* n = container == nullptr ? nullptr : textOf(container->FirstChildElement(kNameTag));
@@ -178,8 +176,7 @@ tinyxml2::XMLElement const* ConfigFile::require(std::string const& name) {
         std::string names;
         for (auto const& n : containerNames()) names += (names.empty() ? "" : ", ") + quoted(n);
         error(lineOf(m_root), "container " + quoted(name) + " not found in the " + m_what + " (" +
-                                  (names.empty() ? std::string("it has no containers") : "containers: " + names) +
-                                  ")");
+                                  (names.empty() ? std::string("it has no containers") : "containers: " + names) + ")");
         return nullptr;
     }
     bool seenName = false;
@@ -294,10 +291,18 @@ std::string quoted(std::string const& text) {
     std::string out = "\"";
     for (char c : text) {
         switch (c) {
-            case '\n': out += "\\n"; break;
-            case '\t': out += "\\t"; break;
-            case '\r': out += "\\r"; break;
-            case '"': out += "\\\""; break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '"':
+                out += "\\\"";
+                break;
             default:
                 if (static_cast<unsigned char>(c) < 0x20) {
                     char buffer[8];

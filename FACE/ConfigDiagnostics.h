@@ -99,8 +99,7 @@ public:
 
     /// parameter(), adding an error when it is missing or empty: the key,
     /// `meaning` when not empty, and the container's name.
-    Parameter require(tinyxml2::XMLElement const* container, std::string const& key,
-                      std::string const& meaning = "");
+    Parameter require(tinyxml2::XMLElement const* container, std::string const& key, std::string const& meaning = "");
 
     /// Warns about each parameter element of `container` whose tag is not
     /// in `known` (a misspelt key is ignored by every reader).

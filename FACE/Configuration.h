@@ -27,12 +27,10 @@ public:
     virtual ~Configuration() = default;
 
     /// Loads the configuration resource named by `configuration` (a path).
-    virtual void Initialize(FACE::String const& configuration,
-                            FACE::RETURN_CODE_TYPE::Value& return_code) = 0;
+    virtual void Initialize(FACE::String const& configuration, FACE::RETURN_CODE_TYPE::Value& return_code) = 0;
 
     /// Gives a handle to the container named `container_name`.
-    virtual void Open(FACE::String const& container_name, int& handle,
-                      FACE::RETURN_CODE_TYPE::Value& return_code) = 0;
+    virtual void Open(FACE::String const& container_name, int& handle, FACE::RETURN_CODE_TYPE::Value& return_code) = 0;
 
     /// Size in bytes of the value of parameter `set_name` of the handle's
     /// current container (an empty name means the container's name).
@@ -41,13 +39,13 @@ public:
 
     /// Copies up to `buffer_size` bytes of the value of `set_name` into
     /// `buffer`; `bytes_read` is the count copied.
-    virtual void Read(int handle, FACE::String const& set_name, void* buffer, int buffer_size,
-                      int& bytes_read, FACE::RETURN_CODE_TYPE::Value& return_code) = 0;
+    virtual void Read(int handle, FACE::String const& set_name, void* buffer, int buffer_size, int& bytes_read,
+                      FACE::RETURN_CODE_TYPE::Value& return_code) = 0;
 
     /// Replaces the value of `set_name` with the `buffer_size` bytes of
     /// `buffer` (which is only read) and stores the resource.
-    virtual void Write(int handle, FACE::String const& set_name, void* buffer, int buffer_size,
-                       int& bytes_written, FACE::RETURN_CODE_TYPE::Value& return_code) = 0;
+    virtual void Write(int handle, FACE::String const& set_name, void* buffer, int buffer_size, int& bytes_written,
+                       FACE::RETURN_CODE_TYPE::Value& return_code) = 0;
 
     /// Moves the handle `offset` containers of its kind from `whence`.
     virtual void Seek(int handle, WHENCE_TYPE::Value whence, int offset,

@@ -22,8 +22,8 @@ public:
     /// point for services that have several. Reports through `return_code`,
     /// never throws.
     virtual void Set_Reference(FACE::String const& interface_name,
-                               std::shared_ptr<FACE::Configuration> const& configuration,
-                               long long id, FACE::RETURN_CODE_TYPE::Value& return_code) = 0;
+                               std::shared_ptr<FACE::Configuration> const& configuration, long long id,
+                               FACE::RETURN_CODE_TYPE::Value& return_code) = 0;
 };
 
 }  // namespace Configuration_Injectable

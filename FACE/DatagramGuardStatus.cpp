@@ -34,7 +34,7 @@ std::string describeSource(std::uint64_t packed) {
 struct alignas(64) Slot {
     std::atomic<bool> owned{false};
     std::atomic<std::uint8_t> transport{0};
-    std::atomic<std::int64_t> entered{0};  // steady clock, ns; 0: not inside
+    std::atomic<std::int64_t> entered{0};      // steady clock, ns; 0: not inside
     std::atomic<std::uint64_t> messages[4]{};  // per TransportKind
     std::atomic<std::int64_t> longest{0};      // ns
 };
@@ -83,10 +83,14 @@ thread_local ThreadSlot t_slot;
 
 char const* transportName(TransportKind kind) {
     switch (kind) {
-        case TransportKind::kUdpV4: return "UDPv4";
-        case TransportKind::kSharedMemory: return "shared memory";
-        case TransportKind::kTcpV4: return "TCPv4";
-        case TransportKind::kUnknown: break;
+        case TransportKind::kUdpV4:
+            return "UDPv4";
+        case TransportKind::kSharedMemory:
+            return "shared memory";
+        case TransportKind::kTcpV4:
+            return "TCPv4";
+        case TransportKind::kUnknown:
+            break;
     }
     return "unknown transport";
 }

@@ -12,20 +12,34 @@ namespace {
 
 char const* nameOf(Value value) noexcept {
     switch (value) {
-        case NO_ERROR: return "NO_ERROR";
-        case NO_ACTION: return "NO_ACTION";
-        case NOT_AVAILABLE: return "NOT_AVAILABLE";
-        case INVALID_PARAM: return "INVALID_PARAM";
-        case INVALID_CONFIG: return "INVALID_CONFIG";
-        case INVALID_MODE: return "INVALID_MODE";
-        case TIMED_OUT: return "TIMED_OUT";
-        case ADDR_IN_USE: return "ADDR_IN_USE";
-        case PERMISSION_DENIED: return "PERMISSION_DENIED";
-        case MESSAGE_STALE: return "MESSAGE_STALE";
-        case IN_PROGRESS: return "IN_PROGRESS";
-        case CONNECTION_CLOSED: return "CONNECTION_CLOSED";
-        case DATA_BUFFER_TOO_SMALL: return "DATA_BUFFER_TOO_SMALL";
-        case DATA_OVERFLOW: return "DATA_OVERFLOW";
+        case NO_ERROR:
+            return "NO_ERROR";
+        case NO_ACTION:
+            return "NO_ACTION";
+        case NOT_AVAILABLE:
+            return "NOT_AVAILABLE";
+        case INVALID_PARAM:
+            return "INVALID_PARAM";
+        case INVALID_CONFIG:
+            return "INVALID_CONFIG";
+        case INVALID_MODE:
+            return "INVALID_MODE";
+        case TIMED_OUT:
+            return "TIMED_OUT";
+        case ADDR_IN_USE:
+            return "ADDR_IN_USE";
+        case PERMISSION_DENIED:
+            return "PERMISSION_DENIED";
+        case MESSAGE_STALE:
+            return "MESSAGE_STALE";
+        case IN_PROGRESS:
+            return "IN_PROGRESS";
+        case CONNECTION_CLOSED:
+            return "CONNECTION_CLOSED";
+        case DATA_BUFFER_TOO_SMALL:
+            return "DATA_BUFFER_TOO_SMALL";
+        case DATA_OVERFLOW:
+            return "DATA_OVERFLOW";
     }
     return "RC_UNKNOWN";
 }
@@ -41,8 +55,7 @@ FACE::String ToString(Value value) {
 
 namespace {
 
-[[noreturn]] void throw_error(char const* file, int line, char const* message,
-                              RETURN_CODE_TYPE::Value rc) {
+[[noreturn]] void throw_error(char const* file, int line, char const* message, RETURN_CODE_TYPE::Value rc) {
     FACE::String const name = RETURN_CODE_TYPE::ToString(rc);
     std::string text = file == nullptr ? "" : file;
     text += '[';
@@ -57,15 +70,13 @@ namespace {
 
 }  // namespace
 
-void Return_Code_Value_No_Error(char const* file, int line, char const* message,
-                                RETURN_CODE_TYPE::Value rc) {
+void Return_Code_Value_No_Error(char const* file, int line, char const* message, RETURN_CODE_TYPE::Value rc) {
     if (rc != RETURN_CODE_TYPE::NO_ERROR) {
         throw_error(file, line, message, rc);
     }
 }
 
-void Return_Code_Value_No_Error_No_Action(char const* file, int line, char const* message,
-                                          RETURN_CODE_TYPE::Value rc) {
+void Return_Code_Value_No_Error_No_Action(char const* file, int line, char const* message, RETURN_CODE_TYPE::Value rc) {
     if (rc > RETURN_CODE_TYPE::NO_ACTION) {
         throw_error(file, line, message, rc);
     }

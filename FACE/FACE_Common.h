@@ -43,12 +43,10 @@ FACE::String ToString(Value value);
 /// and an end of line to standard output and throws std::runtime_error with
 /// the same text. `file` is whatever the caller passes (usually __FILE__);
 /// null file or message count as empty text.
-void Return_Code_Value_No_Error(char const* file, int line, char const* message,
-                                RETURN_CODE_TYPE::Value rc);
+void Return_Code_Value_No_Error(char const* file, int line, char const* message, RETURN_CODE_TYPE::Value rc);
 
 /// As Return_Code_Value_No_Error, but NO_ACTION also returns normally.
-void Return_Code_Value_No_Error_No_Action(char const* file, int line, char const* message,
-                                          RETURN_CODE_TYPE::Value rc);
+void Return_Code_Value_No_Error_No_Action(char const* file, int line, char const* message, RETURN_CODE_TYPE::Value rc);
 
 }  // namespace FACE
 

@@ -4,27 +4,37 @@ namespace FACE {
 namespace IOSS {
 
 IO_PARAMETER_VALUE_TYPE::IO_PARAMETER_VALUE_TYPE() noexcept
-    : m_discriminator(SHORT), m_short(0), m_long(0), m_longlong(0), m_ushort(0), m_ulong(0),
-      m_ulonglong(0), m_float(0.0F), m_double(0.0), m_longdouble(0.0L), m_char(0),
-      m_boolean(false), m_octet(0) {}
+    : m_discriminator(SHORT),
+      m_short(0),
+      m_long(0),
+      m_longlong(0),
+      m_ushort(0),
+      m_ulong(0),
+      m_ulonglong(0),
+      m_float(0.0F),
+      m_double(0.0),
+      m_longdouble(0.0L),
+      m_char(0),
+      m_boolean(false),
+      m_octet(0) {}
 
 // The three accessors of one kind, all alike.
-#define CORVANE_IO_PARAMETER_KIND(NAME, TYPE, MEMBER, KIND_VALUE)                                \
-    void IO_PARAMETER_VALUE_TYPE::NAME##_value(TYPE v) noexcept {                                \
-        MEMBER = v;                                                                              \
-        m_discriminator = KIND_VALUE;                                                            \
-    }                                                                                            \
-    TYPE& IO_PARAMETER_VALUE_TYPE::NAME##_value() noexcept {                                     \
-        m_discriminator = KIND_VALUE;                                                            \
-        return MEMBER;                                                                           \
-    }                                                                                            \
-    void IO_PARAMETER_VALUE_TYPE::NAME##_value(TYPE& out, RETURN_CODE& rc) const noexcept {      \
-        if (m_discriminator != KIND_VALUE) {                                                     \
-            rc = WRONG_KIND;                                                                     \
-            return;                                                                              \
-        }                                                                                        \
-        out = MEMBER;                                                                            \
-        rc = NO_ERROR;                                                                           \
+#define CORVANE_IO_PARAMETER_KIND(NAME, TYPE, MEMBER, KIND_VALUE)                           \
+    void IO_PARAMETER_VALUE_TYPE::NAME##_value(TYPE v) noexcept {                           \
+        MEMBER = v;                                                                         \
+        m_discriminator = KIND_VALUE;                                                       \
+    }                                                                                       \
+    TYPE& IO_PARAMETER_VALUE_TYPE::NAME##_value() noexcept {                                \
+        m_discriminator = KIND_VALUE;                                                       \
+        return MEMBER;                                                                      \
+    }                                                                                       \
+    void IO_PARAMETER_VALUE_TYPE::NAME##_value(TYPE& out, RETURN_CODE& rc) const noexcept { \
+        if (m_discriminator != KIND_VALUE) {                                                \
+            rc = WRONG_KIND;                                                                \
+            return;                                                                         \
+        }                                                                                   \
+        out = MEMBER;                                                                       \
+        rc = NO_ERROR;                                                                      \
     }
 
 CORVANE_IO_PARAMETER_KIND(short, std::int16_t, m_short, SHORT)

@@ -34,15 +34,12 @@ public:
     static constexpr std::uint32_t UNBOUNDED = String::UNBOUNDED;
 
     /// Managed, unbounded, valid, empty.
-    Sequence() noexcept
-        : m_bound(UNBOUNDED), m_valid(true), m_managed(true), m_extBuffer(nullptr),
-          m_extLength(0) {}
+    Sequence() noexcept : m_bound(UNBOUNDED), m_valid(true), m_managed(true), m_extBuffer(nullptr), m_extLength(0) {}
 
     /// Managed, empty, at most `bound` elements. Valid when
     /// 1 <= bound <= 4294967294; otherwise rc = 3 and invalid.
     Sequence(unsigned int bound, RETURN_CODE& rc) noexcept
-        : m_bound(bound), m_valid(false), m_managed(true), m_extBuffer(nullptr),
-          m_extLength(0) {
+        : m_bound(bound), m_valid(false), m_managed(true), m_extBuffer(nullptr), m_extLength(0) {
         if (bound == 0 || bound == UNBOUNDED) {
             rc = String::PRECONDITION_VIOLATED;
             return;
@@ -56,8 +53,7 @@ public:
     /// data is not null, 1 <= bound <= 4294967294 and length <= bound;
     /// otherwise rc = 3 and invalid. The array is never freed or resized.
     Sequence(T* data, unsigned int length, unsigned int bound, RETURN_CODE& rc) noexcept
-        : m_bound(bound), m_valid(false), m_managed(false), m_extBuffer(nullptr),
-          m_extLength(0) {
+        : m_bound(bound), m_valid(false), m_managed(false), m_extBuffer(nullptr), m_extLength(0) {
         if (data == nullptr || bound == 0 || bound == UNBOUNDED || length > bound) {
             rc = String::PRECONDITION_VIOLATED;
             return;
@@ -71,8 +67,7 @@ public:
     /// Managed copy of other's elements with other's bound; invalid when
     /// other is invalid or a copy failed.
     Sequence(Sequence const& other) noexcept
-        : m_bound(other.m_bound), m_valid(false), m_managed(true), m_extBuffer(nullptr),
-          m_extLength(0) {
+        : m_bound(other.m_bound), m_valid(false), m_managed(true), m_extBuffer(nullptr), m_extLength(0) {
         if (!other.m_valid) {
             return;
         }
@@ -87,8 +82,11 @@ public:
     /// Takes over other's storage; other is left managed, unbounded, valid
     /// and empty.
     Sequence(Sequence&& other) noexcept
-        : m_elements(std::move(other.m_elements)), m_bound(other.m_bound),
-          m_valid(other.m_valid), m_managed(other.m_managed), m_extBuffer(other.m_extBuffer),
+        : m_elements(std::move(other.m_elements)),
+          m_bound(other.m_bound),
+          m_valid(other.m_valid),
+          m_managed(other.m_managed),
+          m_extBuffer(other.m_extBuffer),
           m_extLength(other.m_extLength) {
         other.reset();
     }
@@ -205,9 +203,7 @@ public:
         }
         return m_managed ? (m_elements.empty() ? nullptr : m_elements.data()) : m_extBuffer;
     }
-    T* buffer() noexcept {
-        return const_cast<T*>(static_cast<Sequence const&>(*this).buffer());
-    }
+    T* buffer() noexcept { return const_cast<T*>(static_cast<Sequence const&>(*this).buffer()); }
 
     /// Element i; requires i < length().
     T const& operator[](unsigned int i) const noexcept { return buffer()[i]; }
@@ -248,12 +244,12 @@ private:
         m_extLength = 0;
     }
 
-    std::vector<T> m_elements;      // managed elements (used while managed)
-    std::uint32_t m_bound;          // UNBOUNDED or a real bound
+    std::vector<T> m_elements;  // managed elements (used while managed)
+    std::uint32_t m_bound;      // UNBOUNDED or a real bound
     bool m_valid;
     bool m_managed;
-    T* m_extBuffer;                 // caller's array (used while unmanaged)
-    std::uint32_t m_extLength;      // slots in use in m_extBuffer
+    T* m_extBuffer;             // caller's array (used while unmanaged)
+    std::uint32_t m_extLength;  // slots in use in m_extBuffer
 };
 
 }  // namespace FACE

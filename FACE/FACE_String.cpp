@@ -23,12 +23,10 @@ char& orphanNul() noexcept {
 }  // namespace
 
 String::String() noexcept
-    : m_bound(UNBOUNDED), m_valid(true), m_managed(true), m_extBuffer(nullptr),
-      m_extLength(0), m_readOnly(false) {}
+    : m_bound(UNBOUNDED), m_valid(true), m_managed(true), m_extBuffer(nullptr), m_extLength(0), m_readOnly(false) {}
 
 String::String(unsigned int bound, RETURN_CODE& rc) noexcept
-    : m_bound(bound), m_valid(false), m_managed(true), m_extBuffer(nullptr),
-      m_extLength(0), m_readOnly(false) {
+    : m_bound(bound), m_valid(false), m_managed(true), m_extBuffer(nullptr), m_extLength(0), m_readOnly(false) {
     if (bound == 0 || bound == UNBOUNDED) {
         rc = PRECONDITION_VIOLATED;
         return;
@@ -38,8 +36,7 @@ String::String(unsigned int bound, RETURN_CODE& rc) noexcept
 }
 
 String::String(char const* text, RETURN_CODE& rc) noexcept
-    : m_bound(0), m_valid(false), m_managed(true), m_extBuffer(nullptr),
-      m_extLength(0), m_readOnly(false) {
+    : m_bound(0), m_valid(false), m_managed(true), m_extBuffer(nullptr), m_extLength(0), m_readOnly(false) {
     if (text == nullptr) {
         rc = PRECONDITION_VIOLATED;
         return;
@@ -61,8 +58,7 @@ String::String(char const* text, RETURN_CODE& rc) noexcept
 }
 
 String::String(char* data, unsigned int length, unsigned int bound, RETURN_CODE& rc) noexcept
-    : m_bound(bound), m_valid(false), m_managed(false), m_extBuffer(nullptr),
-      m_extLength(0), m_readOnly(false) {
+    : m_bound(bound), m_valid(false), m_managed(false), m_extBuffer(nullptr), m_extLength(0), m_readOnly(false) {
     if (data == nullptr || bound == 0 || bound == UNBOUNDED || length > bound) {
         rc = PRECONDITION_VIOLATED;
         return;
@@ -75,8 +71,7 @@ String::String(char* data, unsigned int length, unsigned int bound, RETURN_CODE&
 }
 
 String::String(char const* text) noexcept
-    : m_bound(0), m_valid(false), m_managed(false), m_extBuffer(nullptr),
-      m_extLength(0), m_readOnly(true) {
+    : m_bound(0), m_valid(false), m_managed(false), m_extBuffer(nullptr), m_extLength(0), m_readOnly(true) {
     if (text == nullptr) {
         return;
     }
@@ -93,8 +88,7 @@ String::String(char const* text) noexcept
 }
 
 String::String(String const& other) noexcept
-    : m_bound(other.m_bound), m_valid(false), m_managed(true), m_extBuffer(nullptr),
-      m_extLength(0), m_readOnly(false) {
+    : m_bound(other.m_bound), m_valid(false), m_managed(true), m_extBuffer(nullptr), m_extLength(0), m_readOnly(false) {
     if (!other.m_valid) {
         return;
     }
@@ -196,21 +190,13 @@ unsigned int String::capacity() const noexcept {
     return c > UNBOUNDED ? UNBOUNDED : static_cast<unsigned int>(c);
 }
 
-unsigned int String::bound() const noexcept {
-    return m_valid ? m_bound : 0;
-}
+unsigned int String::bound() const noexcept { return m_valid ? m_bound : 0; }
 
-bool String::is_managed() const noexcept {
-    return m_valid && m_managed;
-}
+bool String::is_managed() const noexcept { return m_valid && m_managed; }
 
-bool String::is_bounded() const noexcept {
-    return m_valid && m_bound != UNBOUNDED;
-}
+bool String::is_bounded() const noexcept { return m_valid && m_bound != UNBOUNDED; }
 
-bool String::is_valid() const noexcept {
-    return m_valid;
-}
+bool String::is_valid() const noexcept { return m_valid; }
 
 void String::clear() noexcept {
     if (!m_valid || m_readOnly) {
@@ -298,21 +284,13 @@ bool operator==(String const& a, char const* b) noexcept {
     return sameText(a.buffer(), a.length(), b, nb);
 }
 
-bool operator==(char const* a, String const& b) noexcept {
-    return b == a;
-}
+bool operator==(char const* a, String const& b) noexcept { return b == a; }
 
-bool operator!=(String const& a, String const& b) noexcept {
-    return !(a == b);
-}
+bool operator!=(String const& a, String const& b) noexcept { return !(a == b); }
 
-bool operator!=(String const& a, char const* b) noexcept {
-    return !(a == b);
-}
+bool operator!=(String const& a, char const* b) noexcept { return !(a == b); }
 
-bool operator!=(char const* a, String const& b) noexcept {
-    return !(b == a);
-}
+bool operator!=(char const* a, String const& b) noexcept { return !(b == a); }
 
 std::ostream& operator<<(std::ostream& os, String const& s) {
     if (s.is_valid()) {

@@ -20,10 +20,10 @@ class String {
 public:
     /// Result of the constructors and of append().
     enum RETURN_CODE : std::uint32_t {
-        NO_ERROR = 0,               ///< success
-        INSUFFICIENT_BOUND = 1,     ///< the result would exceed the bound
-        INSUFFICIENT_MEMORY = 2,    ///< storage could not be obtained
-        PRECONDITION_VIOLATED = 3   ///< invalid string, null text or impossible bound
+        NO_ERROR = 0,              ///< success
+        INSUFFICIENT_BOUND = 1,    ///< the result would exceed the bound
+        INSUFFICIENT_MEMORY = 2,   ///< storage could not be obtained
+        PRECONDITION_VIOLATED = 3  ///< invalid string, null text or impossible bound
     };
 
     /// The bound value that means "unbounded" (largest unsigned 32-bit value).
@@ -88,9 +88,9 @@ public:
     /// The bound (UNBOUNDED when unbounded); 0 when invalid.
     unsigned int bound() const noexcept;
 
-    bool is_managed() const noexcept;   ///< valid and managed
-    bool is_bounded() const noexcept;   ///< valid and bound != UNBOUNDED
-    bool is_valid() const noexcept;     ///< the valid flag
+    bool is_managed() const noexcept;  ///< valid and managed
+    bool is_bounded() const noexcept;  ///< valid and bound != UNBOUNDED
+    bool is_valid() const noexcept;    ///< the valid flag
 
     /// Valid string: length 0 and NUL at the first position. An invalid
     /// string, or a read-only view, is left unchanged.
@@ -106,13 +106,13 @@ public:
     RETURN_CODE append(char const& c) noexcept;
 
 private:
-    std::string m_text;             // managed text (used while managed)
-    std::uint32_t m_bound;          // UNBOUNDED or a real bound
+    std::string m_text;     // managed text (used while managed)
+    std::uint32_t m_bound;  // UNBOUNDED or a real bound
     bool m_valid;
     bool m_managed;
-    char* m_extBuffer;              // caller's buffer (used while unmanaged)
-    std::uint32_t m_extLength;      // characters in m_extBuffer
-    bool m_readOnly;                // unmanaged view of constant text
+    char* m_extBuffer;          // caller's buffer (used while unmanaged)
+    std::uint32_t m_extLength;  // characters in m_extBuffer
+    bool m_readOnly;            // unmanaged view of constant text
 };
 
 /// Texts equal, character by character; an invalid string compares as empty

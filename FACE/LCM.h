@@ -44,8 +44,7 @@ public:
 
     /// Reads the settings from `configuration` (a file path for this
     /// system's components).
-    virtual void Configure(FACE::String const& configuration,
-                           FACE::RETURN_CODE_TYPE::Value& return_code) = 0;
+    virtual void Configure(FACE::String const& configuration, FACE::RETURN_CODE_TYPE::Value& return_code) = 0;
 
 protected:
     ConfigurableInstance() = default;
@@ -64,8 +63,7 @@ public:
 
     /// Creates the framework connections; `configuration` names the
     /// configuration source.
-    virtual void Framework_Connect(FACE::String const& configuration,
-                                   FACE::RETURN_CODE_TYPE::Value& return_code) = 0;
+    virtual void Framework_Connect(FACE::String const& configuration, FACE::RETURN_CODE_TYPE::Value& return_code) = 0;
 
     /// Takes the framework connections down again.
     virtual void Framework_Disconnect(FACE::RETURN_CODE_TYPE::Value& return_code) = 0;
@@ -99,8 +97,7 @@ public:
     virtual ~StatefulInstance() = default;
 
     /// The current state.
-    virtual void Query_State(ReportedState::Value& reported_state,
-                             FACE::RETURN_CODE_TYPE::Value& return_code) = 0;
+    virtual void Query_State(ReportedState::Value& reported_state, FACE::RETURN_CODE_TYPE::Value& return_code) = 0;
 
     /// Asks for a change of state.
     virtual void Request_State_Transition(RequestedState::Value requested_state,

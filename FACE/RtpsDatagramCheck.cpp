@@ -305,20 +305,32 @@ Verdict checkInfoReply(Body const& body, std::uint8_t flags) {
 // framing.
 Verdict checkContent(std::uint8_t id, std::uint8_t flags, Body const& body, Limits const& limits) {
     switch (id) {
-        case kData: return checkData(body, flags, body.data());
-        case kDataFrag: return checkDataFrag(body, flags, limits);
-        case kHeartbeat: return checkHeartbeat(body);
-        case kGap: return checkGap(body);
-        case kAckNack: return checkAckNack(body);
-        case kNackFrag: return checkNackFrag(body);
-        case kHeartbeatFrag: return checkHeartbeatFrag(body);
-        case kInfoTs: return (flags & 0x02) == 0 && body.size() < 8 ? Verdict::kShortSubmessage : Verdict::kAccept;
-        case kInfoSrc: return body.size() < 20 ? Verdict::kShortSubmessage : Verdict::kAccept;
-        case kInfoDst: return body.size() < 12 ? Verdict::kShortSubmessage : Verdict::kAccept;
+        case kData:
+            return checkData(body, flags, body.data());
+        case kDataFrag:
+            return checkDataFrag(body, flags, limits);
+        case kHeartbeat:
+            return checkHeartbeat(body);
+        case kGap:
+            return checkGap(body);
+        case kAckNack:
+            return checkAckNack(body);
+        case kNackFrag:
+            return checkNackFrag(body);
+        case kHeartbeatFrag:
+            return checkHeartbeatFrag(body);
+        case kInfoTs:
+            return (flags & 0x02) == 0 && body.size() < 8 ? Verdict::kShortSubmessage : Verdict::kAccept;
+        case kInfoSrc:
+            return body.size() < 20 ? Verdict::kShortSubmessage : Verdict::kAccept;
+        case kInfoDst:
+            return body.size() < 12 ? Verdict::kShortSubmessage : Verdict::kAccept;
         case kInfoReplyIp4:
             return body.size() < ((flags & 0x02) != 0 ? 16u : 8u) ? Verdict::kShortSubmessage : Verdict::kAccept;
-        case kInfoReply: return checkInfoReply(body, flags);
-        default: return Verdict::kAccept;
+        case kInfoReply:
+            return checkInfoReply(body, flags);
+        default:
+            return Verdict::kAccept;
     }
 }
 
@@ -341,11 +353,15 @@ public:
                 if (id != kSecPostfix) return Verdict::kSecurityFraming;
                 m_state = State::kNone;
                 return Verdict::kAccept;
-            case State::kNone: break;
+            case State::kNone:
+                break;
         }
         switch (id) {
-            case kSecPrefix: m_state = State::kProtected; return Verdict::kAccept;
-            case kSecPostfix: return Verdict::kSecurityFraming;
+            case kSecPrefix:
+                m_state = State::kProtected;
+                return Verdict::kAccept;
+            case kSecPostfix:
+                return Verdict::kSecurityFraming;
             case kSecBody:
                 // An encrypted message: SRTPS_PREFIX, SEC_BODY, SRTPS_POSTFIX.
                 return afterSrtpsPrefix ? Verdict::kAccept : Verdict::kSecurityFraming;
@@ -360,7 +376,8 @@ public:
                 if (!m_srtpsOpen || afterSrtpsPrefix) return Verdict::kSecurityFraming;
                 m_srtpsOpen = false;
                 return Verdict::kAccept;
-            default: return Verdict::kAccept;
+            default:
+                return Verdict::kAccept;
         }
     }
     bool complete() const { return m_state == State::kNone && !m_srtpsOpen; }
@@ -376,21 +393,36 @@ private:
 
 char const* describe(Verdict verdict) {
     switch (verdict) {
-        case Verdict::kAccept: return "accepted";
-        case Verdict::kShortHeader: return "shorter than an RTPS header";
-        case Verdict::kNotRtps: return "not RTPS";
-        case Verdict::kVersion: return "RTPS major version other than 2";
-        case Verdict::kUnknownSource: return "unknown GUID prefix";
-        case Verdict::kNoSubmessage: return "no submessage";
-        case Verdict::kStrayBytes: return "stray bytes after the last submessage";
-        case Verdict::kBeyondEnd: return "submessage longer than the message";
-        case Verdict::kShortSubmessage: return "submessage shorter than its fields";
-        case Verdict::kSequenceNumber: return "sequence number out of range";
-        case Verdict::kInlineQos: return "inline QoS or payload position broken";
-        case Verdict::kFragment: return "fragment numbers or sizes inconsistent";
-        case Verdict::kStatistics: return "statistics submessage misplaced";
-        case Verdict::kSecurityFraming: return "security submessages out of order";
-        case Verdict::kSequenceCount: return "token or handshake counting more than its bytes";
+        case Verdict::kAccept:
+            return "accepted";
+        case Verdict::kShortHeader:
+            return "shorter than an RTPS header";
+        case Verdict::kNotRtps:
+            return "not RTPS";
+        case Verdict::kVersion:
+            return "RTPS major version other than 2";
+        case Verdict::kUnknownSource:
+            return "unknown GUID prefix";
+        case Verdict::kNoSubmessage:
+            return "no submessage";
+        case Verdict::kStrayBytes:
+            return "stray bytes after the last submessage";
+        case Verdict::kBeyondEnd:
+            return "submessage longer than the message";
+        case Verdict::kShortSubmessage:
+            return "submessage shorter than its fields";
+        case Verdict::kSequenceNumber:
+            return "sequence number out of range";
+        case Verdict::kInlineQos:
+            return "inline QoS or payload position broken";
+        case Verdict::kFragment:
+            return "fragment numbers or sizes inconsistent";
+        case Verdict::kStatistics:
+            return "statistics submessage misplaced";
+        case Verdict::kSecurityFraming:
+            return "security submessages out of order";
+        case Verdict::kSequenceCount:
+            return "token or handshake counting more than its bytes";
     }
     return "unknown";
 }

@@ -63,21 +63,21 @@ namespace DatagramGuard {
 /// Why a message is dropped (kAccept: it is not).
 enum class Verdict : std::uint8_t {
     kAccept = 0,
-    kShortHeader,         ///< fewer than 20 bytes
-    kNotRtps,             ///< protocol id other than "RTPS"
-    kVersion,             ///< major version other than 2
-    kUnknownSource,       ///< GUID prefix all zeros
-    kNoSubmessage,        ///< nothing after the header
-    kStrayBytes,          ///< 1 to 3 bytes after the last submessage
-    kBeyondEnd,           ///< a submessage longer than the rest of the message
-    kShortSubmessage,     ///< a submessage shorter than its fixed fields
-    kSequenceNumber,      ///< a sequence number or range out of bounds
-    kInlineQos,           ///< octetsToInlineQos, inline QoS or payload position broken
-    kFragment,            ///< fragment numbers or sizes inconsistent, or sample too large
-    kStatistics,          ///< eProsima's statistics submessage not last or of the wrong length
-    kSecurityFraming,     ///< security prefixes, bodies and postfixes out of order
-    kSequenceCount,       ///< a participant announcement's token or a handshake message
-                          ///< counting more elements than its bytes can hold
+    kShortHeader,      ///< fewer than 20 bytes
+    kNotRtps,          ///< protocol id other than "RTPS"
+    kVersion,          ///< major version other than 2
+    kUnknownSource,    ///< GUID prefix all zeros
+    kNoSubmessage,     ///< nothing after the header
+    kStrayBytes,       ///< 1 to 3 bytes after the last submessage
+    kBeyondEnd,        ///< a submessage longer than the rest of the message
+    kShortSubmessage,  ///< a submessage shorter than its fixed fields
+    kSequenceNumber,   ///< a sequence number or range out of bounds
+    kInlineQos,        ///< octetsToInlineQos, inline QoS or payload position broken
+    kFragment,         ///< fragment numbers or sizes inconsistent, or sample too large
+    kStatistics,       ///< eProsima's statistics submessage not last or of the wrong length
+    kSecurityFraming,  ///< security prefixes, bodies and postfixes out of order
+    kSequenceCount,    ///< a participant announcement's token or a handshake message
+                       ///< counting more elements than its bytes can hold
 };
 
 /// Number of Verdict values, kAccept included.

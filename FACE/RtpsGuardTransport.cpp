@@ -16,7 +16,9 @@ eprosima::fastdds::rtps::TransportInterface* GuardDescriptor::create_transport()
 
 RtpsGuardTransport::RtpsGuardTransport(std::shared_ptr<TransportDescriptorInterface> lowLevel, TransportKind kind,
                                        Limits limits)
-    : ChainingTransport(GuardDescriptor(lowLevel, kind)), m_descriptor(lowLevel, kind), m_kind(kind),
+    : ChainingTransport(GuardDescriptor(lowLevel, kind)),
+      m_descriptor(lowLevel, kind),
+      m_kind(kind),
       m_limits(limits) {}
 
 bool RtpsGuardTransport::OpenOutputChannel(eprosima::fastdds::rtps::SendResourceList& senders,

@@ -39,8 +39,7 @@ struct QoS_Element {
 /// it short (copy under a lock of your own and return).
 template <typename T>
 using Read_Callback = std::function<void(long long, long long, T const&, HEADER_TYPE const&,
-                                         FACE::Sequence<QoS_Element> const&,
-                                         FACE::RETURN_CODE_TYPE::Value&)>;
+                                         FACE::Sequence<QoS_Element> const&, FACE::RETURN_CODE_TYPE::Value&)>;
 
 }  // namespace TSS
 }  // namespace FACE

@@ -28,8 +28,7 @@ using MaintenanceEvent = PCSMaintReporter::MaintenanceEvent;
 
 // "<base name of this file> (<line>) ", the start of console lines that
 // carry their source position.
-std::string sourcePosition(int line)
-{
+std::string sourcePosition(int line) {
     const char* file = __FILE__;
     if (const char* slash = std::strrchr(file, '/')) {
         file = slash + 1;
@@ -39,8 +38,7 @@ std::string sourcePosition(int line)
 
 // The NUL-terminated text of a fixed character field.
 template <std::size_t N>
-std::string fieldText(const std::array<char, N>& field)
-{
+std::string fieldText(const std::array<char, N>& field) {
     return std::string(field.data(), ::strnlen(field.data(), N));
 }
 
@@ -64,45 +62,45 @@ constexpr LRU::eLru kImu = LRU::eInertialMeasurementUnit;
 constexpr Source kSoftware{kProc, Component::eApplicationSoftware};
 
 constexpr LruRow kLruRows[] = {
-    {1, 1, {kSoftware, {kProc, Component::eOperatingSystem}}},  // system manager
-    {2, 1, {kSoftware, {kProc, Component::eStorage}}},          // configuration
+    {1, 1, {kSoftware, {kProc, Component::eOperatingSystem}}},                        // system manager
+    {2, 1, {kSoftware, {kProc, Component::eStorage}}},                                // configuration
     {3, 1, {kSoftware, {kProc, Component::eOscillator}, {kProc, Component::eFpga}}},  // time
-    {4, 1, {kSoftware}},                                        // built-in test
-    {5, 1, {kSoftware}},                                        // health monitor
-    {6, 1, {kSoftware, {kProc, Component::eStorage}}},          // maintenance
-    {7, 1, {kSoftware, {kProc, Component::eStorage}}},          // data recorder
-    {8, 1, {kSoftware, {kProc, Component::eStorage}}},          // software loader
+    {4, 1, {kSoftware}},                                                              // built-in test
+    {5, 1, {kSoftware}},                                                              // health monitor
+    {6, 1, {kSoftware, {kProc, Component::eStorage}}},                                // maintenance
+    {7, 1, {kSoftware, {kProc, Component::eStorage}}},                                // data recorder
+    {8, 1, {kSoftware, {kProc, Component::eStorage}}},                                // software loader
     {10, 2, {{kGnss, Component::eGnssReceiver}, {kGnss, Component::eGnssAntenna}, kSoftware}},
     {11, 2, {{kGnss, Component::eGnssAntenna}, {kGnss, Component::eGnssReceiver}}},
     {12, 2, {{kGnss, Component::eGnssReceiver}, kSoftware}},
-    {13, 1, {kSoftware, {kGnss, Component::eGnssReceiver}}},    // almanac
+    {13, 1, {kSoftware, {kGnss, Component::eGnssReceiver}}},  // almanac
     {20, 3, {{kImu, Component::eAccelerometers}, {kImu, Component::eGyroscopes}, kSoftware}},
     {21, 3, {{kImu, Component::eAccelerometers}, {kImu, Component::eGyroscopes}}},
-    {22, 1, {{kProc, Component::eOdometerInput}, kSoftware}},   // odometer
+    {22, 1, {{kProc, Component::eOdometerInput}, kSoftware}},  // odometer
     {23, 3, {{kImu, Component::eMagnetometer}}},
     {24, 3, {{kImu, Component::eBarometer}}},
-    {25, 3, {{kImu, Component::eMagnetometer}, kSoftware}},     // compass
-    {26, 3, {{kImu, Component::eAccelerometers}}},              // inclinometer
-    {27, 1, {{kProc, Component::eOdometerInput}}},              // wheel speed
-    {30, 1, {{kProc, Component::eDisplay}, kSoftware}},         // display, operator console
+    {25, 3, {{kImu, Component::eMagnetometer}, kSoftware}},  // compass
+    {26, 3, {{kImu, Component::eAccelerometers}}},           // inclinometer
+    {27, 1, {{kProc, Component::eOdometerInput}}},           // wheel speed
+    {30, 1, {{kProc, Component::eDisplay}, kSoftware}},      // display, operator console
     {31, 1, {{kProc, Component::eDisplay}, kSoftware}},
-    {32, 1, {kSoftware, {kProc, Component::eStorage}}},         // map, route, terrain
+    {32, 1, {kSoftware, {kProc, Component::eStorage}}},  // map, route, terrain
     {33, 1, {kSoftware, {kProc, Component::eStorage}}},
     {34, 1, {kSoftware, {kProc, Component::eStorage}}},
     {40, 1, {{kProc, Component::eNetworkInterface}, kSoftware}},  // vehicle bus and gateways
     {41, 1, {{kProc, Component::eNetworkInterface}}},
     {42, 1, {{kProc, Component::eNetworkInterface}}},
     {43, 1, {{kProc, Component::eNetworkInterface}}},
-    {44, 1, {{kProc, Component::eFpga}}},                       // discrete I/O
-    {45, 1, {kSoftware}},                                       // this server
+    {44, 1, {{kProc, Component::eFpga}}},                                   // discrete I/O
+    {45, 1, {kSoftware}},                                                   // this server
     {46, 1, {{kProc, Component::eFpga}, {kProc, Component::eOscillator}}},  // time distribution, PPS
     {47, 1, {{kProc, Component::eFpga}, {kProc, Component::eOscillator}}},
-    {50, 1, {kSoftware}},                                       // command, simulation, replay
+    {50, 1, {kSoftware}},  // command, simulation, replay
     {51, 1, {kSoftware}},
     {52, 1, {kSoftware, {kProc, Component::eStorage}}},
     {60, 3, {{kImu, Component::eAccelerometers}, {kImu, Component::eGyroscopes}, kSoftware}},  // alignment
     {61, 3, {{kImu, Component::eAccelerometers}, {kImu, Component::eGyroscopes}}},             // calibration
-    {96, 1, {kSoftware, {kProc, Component::eProcessor}, {kProc, Component::eMemory}}},  // navigators
+    {96, 1, {kSoftware, {kProc, Component::eProcessor}, {kProc, Component::eMemory}}},         // navigators
     {97, 1, {kSoftware, {kProc, Component::eProcessor}}},
 };
 
@@ -110,8 +108,7 @@ constexpr LruRow kLruRows[] = {
 constexpr unsigned kMaxServerIdWithRow = 125;
 
 // The row of `serverId`, or null.
-const LruRow* lruRow(unsigned char serverId)
-{
+const LruRow* lruRow(unsigned char serverId) {
     static const std::array<const LruRow*, kMaxServerIdWithRow + 1> rows = [] {
         std::array<const LruRow*, kMaxServerIdWithRow + 1> index{};
         for (const LruRow& row : kLruRows) {
@@ -124,16 +121,14 @@ const LruRow* lruRow(unsigned char serverId)
 
 }  // namespace
 
-PCSMaintReporter& PCSMaintReporter::Instance()
-{
+PCSMaintReporter& PCSMaintReporter::Instance() {
     static PCSMaintReporter instance;
     return instance;
 }
 
 void PCSMaintReporter::InitMaintReporter(const std::string& nameIn, const ASPN2::DeviceIdFactory& ids,
                                          const std::shared_ptr<MaintenanceEventTS>& eventLogTypedTS,
-                                         long long connectionIdIn)
-{
+                                         long long connectionIdIn) {
     ASPN2::registerReporterSender("InitMaintReporter(" + nameIn + ")", "PCSMaintReporter", eventLogTypedTS,
                                   connectionIdIn, initialized, "PCSMaintReporter/PCSMaintReporter", 83);
 
@@ -149,8 +144,7 @@ void PCSMaintReporter::InitMaintReporter(const std::string& nameIn, const ASPN2:
     ASPN2::initReporterFaultFilter(FaultHysteresis::Instance());
 }
 
-void PCSMaintReporter::DoneMaintReporter()
-{
+void PCSMaintReporter::DoneMaintReporter() {
     initialized = false;
     std::shared_ptr<MaintenanceEventTS> released;
     {
@@ -161,19 +155,16 @@ void PCSMaintReporter::DoneMaintReporter()
     // the transport is destroyed now.
 }
 
-void PCSMaintReporter::SetTimeOffset(std::chrono::nanoseconds t)
-{
+void PCSMaintReporter::SetTimeOffset(std::chrono::nanoseconds t) {
     const std::chrono::nanoseconds now = std::chrono::steady_clock::now().time_since_epoch();
     timeOffset = (now - t).count();
 }
 
-void PCSMaintReporter::SetAspnTimeOffset(const long long& sec, const long long& nsec)
-{
+void PCSMaintReporter::SetAspnTimeOffset(const long long& sec, const long long& nsec) {
     SetTimeOffset(std::chrono::nanoseconds(sec * 1000000000LL + nsec));
 }
 
-std::chrono::nanoseconds PCSMaintReporter::GetTime() const
-{
+std::chrono::nanoseconds PCSMaintReporter::GetTime() const {
     const std::chrono::nanoseconds now = std::chrono::steady_clock::now().time_since_epoch();
     return now - std::chrono::nanoseconds(timeOffset.load());
 }
@@ -182,8 +173,7 @@ void PCSMaintReporter::buildMaintenanceEvent(MaintenanceEvent& event, const std:
                                              const std::string& identity, eCrit crit, eOutcome outcome,
                                              unsigned char location, eCat cat, eLru lru1, eCmpo cmp1, eLru lru2,
                                              eCmpo cmp2, eLru lru3, eCmpo cmp3, eLru lru4, eCmpo cmp4,
-                                             int repeatSeconds)
-{
+                                             int repeatSeconds) {
     StringUtils::strncpy_prot(event.description().data(), description.c_str(), kDescriptionSize);
     StringUtils::strncpy_prot(event.identity().data(), identity.c_str(), kIdentitySize);
     event.criticality_id(crit);
@@ -198,22 +188,20 @@ void PCSMaintReporter::buildMaintenanceEvent(MaintenanceEvent& event, const std:
     }
 }
 
-void PCSMaintReporter::sendMaintenanceEvent(const std::string& description, const std::string& identity,
-                                            eCrit crit, eOutcome outcome, unsigned char location, eCat cat,
-                                            eLru lru1, eCmpo cmp1, eLru lru2, eCmpo cmp2, eLru lru3, eCmpo cmp3,
-                                            eLru lru4, eCmpo cmp4, int repeatSeconds)
-{
+void PCSMaintReporter::sendMaintenanceEvent(const std::string& description, const std::string& identity, eCrit crit,
+                                            eOutcome outcome, unsigned char location, eCat cat, eLru lru1, eCmpo cmp1,
+                                            eLru lru2, eCmpo cmp2, eLru lru3, eCmpo cmp3, eLru lru4, eCmpo cmp4,
+                                            int repeatSeconds) {
     MaintenanceEvent event;
-    buildMaintenanceEvent(event, description, identity, crit, outcome, location, cat, lru1, cmp1, lru2, cmp2,
-                          lru3, cmp3, lru4, cmp4, repeatSeconds);
+    buildMaintenanceEvent(event, description, identity, crit, outcome, location, cat, lru1, cmp1, lru2, cmp2, lru3,
+                          cmp3, lru4, cmp4, repeatSeconds);
     publishMaintenanceEvent(event);
 }
 
 void PCSMaintReporter::buildMultiMaintenanceEventVectorFromLongDescription(
     const std::string& longDescription, const std::string& identity, eCrit crit, eOutcome outcome,
-    unsigned char location, eCat cat, eLru lru1, eCmpo cmp1, eLru lru2, eCmpo cmp2, eLru lru3, eCmpo cmp3,
-    eLru lru4, eCmpo cmp4, int repeatSeconds, std::vector<MaintenanceEvent>& out, const char* tag)
-{
+    unsigned char location, eCat cat, eLru lru1, eCmpo cmp1, eLru lru2, eCmpo cmp2, eLru lru3, eCmpo cmp3, eLru lru4,
+    eCmpo cmp4, int repeatSeconds, std::vector<MaintenanceEvent>& out, const char* tag) {
     const std::string tagText = tag != nullptr ? tag : "Evt";
     // Room for "<tag>_<digit>:" and the piece in the 55 characters.
     constexpr std::size_t kRoom = 52;
@@ -228,20 +216,21 @@ void PCSMaintReporter::buildMultiMaintenanceEventVectorFromLongDescription(
         description += ":";
         description += pieces[i];
         out.emplace_back();
-        buildMaintenanceEvent(out.back(), description, identity, crit, outcome, location, cat, lru1, cmp1, lru2,
-                              cmp2, lru3, cmp3, lru4, cmp4, repeatSeconds);
+        buildMaintenanceEvent(out.back(), description, identity, crit, outcome, location, cat, lru1, cmp1, lru2, cmp2,
+                              lru3, cmp3, lru4, cmp4, repeatSeconds);
     }
 }
 
-void PCSMaintReporter::sendLongDescriptionMultiMaintenanceEvent(
-    const std::string& longDescription, const std::string& identity, eCrit crit, eOutcome outcome,
-    unsigned char location, eCat cat, eLru lru1, eCmpo cmp1, eLru lru2, eCmpo cmp2, eLru lru3, eCmpo cmp3,
-    eLru lru4, eCmpo cmp4, int repeatSeconds, const char* tag)
-{
+void PCSMaintReporter::sendLongDescriptionMultiMaintenanceEvent(const std::string& longDescription,
+                                                                const std::string& identity, eCrit crit,
+                                                                eOutcome outcome, unsigned char location, eCat cat,
+                                                                eLru lru1, eCmpo cmp1, eLru lru2, eCmpo cmp2, eLru lru3,
+                                                                eCmpo cmp3, eLru lru4, eCmpo cmp4, int repeatSeconds,
+                                                                const char* tag) {
     std::vector<MaintenanceEvent> events;
-    buildMultiMaintenanceEventVectorFromLongDescription(longDescription, identity, crit, outcome, location, cat,
-                                                        lru1, cmp1, lru2, cmp2, lru3, cmp3, lru4, cmp4,
-                                                        repeatSeconds, events, tag);
+    buildMultiMaintenanceEventVectorFromLongDescription(longDescription, identity, crit, outcome, location, cat, lru1,
+                                                        cmp1, lru2, cmp2, lru3, cmp3, lru4, cmp4, repeatSeconds, events,
+                                                        tag);
     for (MaintenanceEvent& event : events) {
         std::cout << sourcePosition(__LINE__) << "sendLongDescriptionMultiMaintenanceEvent"
                   << ": Sending maintenance event: " << fieldText(event.description()) << std::endl;
@@ -249,8 +238,7 @@ void PCSMaintReporter::sendLongDescriptionMultiMaintenanceEvent(
     }
 }
 
-void PCSMaintReporter::publishMaintenanceEvent(MaintenanceEvent& event)
-{
+void PCSMaintReporter::publishMaintenanceEvent(MaintenanceEvent& event) {
     std::shared_ptr<MaintenanceEventTS> ts;
     std::int32_t id = 0;
     long long connection = -1;
@@ -290,8 +278,7 @@ void PCSMaintReporter::publishMaintenanceEvent(MaintenanceEvent& event)
 
 unsigned char PCSMaintReporter::getDefaultLruSubForServerID(const unsigned char& serverId, eLru& lru1, eCmpo& cmp1,
                                                             eLru& lru2, eCmpo& cmp2, eLru& lru3, eCmpo& cmp3,
-                                                            eLru& lru4, eCmpo& cmp4)
-{
+                                                            eLru& lru4, eCmpo& cmp4) {
     const LruRow* row = lruRow(serverId);
     eLru* const lrus[] = {&lru1, &lru2, &lru3, &lru4};
     eCmpo* const cmps[] = {&cmp1, &cmp2, &cmp3, &cmp4};

@@ -177,14 +177,14 @@ public:
     // NULs in its fixed field; the codes and the four (LRU, component) pairs
     // as given.
     static void buildMaintenanceEvent(MaintenanceEvent& event, const std::string& description,
-                                      const std::string& identity, eCrit crit, eOutcome outcome,
-                                      unsigned char location, eCat cat, eLru lru1, eCmpo cmp1, eLru lru2,
-                                      eCmpo cmp2, eLru lru3, eCmpo cmp3, eLru lru4, eCmpo cmp4, int repeatSeconds);
+                                      const std::string& identity, eCrit crit, eOutcome outcome, unsigned char location,
+                                      eCat cat, eLru lru1, eCmpo cmp1, eLru lru2, eCmpo cmp2, eLru lru3, eCmpo cmp3,
+                                      eLru lru4, eCmpo cmp4, int repeatSeconds);
 
     // Builds one message (see buildMaintenanceEvent) and publishes it.
-    void sendMaintenanceEvent(const std::string& description, const std::string& identity, eCrit crit,
-                              eOutcome outcome, unsigned char location, eCat cat, eLru lru1, eCmpo cmp1, eLru lru2,
-                              eCmpo cmp2, eLru lru3, eCmpo cmp3, eLru lru4, eCmpo cmp4, int repeatSeconds);
+    void sendMaintenanceEvent(const std::string& description, const std::string& identity, eCrit crit, eOutcome outcome,
+                              unsigned char location, eCat cat, eLru lru1, eCmpo cmp1, eLru lru2, eCmpo cmp2, eLru lru3,
+                              eCmpo cmp3, eLru lru4, eCmpo cmp4, int repeatSeconds);
 
     // Appends the messages of a long text to `out`: the text is cut into
     // pieces of 52 - strlen(tag) characters (tag "Evt" when null), and the
@@ -203,9 +203,8 @@ public:
     // and publishes it.
     void sendLongDescriptionMultiMaintenanceEvent(const std::string& longDescription, const std::string& identity,
                                                   eCrit crit, eOutcome outcome, unsigned char location, eCat cat,
-                                                  eLru lru1, eCmpo cmp1, eLru lru2, eCmpo cmp2, eLru lru3,
-                                                  eCmpo cmp3, eLru lru4, eCmpo cmp4, int repeatSeconds,
-                                                  const char* tag);
+                                                  eLru lru1, eCmpo cmp1, eLru lru2, eCmpo cmp2, eLru lru3, eCmpo cmp3,
+                                                  eLru lru4, eCmpo cmp4, int repeatSeconds, const char* tag);
 
     // Stamps the header (device id, both times from GetTime(), the next
     // sequence number) and sends the message. Not initialised: writes
@@ -219,9 +218,8 @@ public:
     // sources (LRU codes 1..3, component codes 0..17; unused pairs 0, 0).
     // Servers without a row, 0 and ids above 125 give location 0 and all
     // pairs 0.
-    static unsigned char getDefaultLruSubForServerID(const unsigned char& serverId, eLru& lru1, eCmpo& cmp1,
-                                                     eLru& lru2, eCmpo& cmp2, eLru& lru3, eCmpo& cmp3, eLru& lru4,
-                                                     eCmpo& cmp4);
+    static unsigned char getDefaultLruSubForServerID(const unsigned char& serverId, eLru& lru1, eCmpo& cmp1, eLru& lru2,
+                                                     eCmpo& cmp2, eLru& lru3, eCmpo& cmp3, eLru& lru4, eCmpo& cmp4);
 
 private:
     PCSMaintReporter() = default;

@@ -39,15 +39,13 @@ namespace aspn2_msgs {
 // wire; void for types that end with no sequence. Every sequence of the
 // message set is the last member of its type.
 template <class T>
-struct TrailingSequence
-{
+struct TrailingSequence {
     using Element = void;
 };
 
-#define ASPN2_MSGS_TRAILING_SEQUENCE(Type, member)                                              \
-    template <>                                                                                 \
-    struct TrailingSequence<idl::Type>                                                          \
-    {                                                                                           \
+#define ASPN2_MSGS_TRAILING_SEQUENCE(Type, member)                                               \
+    template <>                                                                                  \
+    struct TrailingSequence<idl::Type> {                                                         \
         using Element = std::decay_t<decltype(std::declval<idl::Type&>().member())>::value_type; \
     }
 
@@ -67,18 +65,13 @@ ASPN2_MSGS_TRAILING_SEQUENCE(SVStatus, svs);
 // Fewest bytes one element of type E takes in a CDR stream, over every
 // alignment it can start at (padding before it included).
 template <class E>
-std::size_t minWireSize()
-{
-    if constexpr (std::is_arithmetic_v<E>)
-    {
+std::size_t minWireSize() {
+    if constexpr (std::is_arithmetic_v<E>) {
         return sizeof(E);
-    }
-    else
-    {
+    } else {
         std::size_t least = std::numeric_limits<std::size_t>::max();
         const E sample{};
-        for (std::size_t alignment = 0; alignment < 8; ++alignment)
-        {
+        for (std::size_t alignment = 0; alignment < 8; ++alignment) {
             const std::size_t size = E::getCdrSerializedSize(sample, alignment);
             least = size < least ? size : least;
         }
@@ -90,21 +83,17 @@ std::size_t minWireSize()
 // 32-bit element count at body offset `countOffset` and the bytes after it
 // can hold that many elements of at least `minElementSize` bytes each. The
 // count is read in the byte order that the encapsulation header announces.
-bool sequenceCountFits(const eprosima::fastrtps::rtps::SerializedPayload_t& payload,
-                       std::size_t countOffset, std::size_t minElementSize);
+bool sequenceCountFits(const eprosima::fastrtps::rtps::SerializedPayload_t& payload, std::size_t countOffset,
+                       std::size_t minElementSize);
 
 // True when T ends with no sequence, or when the count of its trailing
 // sequence in `payload` fits the bytes that follow it (sequenceCountFits).
 template <class T>
-bool trailingSequenceFits(const eprosima::fastrtps::rtps::SerializedPayload_t& payload)
-{
+bool trailingSequenceFits(const eprosima::fastrtps::rtps::SerializedPayload_t& payload) {
     using Element = typename TrailingSequence<T>::Element;
-    if constexpr (std::is_void_v<Element>)
-    {
+    if constexpr (std::is_void_v<Element>) {
         return true;
-    }
-    else
-    {
+    } else {
         // A default sample has an empty trailing sequence: its body is the
         // fixed members, padding and the 4-byte count.
         const std::size_t countOffset = T::getCdrSerializedSize(T{}, 0) - 4;
@@ -120,24 +109,17 @@ bool trailingSequenceFits(const eprosima::fastrtps::rtps::SerializedPayload_t& p
 // than are left; nothing is allocated for such a claim. Throws only
 // std::bad_alloc.
 template <class T>
-bool readPayload(eprosima::fastrtps::rtps::SerializedPayload_t& payload, T& value)
-{
+bool readPayload(eprosima::fastrtps::rtps::SerializedPayload_t& payload, T& value) {
     eprosima::fastcdr::FastBuffer buffer(reinterpret_cast<char*>(payload.data), payload.length);
-    eprosima::fastcdr::Cdr cdr(buffer, eprosima::fastcdr::Cdr::DEFAULT_ENDIAN,
-                               eprosima::fastcdr::Cdr::DDS_CDR);
-    try
-    {
+    eprosima::fastcdr::Cdr cdr(buffer, eprosima::fastcdr::Cdr::DEFAULT_ENDIAN, eprosima::fastcdr::Cdr::DDS_CDR);
+    try {
         cdr.read_encapsulation();
-        payload.encapsulation =
-            cdr.endianness() == eprosima::fastcdr::Cdr::BIG_ENDIANNESS ? CDR_BE : CDR_LE;
-        if (!trailingSequenceFits<T>(payload))
-        {
+        payload.encapsulation = cdr.endianness() == eprosima::fastcdr::Cdr::BIG_ENDIANNESS ? CDR_BE : CDR_LE;
+        if (!trailingSequenceFits<T>(payload)) {
             return false;
         }
         value.deserialize(cdr);
-    }
-    catch (const eprosima::fastcdr::exception::Exception&)
-    {
+    } catch (const eprosima::fastcdr::exception::Exception&) {
         return false;
     }
     return true;

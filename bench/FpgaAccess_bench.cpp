@@ -241,8 +241,8 @@ int main(int argc, char** argv) {
     for (char const* baseline : {"BM_PlainVolatileLoad", "BM_RegisterLoad64WithBarrier"}) {
         auto const base = reporter.ns.find(baseline);
         if (count != reporter.ns.end() && base != reporter.ns.end() && base->second > 0) {
-            std::printf("fpga_get_SystemCount %.2f ns/call, %s %.2f ns/call, ratio %.1f\n", count->second,
-                        baseline + 3, base->second, count->second / base->second);
+            std::printf("fpga_get_SystemCount %.2f ns/call, %s %.2f ns/call, ratio %.1f\n", count->second, baseline + 3,
+                        base->second, count->second / base->second);
         }
     }
     FpgaFace::Instance().DoneFpga();

@@ -17,8 +17,8 @@ namespace latency_bench {
 // A sample index written into a told quantity as base + index * step
 // (units of the quantity: rad, m/s).
 struct IndexCode {
-  double base = 0.0;
-  double step = 1.0;  // > 0
+    double base = 0.0;
+    double step = 1.0;  // > 0
 };
 
 // The quantity that carries `index` (>= 0).
@@ -35,24 +35,24 @@ std::optional<std::int64_t> victoryTimeToUnixNs(const VictoryTime& time);
 
 // The index of the publication time in `publishedNs` (ascending) nearest to
 // `unixNs`, when it lies within `toleranceNs` of it.
-std::optional<std::int64_t> nearestPublication(const std::vector<std::int64_t>& publishedNs,
-                                               std::int64_t unixNs, std::int64_t toleranceNs);
+std::optional<std::int64_t> nearestPublication(const std::vector<std::int64_t>& publishedNs, std::int64_t unixNs,
+                                               std::int64_t toleranceNs);
 
 // One new tell seen on a data bus.
 struct Tell {
-  std::uint64_t count = 0;      // tells so far, from the library
-  std::int64_t realtimeNs = 0;  // when the library received it (CLOCK_REALTIME)
-  std::int64_t pvaIndex = -1;   // pair index of the told solution values; -1 unknown
-  std::int64_t utcIndex = -1;   // pair index of the told UTC time; -1 unknown
+    std::uint64_t count = 0;      // tells so far, from the library
+    std::int64_t realtimeNs = 0;  // when the library received it (CLOCK_REALTIME)
+    std::int64_t pvaIndex = -1;   // pair index of the told solution values; -1 unknown
+    std::int64_t utcIndex = -1;   // pair index of the told UTC time; -1 unknown
 };
 
 // The waits of one service over the measured pairs.
 struct Waits {
-  std::vector<double> ms;         // one per resolved pair, milliseconds
-  std::size_t unresolved = 0;     // first covering tell after a gap in the counts, or none
-  std::vector<double> toldAgeMs;  // per tell carrying a new pair: tell time - its publication
-  std::size_t mixedTells = 0;     // tells whose solution and UTC time came from different pairs
-  std::size_t unknownTells = 0;   // tells whose pair could not be identified
+    std::vector<double> ms;         // one per resolved pair, milliseconds
+    std::size_t unresolved = 0;     // first covering tell after a gap in the counts, or none
+    std::vector<double> toldAgeMs;  // per tell carrying a new pair: tell time - its publication
+    std::size_t mixedTells = 0;     // tells whose solution and UTC time came from different pairs
+    std::size_t unknownTells = 0;   // tells whose pair could not be identified
 };
 
 // For every pair index in [first, last) of `publishedNs` (CLOCK_REALTIME
@@ -65,10 +65,10 @@ Waits measureWaits(const std::vector<std::int64_t>& publishedNs, std::vector<Tel
                    std::int64_t last);
 
 struct Distribution {
-  std::size_t n = 0;
-  double p50 = 0.0;
-  double p99 = 0.0;
-  double max = 0.0;
+    std::size_t n = 0;
+    double p50 = 0.0;
+    double p99 = 0.0;
+    double max = 0.0;
 };
 
 // Nearest-rank percentiles (p50, p99) and the maximum; all zero when empty.
@@ -80,8 +80,8 @@ Distribution uniformFloor(double cycleMs);
 
 // Targets: p99 at most floor.p99 + p99SlackMs, max at most floor.max + maxSlackMs.
 struct Verdict {
-  bool p99Met = false;
-  bool maxMet = false;
+    bool p99Met = false;
+    bool maxMet = false;
 };
 Verdict judge(const Distribution& measured, const Distribution& floor, double p99SlackMs, double maxSlackMs);
 

@@ -20,8 +20,7 @@ using namespace std::chrono_literals;
 
 constexpr std::size_t kInputs = 4096;  // power of two, indexed with a mask
 
-std::vector<std::uint64_t> tickInputs()
-{
+std::vector<std::uint64_t> tickInputs() {
     std::mt19937_64 rng(1);
     // Within about 23 days of counting, where the direct product fits.
     std::uniform_int_distribution<std::uint64_t> d(0, 118059162071741ull);
@@ -34,8 +33,7 @@ std::vector<std::uint64_t> tickInputs()
 
 // --- Tick conversion --------------------------------------------------------
 
-void BM_Baseline_TickDivision(benchmark::State& state)
-{
+void BM_Baseline_TickDivision(benchmark::State& state) {
     const auto ticks = tickInputs();
     std::size_t i = 0;
     ASPN2::header h;
@@ -52,8 +50,7 @@ void BM_Baseline_TickDivision(benchmark::State& state)
 }
 BENCHMARK(BM_Baseline_TickDivision);
 
-void BM_setToVandToA_fromFpgaTicks(benchmark::State& state)
-{
+void BM_setToVandToA_fromFpgaTicks(benchmark::State& state) {
     const auto ticks = tickInputs();
     std::size_t i = 0;
     ASPN2::header h;
@@ -64,8 +61,7 @@ void BM_setToVandToA_fromFpgaTicks(benchmark::State& state)
 }
 BENCHMARK(BM_setToVandToA_fromFpgaTicks);
 
-void BM_setToVandToA_fromFpgaTicks_MessageHeader(benchmark::State& state)
-{
+void BM_setToVandToA_fromFpgaTicks_MessageHeader(benchmark::State& state) {
     const auto ticks = tickInputs();
     std::size_t i = 0;
     aspn2_msgs::idl::header h;
@@ -78,8 +74,7 @@ BENCHMARK(BM_setToVandToA_fromFpgaTicks_MessageHeader);
 
 // --- Time of validity difference -------------------------------------------
 
-std::vector<ASPN2::header> headerInputs()
-{
+std::vector<ASPN2::header> headerInputs() {
     std::mt19937_64 rng(2);
     std::uniform_int_distribution<std::int64_t> sec(0, 4000000000);
     std::uniform_int_distribution<std::int32_t> nsec(0, 999999999);
@@ -91,8 +86,7 @@ std::vector<ASPN2::header> headerInputs()
     return v;
 }
 
-void BM_Baseline_DoubleDifference(benchmark::State& state)
-{
+void BM_Baseline_DoubleDifference(benchmark::State& state) {
     const auto hs = headerInputs();
     std::size_t i = 0;
     for (auto _ : state) {
@@ -107,8 +101,7 @@ BENCHMARK(BM_Baseline_DoubleDifference);
 
 // deltaTov over neighbouring pairs of `hs`.
 template <typename Header>
-void runDeltaTov(benchmark::State& state, const std::vector<Header>& hs)
-{
+void runDeltaTov(benchmark::State& state, const std::vector<Header>& hs) {
     std::size_t i = 0;
     for (auto _ : state) {
         const auto& a = hs[i & (kInputs - 1)];
@@ -118,14 +111,10 @@ void runDeltaTov(benchmark::State& state, const std::vector<Header>& hs)
     }
 }
 
-void BM_deltaTov(benchmark::State& state)
-{
-    runDeltaTov(state, headerInputs());
-}
+void BM_deltaTov(benchmark::State& state) { runDeltaTov(state, headerInputs()); }
 BENCHMARK(BM_deltaTov);
 
-void BM_deltaTov_MessageHeader(benchmark::State& state)
-{
+void BM_deltaTov_MessageHeader(benchmark::State& state) {
     const auto plain = headerInputs();
     std::vector<aspn2_msgs::idl::header> hs(kInputs);
     for (std::size_t k = 0; k < kInputs; ++k) {
@@ -143,8 +132,7 @@ struct UtcFields {
     std::time_t unixTime;
 };
 
-std::vector<UtcFields> utcInputs()
-{
+std::vector<UtcFields> utcInputs() {
     std::mt19937_64 rng(3);
     std::uniform_int_distribution<std::int64_t> unixTime(946684800, 4070908800);  // 2000..2099
     std::vector<UtcFields> v(kInputs);
@@ -156,8 +144,7 @@ std::vector<UtcFields> utcInputs()
     return v;
 }
 
-void BM_Baseline_gmtime_r(benchmark::State& state)
-{
+void BM_Baseline_gmtime_r(benchmark::State& state) {
     const auto in = utcInputs();
     std::size_t i = 0;
     std::tm tm{};
@@ -171,8 +158,7 @@ void BM_Baseline_gmtime_r(benchmark::State& state)
 }
 BENCHMARK(BM_Baseline_gmtime_r);
 
-void BM_GpsDateTime_ToCivilTime(benchmark::State& state)
-{
+void BM_GpsDateTime_ToCivilTime(benchmark::State& state) {
     const auto in = utcInputs();
     std::size_t i = 0;
     GpsDateTime::CivilTimeStruct civil{};
@@ -193,8 +179,7 @@ const std::string kText = "ZOziDaZodOduzuz: PublishPosition: no geoid height";
 struct PlainQueue {
     std::mutex m;
     std::deque<std::pair<int, std::string>> q;
-    bool push(int type, const std::string& s)
-    {
+    bool push(int type, const std::string& s) {
         std::lock_guard<std::mutex> l(m);
         if (q.size() >= 10) {
             return false;
@@ -202,8 +187,7 @@ struct PlainQueue {
         q.emplace_back(type, s);
         return true;
     }
-    bool pop(int& type, std::string& s)
-    {
+    bool pop(int& type, std::string& s) {
         std::lock_guard<std::mutex> l(m);
         if (q.empty()) {
             return false;
@@ -217,8 +201,7 @@ struct PlainQueue {
 
 // Each iteration sends one event and takes it out again, so the bound of 10
 // never drops anything: the cost is push plus pop.
-void BM_Baseline_MutexDeque_PushPop(benchmark::State& state)
-{
+void BM_Baseline_MutexDeque_PushPop(benchmark::State& state) {
     PlainQueue q;
     int type = 0;
     std::string out;
@@ -230,8 +213,7 @@ void BM_Baseline_MutexDeque_PushPop(benchmark::State& state)
 }
 BENCHMARK(BM_Baseline_MutexDeque_PushPop);
 
-void sendAndPop(benchmark::State& state, HealthReporter::eEventType type)
-{
+void sendAndPop(benchmark::State& state, HealthReporter::eEventType type) {
     FaultHysteresis filter;
     filter.OkInitFaultHysteresis(180, 16, 2000);
     HealthReporter reporter(filter, ASPN2::steadyClock());
@@ -245,23 +227,16 @@ void sendAndPop(benchmark::State& state, HealthReporter::eEventType type)
     }
 }
 
-void BM_SendEvent_Status_PushPop(benchmark::State& state)
-{
-    sendAndPop(state, HealthReporter::eStatus);
-}
+void BM_SendEvent_Status_PushPop(benchmark::State& state) { sendAndPop(state, HealthReporter::eStatus); }
 BENCHMARK(BM_SendEvent_Status_PushPop);
 
 // Faults also get the location prefix and a history entry (history full at
 // 2000 entries after the first 2000 iterations).
-void BM_SendEvent_Fault_PushPop(benchmark::State& state)
-{
-    sendAndPop(state, HealthReporter::eFault);
-}
+void BM_SendEvent_Fault_PushPop(benchmark::State& state) { sendAndPop(state, HealthReporter::eFault); }
 BENCHMARK(BM_SendEvent_Fault_PushPop);
 
 // The queue holds 10 events and nobody consumes: every send is dropped.
-void BM_Baseline_MutexDeque_Full(benchmark::State& state)
-{
+void BM_Baseline_MutexDeque_Full(benchmark::State& state) {
     PlainQueue q;
     for (int i = 0; i < 10; ++i) {
         q.push(2, kText);
@@ -272,8 +247,7 @@ void BM_Baseline_MutexDeque_Full(benchmark::State& state)
 }
 BENCHMARK(BM_Baseline_MutexDeque_Full);
 
-void BM_SendEvent_Status_Dropped(benchmark::State& state)
-{
+void BM_SendEvent_Status_Dropped(benchmark::State& state) {
     FaultHysteresis filter;
     filter.OkInitFaultHysteresis(180, 16, 2000);
     HealthReporter reporter(filter, ASPN2::steadyClock());

@@ -269,7 +269,8 @@ private:
                 if (info.sampleKind == eprosima::fastrtps::rtps::ALIVE) receive(m, nowNs());
             }
         }
-        void onSubscriptionMatched(eprosima::fastrtps::Subscriber*, eprosima::fastrtps::rtps::MatchingInfo& i) override {
+        void onSubscriptionMatched(eprosima::fastrtps::Subscriber*,
+                                   eprosima::fastrtps::rtps::MatchingInfo& i) override {
             matched += i.status == eprosima::fastrtps::rtps::MATCHED_MATCHING ? 1 : -1;
         }
         std::function<void(PVA const&, long long)> receive;
@@ -350,8 +351,11 @@ int runSubscriber(std::string const& stackName, std::string const& transport, st
                 if (rateCount++ == 0) rateFirst = arrived;
                 rateLast = arrived;
                 break;
-            case kEnd: ended = true; break;
-            default: break;
+            case kEnd:
+                ended = true;
+                break;
+            default:
+                break;
         }
     };
     std::unique_ptr<Stack> stack = makeStack(stackName, transport, domain, file);
@@ -364,7 +368,8 @@ int runSubscriber(std::string const& stackName, std::string const& transport, st
     stack.reset();
     std::sort(latencies.begin(), latencies.end());
     auto at = [&](double q) {
-        return latencies.empty() ? 0LL : latencies[static_cast<std::size_t>(q * static_cast<double>(latencies.size() - 1))];
+        return latencies.empty() ? 0LL
+                                 : latencies[static_cast<std::size_t>(q * static_cast<double>(latencies.size() - 1))];
     };
     std::printf("RESULT %lld %lld %zu %lld %lld %lld\n", at(0.5), at(0.99), latencies.size(), rateCount,
                 rateLast - rateFirst, cpu);
@@ -381,8 +386,8 @@ struct Result {
     double cpuUsPerSample = 0;  // the subscriber's, latency and rate phases
 };
 
-bool runPair(std::string const& self, std::string const& stackName, std::string const& transport,
-             std::uint32_t domain, int samples, int rateMs, Result& out) {
+bool runPair(std::string const& self, std::string const& stackName, std::string const& transport, std::uint32_t domain,
+             int samples, int rateMs, Result& out) {
     corvane_test::TempDir dir("transport-bench");
     std::string const file = dir.file("connections.xml"), childFile = dir.file("subscriber.xml");
     writeConnections(file, stackName, transport, domain, "navigator");
@@ -392,7 +397,8 @@ bool runPair(std::string const& self, std::string const& stackName, std::string 
     std::unique_ptr<Stack> stack = makeStack(stackName, transport, domain, file);
     if (!stack->publish()) return false;
     auto ready = child.readLine(corvane_test::ChildProcess::Stdout, std::chrono::seconds(20));
-    while (ready && *ready != "READY") ready = child.readLine(corvane_test::ChildProcess::Stdout, std::chrono::seconds(20));
+    while (ready && *ready != "READY")
+        ready = child.readLine(corvane_test::ChildProcess::Stdout, std::chrono::seconds(20));
     if (!ready || !waitFor([&] { return stack->matched() > 0; }, std::chrono::seconds(20))) return false;
 
     auto paced = [&](Phase phase, int count) {
@@ -450,10 +456,9 @@ std::pair<double, double> faceLayerWorkNs(std::string const& file) {
     eprosima::fastrtps::rtps::GUID_t guid;
     eprosima::fastrtps::rtps::Time_t time(1, 2);
     long long sink = 0;
-    FACE::TSS::Read_Callback<PVA> callback = [&sink](long long, long long t, PVA const&, FACE::TSS::HEADER_TYPE const& h,
-                                                     FACE::Sequence<FACE::TSS::QoS_Element> const& q, RC&) {
-        sink += t + h.sender_id + q.length();
-    };
+    FACE::TSS::Read_Callback<PVA> callback =
+        [&sink](long long, long long t, PVA const&, FACE::TSS::HEADER_TYPE const& h,
+                FACE::Sequence<FACE::TSS::QoS_Element> const& q, RC&) { sink += t + h.sender_id + q.length(); };
     PVA const sample = makeSample(kLatency, 0);
     auto start = Clock::now();
     for (int i = 0; i < kRounds; ++i) {
@@ -539,10 +544,14 @@ int main(int argc, char** argv) {
             continue;
         }
         int const value = std::atoi(argv[i + 1]);
-        if (option == "--rounds") rounds = value;
-        else if (option == "--samples") samples = value;
-        else if (option == "--rate-ms") rateMs = value;
-        else if (option == "--domain") domain = static_cast<std::uint32_t>(value);
+        if (option == "--rounds")
+            rounds = value;
+        else if (option == "--samples")
+            samples = value;
+        else if (option == "--rate-ms")
+            rateMs = value;
+        else if (option == "--domain")
+            domain = static_cast<std::uint32_t>(value);
     }
     char self[4096] = {0};
     if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return 2;
@@ -573,8 +582,7 @@ int main(int argc, char** argv) {
                     continue;
                 }
                 std::printf("%-9s %-5s  %5d  %9.1f  %6.1f  %7zu  %6.0f  %10.0f  %13.2f\n", transport, stack.c_str(),
-                            round, r.medianUs, r.p99Us, r.latencySamples, r.sentPerS, r.receivedPerS,
-                            r.cpuUsPerSample);
+                            round, r.medianUs, r.p99Us, r.latencySamples, r.sentPerS, r.receivedPerS, r.cpuUsPerSample);
                 std::fflush(stdout);
                 pair[stack] = r;
                 results[std::string(transport) + " " + stack].push_back(r);

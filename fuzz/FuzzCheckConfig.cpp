@@ -26,8 +26,7 @@ struct SetLayout {
     std::vector<std::string> files;  // in input order
 };
 
-const SetLayout& layout()
-{
+const SetLayout& layout() {
     static const SetLayout l = [] {
         SetLayout out;
         out.root = fuzz::scratchFolder();
@@ -52,27 +51,23 @@ const SetLayout& layout()
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // The fixed paths are relocated under the set's root, as the server
     // does when the stand-in root is set.
     ::setenv("CORVANE_ROOT", layout().root.c_str(), 1);
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const SetLayout& set = layout();
     const std::vector<std::string> parts = fuzz::splitAtNul(data, size, set.files.size());
     // Only the files that differ from the previous input are written: most
     // mutations change one of them, and file writes dominate the run time.
     static std::vector<std::string> written(set.files.size());
     static std::vector<bool> present(set.files.size(), false);
-    for (std::size_t i = 0; i < parts.size(); ++i)
-    {
+    for (std::size_t i = 0; i < parts.size(); ++i) {
         std::string content = fuzz::replaceAll(parts[i], "@ROOT@", set.root);
-        if (!present[i] || content != written[i])
-        {
+        if (!present[i] || content != written[i]) {
             fuzz::writeFile(set.files[i], content);
             written[i] = std::move(content);
             present[i] = true;

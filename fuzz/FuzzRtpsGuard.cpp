@@ -30,14 +30,12 @@ struct Submessage {
     std::uint8_t id, flags;
 };
 
-std::uint16_t read16(const std::uint8_t* p, bool little)
-{
+std::uint16_t read16(const std::uint8_t* p, bool little) {
     return little ? static_cast<std::uint16_t>(p[0] | (p[1] << 8)) : static_cast<std::uint16_t>((p[0] << 8) | p[1]);
 }
 
 // The library's walk: readSubmessageHeader and the rounded next position.
-std::vector<Submessage> walk(const std::uint8_t* d, std::size_t size)
-{
+std::vector<Submessage> walk(const std::uint8_t* d, std::size_t size) {
     std::vector<Submessage> out;
     std::size_t at = 20;
     while (at < size && size - at >= 4) {
@@ -45,8 +43,12 @@ std::vector<Submessage> walk(const std::uint8_t* d, std::size_t size)
         const std::size_t declared = read16(d + at + 2, little);
         if (at + 4 + declared > size) break;
         const bool toEnd = declared == 0 && d[at] != 0x01 && d[at] != 0x09;
-        Submessage s{at, at + 4, toEnd ? size - at - 4 : declared, toEnd ? size : at + 4 + ((declared + 3) & ~std::size_t{3}),
-                     d[at], d[at + 1]};
+        Submessage s{at,
+                     at + 4,
+                     toEnd ? size - at - 4 : declared,
+                     toEnd ? size : at + 4 + ((declared + 3) & ~std::size_t{3}),
+                     d[at],
+                     d[at + 1]};
         out.push_back(s);
         if (toEnd) break;
         at = s.next;
@@ -54,16 +56,14 @@ std::vector<Submessage> walk(const std::uint8_t* d, std::size_t size)
     return out;
 }
 
-[[noreturn]] void fail(const char* what, const std::uint8_t* d, std::size_t size)
-{
+[[noreturn]] void fail(const char* what, const std::uint8_t* d, std::size_t size) {
     std::fprintf(stderr, "accepted, but %s:\n", what);
     for (std::size_t i = 0; i < size; ++i) std::fprintf(stderr, "%02x", d[i]);
     std::fprintf(stderr, "\n");
     std::abort();
 }
 
-void checkModel(const std::uint8_t* d, std::size_t size)
-{
+void checkModel(const std::uint8_t* d, std::size_t size) {
     const std::vector<Submessage> subs = walk(d, size);
     const bool eProsima = d[6] == 0x01 && d[7] == 0x0f;
     for (const Submessage& s : subs) {
@@ -95,8 +95,7 @@ void checkModel(const std::uint8_t* d, std::size_t size)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // An exact-size copy: any read past the message is a sanitizer report.
     std::vector<std::uint8_t> message(data, data + size);
     const std::uint8_t* at = message.empty() ? nullptr : message.data();

@@ -36,26 +36,21 @@ namespace fs = std::filesystem;
 using eprosima::fastdds::dds::TopicDataType;
 using eprosima::fastrtps::rtps::SerializedPayload_t;
 
-std::string readText(const fs::path& path)
-{
+std::string readText(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-    {
+    if (!in) {
         throw std::runtime_error("cannot read " + path.string());
     }
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // The text without XML comments and without the blank lines they leave.
-std::string stripComments(const std::string& xml)
-{
+std::string stripComments(const std::string& xml) {
     std::string out;
     std::size_t at = 0;
-    while (at < xml.size())
-    {
+    while (at < xml.size()) {
         const std::size_t open = xml.find("<!--", at);
-        if (open == std::string::npos)
-        {
+        if (open == std::string::npos) {
             out += xml.substr(at);
             break;
         }
@@ -65,23 +60,19 @@ std::string stripComments(const std::string& xml)
     }
     std::string compact;
     std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);)
-    {
-        if (line.find_first_not_of(" \t\r") != std::string::npos)
-        {
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find_first_not_of(" \t\r") != std::string::npos) {
             compact += line + "\n";
         }
     }
     return compact;
 }
 
-std::string replaceElementText(std::string xml, const std::string& tag, const std::string& value)
-{
+std::string replaceElementText(std::string xml, const std::string& tag, const std::string& value) {
     const std::string open = "<" + tag + ">";
     const std::size_t start = xml.find(open);
     const std::size_t end = xml.find("</" + tag + ">", start);
-    if (start == std::string::npos || end == std::string::npos)
-    {
+    if (start == std::string::npos || end == std::string::npos) {
         throw std::runtime_error("no element " + tag);
     }
     return xml.replace(start + open.size(), end - start - open.size(), value);
@@ -89,34 +80,26 @@ std::string replaceElementText(std::string xml, const std::string& tag, const st
 
 class Corpus {
 public:
-    Corpus(const fs::path& root, const std::string& target) : m_folder(root / target)
-    {
+    Corpus(const fs::path& root, const std::string& target) : m_folder(root / target) {
         fs::create_directories(m_folder);
     }
-    void add(const std::string& name, const std::string& bytes)
-    {
-        fuzz::writeFile((m_folder / name).string(), bytes);
-    }
+    void add(const std::string& name, const std::string& bytes) { fuzz::writeFile((m_folder / name).string(), bytes); }
 
 private:
     fs::path m_folder;
 };
 
-std::string encode(TopicDataType& type, void* sample)
-{
+std::string encode(TopicDataType& type, void* sample) {
     SerializedPayload_t payload(type.getSerializedSizeProvider(sample)());
-    if (!type.serialize(sample, &payload))
-    {
+    if (!type.serialize(sample, &payload)) {
         throw std::runtime_error("cannot encode a sample");
     }
     return std::string(reinterpret_cast<const char*>(payload.data), payload.length);
 }
 
-void aspn2Seeds(const fs::path& out)
-{
+void aspn2Seeds(const fs::path& out) {
     Corpus corpus(out, "fuzz_aspn2_decode");
-    for (std::size_t i = 0; i < fuzz::kAspn2TypeCount; ++i)
-    {
+    for (std::size_t i = 0; i < fuzz::kAspn2TypeCount; ++i) {
         std::unique_ptr<TopicDataType> type(FACE::TSS::Topics::GetPubSubType(fuzz::kAspn2TypeSupports[i]));
         void* sample = type->createData();
         std::string name = fuzz::kAspn2TypeSupports[i];
@@ -125,8 +108,7 @@ void aspn2Seeds(const fs::path& out)
         type->deleteData(sample);
     }
     auto index = [](const char* support) {
-        for (std::size_t i = 0; i < fuzz::kAspn2TypeCount; ++i)
-        {
+        for (std::size_t i = 0; i < fuzz::kAspn2TypeCount; ++i) {
             if (std::string(fuzz::kAspn2TypeSupports[i]) == support) return static_cast<char>(i);
         }
         throw std::runtime_error(support);
@@ -160,8 +142,7 @@ void aspn2Seeds(const fs::path& out)
     add("BitReportPubSubType", "BitReportTwoComponents", &bit);
 }
 
-void configSeeds(const fs::path& source, const fs::path& out)
-{
+void configSeeds(const fs::path& source, const fs::path& out) {
     const fs::path config = source / "config";
     const std::string top = stripComments(readText(config / "ZOziDaZodOduzuz.xml"));
     const std::string udp = stripComments(readText(config / "connections-udp.xml"));
@@ -176,18 +157,17 @@ void configSeeds(const fs::path& source, const fs::path& out)
     const std::string rooted = replaceElementText(replaceElementText(top, "Connections", "@ROOT@/connections.xml"),
                                                   "IODevices", "@ROOT@/devices.xml");
     std::string victory;
-    for (const char* name : {"PositionServiceConfig_1_9.xml", "Position_VCL_1_9.xml",
-                             "OrientationServiceConfig_1_9.xml", "Orientation_VCL_1_9.xml",
-                             "DoTServiceConfig_1_9.xml", "DoT_VCL_1_9.xml"})
-    {
+    for (const char* name :
+         {"PositionServiceConfig_1_9.xml", "Position_VCL_1_9.xml", "OrientationServiceConfig_1_9.xml",
+          "Orientation_VCL_1_9.xml", "DoTServiceConfig_1_9.xml", "DoT_VCL_1_9.xml"}) {
         victory += '\0' + stripComments(readText(config / "victory" / name));
     }
     Corpus sets(out, "fuzz_check_config");
     const char nul = '\0';
     sets.add("set-udp", rooted + nul + udp + nul + devices + victory);
     sets.add("set-shm-position-only",
-             replaceElementText(replaceElementText(rooted, "PARAM_2", "false"), "PARAM_3", "false") + nul + shm +
-                 nul + devices + victory);
+             replaceElementText(replaceElementText(rooted, "PARAM_2", "false"), "PARAM_3", "false") + nul + shm + nul +
+                 devices + victory);
 
     Corpus vcl(out, "fuzz_victory_vcl");
     vcl.add("position", stripComments(readText(config / "victory" / "Position_VCL_1_9.xml")));
@@ -197,19 +177,16 @@ void configSeeds(const fs::path& source, const fs::path& out)
             "value=\"250\"/></vcl:component></vcl:VCL>");
 }
 
-void victoryDataSeeds(const fs::path& out)
-{
+void victoryDataSeeds(const fs::path& out) {
     Corpus corpus(out, "fuzz_victory_data");
-    for (const victory::ServiceKind kind : {victory::ServiceKind::Position, victory::ServiceKind::Orientation,
-                                            victory::ServiceKind::DirectionOfTravel})
-    {
+    for (const victory::ServiceKind kind :
+         {victory::ServiceKind::Position, victory::ServiceKind::Orientation, victory::ServiceKind::DirectionOfTravel}) {
         victory::DataMessage m;
         m.kind = kind;
         m.source = "1.1.1";
         m.seq = 12;
         double v = 0.5;
-        for (const victory::ValueSpec& spec : victory::valueSpecs(kind))
-        {
+        for (const victory::ValueSpec& spec : victory::valueSpecs(kind)) {
             victory::NamedValue value;
             value.name = spec.name;
             value.unit = spec.unit;
@@ -217,8 +194,7 @@ void victoryDataSeeds(const fs::path& out)
             v += 0.25;
             m.values.push_back(value);
         }
-        if (kind == victory::ServiceKind::Position)
-        {
+        if (kind == victory::ServiceKind::Position) {
             m.mgrs = "32TLQ8177784052";
             m.time = VictoryTime{2026, 12, 7, 1, 2, 3, 250000000};
             m.told = victory::TellStamp{12, 1796000000, 123456789};
@@ -235,11 +211,9 @@ void victoryDataSeeds(const fs::path& out)
     }
 }
 
-void gtxSeeds(const fs::path& out)
-{
+void gtxSeeds(const fs::path& out) {
     Corpus corpus(out, "fuzz_gtx");
-    for (const double step : {45.0, 90.0})
-    {
+    for (const double step : {45.0, 90.0}) {
         geoid::GtxGrid grid;
         grid.southLatitude = -90;
         grid.westLongitude = 0;
@@ -247,8 +221,7 @@ void gtxSeeds(const fs::path& out)
         grid.longitudeStep = step;
         grid.rows = static_cast<int>(180 / step) + 1;
         grid.columns = static_cast<int>(360 / step);
-        for (int i = 0; i < grid.rows * grid.columns; ++i)
-        {
+        for (int i = 0; i < grid.rows * grid.columns; ++i) {
             grid.heights.push_back(static_cast<float>(i % 7) * 10.0f - 30.0f);
         }
         std::ostringstream text;
@@ -257,15 +230,13 @@ void gtxSeeds(const fs::path& out)
     }
 }
 
-void commandSeeds(const fs::path& out)
-{
+void commandSeeds(const fs::path& out) {
     Corpus corpus(out, "fuzz_commands");
     // Flags, identifier, device id (system 1, server 2, kind 2), text.
     const std::string command("\x01\x07\x00\x00\x00\x00\x02\x02\x01", 9);
     const std::string response("\x00\x07\x00\x00\x00\x00\x02\x02\x01", 9);
     for (const char* text : {"BITSERVER_PING", "SYSTEM_MODE_SELECT_LIVE", "SYSTEM_MODE_SELECT_SIMULATION",
-                             "START_ZEROIZE", "START_DESTROY", "LOAD_KEYS,1,2"})
-    {
+                             "START_ZEROIZE", "START_DESTROY", "LOAD_KEYS,1,2"}) {
         corpus.add(std::string("command-") + text, command + text);
     }
     corpus.add("response-BITSERVER_PING_PASS", response + "BITSERVER_PING_PASS");
@@ -273,15 +244,12 @@ void commandSeeds(const fs::path& out)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    if (argc != 3)
-    {
+int main(int argc, char** argv) {
+    if (argc != 3) {
         std::fprintf(stderr, "usage: fuzz_make_seeds SOURCE_DIR OUTPUT_DIR\n");
         return 2;
     }
-    try
-    {
+    try {
         const fs::path source = argv[1];
         const fs::path out = argv[2];
         aspn2Seeds(out);
@@ -289,9 +257,7 @@ int main(int argc, char** argv)
         victoryDataSeeds(out);
         gtxSeeds(out);
         commandSeeds(out);
-    }
-    catch (const std::exception& e)
-    {
+    } catch (const std::exception& e) {
         std::fprintf(stderr, "fuzz_make_seeds: %s\n", e.what());
         return 1;
     }

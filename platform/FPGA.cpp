@@ -86,14 +86,10 @@ std::string deadHint(std::uint64_t value) {
 constexpr std::uint32_t kPpsSlaveRegs = 9;
 constexpr std::uint32_t kPtpClockRegs = 30;
 
-bool inRange(int i, std::uint32_t count) noexcept {
-    return i >= 0 && static_cast<std::uint32_t>(i) < count;
-}
+bool inRange(int i, std::uint32_t count) noexcept { return i >= 0 && static_cast<std::uint32_t>(i) < count; }
 
 unsigned nibble(std::uint32_t value, unsigned index) noexcept { return (value >> (4 * index)) & 0xFu; }
-char byte(std::uint32_t value, unsigned index) noexcept {
-    return static_cast<char>((value >> (8 * index)) & 0xFFu);
-}
+char byte(std::uint32_t value, unsigned index) noexcept { return static_cast<char>((value >> (8 * index)) & 0xFFu); }
 
 // The four bytes of `word`, most significant first, through `format`; the
 // text ends at a zero byte as a C string does.
@@ -117,8 +113,17 @@ FpgaFace& FpgaFace::Instance() {
 }
 
 FpgaFace::FpgaFace()
-    : processorConn(-1), peripheralConn(-1), timestampConn(-1), ppsSlaveConn(-1), ptpClockConn(-1),
-      numUarts(0), numPtfes(0), numPulses(0), numPeriphs(0), numPpsSlaveRegs(0), numPtpClockRegs(0) {}
+    : processorConn(-1),
+      peripheralConn(-1),
+      timestampConn(-1),
+      ppsSlaveConn(-1),
+      ptpClockConn(-1),
+      numUarts(0),
+      numPtfes(0),
+      numPulses(0),
+      numPeriphs(0),
+      numPpsSlaveRegs(0),
+      numPtpClockRegs(0) {}
 
 void FpgaFace::InitFpga(std::shared_ptr<Io> const& io) {
     ioService = io;
@@ -166,25 +171,22 @@ void FpgaFace::InitFpga(std::shared_ptr<Io> const& io) {
         std::uint64_t const value = readCount(offset, code, text);
         if (value > max) {
             check(MessageCode::kCountBeyondBound,
-                  "FpgaFace() TimeStamp_Interface " + std::string(what) + " reads " + std::to_string(value) +
-                      " (" + hex64(value) + "), more than " + std::to_string(max) + deadHint(value),
+                  "FpgaFace() TimeStamp_Interface " + std::string(what) + " reads " + std::to_string(value) + " (" +
+                      hex64(value) + "), more than " + std::to_string(max) + deadHint(value),
                   Code::INVALID_MODE);
         }
         return static_cast<std::uint32_t>(value);
     };
     numUarts = boundedCount(TimeStamp::kNumUarts, MessageCode::kReadUartCount,
-                            "FpgaFace() FAILED to read FPGA number of UARTs",
-                            "number of UARTs", kMaxUarts);
-    std::uint32_t const ptfes = boundedCount(TimeStamp::kNumPtfes, MessageCode::kReadPtfeCount,
-                                             "FpgaFace() FAILED to read FPGA number of PTFEs",
-                                             "number of PTFE units", kMaxPtfes);
+                            "FpgaFace() FAILED to read FPGA number of UARTs", "number of UARTs", kMaxUarts);
+    std::uint32_t const ptfes =
+        boundedCount(TimeStamp::kNumPtfes, MessageCode::kReadPtfeCount,
+                     "FpgaFace() FAILED to read FPGA number of PTFEs", "number of PTFE units", kMaxPtfes);
     numPtfes = ptfes;  // the PTFE accessors also check the tables sized below
     numPulses = boundedCount(TimeStamp::kNumPulses, MessageCode::kReadPulseCount,
-                             "FpgaFace() FAILED to read FPGA number of Pulses",
-                             "number of pulse inputs", kMaxPulses);
+                             "FpgaFace() FAILED to read FPGA number of Pulses", "number of pulse inputs", kMaxPulses);
     numPeriphs = boundedCount(TimeStamp::kNumPeriphs, MessageCode::kReadPeriphCount,
-                              "FpgaFace() FAILED to read FPGA number of Periphs",
-                              "number of peripherals", kMaxPeriphs);
+                              "FpgaFace() FAILED to read FPGA number of Periphs", "number of peripherals", kMaxPeriphs);
     numPpsSlaveRegs = kPpsSlaveRegs;
     numPtpClockRegs = kPtpClockRegs;
 
@@ -314,8 +316,7 @@ void FpgaFace::setUartDelay(unsigned uart, unsigned a, unsigned b, unsigned c) n
 }
 
 std::uint32_t FpgaFace::getUartDelay(unsigned uart) const noexcept {
-    return uart < numUarts ? static_cast<std::uint32_t>(read(timestampConn, TimeStamp::kUartDelay + 8 * uart, 32))
-                           : 0;
+    return uart < numUarts ? static_cast<std::uint32_t>(read(timestampConn, TimeStamp::kUartDelay + 8 * uart, 32)) : 0;
 }
 
 // --- Control words -----------------------------------------------------------

@@ -9,8 +9,7 @@
 
 namespace JournalPriority {
 
-const char* prefixFor(const std::string& line)
-{
+const char* prefixFor(const std::string& line) {
     const auto has = [&](const char* part) { return line.find(part) != std::string::npos; };
     if (line.compare(0, 6, "!!!!!!") == 0) {
         return has(" has exited. Signal: ") ? "" : "<3>";
@@ -24,8 +23,7 @@ const char* prefixFor(const std::string& line)
     return "";
 }
 
-bool isJournalStream(int fd, const char* journalStream)
-{
+bool isJournalStream(int fd, const char* journalStream) {
     if (journalStream == nullptr) {
         return false;
     }
@@ -40,8 +38,7 @@ bool isJournalStream(int fd, const char* journalStream)
            static_cast<unsigned long long>(st.st_ino) == inode;
 }
 
-PrefixingBuffer::~PrefixingBuffer()
-{
+PrefixingBuffer::~PrefixingBuffer() {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_line.empty()) {
         put('\n');
@@ -49,8 +46,7 @@ PrefixingBuffer::~PrefixingBuffer()
     m_target->pubsync();
 }
 
-void PrefixingBuffer::put(char c)
-{
+void PrefixingBuffer::put(char c) {
     if (c != '\n') {
         m_line.push_back(c);
         return;
@@ -60,8 +56,7 @@ void PrefixingBuffer::put(char c)
     m_line.clear();
 }
 
-PrefixingBuffer::int_type PrefixingBuffer::overflow(int_type c)
-{
+PrefixingBuffer::int_type PrefixingBuffer::overflow(int_type c) {
     if (traits_type::eq_int_type(c, traits_type::eof())) {
         return traits_type::not_eof(c);
     }
@@ -70,8 +65,7 @@ PrefixingBuffer::int_type PrefixingBuffer::overflow(int_type c)
     return c;
 }
 
-std::streamsize PrefixingBuffer::xsputn(const char* s, std::streamsize n)
-{
+std::streamsize PrefixingBuffer::xsputn(const char* s, std::streamsize n) {
     std::lock_guard<std::mutex> lock(m_mutex);
     for (std::streamsize i = 0; i < n; ++i) {
         put(s[i]);
@@ -79,14 +73,12 @@ std::streamsize PrefixingBuffer::xsputn(const char* s, std::streamsize n)
     return n;
 }
 
-int PrefixingBuffer::sync()
-{
+int PrefixingBuffer::sync() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_target->pubsync();
 }
 
-ConsoleScope::ConsoleScope()
-{
+ConsoleScope::ConsoleScope() {
     if (isJournalStream(STDOUT_FILENO, std::getenv("JOURNAL_STREAM"))) {
         m_saved = std::cout.rdbuf();
         m_buffer = new PrefixingBuffer(m_saved);
@@ -94,8 +86,7 @@ ConsoleScope::ConsoleScope()
     }
 }
 
-ConsoleScope::~ConsoleScope()
-{
+ConsoleScope::~ConsoleScope() {
     if (m_buffer != nullptr) {
         std::cout.rdbuf(m_saved);
         delete m_buffer;

@@ -61,14 +61,12 @@ MemoryMap::MemoryMap(std::uint32_t physAddress, std::uint32_t size)
     map(MemoryDeviceFileDescriptor::Instance(), physAddress, size);
 }
 
-MemoryMap::MemoryMap(MemoryDeviceFileDescriptor const& device, std::uint32_t physAddress,
-                     std::uint32_t size)
+MemoryMap::MemoryMap(MemoryDeviceFileDescriptor const& device, std::uint32_t physAddress, std::uint32_t size)
     : m_mapBase(nullptr), m_basePointer(nullptr), m_pageOffset(0), m_pageCount(0), m_mapLength(0) {
     map(device, physAddress, size);
 }
 
-void MemoryMap::map(MemoryDeviceFileDescriptor const& device, std::uint32_t physAddress,
-                    std::uint32_t size) {
+void MemoryMap::map(MemoryDeviceFileDescriptor const& device, std::uint32_t physAddress, std::uint32_t size) {
     std::uint64_t const page = static_cast<std::uint64_t>(device.pageSize());
     std::uint64_t const offset = physAddress % page;
     std::uint64_t const count = (offset + size) / page + 1;
@@ -81,8 +79,8 @@ void MemoryMap::map(MemoryDeviceFileDescriptor const& device, std::uint32_t phys
         throw std::runtime_error("Unable to map memory space: the window ends beyond the memory device.");
     }
     off_t const start = static_cast<off_t>(physAddress - offset);
-    void* const base = ::mmap(nullptr, static_cast<std::size_t>(length), PROT_READ | PROT_WRITE,
-                              MAP_SHARED, device.fd(), start);
+    void* const base =
+        ::mmap(nullptr, static_cast<std::size_t>(length), PROT_READ | PROT_WRITE, MAP_SHARED, device.fd(), start);
     if (base == MAP_FAILED) {
         throw std::runtime_error("Unable to map memory space.");
     }

@@ -13,8 +13,8 @@ namespace AtomicFile {
 
 /// How a save was made.
 enum class Method {
-    Replaced,   ///< a new file renamed over the old one
-    InPlace,    ///< the file truncated and written again
+    Replaced,  ///< a new file renamed over the old one
+    InPlace,   ///< the file truncated and written again
 };
 
 /// Saves the `size` bytes at `data` as the contents of the file at `path`.

@@ -15,8 +15,7 @@ constexpr unsigned kGlonassAheadOfGpsMs = 10784000;
 // Splits a signed count into its range [0, unit) and returns how many units
 // were borrowed from the next larger field (0 when the count was not
 // negative).
-std::int64_t borrowInto(std::int64_t& value, std::int64_t unit)
-{
+std::int64_t borrowInto(std::int64_t& value, std::int64_t unit) {
     if (value >= 0) {
         return 0;
     }
@@ -25,8 +24,7 @@ std::int64_t borrowInto(std::int64_t& value, std::int64_t unit)
     return borrow;
 }
 
-std::uint64_t toWideCount(double value)
-{
+std::uint64_t toWideCount(double value) {
     // Seconds come from messages; a NaN or an absurd value must not reach an
     // undefined conversion.
     if (!(value >= 0.0)) {
@@ -36,33 +34,21 @@ std::uint64_t toWideCount(double value)
     return value >= kLimit ? static_cast<std::uint64_t>(kLimit) : static_cast<std::uint64_t>(value);
 }
 
-auto ordered(const GpsDateTime& t)
-{
-    return std::tie(t.rollover, t.week, t.msOfWeek, t.psOfMs);
-}
+auto ordered(const GpsDateTime& t) { return std::tie(t.rollover, t.week, t.msOfWeek, t.psOfMs); }
 
 }  // namespace
 
-GpsDateTime::GpsDateTime(unsigned weekIn, unsigned msOfWeekIn)
-{
-    assignWide(weekIn, msOfWeekIn, 0, 1);
-}
+GpsDateTime::GpsDateTime(unsigned weekIn, unsigned msOfWeekIn) { assignWide(weekIn, msOfWeekIn, 0, 1); }
 
-GpsDateTime::GpsDateTime(int weekIn, int gpsTowSec, int utcTodSec, double utcTodNsec)
-    : rollover(0)
-{
+GpsDateTime::GpsDateTime(int weekIn, int gpsTowSec, int utcTodSec, double utcTodNsec) : rollover(0) {
     SetUtcTime(static_cast<unsigned>(std::max(weekIn, 0)), gpsTowSec, utcTodSec + utcTodNsec / 1.0e9);
 }
 
-GpsDateTime::GpsDateTime(int weekIn, double gpsTow, double utcTod)
-    : rollover(0)
-{
+GpsDateTime::GpsDateTime(int weekIn, double gpsTow, double utcTod) : rollover(0) {
     SetUtcTime(static_cast<unsigned>(std::max(weekIn, 0)), gpsTow, utcTod);
 }
 
-void GpsDateTime::assignWide(std::uint64_t weeks, std::uint64_t ms, std::uint64_t ps,
-                             std::uint64_t rollovers)
-{
+void GpsDateTime::assignWide(std::uint64_t weeks, std::uint64_t ms, std::uint64_t ps, std::uint64_t rollovers) {
     ms += ps / kPsPerMs;
     ps %= kPsPerMs;
     weeks += ms / kMsPerWeek;
@@ -75,21 +61,16 @@ void GpsDateTime::assignWide(std::uint64_t weeks, std::uint64_t ms, std::uint64_
     rollover = static_cast<std::uint32_t>(rollovers);
 }
 
-void GpsDateTime::Normalize()
-{
-    assignWide(week, msOfWeek, psOfMs, rollover);
-}
+void GpsDateTime::Normalize() { assignWide(week, msOfWeek, psOfMs, rollover); }
 
-void GpsDateTime::SetTime(unsigned weekIn, double seconds)
-{
+void GpsDateTime::SetTime(unsigned weekIn, double seconds) {
     const double ms = std::fabs(seconds) * 1000.0;
     const std::uint64_t wholeMs = toWideCount(ms);
     const std::uint64_t ps = toWideCount((ms - static_cast<double>(wholeMs)) * 1.0e9);
     assignWide(weekIn, wholeMs, ps, rollover);
 }
 
-void GpsDateTime::SetUtcTime(unsigned weekIn, double gpsTow, double utcTod)
-{
+void GpsDateTime::SetUtcTime(unsigned weekIn, double gpsTow, double utcTod) {
     const double gpsTod = std::fmod(gpsTow, kSecondsPerDay);
     double dayStart = gpsTow - gpsTod;
     if (gpsTod < utcTod) {
@@ -121,27 +102,24 @@ bool GpsDateTime::operator<=(const GpsDateTime& o) const { return ordered(*this)
 bool GpsDateTime::operator>(const GpsDateTime& o) const { return ordered(*this) > ordered(o); }
 bool GpsDateTime::operator>=(const GpsDateTime& o) const { return ordered(*this) >= ordered(o); }
 
-GpsDateTime GpsDateTime::operator+(const GpsDateTime& other) const
-{
+GpsDateTime GpsDateTime::operator+(const GpsDateTime& other) const {
     GpsDateTime sum;
     sum.assignWide(std::uint64_t{week} + other.week, std::uint64_t{msOfWeek} + other.msOfWeek,
                    std::uint64_t{psOfMs} + other.psOfMs, std::max(rollover, other.rollover));
     return sum;
 }
 
-GpsDateTime& GpsDateTime::operator+=(const GpsDateTime& other)
-{
+GpsDateTime& GpsDateTime::operator+=(const GpsDateTime& other) {
     *this = *this + other;
     return *this;
 }
 
-void GpsDateTime::ToCivilDate(unsigned* year, unsigned* month, unsigned* day) const
-{
+void GpsDateTime::ToCivilDate(unsigned* year, unsigned* month, unsigned* day) const {
     // Julian day of the date, then the Gregorian calendar date from it. The
     // constant 1537 holds from 1 March 1900 to 28 February 2100.
     const double fullWeeks = static_cast<double>(week) + 1024.0 * static_cast<double>(rollover);
-    const double jd = static_cast<double>((msOfWeek / 1000u) / 86400u) + kGpsEpochMjd + 7.0 * fullWeeks +
-                      2400000.5 + 0.5;
+    const double jd =
+        static_cast<double>((msOfWeek / 1000u) / 86400u) + kGpsEpochMjd + 7.0 * fullWeeks + 2400000.5 + 0.5;
     const double a = std::floor(jd);
     const double f = jd - a;
     const double b = a + 1537.0;
@@ -162,8 +140,7 @@ void GpsDateTime::ToCivilDate(unsigned* year, unsigned* month, unsigned* day) co
     }
 }
 
-void GpsDateTime::ToCivilTime(CivilTimeStruct* civil, unsigned leapSeconds)
-{
+void GpsDateTime::ToCivilTime(CivilTimeStruct* civil, unsigned leapSeconds) {
     if (civil == nullptr) {
         return;
     }
@@ -187,16 +164,14 @@ void GpsDateTime::ToCivilTime(CivilTimeStruct* civil, unsigned leapSeconds)
     civil->seconds = r - 60.0 * civil->minute;
 }
 
-unsigned GpsDateTime::DayOfYear() const
-{
+unsigned GpsDateTime::DayOfYear() const {
     GpsDateTime copy = *this;
     CivilTimeStruct civil{};
     copy.ToCivilTime(&civil, 0);
     return DayOfYearFromCivilTime(&civil);
 }
 
-GpsDateTime GpsDateTime::TimeDifference(GpsDateTime a, GpsDateTime b)
-{
+GpsDateTime GpsDateTime::TimeDifference(GpsDateTime a, GpsDateTime b) {
     const GpsDateTime& x = (b > a) ? b : a;
     const GpsDateTime& y = (b > a) ? a : b;
     std::int64_t ps = std::int64_t{x.psOfMs} - y.psOfMs;
@@ -210,13 +185,11 @@ GpsDateTime GpsDateTime::TimeDifference(GpsDateTime a, GpsDateTime b)
         // not meaningful and reads as none.
         return diff;
     }
-    diff.assignWide(static_cast<std::uint64_t>(w), static_cast<std::uint64_t>(ms),
-                    static_cast<std::uint64_t>(ps), 1);
+    diff.assignWide(static_cast<std::uint64_t>(w), static_cast<std::uint64_t>(ms), static_cast<std::uint64_t>(ps), 1);
     return diff;
 }
 
-GpsDateTime GpsDateTime::GoBackInTime(GpsDateTime a, GpsDateTime b)
-{
+GpsDateTime GpsDateTime::GoBackInTime(GpsDateTime a, GpsDateTime b) {
     std::int64_t ps = std::int64_t{a.psOfMs} - b.psOfMs;
     std::int64_t ms = std::int64_t{a.msOfWeek} - b.msOfWeek;
     std::int64_t w = std::int64_t{a.week} - b.week;
@@ -225,18 +198,14 @@ GpsDateTime GpsDateTime::GoBackInTime(GpsDateTime a, GpsDateTime b)
     w -= borrowInto(ms, kMsPerWeek);
     epochs -= borrowInto(w, kWeeksPerEpoch);
     GpsDateTime result;
-    result.assignWide(static_cast<std::uint64_t>(w), static_cast<std::uint64_t>(ms),
-                      static_cast<std::uint64_t>(ps), static_cast<std::uint64_t>(std::max<std::int64_t>(epochs, 0)));
+    result.assignWide(static_cast<std::uint64_t>(w), static_cast<std::uint64_t>(ms), static_cast<std::uint64_t>(ps),
+                      static_cast<std::uint64_t>(std::max<std::int64_t>(epochs, 0)));
     return result;
 }
 
-bool GpsDateTime::IsLeapYear(unsigned year)
-{
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
+bool GpsDateTime::IsLeapYear(unsigned year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
-unsigned GpsDateTime::DayOfYearFromCivilTime(const CivilTimeStruct* civil)
-{
+unsigned GpsDateTime::DayOfYearFromCivilTime(const CivilTimeStruct* civil) {
     if (civil == nullptr || civil->month == 0 || civil->month > 12) {
         return 0;
     }
@@ -252,19 +221,16 @@ namespace {
 // Days from the GPS epoch (6 January 1980) to civil's date; negative for
 // no date or one before the epoch. Leap years are every fourth year from
 // 1980, right until 2100.
-std::int64_t daysSinceGpsEpoch(const GpsDateTime::CivilTimeStruct* civil)
-{
+std::int64_t daysSinceGpsEpoch(const GpsDateTime::CivilTimeStruct* civil) {
     if (civil == nullptr || civil->year < 1980) {
         return -1;
     }
     const std::int64_t years = std::int64_t{civil->year} - 1980;
     const std::int64_t leapYears = years > 0 ? (years + 3) / 4 : 0;
-    return std::int64_t{GpsDateTime::DayOfYearFromCivilTime(civil)} - 6 + 366 * leapYears +
-           365 * (years - leapYears);
+    return std::int64_t{GpsDateTime::DayOfYearFromCivilTime(civil)} - 6 + 366 * leapYears + 365 * (years - leapYears);
 }
 
-GpsDateTime gpsEpoch()
-{
+GpsDateTime gpsEpoch() {
     GpsDateTime t;
     t.rollover = 0;
     return t;
@@ -273,8 +239,7 @@ GpsDateTime gpsEpoch()
 }  // namespace
 
 GpsDateTime GpsDateTime::CivilTimeToGpsDateTime(const CivilTimeStruct* civil, unsigned secondsOfDay,
-                                                unsigned leapSeconds)
-{
+                                                unsigned leapSeconds) {
     const std::int64_t days = daysSinceGpsEpoch(civil);
     if (days < 0) {
         return gpsEpoch();
@@ -287,19 +252,18 @@ GpsDateTime GpsDateTime::CivilTimeToGpsDateTime(const CivilTimeStruct* civil, un
 }
 
 GpsDateTime GpsDateTime::CivilTimeToGpsDateTime(const CivilTimeStruct* civil, double secondsOfDay,
-                                                unsigned leapSeconds)
-{
+                                                unsigned leapSeconds) {
     const std::int64_t days = daysSinceGpsEpoch(civil);
     if (days < 0) {
         return gpsEpoch();
     }
     GpsDateTime t = gpsEpoch();
-    t.SetTime(static_cast<unsigned>(days / 7), secondsOfDay + leapSeconds + kSecondsPerDay * static_cast<double>(days % 7));
+    t.SetTime(static_cast<unsigned>(days / 7),
+              secondsOfDay + leapSeconds + kSecondsPerDay * static_cast<double>(days % 7));
     return t;
 }
 
-void GpsDateTime::DayOfYearToCivilTime(unsigned dayOfYear, unsigned year, CivilTimeStruct* civil)
-{
+void GpsDateTime::DayOfYearToCivilTime(unsigned dayOfYear, unsigned year, CivilTimeStruct* civil) {
     if (civil == nullptr) {
         return;
     }
@@ -323,8 +287,7 @@ void GpsDateTime::DayOfYearToCivilTime(unsigned dayOfYear, unsigned year, CivilT
 }
 
 GpsDateTime GpsDateTime::ConvertGlonassTimeParamsToGps(unsigned secondsOfDay, unsigned dayInInterval,
-                                                       unsigned fourYearInterval)
-{
+                                                       unsigned fourYearInterval) {
     // Each GLONASS four-year interval starts with a leap year.
     const unsigned firstYear = 1992 + 4 * fourYearInterval;
     unsigned year = firstYear;

@@ -30,8 +30,7 @@ public:
     static constexpr std::uint32_t kPsPerMs = 1000000000;
 
     // Month lengths of a common year, January first.
-    static constexpr std::uint32_t s_NumDaysInMonth[12] = {31, 28, 31, 30, 31, 30,
-                                                           31, 31, 30, 31, 30, 31};
+    static constexpr std::uint32_t s_NumDaysInMonth[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 
     std::uint32_t week = 0;      // week modulo 1024
     std::uint32_t msOfWeek = 0;  // milliseconds into the week
@@ -123,8 +122,7 @@ public:
                                               unsigned leapSeconds);
 
     // The same with fractional seconds of the day.
-    static GpsDateTime CivilTimeToGpsDateTime(const CivilTimeStruct* civil, double secondsOfDay,
-                                              unsigned leapSeconds);
+    static GpsDateTime CivilTimeToGpsDateTime(const CivilTimeStruct* civil, double secondsOfDay, unsigned leapSeconds);
 
     // Sets civil's year, and its month and day for a day of the year from 1
     // to the year's last; other day numbers leave month and day unchanged.

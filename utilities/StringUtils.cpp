@@ -11,25 +11,19 @@ const std::string WHITESPACE = " \n\r\t\f\v";
 
 namespace StringUtils {
 
-std::string ltrim(const std::string& s)
-{
+std::string ltrim(const std::string& s) {
     const std::size_t start = s.find_first_not_of(WHITESPACE);
     return start == std::string::npos ? std::string() : s.substr(start);
 }
 
-std::string rtrim(const std::string& s)
-{
+std::string rtrim(const std::string& s) {
     const std::size_t end = s.find_last_not_of(WHITESPACE);
     return end == std::string::npos ? std::string() : s.substr(0, end + 1);
 }
 
-std::string trim(const std::string& s)
-{
-    return ltrim(rtrim(s));
-}
+std::string trim(const std::string& s) { return ltrim(rtrim(s)); }
 
-std::vector<std::string> split(const std::string& s, char delim)
-{
+std::vector<std::string> split(const std::string& s, char delim) {
     // Same pieces as reading `s` as a stream with getline(stream, piece, delim).
     std::vector<std::string> pieces;
     std::size_t pos = 0;
@@ -45,8 +39,7 @@ std::vector<std::string> split(const std::string& s, char delim)
     return pieces;
 }
 
-std::string join(const std::vector<std::string>& parts, char sep)
-{
+std::string join(const std::vector<std::string>& parts, char sep) {
     std::string out;
     if (parts.empty()) {
         return out;
@@ -65,8 +58,7 @@ std::string join(const std::vector<std::string>& parts, char sep)
     return out;
 }
 
-void splitToChunks(const std::string& s, unsigned chunkSize, std::vector<std::string>& out)
-{
+void splitToChunks(const std::string& s, unsigned chunkSize, std::vector<std::string>& out) {
     if (s.empty()) {
         return;
     }
@@ -79,15 +71,13 @@ void splitToChunks(const std::string& s, unsigned chunkSize, std::vector<std::st
     }
 }
 
-std::vector<std::string> splitToChunks(const std::string& s, unsigned chunkSize)
-{
+std::vector<std::string> splitToChunks(const std::string& s, unsigned chunkSize) {
     std::vector<std::string> out;
     splitToChunks(s, chunkSize, out);
     return out;
 }
 
-void cstr_replace(char* str, const char* chars, char replacement)
-{
+void cstr_replace(char* str, const char* chars, char replacement) {
     if (str == nullptr || chars == nullptr) {
         return;
     }
@@ -103,8 +93,7 @@ void cstr_replace(char* str, const char* chars, char replacement)
     }
 }
 
-char* strncpy_prot(char* dst, const char* src, unsigned n)
-{
+char* strncpy_prot(char* dst, const char* src, unsigned n) {
     if (n == 0 || dst == nullptr) {
         return dst;
     }

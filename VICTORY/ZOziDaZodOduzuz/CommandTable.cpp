@@ -25,8 +25,7 @@ constexpr Entry kCommands[] = {
 
 }  // namespace
 
-Action recognize(bool isCommand, const std::string& text) noexcept
-{
+Action recognize(bool isCommand, const std::string& text) noexcept {
     if (!isCommand) {
         return Action::None;
     }
@@ -38,13 +37,11 @@ Action recognize(bool isCommand, const std::string& text) noexcept
     return Action::None;
 }
 
-bool changesOutput(Action action) noexcept
-{
+bool changesOutput(Action action) noexcept {
     return action == Action::Sanitize || action == Action::SetLiveMode || action == Action::SetSimMode;
 }
 
-const char* systemName(unsigned systemId) noexcept
-{
+const char* systemName(unsigned systemId) noexcept {
     switch (systemId) {
         case 1:
             return ASPN2::SystemIds::GroundVehicle_name;
@@ -57,8 +54,7 @@ const char* systemName(unsigned systemId) noexcept
     }
 }
 
-std::string describeCommand(const std::string& text, std::int32_t identifier, std::int32_t deviceId)
-{
+std::string describeCommand(const std::string& text, std::int32_t identifier, std::int32_t deviceId) {
     const auto id = static_cast<std::uint32_t>(deviceId);
     const unsigned system = (id >> 24) & 0xFFu;
     const unsigned server = (id >> 16) & 0xFFu;

@@ -30,15 +30,15 @@ namespace ServerConfigCheck {
 
 namespace {
 
+using CV_Config_Helpers::Details::Parse_Boolean;
+using CV_Config_Helpers::Details::Parse_Signed;
+using CV_Config_Helpers::Details::Parse_Unsigned;
 using FACE::ConfigDiagnostics::ConfigFile;
 using FACE::ConfigDiagnostics::fileProblem;
 using FACE::ConfigDiagnostics::isBooleanText;
 using FACE::ConfigDiagnostics::isWholeNumber;
 using FACE::ConfigDiagnostics::Parameter;
 using FACE::ConfigDiagnostics::quoted;
-using CV_Config_Helpers::Details::Parse_Boolean;
-using CV_Config_Helpers::Details::Parse_Signed;
-using CV_Config_Helpers::Details::Parse_Unsigned;
 
 constexpr const char* kSystemContainer = "Corvane";
 constexpr const char* kTransportContainer = "FastRtps";
@@ -47,11 +47,16 @@ constexpr std::size_t kVictoryTextBuffer = 65536;
 
 std::string victoryReadError(int code) {
     switch (code) {
-        case VUTIL_ERR_OPEN: return "it cannot be opened";
-        case VUTIL_ERR_TOO_LONG: return "longer than the " + std::to_string(kVictoryTextBuffer - 1) + " bytes read";
-        case VUTIL_ERR_IO: return "a read error";
-        case VUTIL_ERR_BINARY: return "it holds a NUL byte";
-        default: return "error " + std::to_string(code);
+        case VUTIL_ERR_OPEN:
+            return "it cannot be opened";
+        case VUTIL_ERR_TOO_LONG:
+            return "longer than the " + std::to_string(kVictoryTextBuffer - 1) + " bytes read";
+        case VUTIL_ERR_IO:
+            return "a read error";
+        case VUTIL_ERR_BINARY:
+            return "it holds a NUL byte";
+        default:
+            return "error " + std::to_string(code);
     }
 }
 
@@ -61,8 +66,8 @@ std::string serverContainer() { return ASPN2::ServerIds::to_string(ASPN2::Server
 bool checkBoolean(ConfigFile& file, Parameter const& p, std::string const& key) {
     const bool value = Parse_Boolean(p.value);
     if (!p.value.empty() && !isBooleanText(p.value)) {
-        file.warning(p.line, "<" + key + "> " + quoted(p.value) + " is not a boolean (true, false or a number): read as " +
-                                 (value ? "true" : "false"));
+        file.warning(p.line, "<" + key + "> " + quoted(p.value) +
+                                 " is not a boolean (true, false or a number): read as " + (value ? "true" : "false"));
     }
     return value;
 }
@@ -114,12 +119,13 @@ void checkCpu(ConfigFile& file, Parameter const& p) {
         }
         return;
     }
-    const std::string reading =
-        "<CPU> " + quoted(p.value) + " reads as " + std::to_string(printed) + ", passed on as " + std::to_string(passed);
+    const std::string reading = "<CPU> " + quoted(p.value) + " reads as " + std::to_string(printed) +
+                                ", passed on as " + std::to_string(passed);
     if (passed == 0 || passed > cpus) {
-        file.error(p.line, reading + ": this machine has processors 1.." + std::to_string(cpus) +
-                               ", so setting the affinity fails and start-up ends (\"FAILED to set ... cpu affinity to " +
-                               std::to_string(printed) + "\")");
+        file.error(p.line,
+                   reading + ": this machine has processors 1.." + std::to_string(cpus) +
+                       ", so setting the affinity fails and start-up ends (\"FAILED to set ... cpu affinity to " +
+                       std::to_string(printed) + "\")");
     } else if (!whole || full != passed) {
         file.warning(p.line, reading + ": the process is pinned to processor " + std::to_string(passed));
     }
@@ -206,8 +212,9 @@ bool checkHistoryDepth(ConfigFile& file, Parameter const& p) {
     const std::string reading =
         "<HistoryDepth> " + quoted(p.value) + (exact ? "" : " reads as " + std::to_string(depth));
     if (depth < 1) {
-        file.error(p.line, reading + ", below 1: Fast DDS refuses the QoS of every publisher and subscriber "
-                                     "(\"invalid publisher QOS for topic\"), so start-up fails");
+        file.error(p.line, reading +
+                               ", below 1: Fast DDS refuses the QoS of every publisher and subscriber "
+                               "(\"invalid publisher QOS for topic\"), so start-up fails");
         return false;
     }
     const long long megabytes = (static_cast<long long>(depth) * kHistoryBytesPerSample) >> 20;
@@ -250,8 +257,9 @@ void checkTcpAddress(ConfigFile& file, Parameter const& p, std::string const& ki
         const std::array<std::uint8_t, 4> wan = FACE::TSS::Details::ParseWanAddress(p.value);
         file.warning(p.line, "<TcpAddress> " + quoted(p.value) +
                                  " is not an IPv4 address in dotted decimal: the TCP server announces the WAN "
-                                 "address " + std::to_string(wan[0]) + "." + std::to_string(wan[1]) + "." +
-                                 std::to_string(wan[2]) + "." + std::to_string(wan[3]));
+                                 "address " +
+                                 std::to_string(wan[0]) + "." + std::to_string(wan[1]) + "." + std::to_string(wan[2]) +
+                                 "." + std::to_string(wan[3]));
     }
 }
 
@@ -269,8 +277,8 @@ void checkParticipantOptions(ConfigFile& file, tinyxml2::XMLElement const* trans
         if (!p.present) continue;
         const bool on = checkBoolean(file, p, key);
         if (on && kind != "SHM") {
-            file.warning(p.line, std::string("<") + key + "> applies to the SHM transport only: ignored with " +
-                                     quoted(kind));
+            file.warning(p.line,
+                         std::string("<") + key + "> applies to the SHM transport only: ignored with " + quoted(kind));
         }
     }
 }
@@ -344,16 +352,16 @@ Transport checkConnections(std::string const& path, Diagnostics& diagnostics) {
     if (!file.ok()) return out;
 
     if (file.find(kTransportContainer) == nullptr && looksLikeDevicesFile(file)) {
-        file.error(0, "connections file has no container \"FastRtps\" but FPGA register blocks: is this the "
-                      "devices file?");
+        file.error(0,
+                   "connections file has no container \"FastRtps\" but FPGA register blocks: is this the "
+                   "devices file?");
         return out;
     }
     if (auto const* transport = file.require(kTransportContainer)) {
-        file.warnUnknownParameters(transport, {"DomainId", "HistoryDepth", "UseBestEffort", "BackFillHistory",
-                                               "UseTransport", "TcpAddress", "TcpPort",
-                                               FACE::TSS::Details::kAnnouncementPeriodKey,
-                                               FACE::TSS::Details::kShmDiscoveryOverUdpKey,
-                                               FACE::TSS::Details::kFreshParticipantIdKey});
+        file.warnUnknownParameters(
+            transport, {"DomainId", "HistoryDepth", "UseBestEffort", "BackFillHistory", "UseTransport", "TcpAddress",
+                        "TcpPort", FACE::TSS::Details::kAnnouncementPeriodKey,
+                        FACE::TSS::Details::kShmDiscoveryOverUdpKey, FACE::TSS::Details::kFreshParticipantIdKey});
         const Parameter domain = file.require(transport, "DomainId");
         const Parameter depth = file.require(transport, "HistoryDepth");
         checkBoolean(file, file.require(transport, "UseBestEffort"), "UseBestEffort");
@@ -372,8 +380,9 @@ Transport checkConnections(std::string const& path, Diagnostics& diagnostics) {
             out.tcpPort = static_cast<std::uint16_t>(full);
             out.tcpPortLine = port.line;
             if (!isWholeNumber(port.value) || full > 65535) {
-                file.warning(port.line, "<TcpPort> " + quoted(port.value) + " is not a port number 0..65535: stored as " +
-                                            std::to_string(out.tcpPort) + " (its low 16 bits)");
+                file.warning(port.line, "<TcpPort> " + quoted(port.value) +
+                                            " is not a port number 0..65535: stored as " + std::to_string(out.tcpPort) +
+                                            " (its low 16 bits)");
             }
         }
         checkParticipantOptions(file, transport, kind.value);
@@ -400,8 +409,11 @@ Transport checkConnections(std::string const& path, Diagnostics& diagnostics) {
         if (!pubSubType.value.empty()) {
             if (registeredTypeName(pubSubType.value).empty()) {
                 file.error(pubSubType.line, "connection " + quoted(expected.name) + ": <PubSubType> " +
-                                                quoted(pubSubType.value) + " is no known type support (the server "
-                                                "expects " + expected.pubSubType + "): the connection is not made, "
+                                                quoted(pubSubType.value) +
+                                                " is no known type support (the server "
+                                                "expects " +
+                                                expected.pubSubType +
+                                                "): the connection is not made, "
                                                 "so start-up fails");
             } else if (pubSubType.value != expected.pubSubType) {
                 file.warning(pubSubType.line, "connection " + quoted(expected.name) + ": <PubSubType> " +
@@ -411,11 +423,12 @@ Transport checkConnections(std::string const& path, Diagnostics& diagnostics) {
         }
         if (topicType.value.empty() || topicType.value == wantedType) continue;
         if (std::find(registered.begin(), registered.end(), topicType.value) == registered.end()) {
-            file.error(topicType.line, "connection " + quoted(expected.name) + ": <TopicType> " +
-                                           quoted(topicType.value) + " is no type the connections register (the "
-                                           "server's is " + quoted(wantedType) + "): Fast DDS refuses its " + entity +
-                                           ", so start-up fails (\"error creating " + entity + " for topic: " +
-                                           expected.name + "\")");
+            file.error(topicType.line,
+                       "connection " + quoted(expected.name) + ": <TopicType> " + quoted(topicType.value) +
+                           " is no type the connections register (the "
+                           "server's is " +
+                           quoted(wantedType) + "): Fast DDS refuses its " + entity +
+                           ", so start-up fails (\"error creating " + entity + " for topic: " + expected.name + "\")");
         } else {
             file.warning(topicType.line, "connection " + quoted(expected.name) + ": <TopicType> " +
                                              quoted(topicType.value) + " is not the type the server uses, " +
@@ -448,7 +461,8 @@ void checkDevices(std::string const& path, Diagnostics& diagnostics) {
                               static_cast<unsigned long long>(static_cast<std::uint32_t>(Parse_Unsigned(p.value))));
                 file.warning(p.line, "block " + quoted(name) + ": <" + key + "> " + quoted(p.value) +
                                          " is not a whole number (decimal, 0x hexadecimal or leading-zero octal): read "
-                                         "as " + hex + ", the number it starts with");
+                                         "as " +
+                                         hex + ", the number it starts with");
             }
         }
     }
@@ -471,22 +485,25 @@ void checkVictoryFiles(bool position, bool orientation, bool directionOfTravel, 
         if (!s.on) continue;
         for (int vcl = 0; vcl < 2; ++vcl) {
             const std::string path = corvanePath(vcl != 0 ? s.vcl : s.config);
-            const std::string what = std::string("VICTORY ") + s.name + (vcl != 0 ? " VCL file" : " service configuration file");
+            const std::string what =
+                std::string("VICTORY ") + s.name + (vcl != 0 ? " VCL file" : " service configuration file");
             // The service reads it with the library's own reading, into a
             // buffer of that size; a failed read keeps the service down.
             const int read = vutilReadStringFromFile(path.c_str(), buffer.size(), buffer.data());
             if (read != VUTIL_OK) {
                 const std::string problem = fileProblem(path, true);
-                diagnostics.error(path, 0, what + " " + (problem.empty() ? "cannot be read" : problem) + " (" +
-                                               victoryReadError(read) + "): \"Error reading VICTORY " + s.name +
-                                               " configuration files.\", the service does not start and start-up "
-                                               "fails");
+                diagnostics.error(path, 0,
+                                  what + " " + (problem.empty() ? "cannot be read" : problem) + " (" +
+                                      victoryReadError(read) + "): \"Error reading VICTORY " + s.name +
+                                      " configuration files.\", the service does not start and start-up "
+                                      "fails");
                 continue;
             }
             // Beyond that the text goes to the library as it is; whether it
             // takes it is the library's to say.
-            const std::string handed = " (the VICTORY library is given the text as it is and may refuse it; the "
-                                       "service then does not start)";
+            const std::string handed =
+                " (the VICTORY library is given the text as it is and may refuse it; the "
+                "service then does not start)";
             if (buffer[0] == '\0') {
                 diagnostics.warning(path, 0, what + " is empty" + handed);
                 continue;
@@ -497,7 +514,8 @@ void checkVictoryFiles(bool position, bool orientation, bool directionOfTravel, 
                 diagnostics.warning(path, doc.ErrorLineNum(),
                                     what + ": XML error: " + (message != nullptr ? message : "unknown") + handed);
             } else if (vcl != 0 && doc.FirstChildElement("vcl:VCL") == nullptr) {
-                diagnostics.warning(path, 0, what + " has no <vcl:VCL> root element: its update period cannot be changed");
+                diagnostics.warning(path, 0,
+                                    what + " has no <vcl:VCL> root element: its update period cannot be changed");
             }
         }
     }

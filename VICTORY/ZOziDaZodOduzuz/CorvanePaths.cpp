@@ -18,8 +18,7 @@ const char* const corvaneFixedRoot = "/opt/corvane";
 namespace {
 
 // CORVANE_ROOT as read at the first use; empty when unset.
-const std::string& configuredRoot()
-{
+const std::string& configuredRoot() {
     static const std::string root = [] {
         const char* value = std::getenv("CORVANE_ROOT");
         return std::string(value != nullptr ? value : "");
@@ -27,16 +26,14 @@ const std::string& configuredRoot()
     return root;
 }
 
-bool underFixedRoot(const char* path)
-{
+bool underFixedRoot(const char* path) {
     const std::size_t prefix = std::strlen(corvaneFixedRoot);
     return std::strncmp(path, corvaneFixedRoot, prefix) == 0 && (path[prefix] == '\0' || path[prefix] == '/');
 }
 
 }  // namespace
 
-std::string relocateCorvanePath(const char* fixedPath, const char* root)
-{
+std::string relocateCorvanePath(const char* fixedPath, const char* root) {
     if (fixedPath == nullptr) {
         return std::string();
     }
@@ -53,8 +50,7 @@ std::string relocateCorvanePath(const char* fixedPath, const char* root)
     return r + (fixedPath + std::strlen(corvaneFixedRoot));
 }
 
-const char* corvanePath(const char* fixedPath)
-{
+const char* corvanePath(const char* fixedPath) {
     const std::string& root = configuredRoot();
     if (fixedPath == nullptr || root.empty() || !underFixedRoot(fixedPath)) {
         return fixedPath;

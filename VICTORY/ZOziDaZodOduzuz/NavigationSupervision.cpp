@@ -12,36 +12,30 @@ namespace NavigationSupervision {
 namespace {
 
 // Seconds with three decimals ("1000.250").
-std::string seconds(double s)
-{
+std::string seconds(double s) {
     char text[64];
     std::snprintf(text, sizeof text, "%.3f", s);
     return text;
 }
 
-std::string lastTov(const char* what, double tov)
-{
+std::string lastTov(const char* what, double tov) {
     return std::isnan(tov) ? std::string("no ") + what + " ever received"
                            : std::string("last ") + what + " time of validity " + seconds(tov) + " s";
 }
 
-std::string serverLabel(int source)
-{
+std::string serverLabel(int source) {
     return std::to_string(source) + " " +
-           (source == NavigationIntake::kAnySource
-                ? std::string("any source")
-                : NavigationIntake::sourceName(static_cast<std::uint8_t>(source)));
+           (source == NavigationIntake::kAnySource ? std::string("any source")
+                                                   : NavigationIntake::sourceName(static_cast<std::uint8_t>(source)));
 }
 
-bool allFinite(const std::array<double, 3>& values)
-{
+bool allFinite(const std::array<double, 3>& values) {
     return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
 }
 
 }  // namespace
 
-std::string describe(const Gap& gap)
-{
+std::string describe(const Gap& gap) {
     if (!gap.rejected.empty()) {
         return "solution rejected: " + gap.rejected;
     }
@@ -50,8 +44,8 @@ std::string describe(const Gap& gap)
     if (pvaFiltered || utcFiltered) {
         std::string text = "source filtered:";
         if (pvaFiltered) {
-            text += " PVA from server " + serverLabel(gap.pvaFilteredSource) + " (accepted: " +
-                    serverLabel(gap.acceptedPvaSource) + ")";
+            text += " PVA from server " + serverLabel(gap.pvaFilteredSource) +
+                    " (accepted: " + serverLabel(gap.acceptedPvaSource) + ")";
         }
         if (utcFiltered) {
             text += std::string(pvaFiltered ? ";" : "") + " UTC from server " + serverLabel(gap.utcFilteredSource) +
@@ -75,8 +69,7 @@ std::string describe(const Gap& gap)
     return "no data";
 }
 
-LossDetector::Event LossDetector::observe(bool published)
-{
+LossDetector::Event LossDetector::observe(bool published) {
     if (published) {
         m_everPublished = true;
         m_cyclesWithoutPair = 0;
@@ -103,8 +96,7 @@ LossDetector::Event LossDetector::observe(bool published)
     return Event::None;
 }
 
-bool RepeatFilter::observe(bool held)
-{
+bool RepeatFilter::observe(bool held) {
     const bool onset = held && !m_holding;
     m_holding = held;
     if (held) {
@@ -119,8 +111,7 @@ bool RepeatFilter::observe(bool held)
     return onset;
 }
 
-std::vector<std::string> nonFiniteFields(const aspn2_msgs::idl::PositionVelocityAttitude& pva)
-{
+std::vector<std::string> nonFiniteFields(const aspn2_msgs::idl::PositionVelocityAttitude& pva) {
     std::vector<std::string> fields;
     if (!std::isfinite(pva.position().latitude())) fields.emplace_back("latitude");
     if (!std::isfinite(pva.position().longitude())) fields.emplace_back("longitude");
@@ -130,8 +121,7 @@ std::vector<std::string> nonFiniteFields(const aspn2_msgs::idl::PositionVelocity
     return fields;
 }
 
-std::vector<std::string> FieldOnsets::observe(const std::vector<std::string>& badFields)
-{
+std::vector<std::string> FieldOnsets::observe(const std::vector<std::string>& badFields) {
     std::vector<std::string> fresh;
     for (const std::string& f : badFields) {
         if (std::find(m_bad.begin(), m_bad.end(), f) == m_bad.end()) {
@@ -142,8 +132,7 @@ std::vector<std::string> FieldOnsets::observe(const std::vector<std::string>& ba
     return fresh;
 }
 
-std::string joinNames(const std::vector<std::string>& names)
-{
+std::string joinNames(const std::vector<std::string>& names) {
     std::string text;
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (i > 0) {

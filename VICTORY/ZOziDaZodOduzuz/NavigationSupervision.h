@@ -34,13 +34,13 @@ constexpr const char* kLossFaultText = "navigation data lost";
 
 /// Why one worker cycle published no pair, with the last values seen.
 struct Gap {
-    bool pvaMissing = false;      ///< no PVA stored since the last pair
-    bool utcMissing = false;      ///< no UTC time stored since the last pair
-    int pvaFilteredSource = -1;   ///< server id of a PVA dropped for its source this cycle; -1 none
-    int utcFilteredSource = -1;   ///< the same for UTC times
-    int acceptedPvaSource = 0;    ///< the PVA source setting (0: any)
-    int acceptedUtcSource = 0;    ///< the UTC source setting (0: any)
-    double deltaTov = std::numeric_limits<double>::quiet_NaN();  ///< |seconds| between a stored pair too far apart
+    bool pvaMissing = false;     ///< no PVA stored since the last pair
+    bool utcMissing = false;     ///< no UTC time stored since the last pair
+    int pvaFilteredSource = -1;  ///< server id of a PVA dropped for its source this cycle; -1 none
+    int utcFilteredSource = -1;  ///< the same for UTC times
+    int acceptedPvaSource = 0;   ///< the PVA source setting (0: any)
+    int acceptedUtcSource = 0;   ///< the UTC source setting (0: any)
+    double deltaTov = std::numeric_limits<double>::quiet_NaN();    ///< |seconds| between a stored pair too far apart
     double lastPvaTov = std::numeric_limits<double>::quiet_NaN();  ///< seconds; NaN when none ever came
     double lastUtcTov = std::numeric_limits<double>::quiet_NaN();
     std::string rejected;  ///< a pair was taken but not told: why (e.g. an exception's text)

@@ -17,8 +17,7 @@ FILE* redirectedStream = nullptr;
 
 // fopencookie's write signature over file_write. Standard I/O hands over at
 // most one buffer at a time, far below UINT_MAX; larger requests are cut.
-ssize_t cookieWrite(void* cookie, const char* text, size_t length)
-{
+ssize_t cookieWrite(void* cookie, const char* text, size_t length) {
     const unsigned n = length > UINT_MAX ? UINT_MAX : static_cast<unsigned>(length);
     const int written = COutputRedirector::file_write(cookie, text, n);
     return written < 0 ? 0 : static_cast<ssize_t>(written);
@@ -26,14 +25,12 @@ ssize_t cookieWrite(void* cookie, const char* text, size_t length)
 
 }  // namespace
 
-COutputRedirector::~COutputRedirector()
-{
+COutputRedirector::~COutputRedirector() {
     reset();
     m_writer = nullptr;
 }
 
-bool COutputRedirector::redirect(Writer writer)
-{
+bool COutputRedirector::redirect(Writer writer) {
     if (originalStdOutStreamDest != nullptr) {
         return false;
     }
@@ -61,8 +58,7 @@ bool COutputRedirector::redirect(Writer writer)
     return true;
 }
 
-void COutputRedirector::reset()
-{
+void COutputRedirector::reset() {
     if (originalStdOutStreamDest == nullptr || originalStdErrStreamDest == nullptr) {
         return;
     }
@@ -82,8 +78,7 @@ void COutputRedirector::reset()
     }
 }
 
-int COutputRedirector::file_write(void* cookie, const char* text, unsigned length)
-{
+int COutputRedirector::file_write(void* cookie, const char* text, unsigned length) {
     if (cookie != nullptr) {
         const auto* self = static_cast<const COutputRedirector*>(cookie);
         if (!self->m_writer) {

@@ -45,8 +45,7 @@ using ReportedState = FACE::LCM::Corvane::ReportedState::Value;
 // A failed life-cycle check; its line is printed already.
 struct LifecycleFailure {};
 
-void check(int line, const char* message, Value rc)
-{
+void check(int line, const char* message, Value rc) {
     try {
         FACE::Return_Code_Value_No_Error_No_Action(kEntryFile, line, message, rc);
     } catch (const std::runtime_error&) {
@@ -61,8 +60,7 @@ struct Progress {
     const char* command = "ZOziDaZodOduzuz";
     std::unique_ptr<StopDeadline> stop;
 
-    void step(const char* name)
-    {
+    void step(const char* name) {
         if (stop) {
             stop->step(name);
         }
@@ -72,8 +70,7 @@ struct Progress {
 // The take-down did not finish within kStopBound: says why and ends the
 // process without running destructors (they would wait for the same
 // thread).
-[[noreturn]] void endIncompleteStop(const char* command, const char* step)
-{
+[[noreturn]] void endIncompleteStop(const char* command, const char* step) {
     std::cout << stopIncompleteLine(command, step, FACE::TSS::DatagramGuard::oldestReceive()) << std::endl;
     std::cerr.flush();
     std::_Exit(kStopIncompleteStatus);
@@ -82,8 +79,7 @@ struct Progress {
 // Stops and disconnects what a failed start-up left running: the worker,
 // the health publisher's thread, the transport's listeners and the VICTORY
 // services. Failures here are ignored: the process ends anyway.
-void tearDownAfterFailure(ZOziDaZodOduzuz& server, const Progress& progress)
-{
+void tearDownAfterFailure(ZOziDaZodOduzuz& server, const Progress& progress) {
     try {
         Value rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
         ReportedState state = ReportedState::STOPPED;
@@ -99,8 +95,7 @@ void tearDownAfterFailure(ZOziDaZodOduzuz& server, const Progress& progress)
 }
 
 // The life cycle from Initialize to Finalize; a failed check throws.
-void runLifecycle(ZOziDaZodOduzuz& server, const FACE::String& configFile, Progress& progress)
-{
+void runLifecycle(ZOziDaZodOduzuz& server, const FACE::String& configFile, Progress& progress) {
     Value rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
 
     callOnceTransactionally([&](Value& r) { server.Initialize(r); }, rc);
@@ -122,8 +117,8 @@ void runLifecycle(ZOziDaZodOduzuz& server, const FACE::String& configFile, Progr
     ServiceManagerNotifier::instance().ready();
     waitForExitFlag();
     const char* command = progress.command;
-    progress.stop = std::make_unique<StopDeadline>(
-        kStopBound, [command](const char* step) { endIncompleteStop(command, step); });
+    progress.stop =
+        std::make_unique<StopDeadline>(kStopBound, [command](const char* step) { endIncompleteStop(command, step); });
     ServiceManagerNotifier::instance().stopping();
 
     progress.step("Request_State_Transition(STOP)");
@@ -140,13 +135,9 @@ void runLifecycle(ZOziDaZodOduzuz& server, const FACE::String& configFile, Progr
     check(__LINE__, "Finalize() failed", rc);
 }
 
-void printUsage(const char* command)
-{
-    std::cout << "Usage: " << command << " <top-level-config-file> " << std::endl;
-}
+void printUsage(const char* command) { std::cout << "Usage: " << command << " <top-level-config-file> " << std::endl; }
 
-void printHelp(const char* command)
-{
+void printHelp(const char* command) {
     printUsage(command);
     std::cout << "       " << command << " --check-config <top-level-config-file>\n"
               << "       " << command << " --help | --version\n"
@@ -167,20 +158,18 @@ void printHelp(const char* command)
               << "CORVANE_DEVMEM names a file mapped instead of /dev/mem." << std::endl;
 }
 
-void printVersion()
-{
+void printVersion() {
     std::cout << "ZOziDaZodOduzuz " << ServerVersion::kPartNumber << " (" << ServerVersion::kReleaseTimeStamp << ")\n"
               << "Fast DDS " << FASTRTPS_VERSION_STR << "\n"
               << "Fast CDR " << FASTCDR_VERSION_STR << "\n"
-              << "TinyXML-2 " << TIXML2_MAJOR_VERSION << "." << TIXML2_MINOR_VERSION << "."
-              << TIXML2_PATCH_VERSION << "\n"
+              << "TinyXML-2 " << TIXML2_MAJOR_VERSION << "." << TIXML2_MINOR_VERSION << "." << TIXML2_PATCH_VERSION
+              << "\n"
               << "GeographicLib " << GEOGRAPHICLIB_VERSION_STRING << std::endl;
 }
 
 }  // namespace
 
-void callOnceTransactionally(const std::function<void(Value&)>& call, Value& rc)
-{
+void callOnceTransactionally(const std::function<void(Value&)>& call, Value& rc) {
     rc = FACE::RETURN_CODE_TYPE::IN_PROGRESS;
     for (;;) {
         call(rc);
@@ -191,8 +180,7 @@ void callOnceTransactionally(const std::function<void(Value&)>& call, Value& rc)
     }
 }
 
-void SignalHandler(int signal)
-{
+void SignalHandler(int signal) {
     exitSignal = signal;
     exitFlag = true;
 }
@@ -200,15 +188,13 @@ void SignalHandler(int signal)
 namespace {
 
 // Appends `text` to `out` (capacity `size`, position `used`); async-signal-safe.
-void appendText(char* out, std::size_t size, std::size_t& used, const char* text)
-{
+void appendText(char* out, std::size_t size, std::size_t& used, const char* text) {
     while (*text != '\0' && used + 1 < size) {
         out[used++] = *text++;
     }
 }
 
-void appendHex(char* out, std::size_t size, std::size_t& used, std::uintptr_t value)
-{
+void appendHex(char* out, std::size_t size, std::size_t& used, std::uintptr_t value) {
     char digits[2 + 2 * sizeof value + 1];
     std::size_t n = 0;
     digits[n++] = '0';
@@ -220,8 +206,7 @@ void appendHex(char* out, std::size_t size, std::size_t& used, std::uintptr_t va
     appendText(out, size, used, digits);
 }
 
-void appendDecimal(char* out, std::size_t size, std::size_t& used, long value)
-{
+void appendDecimal(char* out, std::size_t size, std::size_t& used, long value) {
     char digits[24];
     std::size_t n = sizeof digits - 1;
     digits[n] = '\0';
@@ -242,21 +227,24 @@ void appendDecimal(char* out, std::size_t size, std::size_t& used, long value)
 // other failure lines do (the handler cannot go through std::cout).
 volatile sig_atomic_t faultLineToJournal = 0;
 
-const char* faultSignalName(int signal)
-{
+const char* faultSignalName(int signal) {
     switch (signal) {
-        case SIGSEGV: return "SIGSEGV (invalid memory access)";
-        case SIGBUS: return "SIGBUS (bus error)";
-        case SIGILL: return "SIGILL (illegal instruction)";
-        case SIGFPE: return "SIGFPE (arithmetic fault)";
-        default: return "signal";
+        case SIGSEGV:
+            return "SIGSEGV (invalid memory access)";
+        case SIGBUS:
+            return "SIGBUS (bus error)";
+        case SIGILL:
+            return "SIGILL (illegal instruction)";
+        case SIGFPE:
+            return "SIGFPE (arithmetic fault)";
+        default:
+            return "signal";
     }
 }
 
 }  // namespace
 
-bool isSynchronousFault(const siginfo_t* info)
-{
+bool isSynchronousFault(const siginfo_t* info) {
     // The kernel gives a positive si_code to a signal raised by an
     // instruction (SEGV_MAPERR, BUS_ADRERR, ILL_ILLOPC, FPE_INTDIV, ...,
     // SI_KERNEL); kill, sigqueue, raise and tgkill give SI_USER (0) or a
@@ -264,8 +252,7 @@ bool isSynchronousFault(const siginfo_t* info)
     return info != nullptr && info->si_code > 0;
 }
 
-void FaultSignalHandler(int signal, siginfo_t* info, void* /*context*/)
-{
+void FaultSignalHandler(int signal, siginfo_t* info, void* /*context*/) {
     if (!isSynchronousFault(info)) {
         if (signal == SIGSEGV) {
             // Nothing catches SIGSEGV but this handler: sent by another
@@ -300,8 +287,7 @@ void FaultSignalHandler(int signal, siginfo_t* info, void* /*context*/)
     errno = savedErrno;
 }
 
-void SetupSignalHandler()
-{
+void SetupSignalHandler() {
     faultLineToJournal = JournalPriority::isJournalStream(STDERR_FILENO, std::getenv("JOURNAL_STREAM")) ? 1 : 0;
     struct sigaction action {};
     action.sa_handler = SignalHandler;
@@ -318,8 +304,7 @@ void SetupSignalHandler()
     ::sigaction(SIGSEGV, &faultAction, nullptr);
 }
 
-void sleepMilliseconds(int ms)
-{
+void sleepMilliseconds(int ms) {
     if (ms <= 0) {
         return;
     }
@@ -328,15 +313,13 @@ void sleepMilliseconds(int ms)
     }
 }
 
-void waitForExitFlag()
-{
+void waitForExitFlag() {
     while (!exitFlag) {
         sleepMilliseconds(exitPollMs);
     }
 }
 
-int runServerProcess(int argc, char** argv)
-{
+int runServerProcess(int argc, char** argv) {
     const char* command = argc > 0 && argv[0] != nullptr ? argv[0] : "ZOziDaZodOduzuz";
     // Under systemd the fault lines get their syslog priority in the journal.
     const JournalPriority::ConsoleScope journal;
@@ -397,15 +380,14 @@ int runServerProcess(int argc, char** argv)
 }
 
 std::string stopIncompleteLine(const char* command, const char* step,
-                               const std::optional<FACE::TSS::DatagramGuard::InProgress>& oldest)
-{
+                               const std::optional<FACE::TSS::DatagramGuard::InProgress>& oldest) {
     std::string why = "no DDS receive call in progress";
     if (oldest) {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.1f",
                       std::chrono::duration_cast<std::chrono::duration<double>>(oldest->age).count());
-        why = std::string("a DDS receive thread has been inside the library with one message for ") + seconds +
-              " s (" + FACE::TSS::DatagramGuard::transportName(oldest->transport) + ")";
+        why = std::string("a DDS receive thread has been inside the library with one message for ") + seconds + " s (" +
+              FACE::TSS::DatagramGuard::transportName(oldest->transport) + ")";
     }
     return std::string("!!!!!! ") + command + " did not stop within " + std::to_string(kStopBound.count()) +
            " s: " + step + " has not returned (" + why + "); exiting with status " +

@@ -20,8 +20,6 @@ std::string stallText(FACE::TSS::DatagramGuard::InProgress const& call) {
            "); the service manager's watchdog is no longer fed";
 }
 
-std::string resumedText() {
-    return "DDS receive threads make progress again; the service manager's watchdog is fed";
-}
+std::string resumedText() { return "DDS receive threads make progress again; the service manager's watchdog is fed"; }
 
 }  // namespace ReceiveSupervision

@@ -70,9 +70,7 @@ std::string spanText(DomainSpan const& s) {
     return std::to_string(s.min) + ".." + (s.max == kUnbounded ? std::string() : std::to_string(s.max));
 }
 
-std::string describe(DomainSpan const& s) {
-    return (s.min == s.max ? "domain " : "domains ") + spanText(s);
-}
+std::string describe(DomainSpan const& s) { return (s.min == s.max ? "domain " : "domains ") + spanText(s); }
 
 bool readText(std::string const& path, std::string& text) {
     std::ifstream in(path, std::ios::binary);

@@ -8,8 +8,7 @@
 
 /// The base name of `file`, a space and `line` in parentheses, e.g.
 /// "ZOziDaZodOduzuz.cpp (42)". A null file reads as "".
-inline std::string sourcePosition(const char* file, int line)
-{
+inline std::string sourcePosition(const char* file, int line) {
     const char* name = file != nullptr ? file : "";
     if (const char* slash = std::strrchr(name, '/')) {
         name = slash + 1;

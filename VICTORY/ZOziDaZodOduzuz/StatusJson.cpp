@@ -21,8 +21,7 @@ json number(double value) { return std::isfinite(value) ? json(value) : json(nul
 
 json sourceId(int id) { return id < 0 ? json(nullptr) : json(id); }
 
-json sourceName(int id)
-{
+json sourceName(int id) {
     if (id < 0) {
         return nullptr;
     }
@@ -32,21 +31,25 @@ json sourceName(int id)
     return NavigationIntake::sourceName(static_cast<std::uint8_t>(id));
 }
 
-std::string policyName(int policy)
-{
+std::string policyName(int policy) {
     switch (policy) {
-        case 0: return "SCHED_OTHER";
-        case 1: return "SCHED_FIFO";
-        case 2: return "SCHED_RR";
-        case 3: return "SCHED_BATCH";
-        case 5: return "SCHED_IDLE";
-        default: return "unknown";
+        case 0:
+            return "SCHED_OTHER";
+        case 1:
+            return "SCHED_FIFO";
+        case 2:
+            return "SCHED_RR";
+        case 3:
+            return "SCHED_BATCH";
+        case 5:
+            return "SCHED_IDLE";
+        default:
+            return "unknown";
     }
 }
 
 // "0-1,3" for the processors of `mask`.
-std::string cpuList(std::uint64_t mask)
-{
+std::string cpuList(std::uint64_t mask) {
     std::string out;
     for (int cpu = 0; cpu < 64;) {
         if ((mask >> cpu & 1u) == 0) {
@@ -73,8 +76,7 @@ double age(double then, double now) { return std::isnan(then) ? then : std::max(
 
 int faultCount(const ServiceSnapshot& s) { return s.running ? (s.navLossFault ? 1 : 0) + s.testFaults : 0; }
 
-json serviceJson(int index, const ServiceSnapshot& s, double now)
-{
+json serviceJson(int index, const ServiceSnapshot& s, double now) {
     json values = json::object();
     if (s.tells > 0) {
         switch (index) {
@@ -115,23 +117,27 @@ json serviceJson(int index, const ServiceSnapshot& s, double now)
 }
 
 // 0..3 from worst to best for the overall state; Off is not ranked.
-int badness(ServiceState state)
-{
+int badness(ServiceState state) {
     switch (state) {
-        case ServiceState::Sanitized: return 5;
-        case ServiceState::Lost: return 4;
-        case ServiceState::Invalid: return 3;
-        case ServiceState::NoData: return 2;
-        case ServiceState::Live: return 1;
-        case ServiceState::Off: return 0;
+        case ServiceState::Sanitized:
+            return 5;
+        case ServiceState::Lost:
+            return 4;
+        case ServiceState::Invalid:
+            return 3;
+        case ServiceState::NoData:
+            return 2;
+        case ServiceState::Live:
+            return 1;
+        case ServiceState::Off:
+            return 0;
     }
     return 0;
 }
 
 }  // namespace
 
-ServiceState overallState(const Snapshot& snapshot) noexcept
-{
+ServiceState overallState(const Snapshot& snapshot) noexcept {
     ServiceState worst = ServiceState::Off;
     for (const ServiceSnapshot& s : snapshot.services) {
         // A sanitize runs the switched-off services too: they count then.
@@ -142,10 +148,9 @@ ServiceState overallState(const Snapshot& snapshot) noexcept
     return worst;
 }
 
-std::string summaryLine(const Snapshot& snapshot, int source, double now)
-{
-    const std::string from = source == NavigationIntake::kAnySource ? std::string("any source")
-                                                                    : "navigator " + std::to_string(source);
+std::string summaryLine(const Snapshot& snapshot, int source, double now) {
+    const std::string from =
+        source == NavigationIntake::kAnySource ? std::string("any source") : "navigator " + std::to_string(source);
     const ServiceState state = overallState(snapshot);
     if (state == ServiceState::Off) {
         return "off: every service switched off";
@@ -167,13 +172,12 @@ std::string summaryLine(const Snapshot& snapshot, int source, double now)
     if (state == ServiceState::Lost && snapshot.cause != GapCause::None) {
         head += std::string(" (") + causeName(snapshot.cause) + ")";
     }
-    std::snprintf(text, sizeof text, "%s: %.1f pairs/s from %s, age %.2f s, %d %s", head.c_str(),
-                  snapshot.pairRate, from.c_str(), std::isnan(a) ? 0.0 : a, faults, faults == 1 ? "fault" : "faults");
+    std::snprintf(text, sizeof text, "%s: %.1f pairs/s from %s, age %.2f s, %d %s", head.c_str(), snapshot.pairRate,
+                  from.c_str(), std::isnan(a) ? 0.0 : a, faults, faults == 1 ? "fault" : "faults");
     return text;
 }
 
-std::string toJson(const Report& r)
-{
+std::string toJson(const Report& r) {
     const Snapshot& s = r.snapshot;
     json services = json::array();
     for (int i = 0; i < kServiceCount; ++i) {

@@ -2,21 +2,25 @@
 
 namespace Status {
 
-const char* stateName(ServiceState state) noexcept
-{
+const char* stateName(ServiceState state) noexcept {
     switch (state) {
-        case ServiceState::Off: return "off";
-        case ServiceState::NoData: return "no data yet";
-        case ServiceState::Live: return "live";
-        case ServiceState::Lost: return "lost";
-        case ServiceState::Invalid: return "invalid solution";
-        case ServiceState::Sanitized: return "sanitized";
+        case ServiceState::Off:
+            return "off";
+        case ServiceState::NoData:
+            return "no data yet";
+        case ServiceState::Live:
+            return "live";
+        case ServiceState::Lost:
+            return "lost";
+        case ServiceState::Invalid:
+            return "invalid solution";
+        case ServiceState::Sanitized:
+            return "sanitized";
     }
     return "off";
 }
 
-ServiceState serviceState(bool running, bool sanitized, bool everTold, bool lost, bool lastValid) noexcept
-{
+ServiceState serviceState(bool running, bool sanitized, bool everTold, bool lost, bool lastValid) noexcept {
     if (!running) {
         return ServiceState::Off;
     }
@@ -32,23 +36,29 @@ ServiceState serviceState(bool running, bool sanitized, bool everTold, bool lost
     return lastValid ? ServiceState::Live : ServiceState::Invalid;
 }
 
-const char* causeName(GapCause cause) noexcept
-{
+const char* causeName(GapCause cause) noexcept {
     switch (cause) {
-        case GapCause::None: return "";
-        case GapCause::NoData: return "no data";
-        case GapCause::NoPva: return "no PVA";
-        case GapCause::NoUtc: return "no UTC";
-        case GapCause::NoPvaNoUtc: return "no PVA and no UTC";
-        case GapCause::SourceFiltered: return "source filtered";
-        case GapCause::DeltaTov: return "deltaTov too large";
-        case GapCause::Rejected: return "solution rejected";
+        case GapCause::None:
+            return "";
+        case GapCause::NoData:
+            return "no data";
+        case GapCause::NoPva:
+            return "no PVA";
+        case GapCause::NoUtc:
+            return "no UTC";
+        case GapCause::NoPvaNoUtc:
+            return "no PVA and no UTC";
+        case GapCause::SourceFiltered:
+            return "source filtered";
+        case GapCause::DeltaTov:
+            return "deltaTov too large";
+        case GapCause::Rejected:
+            return "solution rejected";
     }
     return "";
 }
 
-void StatusRecord::reset(double now) noexcept
-{
+void StatusRecord::reset(double now) noexcept {
     m_pvaCount.store(0, std::memory_order_relaxed);
     m_utcCount.store(0, std::memory_order_relaxed);
     m_pvaFiltered.store(0, std::memory_order_relaxed);
@@ -65,20 +75,17 @@ void StatusRecord::reset(double now) noexcept
     m_lastFilteredCycle = 0;
 }
 
-void StatusRecord::countFilteredPva(int source) noexcept
-{
+void StatusRecord::countFilteredPva(int source) noexcept {
     m_pvaFiltered.fetch_add(1, std::memory_order_relaxed);
     m_lastForeign.store(source, std::memory_order_relaxed);
 }
 
-void StatusRecord::countFilteredUtc(int source) noexcept
-{
+void StatusRecord::countFilteredUtc(int source) noexcept {
     m_utcFiltered.fetch_add(1, std::memory_order_relaxed);
     m_lastForeign.store(source, std::memory_order_relaxed);
 }
 
-void StatusRecord::told(int service, bool valid, double a, double b, double c, const char* mgrs, double now) noexcept
-{
+void StatusRecord::told(int service, bool valid, double a, double b, double c, const char* mgrs, double now) noexcept {
     if (service < 0 || service >= kServiceCount) {
         return;
     }
@@ -99,8 +106,7 @@ void StatusRecord::told(int service, bool valid, double a, double b, double c, c
     }
 }
 
-void StatusRecord::setScheduling(std::int32_t policy, std::int32_t priority, std::uint64_t cpuMask) noexcept
-{
+void StatusRecord::setScheduling(std::int32_t policy, std::int32_t priority, std::uint64_t cpuMask) noexcept {
     m_work.schedPolicy = policy;
     m_work.schedPriority = priority;
     m_work.cpuMask = cpuMask;
@@ -112,8 +118,7 @@ bool sameTov(double a, double b) noexcept { return a == b || (std::isnan(a) && s
 
 }  // namespace
 
-void StatusRecord::endCycle(const Cycle& cycle) noexcept
-{
+void StatusRecord::endCycle(const Cycle& cycle) noexcept {
     Snapshot& w = m_work;
     ++w.cycles;
     w.taken = cycle.now;
@@ -165,8 +170,11 @@ void StatusRecord::endCycle(const Cycle& cycle) noexcept
     w.maxDeltaTov = largest;
 
     // Rates over the window: the newest sample against the oldest held.
-    const RateSample sample{cycle.now, m_pvaCount.load(std::memory_order_relaxed),
-                            m_utcCount.load(std::memory_order_relaxed), w.pairsTold, cycle.fpgaCount,
+    const RateSample sample{cycle.now,
+                            m_pvaCount.load(std::memory_order_relaxed),
+                            m_utcCount.load(std::memory_order_relaxed),
+                            w.pairsTold,
+                            cycle.fpgaCount,
                             cycle.fpgaValid};
     m_rates[m_rateNext] = sample;
     m_rateNext = (m_rateNext + 1) % kRateSamples;

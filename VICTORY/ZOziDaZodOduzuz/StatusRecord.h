@@ -39,8 +39,7 @@ class SeqLock {
 
 public:
     /// One writer at a time (the caller guarantees it).
-    void store(const T& value) noexcept
-    {
+    void store(const T& value) noexcept {
         std::uint64_t words[kWords] = {};
         std::memcpy(words, &value, sizeof(T));
         const std::uint64_t seq = m_seq.load(std::memory_order_relaxed);
@@ -55,8 +54,7 @@ public:
 
     /// The last value stored (a default T before any store); false before
     /// the first store.
-    bool load(T& out) const noexcept
-    {
+    bool load(T& out) const noexcept {
         std::uint64_t words[kWords];
         for (unsigned attempt = 0;; ++attempt) {
             const std::uint64_t before = m_seq.load(std::memory_order_acquire);
@@ -124,27 +122,27 @@ const char* causeName(GapCause cause) noexcept;
 
 /// One service as last seen by the worker.
 struct ServiceSnapshot {
-    bool switchedOn = false;     ///< on in the configuration
-    bool running = false;        ///< the service exists (a sanitize runs all three)
+    bool switchedOn = false;  ///< on in the configuration
+    bool running = false;     ///< the service exists (a sanitize runs all three)
     ServiceState state = ServiceState::Off;
-    bool lastValid = false;      ///< the last told solution was usable
-    bool navLossFault = false;   ///< the "navigation data lost" fault is raised on it
-    std::int32_t testFaults = 0; ///< fault-test faults active on it
-    std::uint64_t tells = 0;     ///< tells since the start
+    bool lastValid = false;                                      ///< the last told solution was usable
+    bool navLossFault = false;                                   ///< the "navigation data lost" fault is raised on it
+    std::int32_t testFaults = 0;                                 ///< fault-test faults active on it
+    std::uint64_t tells = 0;                                     ///< tells since the start
     double lastTell = std::numeric_limits<double>::quiet_NaN();  ///< steady seconds; NaN: never
     /// Last values told. Position: latitude, longitude (degrees), altitude
     /// above the geoid (m). Orientation: roll, pitch, yaw (degrees).
     /// Direction of travel: heading (degrees), speed (m/s), climb (m/s).
     double values[3] = {0.0, 0.0, 0.0};
-    char mgrs[24] = {};          ///< position only; empty when none was told
+    char mgrs[24] = {};  ///< position only; empty when none was told
 };
 
 /// Everything the worker publishes once per cycle.
 struct Snapshot {
-    double taken = std::numeric_limits<double>::quiet_NaN();  ///< steady seconds
+    double taken = std::numeric_limits<double>::quiet_NaN();    ///< steady seconds
     double started = std::numeric_limits<double>::quiet_NaN();  ///< steady seconds of the start
     std::uint64_t cycles = 0;
-    double pvaRate = 0.0, utcRate = 0.0, pairRate = 0.0;  ///< per second over the last 10 s
+    double pvaRate = 0.0, utcRate = 0.0, pairRate = 0.0;           ///< per second over the last 10 s
     double lastPvaTov = std::numeric_limits<double>::quiet_NaN();  ///< seconds; NaN: none yet
     double lastUtcTov = std::numeric_limits<double>::quiet_NaN();
     double lastDeltaTov = std::numeric_limits<double>::quiet_NaN();  ///< |s| of the last pair tried
@@ -160,14 +158,14 @@ struct Snapshot {
     bool sanitized = false;
     ServiceSnapshot services[kServiceCount];
     double fpgaRate = std::numeric_limits<double>::quiet_NaN();  ///< Hz over the last 10 s; NaN: unknown
-    std::int32_t schedPolicy = -1;    ///< of the worker thread (SCHED_*); -1 unknown
+    std::int32_t schedPolicy = -1;                               ///< of the worker thread (SCHED_*); -1 unknown
     std::int32_t schedPriority = 0;
-    std::uint64_t cpuMask = 0;        ///< processors 0..63 the worker may run on
+    std::uint64_t cpuMask = 0;  ///< processors 0..63 the worker may run on
 };
 
 /// What the worker saw in one cycle.
 struct Cycle {
-    double now = 0.0;       ///< steady seconds
+    double now = 0.0;  ///< steady seconds
     bool published = false;
     GapCause cause = GapCause::None;
     double deltaTov = std::numeric_limits<double>::quiet_NaN();  ///< |s| of a pair tried this cycle

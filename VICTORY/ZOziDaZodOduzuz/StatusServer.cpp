@@ -27,16 +27,14 @@ using Clock = std::chrono::steady_clock;
 
 std::string errorText(int error) { return std::strerror(error); }
 
-void closeFd(int& fd)
-{
+void closeFd(int& fd) {
     if (fd >= 0) {
         ::close(fd);  // not retried on EINTR: on Linux the descriptor is gone anyway
         fd = -1;
     }
 }
 
-bool fillAddress(const std::string& path, sockaddr_un& address)
-{
+bool fillAddress(const std::string& path, sockaddr_un& address) {
     std::memset(&address, 0, sizeof address);
     address.sun_family = AF_UNIX;
     if (path.empty() || path.size() >= sizeof address.sun_path) {
@@ -47,8 +45,7 @@ bool fillAddress(const std::string& path, sockaddr_un& address)
 }
 
 // Whether a server accepts connections at `path` now.
-bool answersAt(const sockaddr_un& address)
-{
+bool answersAt(const sockaddr_un& address) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         return false;
@@ -75,14 +72,11 @@ struct Client {
 }  // namespace
 
 StatusServer::StatusServer(std::function<std::string()> reply, std::function<void()> tick)
-    : m_reply(std::move(reply)), m_tick(std::move(tick))
-{
-}
+    : m_reply(std::move(reply)), m_tick(std::move(tick)) {}
 
 StatusServer::~StatusServer() { stop(); }
 
-std::string StatusServer::start(const std::string& path)
-{
+std::string StatusServer::start(const std::string& path) {
     std::string why;
     if (::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0) {
         return "cannot make the wake-up pipe: " + errorText(errno);
@@ -132,8 +126,7 @@ std::string StatusServer::start(const std::string& path)
     return why;
 }
 
-void StatusServer::stop()
-{
+void StatusServer::stop() {
     if (m_thread.joinable()) {
         const char byte = 0;
         ssize_t rc;
@@ -151,8 +144,7 @@ void StatusServer::stop()
     }
 }
 
-void StatusServer::run()
-{
+void StatusServer::run() {
     // Never a real-time thread: a flood of clients must not take the
     // processor from the worker.
     sched_param normal{};

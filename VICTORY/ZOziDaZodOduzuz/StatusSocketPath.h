@@ -9,8 +9,7 @@
 /// "$CORVANE_ROOT/run/status.sock" when `corvaneRoot` is set and not empty
 /// (trailing slashes of the root dropped), otherwise
 /// "/run/corvane-pnt/status.sock" (the unit's RuntimeDirectory).
-inline std::string statusSocketPath(const char* corvaneRoot)
-{
+inline std::string statusSocketPath(const char* corvaneRoot) {
     if (corvaneRoot != nullptr && *corvaneRoot != '\0') {
         std::string root(corvaneRoot);
         while (root.size() > 1 && root.back() == '/') {

@@ -2,25 +2,19 @@
 
 #include <utility>
 
-StopDeadline::StopDeadline(std::chrono::milliseconds bound, Expiry onExpiry) : m_onExpiry(std::move(onExpiry))
-{
+StopDeadline::StopDeadline(std::chrono::milliseconds bound, Expiry onExpiry) : m_onExpiry(std::move(onExpiry)) {
     const auto deadline = std::chrono::steady_clock::now() + bound;
     m_thread = std::thread([this, deadline] { watch(deadline); });
 }
 
-StopDeadline::~StopDeadline()
-{
-    finished();
-}
+StopDeadline::~StopDeadline() { finished(); }
 
-void StopDeadline::step(const char* name)
-{
+void StopDeadline::step(const char* name) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_step = name;
 }
 
-void StopDeadline::finished()
-{
+void StopDeadline::finished() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_finished = true;
@@ -31,8 +25,7 @@ void StopDeadline::finished()
     }
 }
 
-void StopDeadline::watch(std::chrono::steady_clock::time_point deadline)
-{
+void StopDeadline::watch(std::chrono::steady_clock::time_point deadline) {
     const char* step = nullptr;
     {
         std::unique_lock<std::mutex> lock(m_mutex);

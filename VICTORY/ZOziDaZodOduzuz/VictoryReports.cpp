@@ -14,8 +14,7 @@ namespace {
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
-VictoryValue record(double value, double uncertainty, VposcBasis basis)
-{
+VictoryValue record(double value, double uncertainty, VposcBasis basis) {
     VictoryValue v{};
     v.value = value;
     v.uncertainty = uncertainty;
@@ -25,8 +24,7 @@ VictoryValue record(double value, double uncertainty, VposcBasis basis)
 
 // Truncation to an unsigned count; NaN and negative values give 0, values
 // beyond the range the largest count.
-unsigned truncateToUnsigned(double value)
-{
+unsigned truncateToUnsigned(double value) {
     if (!(value >= 0.0)) {
         return 0;
     }
@@ -34,17 +32,13 @@ unsigned truncateToUnsigned(double value)
     return value >= kLimit ? 4294967295u : static_cast<unsigned>(value);
 }
 
-double variance(const aspn2_msgs::idl::PositionVelocityAttitude& pva, int i)
-{
-    return pva.covariance()[i][i];
-}
+double variance(const aspn2_msgs::idl::PositionVelocityAttitude& pva, int i) { return pva.covariance()[i][i]; }
 
 }  // namespace
 
 double toDegrees(double radians) { return radians * 180.0 / kPi; }
 
-double heading(double vN, double vE)
-{
+double heading(double vN, double vE) {
     // Adding +0.0 turns a negative zero into a positive one: atan2 then
     // never sees the sign of a zero component, which would give -pi for
     // (-0, -|vN|) and -0 or -pi at standstill.
@@ -54,34 +48,30 @@ double heading(double vN, double vE)
 
 double toRadians(double degrees) { return degrees * kPi / 180.0; }
 
-double estimatedPositionVariance(const aspn2_msgs::idl::PositionVelocityAttitude& pva)
-{
+double estimatedPositionVariance(const aspn2_msgs::idl::PositionVelocityAttitude& pva) {
     return variance(pva, 0) + variance(pva, 1) + variance(pva, 2);
 }
 
-bool isSolutionValid(double estPosVar)
-{
+bool isSolutionValid(double estPosVar) {
     return std::fabs(estPosVar) <= std::numeric_limits<double>::max() && estPosVar < kVarianceLimit;
 }
 
 VposcBasis basisFor(bool valid) { return valid ? VPOSC_BASIS_MEASURED : VPOSC_BASIS_INVALID; }
 
-const char* basisName(int basis)
-{
+const char* basisName(int basis) {
     switch (basis) {
-    case VPOSC_BASIS_INVALID:
-        return "VPOSC_BASIS_INVALID";
-    case VPOSC_BASIS_ESTIMATED:
-        return "VPOSC_BASIS_ESTIMATED";
-    case VPOSC_BASIS_MEASURED:
-        return "VPOSC_BASIS_MEASURED";
-    default:
-        return "unknown";
+        case VPOSC_BASIS_INVALID:
+            return "VPOSC_BASIS_INVALID";
+        case VPOSC_BASIS_ESTIMATED:
+            return "VPOSC_BASIS_ESTIMATED";
+        case VPOSC_BASIS_MEASURED:
+            return "VPOSC_BASIS_MEASURED";
+        default:
+            return "unknown";
     }
 }
 
-PositionReport makePositionReport(const aspn2_msgs::idl::PositionVelocityAttitude& pva, double geoidHeight)
-{
+PositionReport makePositionReport(const aspn2_msgs::idl::PositionVelocityAttitude& pva, double geoidHeight) {
     PositionReport r;
     const double lat = pva.position().latitude();
     const double lon = pva.position().longitude();
@@ -106,8 +96,7 @@ PositionReport makePositionReport(const aspn2_msgs::idl::PositionVelocityAttitud
     return r;
 }
 
-OrientationReport makeOrientationReport(const aspn2_msgs::idl::PositionVelocityAttitude& pva)
-{
+OrientationReport makeOrientationReport(const aspn2_msgs::idl::PositionVelocityAttitude& pva) {
     OrientationReport r;
     r.valid = isSolutionValid(estimatedPositionVariance(pva));
     const VposcBasis basis = basisFor(r.valid);
@@ -118,8 +107,7 @@ OrientationReport makeOrientationReport(const aspn2_msgs::idl::PositionVelocityA
     return r;
 }
 
-DirectionReport makeDirectionReport(const aspn2_msgs::idl::PositionVelocityAttitude& pva)
-{
+DirectionReport makeDirectionReport(const aspn2_msgs::idl::PositionVelocityAttitude& pva) {
     DirectionReport r;
     r.valid = isSolutionValid(estimatedPositionVariance(pva));
     const VposcBasis basis = basisFor(r.valid);
@@ -134,8 +122,7 @@ DirectionReport makeDirectionReport(const aspn2_msgs::idl::PositionVelocityAttit
     return r;
 }
 
-double directionUncertainty(double a, double varA, double b, double varB)
-{
+double directionUncertainty(double a, double varA, double b, double varB) {
     const double sA = std::sqrt(varA);
     const double sB = std::sqrt(varB);
     const double A = std::fabs(a);
@@ -151,8 +138,7 @@ double directionUncertainty(double a, double varA, double b, double varB)
     return e1 > e2 ? e1 : e2;
 }
 
-VictoryTime sampleTime(const aspn2_msgs::idl::UTCTime& utc)
-{
+VictoryTime sampleTime(const aspn2_msgs::idl::UTCTime& utc) {
     GpsDateTime when(utc.gps_week(), utc.gps_tow_sec(), utc.utc_tod_sec(), utc.utc_tod_nsec());
     GpsDateTime::CivilTimeStruct civil;
     when.ToCivilTime(&civil, 0);
@@ -168,8 +154,7 @@ VictoryTime sampleTime(const aspn2_msgs::idl::UTCTime& utc)
     return t;
 }
 
-std::string formatSampleTime(const VictoryTime& time)
-{
+std::string formatSampleTime(const VictoryTime& time) {
     std::ostringstream out;
     out << time.month << "/" << time.day << "/" << time.year << " " << time.hour << ":" << time.minute << ":"
         << time.second << " " << time.nanosecond << " ns";

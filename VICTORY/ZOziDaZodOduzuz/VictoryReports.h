@@ -27,7 +27,7 @@ class UTCTime;
 
 namespace VictoryReports {
 
-constexpr double kMetresPerDegree = 111132.0;               // of latitude
+constexpr double kMetresPerDegree = 111132.0;              // of latitude
 constexpr double kSmallestCosine = 2.220446049250313e-16;  // lower bound of cos(latitude)
 constexpr double kVarianceLimit = 25000000.0;              // m^2; usable solutions stay below
 constexpr double kPi = 3.141592653589793;

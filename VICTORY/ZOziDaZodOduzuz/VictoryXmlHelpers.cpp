@@ -5,8 +5,7 @@
 namespace VICTORY {
 
 tinyxml2::XMLElement* FindElementWithAttribute(tinyxml2::XMLElement* element, const char* attribute,
-                                               const char* value)
-{
+                                               const char* value) {
     if (element == nullptr || attribute == nullptr || value == nullptr) {
         return nullptr;
     }
@@ -23,9 +22,7 @@ tinyxml2::XMLElement* FindElementWithAttribute(tinyxml2::XMLElement* element, co
     return nullptr;
 }
 
-bool updateConfigItemInVclXml(tinyxml2::XMLDocument& doc, const char* type, const char* name,
-                              const char* value)
-{
+bool updateConfigItemInVclXml(tinyxml2::XMLDocument& doc, const char* type, const char* name, const char* value) {
     if (type == nullptr || name == nullptr || value == nullptr) {
         return false;
     }

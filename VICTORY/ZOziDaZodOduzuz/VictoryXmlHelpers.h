@@ -12,8 +12,7 @@ namespace VICTORY {
 /// text `value`. Returns that element, or null when there is none or
 /// `element` is null. Null `attribute` or `value` match nothing. Never
 /// throws.
-tinyxml2::XMLElement* FindElementWithAttribute(tinyxml2::XMLElement* element, const char* attribute,
-                                               const char* value);
+tinyxml2::XMLElement* FindElementWithAttribute(tinyxml2::XMLElement* element, const char* attribute, const char* value);
 
 /// Sets a configuration item of a VCL document: inside the first child
 /// element of `doc` named "vcl:VCL", takes the first element whose "type" is
@@ -23,8 +22,7 @@ tinyxml2::XMLElement* FindElementWithAttribute(tinyxml2::XMLElement* element, co
 /// unchanged, when the root, the type or the name is not found or an
 /// argument is null. Only the first element of the given type is searched,
 /// even if a later one would hold the name. Never throws.
-bool updateConfigItemInVclXml(tinyxml2::XMLDocument& doc, const char* type, const char* name,
-                              const char* value);
+bool updateConfigItemInVclXml(tinyxml2::XMLDocument& doc, const char* type, const char* name, const char* value);
 
 }  // namespace VICTORY
 

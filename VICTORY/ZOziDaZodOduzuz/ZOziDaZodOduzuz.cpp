@@ -61,12 +61,9 @@ ZOziDaZodOduzuz::ZOziDaZodOduzuz()
       m_geoid(),
       m_geoCoords(),
       m_positionUpdatePeriod(1.0),
-      m_outputRedirector()
-{
-}
+      m_outputRedirector() {}
 
-ZOziDaZodOduzuz::~ZOziDaZodOduzuz()
-{
+ZOziDaZodOduzuz::~ZOziDaZodOduzuz() {
     stopStatus();
     // Destroying a joinable thread would end the process; a server destroyed
     // without STOP still shuts its worker down in order.
@@ -90,24 +87,16 @@ ZOziDaZodOduzuz::~ZOziDaZodOduzuz()
     ShutdownVictoryDirectionOfTravel();
 }
 
-void ZOziDaZodOduzuz::Initialize(FACE::RETURN_CODE_TYPE::Value& rc)
-{
-    rc = FACE::RETURN_CODE_TYPE::NO_ACTION;
-}
+void ZOziDaZodOduzuz::Initialize(FACE::RETURN_CODE_TYPE::Value& rc) { rc = FACE::RETURN_CODE_TYPE::NO_ACTION; }
 
-void ZOziDaZodOduzuz::Finalize(FACE::RETURN_CODE_TYPE::Value& rc)
-{
-    rc = FACE::RETURN_CODE_TYPE::NO_ACTION;
-}
+void ZOziDaZodOduzuz::Finalize(FACE::RETURN_CODE_TYPE::Value& rc) { rc = FACE::RETURN_CODE_TYPE::NO_ACTION; }
 
-void ZOziDaZodOduzuz::Query_State(ReportedState& state, FACE::RETURN_CODE_TYPE::Value& rc)
-{
+void ZOziDaZodOduzuz::Query_State(ReportedState& state, FACE::RETURN_CODE_TYPE::Value& rc) {
     state = m_state;
     rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
 }
 
-void ZOziDaZodOduzuz::checkForFaultTestEvents()
-{
+void ZOziDaZodOduzuz::checkForFaultTestEvents() {
     bool tellDisabled = m_tellDisabled;
     m_faultHelper.ManageFaults(tellDisabled);
     m_tellDisabled = tellDisabled;

@@ -355,14 +355,14 @@ private:
     NavigationSupervision::FieldOnsets m_fieldOnsets;
     NavigationSupervision::RepeatFilter m_workerExceptions;
     ReceiveSupervision::StallDetector m_receiveStalls;  // the worker's own
-    int m_navLossFaultIds[3] = {0, 0, 0};  // Position, Orientation, Direction of Travel
+    int m_navLossFaultIds[3] = {0, 0, 0};               // Position, Orientation, Direction of Travel
 
     // The status record (lock-free; see StatusRecord.h) and its socket.
     Status::StatusRecord m_statusRecord;
     std::unique_ptr<StatusServer> m_statusServer;
-    std::string m_configFilePath;  // as given to Configure
+    std::string m_configFilePath;                                       // as given to Configure
     double m_cycleDeltaTov = std::numeric_limits<double>::quiet_NaN();  // |s| of the pair tried; m_dataMutex
-    bool m_statusSchedulingRead = false;  // the worker's own
+    bool m_statusSchedulingRead = false;                                // the worker's own
     // The last answer and when it was made (steady seconds), for clients
     // asking more often than kStatusAnswerReuse; the status thread's own.
     std::string m_statusAnswer;

@@ -22,8 +22,7 @@ namespace {
 // The VCL text of `vclFile` with the VICTORY_DATA item "updatePeriod" set
 // to `period`, printed indented. A file that cannot be loaded gives the
 // text of an empty document.
-std::string vclWithUpdatePeriod(const char* vclFile, const std::string& period)
-{
+std::string vclWithUpdatePeriod(const char* vclFile, const std::string& period) {
     tinyxml2::XMLDocument doc(true, tinyxml2::PRESERVE_WHITESPACE);
     doc.LoadFile(corvanePath(vclFile));
     VICTORY::updateConfigItemInVclXml(doc, "VICTORY_DATA", "updatePeriod", period.c_str());
@@ -34,8 +33,7 @@ std::string vclWithUpdatePeriod(const char* vclFile, const std::string& period)
 
 }  // namespace
 
-void ZOziDaZodOduzuz::cbCmd(const aspn2_msgs::idl::CommandResponse& command)
-{
+void ZOziDaZodOduzuz::cbCmd(const aspn2_msgs::idl::CommandResponse& command) {
     try {
         if (m_state != FACE::LCM::Corvane::ReportedState::STARTED) {
             return;
@@ -45,10 +43,10 @@ void ZOziDaZodOduzuz::cbCmd(const aspn2_msgs::idl::CommandResponse& command)
         const CommandTable::Action action = CommandTable::recognize(isCommand, command.command_response());
         if (CommandTable::changesOutput(action)) {
             // Such a command may silence or re-stamp the output: say who sent it.
-            const std::string text = m_name + ": " +
-                                     CommandTable::describeCommand(command.command_response(),
-                                                                   command.command_identifier(),
-                                                                   command.header().device_id());
+            const std::string text =
+                m_name + ": " +
+                CommandTable::describeCommand(command.command_response(), command.command_identifier(),
+                                              command.header().device_id());
             std::cout << text << std::endl;
             SEND_HEALTH_EVENT(HealthReporter::eStatus, text);
         }
@@ -77,8 +75,9 @@ void ZOziDaZodOduzuz::cbCmd(const aspn2_msgs::idl::CommandResponse& command)
 
         const long long tovSec = response.header().timestamp_valid().sec();
         if (m_debug) {
-            std::cout << m_name << ": " << "cbCmd" << ": TOVsec = " << tovSec << ", " << response.command_response()
-                      << std::endl;
+            std::cout << m_name << ": "
+                      << "cbCmd"
+                      << ": TOVsec = " << tovSec << ", " << response.command_response() << std::endl;
         }
         FACE::RETURN_CODE_TYPE::Value rc = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
         if (m_cmdTS) {
@@ -92,25 +91,27 @@ void ZOziDaZodOduzuz::cbCmd(const aspn2_msgs::idl::CommandResponse& command)
     } catch (const std::exception& e) {
         try {
             SEND_HEALTH_EVENT(HealthReporter::eFault, m_name + ": An exception occurred. Details: " + e.what());
-            std::cout << SOURCE_POSITION() << " " << "cbCmd" << " : An exception occurred. Details: " << e.what()
-                      << std::endl;
+            std::cout << SOURCE_POSITION() << " "
+                      << "cbCmd"
+                      << " : An exception occurred. Details: " << e.what() << std::endl;
         } catch (...) {
         }
     } catch (...) {
         try {
             const std::string text = m_name + ": Unknown c++ exception in cbCmd";
             SEND_HEALTH_EVENT(HealthReporter::eFault, text);
-            std::cout << SOURCE_POSITION() << " " << "cbCmd" << text << std::endl;
+            std::cout << SOURCE_POSITION() << " "
+                      << "cbCmd" << text << std::endl;
         } catch (...) {
         }
     }
 }
 
-bool ZOziDaZodOduzuz::updateVDMdataRate(unsigned long period)
-{
+bool ZOziDaZodOduzuz::updateVDMdataRate(unsigned long period) {
     const std::string text = std::to_string(period);
-    std::cout << SOURCE_POSITION() << " " << "updateVDMdataRate" << " : Updating VDM rate to " << text
-              << " milliseconds." << std::endl;
+    std::cout << SOURCE_POSITION() << " "
+              << "updateVDMdataRate"
+              << " : Updating VDM rate to " << text << " milliseconds." << std::endl;
     if (period < CommandTable::kShortestPeriodMs) {
         return false;
     }

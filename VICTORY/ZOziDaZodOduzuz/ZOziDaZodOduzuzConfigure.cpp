@@ -35,20 +35,17 @@ struct ServerKey {
     std::function<bool(FACE::Configuration&, int)> read;
 };
 
-std::string text(const FACE::String& s)
-{
+std::string text(const FACE::String& s) {
     return s.buffer() == nullptr ? std::string() : std::string(s.buffer(), s.length());
 }
 
-bool readText(FACE::Configuration& config, int handle, const char* key, FACE::String& target)
-{
+bool readText(FACE::Configuration& config, int handle, const char* key, FACE::String& target) {
     Value rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
     CV_Config_Helpers::Get_String_Parameter(config, handle, key, target, rc);
     return rc == FACE::RETURN_CODE_TYPE::NO_ERROR;
 }
 
-bool readBoolean(FACE::Configuration& config, int handle, const char* key, bool& target)
-{
+bool readBoolean(FACE::Configuration& config, int handle, const char* key, bool& target) {
     Value rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
     CV_Config_Helpers::Get_Boolean_Parameter(config, handle, key, target, rc);
     return rc == FACE::RETURN_CODE_TYPE::NO_ERROR;
@@ -57,8 +54,7 @@ bool readBoolean(FACE::Configuration& config, int handle, const char* key, bool&
 // A number with automatic base (decimal, 0x hexadecimal, leading-zero
 // octal; text that is no number reads as 0), cut to 16 bits. An empty or
 // missing value leaves `target` alone.
-bool readNumber(FACE::Configuration& config, int handle, const char* key, std::uint16_t& target)
-{
+bool readNumber(FACE::Configuration& config, int handle, const char* key, std::uint16_t& target) {
     const std::string value = CV_Config_Helpers::Details::Read_Config(config, handle, key);
     if (value.empty()) {
         return false;
@@ -69,8 +65,7 @@ bool readNumber(FACE::Configuration& config, int handle, const char* key, std::u
 
 }  // namespace
 
-void ZOziDaZodOduzuz::Configure(FACE::String const& configFile, FACE::RETURN_CODE_TYPE::Value& rc)
-{
+void ZOziDaZodOduzuz::Configure(FACE::String const& configFile, FACE::RETURN_CODE_TYPE::Value& rc) {
     m_configFilePath = text(configFile);
     checkTopLevelFile(configFile);
     ProcessTuning tuning;
@@ -96,8 +91,7 @@ void ZOziDaZodOduzuz::Configure(FACE::String const& configFile, FACE::RETURN_COD
     rc = good ? FACE::RETURN_CODE_TYPE::NO_ERROR : FACE::RETURN_CODE_TYPE::INVALID_CONFIG;
 }
 
-void ZOziDaZodOduzuz::checkTopLevelFile(FACE::String const& configFile)
-{
+void ZOziDaZodOduzuz::checkTopLevelFile(FACE::String const& configFile) {
     // What is wrong with the file, and where, before the lines of the
     // reading itself. The reading decides the outcome: the lines only say
     // in advance why it will fail, or what an odd value will do.
@@ -108,8 +102,7 @@ void ZOziDaZodOduzuz::checkTopLevelFile(FACE::String const& configFile)
     diagnostics.print(std::cout, m_name + ": Configure: ");
 }
 
-bool ZOziDaZodOduzuz::readSystemContainer(FACE::Configuration& config)
-{
+bool ZOziDaZodOduzuz::readSystemContainer(FACE::Configuration& config) {
     int systemHandle = 0;
     Value status = FACE::RETURN_CODE_TYPE::NO_ERROR;
     config.Open(kSystemContainer, systemHandle, status);
@@ -122,8 +115,7 @@ bool ZOziDaZodOduzuz::readSystemContainer(FACE::Configuration& config)
     return haveSystem && haveConfiguration;
 }
 
-bool ZOziDaZodOduzuz::readServerKeys(FACE::Configuration& config, int handle, ProcessTuning& tuning)
-{
+bool ZOziDaZodOduzuz::readServerKeys(FACE::Configuration& config, int handle, ProcessTuning& tuning) {
     std::uint16_t utcSource = 0;
     std::uint16_t pvaSource = 0;
     const ServerKey keys[] = {
@@ -163,22 +155,20 @@ bool ZOziDaZodOduzuz::readServerKeys(FACE::Configuration& config, int handle, Pr
     return good;
 }
 
-void ZOziDaZodOduzuz::warnWithoutServices()
-{
+void ZOziDaZodOduzuz::warnWithoutServices() {
     if (m_processPosition || m_processOrientation || m_processDirectionOfTravel) {
         return;
     }
-    const std::string warning =
-        m_name + ": Warning! Position, Orientation and Direction of Travel services are all disabled in "
-                 "configuration.";
+    const std::string warning = m_name +
+                                ": Warning! Position, Orientation and Direction of Travel services are all disabled in "
+                                "configuration.";
     SEND_HEALTH_EVENT(HealthReporter::eFault, warning);
     if (m_debug) {
         std::cout << warning << std::endl;
     }
 }
 
-bool ZOziDaZodOduzuz::loadGeoid()
-{
+bool ZOziDaZodOduzuz::loadGeoid() {
     // A process without the geoid cannot run; its failure is reported here
     // in plain words instead of ending the process with an unhandled error.
     bool loaded = true;
@@ -197,10 +187,9 @@ bool ZOziDaZodOduzuz::loadGeoid()
     return loaded;
 }
 
-void ZOziDaZodOduzuz::printSettings(const ProcessTuning& tuning) const
-{
-    std::cout << m_name << ": configuration parameters: " << " m_debug = " << (m_debug ? 1 : 0)
-              << ", priority = " << tuning.priority << ", cpu = " << tuning.cpu
+void ZOziDaZodOduzuz::printSettings(const ProcessTuning& tuning) const {
+    std::cout << m_name << ": configuration parameters: "
+              << " m_debug = " << (m_debug ? 1 : 0) << ", priority = " << tuning.priority << ", cpu = " << tuning.cpu
               << ", m_processPosition = " << (m_processPosition ? 1 : 0)
               << ", m_processOrientation = " << (m_processOrientation ? 1 : 0)
               << ", m_processDirectionOfTravel = " << (m_processDirectionOfTravel ? 1 : 0)
@@ -210,8 +199,7 @@ void ZOziDaZodOduzuz::printSettings(const ProcessTuning& tuning) const
               << std::endl;
 }
 
-bool ZOziDaZodOduzuz::applyTuning(const ProcessTuning& tuning)
-{
+bool ZOziDaZodOduzuz::applyTuning(const ProcessTuning& tuning) {
     // Priority, then affinity, also when the priority was refused. Both are
     // printed as the 16-bit values read and passed on in 8 bits.
     bool good = true;

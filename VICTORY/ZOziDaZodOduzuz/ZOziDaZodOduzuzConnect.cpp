@@ -34,16 +34,14 @@ constexpr const char* kBannerNotice = "PNT position server: VICTORY Position, Or
 // it rejects a management request.
 constexpr const char* kSoapSenderFault = "SOAP 1.2 fault SOAP-ENV:Sender";
 
-std::string fileName(const FACE::String& s)
-{
+std::string fileName(const FACE::String& s) {
     return s.buffer() == nullptr ? std::string() : std::string(s.buffer(), s.length());
 }
 
 // Runs `step` (returning whether it succeeded); an exception it raises is
 // printed after `prefix` and counts as failure.
 template <typename Step>
-bool reportingFailure(const std::string& prefix, Step step)
-{
+bool reportingFailure(const std::string& prefix, Step step) {
     try {
         return step();
     } catch (const std::exception& e) {
@@ -55,8 +53,7 @@ bool reportingFailure(const std::string& prefix, Step step)
 // A typed transport over `tss`; false when the transport refuses it.
 template <typename T>
 bool makeTypedTransport(std::shared_ptr<FACE::TSS::Details::CV_TypedTS<T>>& typed,
-                        const std::shared_ptr<FACE::TSS::CV_TSS>& tss)
-{
+                        const std::shared_ptr<FACE::TSS::CV_TSS>& tss) {
     typed = std::make_shared<FACE::TSS::Details::CV_TypedTS<T>>();
     Value rc = FACE::RETURN_CODE_TYPE::NO_ERROR;
     typed->Set_Reference("", tss, 0, rc);
@@ -65,32 +62,30 @@ bool makeTypedTransport(std::shared_ptr<FACE::TSS::Details::CV_TypedTS<T>>& type
 
 }  // namespace
 
-void ZOziDaZodOduzuz::Framework_Connect(FACE::String const& /*configFile*/, FACE::RETURN_CODE_TYPE::Value& rc)
-{
+void ZOziDaZodOduzuz::Framework_Connect(FACE::String const& /*configFile*/, FACE::RETURN_CODE_TYPE::Value& rc) {
     const std::string prefix = m_name + ": Framework_Connect: ";
     // Transport and connections, typed transports and registrations: each
     // needs the one before.
     bool good = checkConnectionsFile(prefix) && reportingFailure(prefix, [this] {
-        return createTransport() && createConnections() && createTypedTransports() && registerCallbacks();
-    });
+                    return createTransport() && createConnections() && createTypedTransports() && registerCallbacks();
+                });
     // The devices, whatever became of the transport.
     good = createDevices(prefix) && good;
     // Identity, FPGA and reporters only on top of both.
     good = good && reportingFailure(prefix, [this] {
-        resetIdentity();
-        FpgaFace::Instance().InitFpga(m_devmem);  // its checks print their own failure line
-        startReporters();
-        announceIdentity();
-        return true;
-    });
+               resetIdentity();
+               FpgaFace::Instance().InitFpga(m_devmem);  // its checks print their own failure line
+               startReporters();
+               announceIdentity();
+               return true;
+           });
     // These run whatever happened before.
     redirectOutput();
     const bool servicesUp = startVictoryServices(prefix);
     rc = good && servicesUp ? FACE::RETURN_CODE_TYPE::NO_ERROR : FACE::RETURN_CODE_TYPE::INVALID_CONFIG;
 }
 
-void ZOziDaZodOduzuz::Framework_Disconnect(FACE::RETURN_CODE_TYPE::Value& rc)
-{
+void ZOziDaZodOduzuz::Framework_Disconnect(FACE::RETURN_CODE_TYPE::Value& rc) {
     // Its thread reads the connections this takes down.
     stopStatus();
     // Not the reverse of the way up: the services go last, after the
@@ -105,8 +100,7 @@ void ZOziDaZodOduzuz::Framework_Disconnect(FACE::RETURN_CODE_TYPE::Value& rc)
 
 // ---- Transport ---------------------------------------------------------------
 
-bool ZOziDaZodOduzuz::checkConnectionsFile(const std::string& prefix)
-{
+bool ZOziDaZodOduzuz::checkConnectionsFile(const std::string& prefix) {
     // What is wrong with the connections file, and where. The steps after
     // it decide the outcome, except for the values the server refuses (a
     // domain whose ports Fast DDS cannot compute, histories beyond the
@@ -120,8 +114,7 @@ bool ZOziDaZodOduzuz::checkConnectionsFile(const std::string& prefix)
     return !transport.refused;
 }
 
-bool ZOziDaZodOduzuz::createTransport()
-{
+bool ZOziDaZodOduzuz::createTransport() {
     auto tssConfig = std::make_shared<FACE::CV_Config>();
     m_tss = std::make_shared<FACE::TSS::CV_TSS>(m_name);
     Value status = FACE::RETURN_CODE_TYPE::NO_ERROR;
@@ -132,12 +125,14 @@ bool ZOziDaZodOduzuz::createTransport()
     return status == FACE::RETURN_CODE_TYPE::NO_ERROR;
 }
 
-bool ZOziDaZodOduzuz::createConnections()
-{
+bool ZOziDaZodOduzuz::createConnections() {
     const std::pair<const char*, long long*> connections[] = {
-        {"Command", &m_cmdConnectionId},     {"Response", &m_responseConnectionId},
-        {"PositionVelocityAttitude", &m_pvaConnectionId}, {"EventLog", &m_eventLogConnectionId},
-        {"UTCTime", &m_utcConnectionId},     {"MaintenanceEvent", &m_maintConnectionId},
+        {"Command", &m_cmdConnectionId},
+        {"Response", &m_responseConnectionId},
+        {"PositionVelocityAttitude", &m_pvaConnectionId},
+        {"EventLog", &m_eventLogConnectionId},
+        {"UTCTime", &m_utcConnectionId},
+        {"MaintenanceEvent", &m_maintConnectionId},
     };
     bool allConnections = true;
     for (const auto& [name, id] : connections) {
@@ -149,8 +144,7 @@ bool ZOziDaZodOduzuz::createConnections()
     return allConnections;
 }
 
-bool ZOziDaZodOduzuz::createTypedTransports()
-{
+bool ZOziDaZodOduzuz::createTypedTransports() {
     bool allTyped = makeTypedTransport(m_cmdTS, m_tss);
     allTyped = makeTypedTransport(m_pvaTS, m_tss) && allTyped;
     allTyped = makeTypedTransport(m_eventLogTS, m_tss) && allTyped;
@@ -159,8 +153,7 @@ bool ZOziDaZodOduzuz::createTypedTransports()
     return allTyped;
 }
 
-bool ZOziDaZodOduzuz::registerCallbacks()
-{
+bool ZOziDaZodOduzuz::registerCallbacks() {
     // Every registration is made, also after a failed one.
     bool all = true;
     Value status = FACE::RETURN_CODE_TYPE::NO_ERROR;
@@ -177,14 +170,13 @@ bool ZOziDaZodOduzuz::registerCallbacks()
     return all;
 }
 
-void ZOziDaZodOduzuz::disconnectTransport()
-{
+void ZOziDaZodOduzuz::disconnectTransport() {
     if (!m_tss) {
         return;
     }
     Value ignored = FACE::RETURN_CODE_TYPE::NO_ERROR;
-    for (long long id : {m_cmdConnectionId, m_responseConnectionId, m_pvaConnectionId, m_utcConnectionId,
-                         m_eventLogConnectionId}) {
+    for (long long id :
+         {m_cmdConnectionId, m_responseConnectionId, m_pvaConnectionId, m_utcConnectionId, m_eventLogConnectionId}) {
         m_tss->Unregister_Callback(id, ignored);
     }
     for (long long id : {m_cmdConnectionId, m_responseConnectionId, m_pvaConnectionId, m_utcConnectionId,
@@ -196,16 +188,15 @@ void ZOziDaZodOduzuz::disconnectTransport()
     // redirection may still hand it a fault text until the server is
     // destroyed; such a late event then fails cleanly on the removed
     // publisher.
-    for (long long id : {m_cmdConnectionId, m_responseConnectionId, m_pvaConnectionId, m_utcConnectionId,
-                         m_eventLogConnectionId}) {
+    for (long long id :
+         {m_cmdConnectionId, m_responseConnectionId, m_pvaConnectionId, m_utcConnectionId, m_eventLogConnectionId}) {
         m_tss->Destroy_Connection(id, ignored);
     }
 }
 
 // ---- Devices -----------------------------------------------------------------
 
-bool ZOziDaZodOduzuz::createDevices(const std::string& prefix)
-{
+bool ZOziDaZodOduzuz::createDevices(const std::string& prefix) {
     ServerConfigCheck::Diagnostics diagnostics;
     ServerConfigCheck::checkDevices(fileName(m_ioDevicesFile), diagnostics);
     diagnostics.print(std::cout, prefix);
@@ -222,20 +213,17 @@ bool ZOziDaZodOduzuz::createDevices(const std::string& prefix)
 
 // ---- Identity and reporters --------------------------------------------------
 
-void ZOziDaZodOduzuz::resetIdentity()
-{
+void ZOziDaZodOduzuz::resetIdentity() {
     m_deviceIdFactory.reset(m_systemName.buffer(), m_serverId);
     m_cmdResponse.reset(m_deviceIdFactory);
 }
 
-void ZOziDaZodOduzuz::startReporters()
-{
+void ZOziDaZodOduzuz::startReporters() {
     HealthReporter::Instance().InitHealthReporter(m_name, m_deviceIdFactory, m_eventLogTS, m_eventLogConnectionId);
     PCSMaintReporter::Instance().InitMaintReporter(m_name, m_deviceIdFactory, m_maintTS, m_maintConnectionId);
 }
 
-void ZOziDaZodOduzuz::announceIdentity()
-{
+void ZOziDaZodOduzuz::announceIdentity() {
     HealthReporter::Instance().SendConfigEvent(std::string(kIdentityPrefix) + m_name + ":" + kReleaseTimeStamp + "/");
     const std::string banner = m_name + kPartNumberLabel + kPartNumber + "  " + kBannerNotice;
     std::cout << banner << std::endl;
@@ -244,21 +232,22 @@ void ZOziDaZodOduzuz::announceIdentity()
 
 // ---- Output redirection ------------------------------------------------------
 
-void ZOziDaZodOduzuz::redirectOutput()
-{
+void ZOziDaZodOduzuz::redirectOutput() {
     // What the VICTORY services library writes to stdout reaches the
     // maintenance log (SOAP faults) or the console (everything else).
-    m_outputRedirector.redirect([this](const char* text, unsigned length) { return logMaintenanceEvent(text, length); });
+    m_outputRedirector.redirect(
+        [this](const char* text, unsigned length) { return logMaintenanceEvent(text, length); });
 }
 
-int ZOziDaZodOduzuz::logMaintenanceEvent(const char* text, unsigned length)
-{
+int ZOziDaZodOduzuz::logMaintenanceEvent(const char* text, unsigned length) {
     const std::string message(text != nullptr ? text : "", text != nullptr ? length : 0u);
     if (m_debug) {
         // The text usually ends with its own end of line.
         const std::size_t end = message.find_last_not_of('\n');
-        std::cout << SOURCE_POSITION() << " " << "logMaintenanceEvent" << ": " << m_name
-                  << " SOAP Error: " << message.substr(0, end == std::string::npos ? 0 : end + 1) << std::endl;
+        std::cout << SOURCE_POSITION() << " "
+                  << "logMaintenanceEvent"
+                  << ": " << m_name << " SOAP Error: " << message.substr(0, end == std::string::npos ? 0 : end + 1)
+                  << std::endl;
     }
     if (message.find(kSoapSenderFault) == std::string::npos) {
         return 0;

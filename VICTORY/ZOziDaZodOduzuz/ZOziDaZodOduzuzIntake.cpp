@@ -27,8 +27,7 @@ namespace {
 // Runs `report` and swallows whatever it throws (e.g. std::bad_alloc while
 // building an event text): a report must never take its thread down.
 template <typename Report>
-void reportSafely(Report report) noexcept
-{
+void reportSafely(Report report) noexcept {
     try {
         report();
     } catch (...) {
@@ -36,15 +35,13 @@ void reportSafely(Report report) noexcept
 }
 
 // Time of validity of a header, seconds.
-double tovSeconds(const aspn2_msgs::idl::header& h)
-{
+double tovSeconds(const aspn2_msgs::idl::header& h) {
     return static_cast<double>(h.timestamp_valid().sec()) + 1e-9 * static_cast<double>(h.timestamp_valid().nsec());
 }
 
 }  // namespace
 
-void ZOziDaZodOduzuz::cbPVA(const aspn2_msgs::idl::PositionVelocityAttitude& msg)
-{
+void ZOziDaZodOduzuz::cbPVA(const aspn2_msgs::idl::PositionVelocityAttitude& msg) {
     try {
         if (m_state != FACE::LCM::Corvane::ReportedState::STARTED) {
             return;
@@ -63,7 +60,8 @@ void ZOziDaZodOduzuz::cbPVA(const aspn2_msgs::idl::PositionVelocityAttitude& msg
             m_lastPvaTov = tovSeconds(msg.header());
         }
         if (m_debug) {
-            std::cout << m_name << ": " << "cbPVA"
+            std::cout << m_name << ": "
+                      << "cbPVA"
                       << " : Processing Position Velocity Attitude message received from "
                       << NavigationIntake::sourceName(source) << ", server ID = " << static_cast<unsigned>(source)
                       << std::endl;
@@ -71,20 +69,21 @@ void ZOziDaZodOduzuz::cbPVA(const aspn2_msgs::idl::PositionVelocityAttitude& msg
     } catch (const std::exception& e) {
         reportSafely([&] {
             SEND_HEALTH_EVENT(HealthReporter::eFault, e.what());
-            std::cout << SOURCE_POSITION() << " " << "cbPVA" << " : An exception occurred. Details: " << e.what()
-                      << std::endl;
+            std::cout << SOURCE_POSITION() << " "
+                      << "cbPVA"
+                      << " : An exception occurred. Details: " << e.what() << std::endl;
         });
     } catch (...) {
         reportSafely([&] {
             const std::string text = m_name + ": Unknown c++ exception in cbPVA";
             SEND_HEALTH_EVENT(HealthReporter::eFault, text);
-            std::cout << SOURCE_POSITION() << " " << "cbPVA" << text << std::endl;
+            std::cout << SOURCE_POSITION() << " "
+                      << "cbPVA" << text << std::endl;
         });
     }
 }
 
-void ZOziDaZodOduzuz::cbUTCTime(const aspn2_msgs::idl::UTCTime& msg)
-{
+void ZOziDaZodOduzuz::cbUTCTime(const aspn2_msgs::idl::UTCTime& msg) {
     try {
         if (m_state != FACE::LCM::Corvane::ReportedState::STARTED) {
             return;
@@ -103,27 +102,29 @@ void ZOziDaZodOduzuz::cbUTCTime(const aspn2_msgs::idl::UTCTime& msg)
             m_lastUtcTov = tovSeconds(msg.header());
         }
         if (m_debug) {
-            std::cout << m_name << ": " << "cbUTCTime" << " : Processing UTC Time message received from "
-                      << NavigationIntake::sourceName(source) << ", server ID = " << static_cast<unsigned>(source)
-                      << std::endl;
+            std::cout << m_name << ": "
+                      << "cbUTCTime"
+                      << " : Processing UTC Time message received from " << NavigationIntake::sourceName(source)
+                      << ", server ID = " << static_cast<unsigned>(source) << std::endl;
         }
     } catch (const std::exception& e) {
         reportSafely([&] {
             SEND_HEALTH_EVENT(HealthReporter::eFault, m_name + ": An exception occurred. Details: " + e.what());
-            std::cout << SOURCE_POSITION() << " " << "cbUTCTime" << " : An exception occurred in cbUTCTime. Details: "
-                      << e.what() << std::endl;
+            std::cout << SOURCE_POSITION() << " "
+                      << "cbUTCTime"
+                      << " : An exception occurred in cbUTCTime. Details: " << e.what() << std::endl;
         });
     } catch (...) {
         reportSafely([&] {
             const std::string text = m_name + ": Unknown c++ exception in cbUTCTime";
             SEND_HEALTH_EVENT(HealthReporter::eFault, text);
-            std::cout << SOURCE_POSITION() << " " << "cbUTCTime" << text << std::endl;
+            std::cout << SOURCE_POSITION() << " "
+                      << "cbUTCTime" << text << std::endl;
         });
     }
 }
 
-void ZOziDaZodOduzuz::workerThreadFunction()
-{
+void ZOziDaZodOduzuz::workerThreadFunction() {
     while (!m_stopWorker) {
         sleepMilliseconds(NavigationIntake::kWorkerPeriodMs);
         bool published = false;
@@ -176,8 +177,7 @@ void ZOziDaZodOduzuz::workerThreadFunction()
     }
 }
 
-void ZOziDaZodOduzuz::superviseReceiving()
-{
+void ZOziDaZodOduzuz::superviseReceiving() {
     using Event = ReceiveSupervision::StallDetector::Event;
     FACE::TSS::DatagramGuard::DropCounters::instance().flush();
     const std::optional<FACE::TSS::DatagramGuard::InProgress> oldest = FACE::TSS::DatagramGuard::oldestReceive();
@@ -201,8 +201,7 @@ void ZOziDaZodOduzuz::superviseReceiving()
     }
 }
 
-void ZOziDaZodOduzuz::reportWorkerException(const std::string* text)
-{
+void ZOziDaZodOduzuz::reportWorkerException(const std::string* text) {
     const std::uint64_t run = m_workerExceptions.runLength();
     m_workerExceptions.observe(text != nullptr);
     if (text == nullptr) {
@@ -217,8 +216,7 @@ void ZOziDaZodOduzuz::reportWorkerException(const std::string* text)
     std::cout << *text << std::endl;
 }
 
-std::string ZOziDaZodOduzuz::navigationSourceName() const
-{
+std::string ZOziDaZodOduzuz::navigationSourceName() const {
     const auto name = [](std::uint8_t id) {
         return id == NavigationIntake::kAnySource ? std::string("any source") : NavigationIntake::sourceName(id);
     };
@@ -228,8 +226,7 @@ std::string ZOziDaZodOduzuz::navigationSourceName() const
     return name(m_pvaSourceNavigatorServerId) + " (PVA) and " + name(m_utcSourceNavigatorServerId) + " (UTC)";
 }
 
-void ZOziDaZodOduzuz::superviseNavigation(bool published)
-{
+void ZOziDaZodOduzuz::superviseNavigation(bool published) {
     using Event = NavigationSupervision::LossDetector::Event;
     std::lock_guard<std::mutex> lock(m_dataMutex);
     switch (m_lossDetector.observe(published)) {
@@ -243,10 +240,10 @@ void ZOziDaZodOduzuz::superviseNavigation(bool published)
         }
         case Event::Lost: {
             raiseNavigationLossFaults();
-            const std::string text = m_name + ": " + NavigationSupervision::kLossFaultText + ": no pair published for " +
-                                     std::to_string(NavigationSupervision::kLossCycles *
-                                                    NavigationIntake::kWorkerPeriodMs / 1000) +
-                                     " s: " + NavigationSupervision::describe(m_gap);
+            const std::string text =
+                m_name + ": " + NavigationSupervision::kLossFaultText + ": no pair published for " +
+                std::to_string(NavigationSupervision::kLossCycles * NavigationIntake::kWorkerPeriodMs / 1000) +
+                " s: " + NavigationSupervision::describe(m_gap);
             std::cout << text << std::endl;
             SEND_HEALTH_EVENT(HealthReporter::eFault, text);
             return;
@@ -261,8 +258,7 @@ void ZOziDaZodOduzuz::superviseNavigation(bool published)
     }
 }
 
-void ZOziDaZodOduzuz::raiseNavigationLossFaults()
-{
+void ZOziDaZodOduzuz::raiseNavigationLossFaults() {
     for (int i = 0; i < 3; ++i) {
         if (m_navLossFaultIds[i] == 0) {
             // Not the fault test's category (22): a consumer that hides
@@ -273,16 +269,14 @@ void ZOziDaZodOduzuz::raiseNavigationLossFaults()
     }
 }
 
-void ZOziDaZodOduzuz::clearNavigationLossFaults()
-{
+void ZOziDaZodOduzuz::clearNavigationLossFaults() {
     for (int i = 0; i < 3; ++i) {
         m_faultHelper.clearFault(i + 1, m_navLossFaultIds[i]);
         m_navLossFaultIds[i] = 0;
     }
 }
 
-bool ZOziDaZodOduzuz::ProcessPosOrDirData()
-{
+bool ZOziDaZodOduzuz::ProcessPosOrDirData() {
     std::lock_guard<std::mutex> lock(m_dataMutex);
     m_gap = NavigationSupervision::Gap();
     m_gap.pvaMissing = !m_pvaReceived;
@@ -300,9 +294,12 @@ bool ZOziDaZodOduzuz::ProcessPosOrDirData()
     const double dt = std::fabs(ASPN2::deltaTov(m_pva.header(), m_utc.header()));
     m_cycleDeltaTov = dt;
     if (m_debug) {
-        std::cout << m_name << ": " << "ProcessPosOrDirData" << ": Messages received: " << std::endl;
-        std::cout << m_name << ": " << "ProcessPosOrDirData" << ": PVA & UTC Time            deltaTov: " << dt
-                  << std::endl;
+        std::cout << m_name << ": "
+                  << "ProcessPosOrDirData"
+                  << ": Messages received: " << std::endl;
+        std::cout << m_name << ": "
+                  << "ProcessPosOrDirData"
+                  << ": PVA & UTC Time            deltaTov: " << dt << std::endl;
     }
     if (!NavigationIntake::isPairable(dt)) {
         // Both kept: a newer message of either kind may narrow the gap.

@@ -7,8 +7,7 @@
 #include <chrono>
 #include <iostream>
 
-void ZOziDaZodOduzuz::Request_State_Transition(RequestedState requested, FACE::RETURN_CODE_TYPE::Value& rc)
-{
+void ZOziDaZodOduzuz::Request_State_Transition(RequestedState requested, FACE::RETURN_CODE_TYPE::Value& rc) {
     using FACE::LCM::Corvane::ReportedState::STARTED;
     using FACE::LCM::Corvane::ReportedState::STOPPED;
     using FACE::LCM::Corvane::RequestedState::START;
@@ -31,8 +30,7 @@ void ZOziDaZodOduzuz::Request_State_Transition(RequestedState requested, FACE::R
     }
 }
 
-void ZOziDaZodOduzuz::Start()
-{
+void ZOziDaZodOduzuz::Start() {
     Stop();
     {
         // Each run watches its navigation data afresh.
@@ -41,24 +39,28 @@ void ZOziDaZodOduzuz::Start()
         m_lossDetector = NavigationSupervision::LossDetector();
         m_fieldOnsets = NavigationSupervision::FieldOnsets();
         m_workerExceptions = NavigationSupervision::RepeatFilter();
-        m_statusRecord.reset(std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count());
+        m_statusRecord.reset(
+            std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count());
         m_statusSchedulingRead = false;
     }
     m_stopWorker = false;
     m_workerThread = std::thread(&ZOziDaZodOduzuz::workerThreadFunction, this);
     if (m_debug) {
-        std::cout << m_name << ": " << "Start" << " : worker thread started." << std::endl;
+        std::cout << m_name << ": "
+                  << "Start"
+                  << " : worker thread started." << std::endl;
     }
 }
 
-void ZOziDaZodOduzuz::Stop()
-{
+void ZOziDaZodOduzuz::Stop() {
     if (!m_workerThread.joinable()) {
         return;
     }
     m_stopWorker = true;
     m_workerThread.join();
     if (m_debug) {
-        std::cout << m_name << ": " << "Stop" << " : worker thread stopped." << std::endl;
+        std::cout << m_name << ": "
+                  << "Stop"
+                  << " : worker thread stopped." << std::endl;
     }
 }

@@ -3,7 +3,4 @@
 
 #include "VICTORY/ZOziDaZodOduzuz/ProcessEntry.h"
 
-int main(int argc, char** argv)
-{
-    return runServerProcess(argc, argv);
-}
+int main(int argc, char** argv) { return runServerProcess(argc, argv); }

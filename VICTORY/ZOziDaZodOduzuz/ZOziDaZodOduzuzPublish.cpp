@@ -22,15 +22,13 @@
 namespace {
 
 // Steady-clock seconds: when a value was told, for the status record.
-double steadySeconds()
-{
+double steadySeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace
 
-void ZOziDaZodOduzuz::PublishPosition()
-{
+void ZOziDaZodOduzuz::PublishPosition() {
     if (!m_geoid || !m_geoCoords) {
         throw std::logic_error(m_name + ": PublishPosition: no geoid loaded");
     }
@@ -52,12 +50,15 @@ void ZOziDaZodOduzuz::PublishPosition()
     if (m_debug) {
         const std::string basis = posBasis(r.latitude.basis);
         const auto& cov = m_pva.covariance();
-        std::cout << m_name << ": " << "PublishPosition" << " Position data update : " << "  lat = " << r.latDeg
-                  << ", lat uncert = " << r.latUncDeg << ", lat basis = " << basis << ", lon = " << r.lonDeg
-                  << ", lon uncert = " << r.lonUncDeg << ", lon basis = " << basis << ", alt = " << r.altitude
-                  << ", alt uncert = " << r.altUnc << ", alt basis = " << basis << ", estPosVar = " << r.estPosVar
-                  << ", solutionValid = " << (r.valid ? 1 : 0) << ", covariance()[0][0] = " << cov[0][0]
-                  << ", covariance()[1][1] = " << cov[1][1] << ", covariance()[2][2] = " << cov[2][2]
+        std::cout << m_name << ": "
+                  << "PublishPosition"
+                  << " Position data update : "
+                  << "  lat = " << r.latDeg << ", lat uncert = " << r.latUncDeg << ", lat basis = " << basis
+                  << ", lon = " << r.lonDeg << ", lon uncert = " << r.lonUncDeg << ", lon basis = " << basis
+                  << ", alt = " << r.altitude << ", alt uncert = " << r.altUnc << ", alt basis = " << basis
+                  << ", estPosVar = " << r.estPosVar << ", solutionValid = " << (r.valid ? 1 : 0)
+                  << ", covariance()[0][0] = " << cov[0][0] << ", covariance()[1][1] = " << cov[1][1]
+                  << ", covariance()[2][2] = " << cov[2][2]
                   << ", sample time = " << VictoryReports::formatSampleTime(time) << std::endl
                   << std::endl;
     }
@@ -88,8 +89,7 @@ void ZOziDaZodOduzuz::PublishPosition()
     }
 }
 
-void ZOziDaZodOduzuz::PublishOrientation()
-{
+void ZOziDaZodOduzuz::PublishOrientation() {
     const VictoryReports::OrientationReport r = VictoryReports::makeOrientationReport(m_pva);
     const VictoryTime time = VictoryReports::sampleTime(m_utc);
 
@@ -98,8 +98,10 @@ void ZOziDaZodOduzuz::PublishOrientation()
     }
     if (m_debug) {
         using VictoryReports::toDegrees;
-        std::cout << m_name << ": " << "PublishOrientation" << " Orientation data update : " << "roll = "
-                  << toDegrees(r.roll.value) << ", roll uncert = " << toDegrees(r.roll.uncertainty)
+        std::cout << m_name << ": "
+                  << "PublishOrientation"
+                  << " Orientation data update : "
+                  << "roll = " << toDegrees(r.roll.value) << ", roll uncert = " << toDegrees(r.roll.uncertainty)
                   << ", pitch = " << toDegrees(r.pitch.value) << ", pitch uncert= " << toDegrees(r.pitch.uncertainty)
                   << ", yaw = " << toDegrees(r.yaw.value) << ", yaw uncert= " << toDegrees(r.yaw.uncertainty)
                   << ", sample time = " << VictoryReports::formatSampleTime(time) << std::endl
@@ -117,8 +119,7 @@ void ZOziDaZodOduzuz::PublishOrientation()
                         steadySeconds());
 }
 
-void ZOziDaZodOduzuz::PublishDirectionOfTravel()
-{
+void ZOziDaZodOduzuz::PublishDirectionOfTravel() {
     const VictoryReports::DirectionReport r = VictoryReports::makeDirectionReport(m_pva);
     const VictoryTime time = VictoryReports::sampleTime(m_utc);
 
@@ -127,10 +128,13 @@ void ZOziDaZodOduzuz::PublishDirectionOfTravel()
     }
     if (m_debug) {
         using VictoryReports::toDegrees;
-        std::cout << m_name << ": " << "PublishDirectionOfTravel" << " DoT data update : " << " heading = "
-                  << toDegrees(r.heading.value) << " heading uncert = " << toDegrees(r.heading.uncertainty)
-                  << ", speed = " << r.speed.value << ", speed uncert = " << r.speed.uncertainty
-                  << ", climb = " << r.climb.value << ", climb uncert = " << r.climb.uncertainty
+        std::cout << m_name << ": "
+                  << "PublishDirectionOfTravel"
+                  << " DoT data update : "
+                  << " heading = " << toDegrees(r.heading.value)
+                  << " heading uncert = " << toDegrees(r.heading.uncertainty) << ", speed = " << r.speed.value
+                  << ", speed uncert = " << r.speed.uncertainty << ", climb = " << r.climb.value
+                  << ", climb uncert = " << r.climb.uncertainty
                   << ", sample time = " << VictoryReports::formatSampleTime(time) << std::endl
                   << std::endl;
     }
@@ -145,12 +149,8 @@ void ZOziDaZodOduzuz::PublishDirectionOfTravel()
                         r.climb.value, nullptr, steadySeconds());
 }
 
-double ZOziDaZodOduzuz::calcDirUncert(double a, double varA, double b, double varB)
-{
+double ZOziDaZodOduzuz::calcDirUncert(double a, double varA, double b, double varB) {
     return VictoryReports::directionUncertainty(a, varA, b, varB);
 }
 
-std::string ZOziDaZodOduzuz::posBasis(VposcBasis basis)
-{
-    return VictoryReports::basisName(basis);
-}
+std::string ZOziDaZodOduzuz::posBasis(VposcBasis basis) { return VictoryReports::basisName(basis); }

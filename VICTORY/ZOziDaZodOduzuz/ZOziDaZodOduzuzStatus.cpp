@@ -30,14 +30,12 @@ namespace {
 // ages are at most this much old.
 constexpr double kStatusAnswerReuse = 0.1;
 
-double steadySeconds()
-{
+double steadySeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 // Why the worker's last cycle told no pair, from what it left in the gap.
-Status::GapCause gapCause(const NavigationSupervision::Gap& gap)
-{
+Status::GapCause gapCause(const NavigationSupervision::Gap& gap) {
     if (!gap.rejected.empty()) {
         return Status::GapCause::Rejected;
     }
@@ -50,7 +48,7 @@ Status::GapCause gapCause(const NavigationSupervision::Gap& gap)
     }
     if (gap.pvaMissing && gap.utcMissing) {
         return std::isnan(gap.lastPvaTov) && std::isnan(gap.lastUtcTov) ? Status::GapCause::NoData
-                                                                          : Status::GapCause::NoPvaNoUtc;
+                                                                        : Status::GapCause::NoPvaNoUtc;
     }
     if (gap.pvaMissing) {
         return Status::GapCause::NoPva;
@@ -63,8 +61,7 @@ Status::GapCause gapCause(const NavigationSupervision::Gap& gap)
 
 }  // namespace
 
-void ZOziDaZodOduzuz::startStatus()
-{
+void ZOziDaZodOduzuz::startStatus() {
     if (m_statusServer) {
         return;
     }
@@ -83,16 +80,14 @@ void ZOziDaZodOduzuz::startStatus()
     }
 }
 
-void ZOziDaZodOduzuz::stopStatus()
-{
+void ZOziDaZodOduzuz::stopStatus() {
     if (m_statusServer) {
         m_statusServer->stop();
         m_statusServer.reset();
     }
 }
 
-void ZOziDaZodOduzuz::recordStatusCycle(bool published)
-{
+void ZOziDaZodOduzuz::recordStatusCycle(bool published) {
     Status::Cycle cycle;
     cycle.now = steadySeconds();
     cycle.published = published;
@@ -141,8 +136,7 @@ void ZOziDaZodOduzuz::recordStatusCycle(bool published)
     }
 }
 
-std::string ZOziDaZodOduzuz::statusReply()
-{
+std::string ZOziDaZodOduzuz::statusReply() {
     Status::Report r;
     r.haveSnapshot = m_statusRecord.snapshot(r.snapshot);
     r.now = steadySeconds();
@@ -179,9 +173,12 @@ std::string ZOziDaZodOduzuz::statusReply()
             long long id;
             bool publisher;
         } connections[] = {
-            {"PositionVelocityAttitude", m_pvaConnectionId, false}, {"UTCTime", m_utcConnectionId, false},
-            {"Command", m_cmdConnectionId, false},                  {"Response", m_responseConnectionId, true},
-            {"EventLog", m_eventLogConnectionId, true},             {"MaintenanceEvent", m_maintConnectionId, true},
+            {"PositionVelocityAttitude", m_pvaConnectionId, false},
+            {"UTCTime", m_utcConnectionId, false},
+            {"Command", m_cmdConnectionId, false},
+            {"Response", m_responseConnectionId, true},
+            {"EventLog", m_eventLogConnectionId, true},
+            {"MaintenanceEvent", m_maintConnectionId, true},
         };
         for (const auto& c : connections) {
             if (c.id < 0) {
@@ -207,8 +204,7 @@ std::string ZOziDaZodOduzuz::statusReply()
     return m_statusAnswer;
 }
 
-void ZOziDaZodOduzuz::statusTick()
-{
+void ZOziDaZodOduzuz::statusTick() {
     ServiceManagerNotifier& notifier = ServiceManagerNotifier::instance();
     Status::Snapshot snapshot;
     if (!notifier.enabled() || !m_statusRecord.snapshot(snapshot) || snapshot.receiveStalled) {

@@ -40,8 +40,7 @@ struct ServiceTexts {
 
     // Reads the configuration file and, when `vclText` is null, the VCL
     // file. False when a read fails.
-    bool read(const char* configFile, const char* vclFile, const char* vclText)
-    {
+    bool read(const char* configFile, const char* vclFile, const char* vclText) {
         if (vutilReadStringFromFile(corvanePath(configFile), kTextBufferSize, configString.data()) != VUTIL_OK) {
             return false;
         }
@@ -61,8 +60,7 @@ struct ServiceTexts {
 // life of the process.
 void* vclFileUserData(const char* vclFile) { return const_cast<char*>(corvanePath(vclFile)); }
 
-int saveVcl(void* user, const char* newVcl)
-{
+int saveVcl(void* user, const char* newVcl) {
     if (user == nullptr || newVcl == nullptr) {
         return 1;
     }
@@ -71,8 +69,7 @@ int saveVcl(void* user, const char* newVcl)
 
 }  // namespace
 
-bool ZOziDaZodOduzuz::startVictoryServices(const std::string& prefix)
-{
+bool ZOziDaZodOduzuz::startVictoryServices(const std::string& prefix) {
     {
         // The texts go to the library as they are; these lines only say in
         // advance what is odd about them.
@@ -97,8 +94,7 @@ bool ZOziDaZodOduzuz::startVictoryServices(const std::string& prefix)
     return servicesUp;
 }
 
-void ZOziDaZodOduzuz::stopVictoryServices()
-{
+void ZOziDaZodOduzuz::stopVictoryServices() {
     if (m_processPosition) {
         ShutdownVictoryPosition();
     }
@@ -122,8 +118,7 @@ void ZOziDaZodOduzuz::stopVictoryServices()
     }
 }
 
-bool ZOziDaZodOduzuz::InitializeVictoryPosition(const char* vclText)
-{
+bool ZOziDaZodOduzuz::InitializeVictoryPosition(const char* vclText) {
     if (m_positionInitialized) {
         return false;
     }
@@ -131,11 +126,12 @@ bool ZOziDaZodOduzuz::InitializeVictoryPosition(const char* vclText)
     if (!texts.read(positionConfigFileName, positionVclFileName, vclText)) {
         const std::string text = m_name + ": Error reading VICTORY position configuration files.";
         SEND_HEALTH_EVENT(HealthReporter::eFault, text);
-        std::cout << SOURCE_POSITION() << " " << "InitializeVictoryPosition" << text << std::endl;
+        std::cout << SOURCE_POSITION() << " "
+                  << "InitializeVictoryPosition" << text << std::endl;
         return false;
     }
-    m_positionService = vpossNewService(kSystemId, kUnitId, kInstanceId, texts.configString.data(),
-                                        m_positionUpdatePeriod, texts.vcl);
+    m_positionService =
+        vpossNewService(kSystemId, kUnitId, kInstanceId, texts.configString.data(), m_positionUpdatePeriod, texts.vcl);
     if (m_positionService == nullptr) {
         return false;
     }
@@ -154,10 +150,11 @@ bool ZOziDaZodOduzuz::InitializeVictoryPosition(const char* vclText)
     return true;
 }
 
-bool ZOziDaZodOduzuz::InitializeVictoryOrientation(const char* vclText)
-{
+bool ZOziDaZodOduzuz::InitializeVictoryOrientation(const char* vclText) {
     if (m_orientationInitialized) {
-        std::cout << m_name << ": " << SOURCE_POSITION() << " " << ", " << "InitializeVictoryOrientation"
+        std::cout << m_name << ": " << SOURCE_POSITION() << " "
+                  << ", "
+                  << "InitializeVictoryOrientation"
                   << " : Already initialized error" << std::endl;
         return false;
     }
@@ -165,11 +162,12 @@ bool ZOziDaZodOduzuz::InitializeVictoryOrientation(const char* vclText)
     if (!texts.read(orientationConfigFileName, orientationVclFileName, vclText)) {
         const std::string text = m_name + ": Error reading VICTORY orientation configuration files.";
         SEND_HEALTH_EVENT(HealthReporter::eFault, text);
-        std::cout << SOURCE_POSITION() << " " << "InitializeVictoryOrientation" << text << std::endl;
+        std::cout << SOURCE_POSITION() << " "
+                  << "InitializeVictoryOrientation" << text << std::endl;
         return false;
     }
-    m_orientationService = vorisNewService(kSystemId, kUnitId, kInstanceId, texts.configString.data(),
-                                           minDeviceUpdatePeriod, texts.vcl);
+    m_orientationService =
+        vorisNewService(kSystemId, kUnitId, kInstanceId, texts.configString.data(), minDeviceUpdatePeriod, texts.vcl);
     if (m_orientationService == nullptr) {
         return false;
     }
@@ -188,8 +186,7 @@ bool ZOziDaZodOduzuz::InitializeVictoryOrientation(const char* vclText)
     return true;
 }
 
-bool ZOziDaZodOduzuz::InitializeVictoryDirectionOfTravel(const char* vclText)
-{
+bool ZOziDaZodOduzuz::InitializeVictoryDirectionOfTravel(const char* vclText) {
     if (m_dotInitialized) {
         return false;
     }
@@ -197,17 +194,17 @@ bool ZOziDaZodOduzuz::InitializeVictoryDirectionOfTravel(const char* vclText)
     if (!texts.read(DOTconfigFileName, DOTvclFileName, vclText)) {
         const std::string text = m_name + " Error reading VICTORY direction of travel configuration files.";
         SEND_HEALTH_EVENT(HealthReporter::eFault, text);
-        std::cout << SOURCE_POSITION() << ", " << "InitializeVictoryDirectionOfTravel" << " : " << text
-                  << std::endl;
+        std::cout << SOURCE_POSITION() << ", "
+                  << "InitializeVictoryDirectionOfTravel"
+                  << " : " << text << std::endl;
         return false;
     }
-    m_dotService = vdotsNewService(kSystemId, kUnitId, kInstanceId, texts.configString.data(),
-                                   minDeviceUpdatePeriod, texts.vcl);
+    m_dotService =
+        vdotsNewService(kSystemId, kUnitId, kInstanceId, texts.configString.data(), minDeviceUpdatePeriod, texts.vcl);
     if (m_dotService == nullptr) {
         return false;
     }
-    vdotsInitSaveVclidCallback(m_dotService, &ZOziDaZodOduzuz::DOTSaveVclidCallback,
-                               vclFileUserData(DOTvclFileName));
+    vdotsInitSaveVclidCallback(m_dotService, &ZOziDaZodOduzuz::DOTSaveVclidCallback, vclFileUserData(DOTvclFileName));
     vdotsTellDot(m_dotService, &kPlaceholder, &kPlaceholder, &kPlaceholder, nullptr);
     vdotsStartService(m_dotService);
     m_dotInitialized = true;
@@ -221,8 +218,7 @@ bool ZOziDaZodOduzuz::InitializeVictoryDirectionOfTravel(const char* vclText)
     return true;
 }
 
-bool ZOziDaZodOduzuz::ShutdownVictoryPosition()
-{
+bool ZOziDaZodOduzuz::ShutdownVictoryPosition() {
     if (!m_positionInitialized) {
         return false;
     }
@@ -239,8 +235,7 @@ bool ZOziDaZodOduzuz::ShutdownVictoryPosition()
     return true;
 }
 
-bool ZOziDaZodOduzuz::ShutdownVictoryOrientation()
-{
+bool ZOziDaZodOduzuz::ShutdownVictoryOrientation() {
     if (!m_orientationInitialized) {
         return false;
     }
@@ -257,8 +252,7 @@ bool ZOziDaZodOduzuz::ShutdownVictoryOrientation()
     return true;
 }
 
-bool ZOziDaZodOduzuz::ShutdownVictoryDirectionOfTravel()
-{
+bool ZOziDaZodOduzuz::ShutdownVictoryDirectionOfTravel() {
     if (!m_dotInitialized) {
         return false;
     }
@@ -275,17 +269,14 @@ bool ZOziDaZodOduzuz::ShutdownVictoryDirectionOfTravel()
     return true;
 }
 
-int ZOziDaZodOduzuz::PositionSaveVclidCallback(void* user, VpossService* /*handle*/, const char* newVcl)
-{
+int ZOziDaZodOduzuz::PositionSaveVclidCallback(void* user, VpossService* /*handle*/, const char* newVcl) {
     return saveVcl(user, newVcl);
 }
 
-int ZOziDaZodOduzuz::OrientationSaveVclidCallback(void* user, VorisService* /*handle*/, const char* newVcl)
-{
+int ZOziDaZodOduzuz::OrientationSaveVclidCallback(void* user, VorisService* /*handle*/, const char* newVcl) {
     return saveVcl(user, newVcl);
 }
 
-int ZOziDaZodOduzuz::DOTSaveVclidCallback(void* user, VdotsService* /*handle*/, const char* newVcl)
-{
+int ZOziDaZodOduzuz::DOTSaveVclidCallback(void* user, VdotsService* /*handle*/, const char* newVcl) {
     return saveVcl(user, newVcl);
 }

@@ -16,8 +16,7 @@ std::atomic<bool> changed{false};
 
 }  // namespace
 
-int _kbhit()
-{
+int _kbhit() {
     static std::atomic<bool> initialized{false};
     if (!initialized.exchange(true)) {
         termios term{};
@@ -37,8 +36,7 @@ int _kbhit()
     return waiting;
 }
 
-void restoreKbhitTerminal()
-{
+void restoreKbhitTerminal() {
     if (changed.exchange(false)) {
         ::tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
     }

@@ -21,10 +21,10 @@
 namespace victory {
 
 struct ServiceConfig {
-  std::string name;            // free text carried in console lines; may be empty
-  std::string dataAddress;     // dotted IPv4 address of the data bus destination
-  std::uint16_t dataPort = 0;  // UDP port of the data bus destination, 1..65535
-  std::uint16_t managementPort = 0;  // UDP port on 127.0.0.1; 0 = no management port
+    std::string name;                  // free text carried in console lines; may be empty
+    std::string dataAddress;           // dotted IPv4 address of the data bus destination
+    std::uint16_t dataPort = 0;        // UDP port of the data bus destination, 1..65535
+    std::uint16_t managementPort = 0;  // UDP port on 127.0.0.1; 0 = no management port
 };
 
 // Parses a configuration text. False with a reason in `error` when the text

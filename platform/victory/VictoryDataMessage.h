@@ -39,9 +39,9 @@ bool serviceKindFromName(const std::string& name, ServiceKind& kind);
 
 // Describes one told quantity of a service kind.
 struct ValueSpec {
-  const char* name;       // name in the message, e.g. "latitude"
-  const char* shortName;  // name in console lines, e.g. "lat"
-  const char* unit;       // "rad", "m" or "m/s"
+    const char* name;       // name in the message, e.g. "latitude"
+    const char* shortName;  // name in console lines, e.g. "lat"
+    const char* unit;       // "rad", "m" or "m/s"
 };
 
 // The three quantities told to a Position, Orientation or Direction of
@@ -52,18 +52,18 @@ std::vector<ValueSpec> valueSpecs(ServiceKind kind);
 const char* basisName(int basis);
 
 struct NamedValue {
-  std::string name;
-  std::string unit;
-  VictoryValue value{0.0, 0.0, VPOSC_BASIS_INVALID};
+    std::string name;
+    std::string unit;
+    VictoryValue value{0.0, 0.0, VPOSC_BASIS_INVALID};
 };
 
 struct FaultRecord {
-  int id = 0;
-  std::string description;
-  bool acknowledged = false;
-  int severity = 0;
-  int category = 0;
-  int action = 0;
+    int id = 0;
+    std::string description;
+    bool acknowledged = false;
+    int severity = 0;
+    int category = 0;
+    int action = 0;
 };
 
 // When the library received the latest tell: the number of tells so far
@@ -72,23 +72,23 @@ struct FaultRecord {
 // 1970-01-01 UTC. Inspection and latency tools compare it with the time a
 // navigation sample was published on the same machine.
 struct TellStamp {
-  std::uint64_t count = 0;
-  std::int64_t seconds = 0;      // seconds since the epoch
-  std::int32_t nanoseconds = 0;  // 0..999999999
+    std::uint64_t count = 0;
+    std::int64_t seconds = 0;      // seconds since the epoch
+    std::int32_t nanoseconds = 0;  // 0..999999999
 };
 
 struct DataMessage {
-  ServiceKind kind = ServiceKind::Position;
-  std::string source;  // "system.unit.instance"
-  std::uint64_t seq = 0;
-  std::vector<NamedValue> values;
-  std::optional<std::string> mgrs;
-  std::optional<VictoryTime> time;
-  std::optional<TellStamp> told;
-  // Listed faults; faultCount is the number of active faults, which can be
-  // larger when the list was cut to fit one datagram.
-  std::vector<FaultRecord> faults;
-  std::size_t faultCount = 0;
+    ServiceKind kind = ServiceKind::Position;
+    std::string source;  // "system.unit.instance"
+    std::uint64_t seq = 0;
+    std::vector<NamedValue> values;
+    std::optional<std::string> mgrs;
+    std::optional<VictoryTime> time;
+    std::optional<TellStamp> told;
+    // Listed faults; faultCount is the number of active faults, which can be
+    // larger when the list was cut to fit one datagram.
+    std::vector<FaultRecord> faults;
+    std::size_t faultCount = 0;
 };
 
 // Most faults listed in one message; the rest are only counted.
@@ -99,8 +99,7 @@ std::string formatDataMessage(const DataMessage& message);
 
 // Reads a message; false with a reason in `error` when the text is not a
 // well-formed data message (unknown service, missing or bad attribute).
-bool parseDataMessage(const char* data, std::size_t size, DataMessage& message,
-                      std::string& error);
+bool parseDataMessage(const char* data, std::size_t size, DataMessage& message, std::string& error);
 
 // A double in the shortest form that reads back exactly; "inf", "-inf",
 // "nan" for non-finite values.

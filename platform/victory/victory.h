@@ -40,54 +40,54 @@ extern "C" {
 
 /* How a told value was obtained. */
 typedef enum VposcBasis {
-  VPOSC_BASIS_INVALID = 0,   /* not usable */
-  VPOSC_BASIS_ESTIMATED = 1, /* estimated, e.g. propagated without fresh data */
-  VPOSC_BASIS_MEASURED = 2   /* from a current measurement */
+    VPOSC_BASIS_INVALID = 0,   /* not usable */
+    VPOSC_BASIS_ESTIMATED = 1, /* estimated, e.g. propagated without fresh data */
+    VPOSC_BASIS_MEASURED = 2   /* from a current measurement */
 } VposcBasis;
 
 /* One told quantity: its value, its one-sigma uncertainty (same unit as the
  * value; +infinity when unknown) and its basis. Units are those of the tell
  * call that carries it. */
 typedef struct VictoryValue {
-  double value;
-  double uncertainty;
-  VposcBasis basis;
+    double value;
+    double uncertainty;
+    VposcBasis basis;
 } VictoryValue;
 
 /* A UTC instant. The fields are carried as told, without range checks. */
 typedef struct VictoryTime {
-  int32_t year;       /* e.g. 2024 */
-  int32_t month;      /* 1..12 */
-  int32_t day;        /* 1..31 */
-  int32_t hour;       /* 0..23 */
-  int32_t minute;     /* 0..59 */
-  int32_t second;     /* 0..60 */
-  int32_t nanosecond; /* 0..999999999 */
+    int32_t year;       /* e.g. 2024 */
+    int32_t month;      /* 1..12 */
+    int32_t day;        /* 1..31 */
+    int32_t hour;       /* 0..23 */
+    int32_t minute;     /* 0..59 */
+    int32_t second;     /* 0..60 */
+    int32_t nanosecond; /* 0..999999999 */
 } VictoryTime;
 
 /* ---- Health (fault) reporting ------------------------------------------ */
 
 /* Severity of a reported fault. */
 typedef enum VhlthcSeverity {
-  VHLTHC_SEVERITY_OTHER = 32,
-  VHLTHC_SEVERITY_WARNING = 33,
-  VHLTHC_SEVERITY_ERROR = 34,
-  VHLTHC_SEVERITY_CRITICAL = 35,
-  VHLTHC_SEVERITY_ALERT = 36,
-  VHLTHC_SEVERITY_EMERGENCY = 37
+    VHLTHC_SEVERITY_OTHER = 32,
+    VHLTHC_SEVERITY_WARNING = 33,
+    VHLTHC_SEVERITY_ERROR = 34,
+    VHLTHC_SEVERITY_CRITICAL = 35,
+    VHLTHC_SEVERITY_ALERT = 36,
+    VHLTHC_SEVERITY_EMERGENCY = 37
 } VhlthcSeverity;
 
 /* Category of a reported fault. Any value is carried unchanged; the names
  * below are the ones this system uses. */
 typedef enum VhlthcCategory {
-  VHLTHC_CATEGORY_UNSPECIFIED = 0,
-  VHLTHC_CATEGORY_TEST = 22 /* raised on purpose, e.g. for compliance tests */
+    VHLTHC_CATEGORY_UNSPECIFIED = 0,
+    VHLTHC_CATEGORY_TEST = 22 /* raised on purpose, e.g. for compliance tests */
 } VhlthcCategory;
 
 /* Action recommended for a reported fault. Any value is carried unchanged. */
 typedef enum VhlthcAction {
-  VHLTHC_ACTION_NONE = 0,
-  VHLTHC_ACTION_REPORT = 1 /* report to the operator / maintenance log */
+    VHLTHC_ACTION_NONE = 0,
+    VHLTHC_ACTION_REPORT = 1 /* report to the operator / maintenance log */
 } VhlthcAction;
 
 /* ---- Handles ----------------------------------------------------------- */
@@ -127,24 +127,18 @@ typedef struct VapntsService VapntsService; /* APNT */
  *   its sockets and frees the handle. The handle is invalid afterwards.
  * ------------------------------------------------------------------------ */
 
-VICTORY_EXPORT VpossService* vpossNewService(int systemId, int unitId, int instanceId,
-                                             const char* config, double minUpdatePeriod,
-                                             const char* vcl);
-VICTORY_EXPORT VorisService* vorisNewService(int systemId, int unitId, int instanceId,
-                                             const char* config, double minUpdatePeriod,
-                                             const char* vcl);
-VICTORY_EXPORT VdotsService* vdotsNewService(int systemId, int unitId, int instanceId,
-                                             const char* config, double minUpdatePeriod,
-                                             const char* vcl);
-VICTORY_EXPORT VgpssService* vgpssNewService(int systemId, int unitId, int instanceId,
-                                             const char* config, double minUpdatePeriod,
-                                             const char* vcl);
-VICTORY_EXPORT VgensService* vgensNewService(int systemId, int unitId, int instanceId,
-                                             const char* config, double minUpdatePeriod,
-                                             const char* vcl);
-VICTORY_EXPORT VapntsService* vapntsNewService(int systemId, int unitId, int instanceId,
-                                               const char* config, double minUpdatePeriod,
-                                               const char* vcl);
+VICTORY_EXPORT VpossService* vpossNewService(int systemId, int unitId, int instanceId, const char* config,
+                                             double minUpdatePeriod, const char* vcl);
+VICTORY_EXPORT VorisService* vorisNewService(int systemId, int unitId, int instanceId, const char* config,
+                                             double minUpdatePeriod, const char* vcl);
+VICTORY_EXPORT VdotsService* vdotsNewService(int systemId, int unitId, int instanceId, const char* config,
+                                             double minUpdatePeriod, const char* vcl);
+VICTORY_EXPORT VgpssService* vgpssNewService(int systemId, int unitId, int instanceId, const char* config,
+                                             double minUpdatePeriod, const char* vcl);
+VICTORY_EXPORT VgensService* vgensNewService(int systemId, int unitId, int instanceId, const char* config,
+                                             double minUpdatePeriod, const char* vcl);
+VICTORY_EXPORT VapntsService* vapntsNewService(int systemId, int unitId, int instanceId, const char* config,
+                                               double minUpdatePeriod, const char* vcl);
 
 VICTORY_EXPORT void vpossStartService(VpossService* handle);
 VICTORY_EXPORT void vorisStartService(VorisService* handle);
@@ -175,12 +169,9 @@ typedef int (*VpossSaveVclidCallback)(void* user, VpossService* handle, const ch
 typedef int (*VorisSaveVclidCallback)(void* user, VorisService* handle, const char* newVcl);
 typedef int (*VdotsSaveVclidCallback)(void* user, VdotsService* handle, const char* newVcl);
 
-VICTORY_EXPORT int vpossInitSaveVclidCallback(VpossService* handle, VpossSaveVclidCallback callback,
-                                              void* user);
-VICTORY_EXPORT int vorisInitSaveVclidCallback(VorisService* handle, VorisSaveVclidCallback callback,
-                                              void* user);
-VICTORY_EXPORT int vdotsInitSaveVclidCallback(VdotsService* handle, VdotsSaveVclidCallback callback,
-                                              void* user);
+VICTORY_EXPORT int vpossInitSaveVclidCallback(VpossService* handle, VpossSaveVclidCallback callback, void* user);
+VICTORY_EXPORT int vorisInitSaveVclidCallback(VorisService* handle, VorisSaveVclidCallback callback, void* user);
+VICTORY_EXPORT int vdotsInitSaveVclidCallback(VdotsService* handle, VdotsSaveVclidCallback callback, void* user);
 
 /* ---- Tells --------------------------------------------------------------
  *
@@ -191,27 +182,23 @@ VICTORY_EXPORT int vdotsInitSaveVclidCallback(VdotsService* handle, VdotsSaveVcl
 
 /* Position: latitude and longitude in radians, altitude in metres above the
  * geoid; uncertainties in the same units. Clears any MGRS told before. */
-VICTORY_EXPORT void vpossTellPos(VpossService* handle, const VictoryValue* latitude,
-                                 const VictoryValue* longitude, const VictoryValue* altitude,
-                                 const VictoryTime* time);
+VICTORY_EXPORT void vpossTellPos(VpossService* handle, const VictoryValue* latitude, const VictoryValue* longitude,
+                                 const VictoryValue* altitude, const VictoryTime* time);
 
 /* As vpossTellPos, with the MGRS grid reference of the position (null or
  * empty: none; at most 63 characters are kept). */
 VICTORY_EXPORT void vpossTellPosWithMgrs(VpossService* handle, const VictoryValue* latitude,
-                                         const VictoryValue* longitude,
-                                         const VictoryValue* altitude, const char* mgrs,
+                                         const VictoryValue* longitude, const VictoryValue* altitude, const char* mgrs,
                                          const VictoryTime* time);
 
 /* Orientation: roll, pitch and yaw in radians. */
-VICTORY_EXPORT void vorisTellOrient(VorisService* handle, const VictoryValue* roll,
-                                    const VictoryValue* pitch, const VictoryValue* yaw,
-                                    const VictoryTime* time);
+VICTORY_EXPORT void vorisTellOrient(VorisService* handle, const VictoryValue* roll, const VictoryValue* pitch,
+                                    const VictoryValue* yaw, const VictoryTime* time);
 
 /* Direction of travel: heading in radians (0 north, positive east), speed
  * and climb (positive upwards) in metres per second. */
-VICTORY_EXPORT void vdotsTellDot(VdotsService* handle, const VictoryValue* heading,
-                                 const VictoryValue* speed, const VictoryValue* climb,
-                                 const VictoryTime* time);
+VICTORY_EXPORT void vdotsTellDot(VdotsService* handle, const VictoryValue* heading, const VictoryValue* speed,
+                                 const VictoryValue* climb, const VictoryTime* time);
 
 /* ---- Faults -------------------------------------------------------------
  *
@@ -226,23 +213,17 @@ VICTORY_EXPORT void vdotsTellDot(VdotsService* handle, const VictoryValue* headi
  * ------------------------------------------------------------------------ */
 
 VICTORY_EXPORT int vpossAddFault(VpossService* handle, const char* description, int acknowledged,
-                                 VhlthcSeverity severity, VhlthcCategory category,
-                                 VhlthcAction action);
+                                 VhlthcSeverity severity, VhlthcCategory category, VhlthcAction action);
 VICTORY_EXPORT int vorisAddFault(VorisService* handle, const char* description, int acknowledged,
-                                 VhlthcSeverity severity, VhlthcCategory category,
-                                 VhlthcAction action);
+                                 VhlthcSeverity severity, VhlthcCategory category, VhlthcAction action);
 VICTORY_EXPORT int vdotsAddFault(VdotsService* handle, const char* description, int acknowledged,
-                                 VhlthcSeverity severity, VhlthcCategory category,
-                                 VhlthcAction action);
+                                 VhlthcSeverity severity, VhlthcCategory category, VhlthcAction action);
 VICTORY_EXPORT int vgpssAddFault(VgpssService* handle, const char* description, int acknowledged,
-                                 VhlthcSeverity severity, VhlthcCategory category,
-                                 VhlthcAction action);
+                                 VhlthcSeverity severity, VhlthcCategory category, VhlthcAction action);
 VICTORY_EXPORT int vgensAddFault(VgensService* handle, const char* description, int acknowledged,
-                                 VhlthcSeverity severity, VhlthcCategory category,
-                                 VhlthcAction action);
-VICTORY_EXPORT int vapntsAddFault(VapntsService* handle, const char* description,
-                                  int acknowledged, VhlthcSeverity severity,
-                                  VhlthcCategory category, VhlthcAction action);
+                                 VhlthcSeverity severity, VhlthcCategory category, VhlthcAction action);
+VICTORY_EXPORT int vapntsAddFault(VapntsService* handle, const char* description, int acknowledged,
+                                  VhlthcSeverity severity, VhlthcCategory category, VhlthcAction action);
 
 VICTORY_EXPORT void vpossRemoveFault(VpossService* handle, int id);
 VICTORY_EXPORT void vorisRemoveFault(VorisService* handle, int id);
@@ -269,12 +250,12 @@ VICTORY_EXPORT void vapntsRemoveFault(VapntsService* handle, int id);
  * ------------------------------------------------------------------------ */
 
 enum {
-  VUTIL_OK = 0,
-  VUTIL_ERR_ARGUMENT = 1, /* null pointer or zero maxLength */
-  VUTIL_ERR_OPEN = 2,     /* file cannot be opened / created */
-  VUTIL_ERR_IO = 3,       /* read, write, sync or rename failed */
-  VUTIL_ERR_TOO_LONG = 4, /* file longer than maxLength - 1 bytes */
-  VUTIL_ERR_BINARY = 5    /* file contains a NUL byte */
+    VUTIL_OK = 0,
+    VUTIL_ERR_ARGUMENT = 1, /* null pointer or zero maxLength */
+    VUTIL_ERR_OPEN = 2,     /* file cannot be opened / created */
+    VUTIL_ERR_IO = 3,       /* read, write, sync or rename failed */
+    VUTIL_ERR_TOO_LONG = 4, /* file longer than maxLength - 1 bytes */
+    VUTIL_ERR_BINARY = 5    /* file contains a NUL byte */
 };
 
 VICTORY_EXPORT int vutilReadStringFromFile(const char* path, size_t maxLength, char* buffer);

@@ -15,31 +15,31 @@ extern "C" {
 
 /* What a service holds at the moment of the call. */
 typedef struct VictoryTestState {
-  int valueCount;               /* 3 for position, orientation, direction of
+    int valueCount;                /* 3 for position, orientation, direction of
                                    travel; 0 for the fault-only families */
-  VictoryValue values[3];       /* latest told records, in tell order */
-  int hasTime;                  /* 1 when the latest tell carried a time */
-  VictoryTime time;             /* zero when hasTime is 0 */
-  int hasMgrs;                  /* 1 when the latest tell carried an MGRS */
-  char mgrs[64];                /* NUL-terminated; empty when hasMgrs is 0 */
-  uint32_t updatePeriodMs;      /* update period of the VCL in force */
-  double effectivePeriodSeconds; /* interval between data messages:
+    VictoryValue values[3];        /* latest told records, in tell order */
+    int hasTime;                   /* 1 when the latest tell carried a time */
+    VictoryTime time;              /* zero when hasTime is 0 */
+    int hasMgrs;                   /* 1 when the latest tell carried an MGRS */
+    char mgrs[64];                 /* NUL-terminated; empty when hasMgrs is 0 */
+    uint32_t updatePeriodMs;       /* update period of the VCL in force */
+    double effectivePeriodSeconds; /* interval between data messages:
                                     max(updatePeriodMs, minimum period) */
-  int started;                  /* 1 after a successful StartService */
-  uint64_t messagesSent;        /* data messages sent so far */
-  uint64_t tellCount;           /* tells received so far */
-  int faultCount;               /* active faults */
-  int managementPort;           /* 0 when none */
+    int started;                   /* 1 after a successful StartService */
+    uint64_t messagesSent;         /* data messages sent so far */
+    uint64_t tellCount;            /* tells received so far */
+    int faultCount;                /* active faults */
+    int managementPort;            /* 0 when none */
 } VictoryTestState;
 
 /* One active fault. */
 typedef struct VictoryTestFault {
-  int id;
-  int acknowledged;  /* 0 or 1 */
-  int severity;      /* VhlthcSeverity value as passed */
-  int category;      /* VhlthcCategory value as passed */
-  int action;        /* VhlthcAction value as passed */
-  char description[256];
+    int id;
+    int acknowledged; /* 0 or 1 */
+    int severity;     /* VhlthcSeverity value as passed */
+    int category;     /* VhlthcCategory value as passed */
+    int action;       /* VhlthcAction value as passed */
+    char description[256];
 } VictoryTestFault;
 
 /* xxxTestGetState(handle, state): fills *state. Returns 0, or -1 when a
@@ -55,18 +55,12 @@ VICTORY_EXPORT int vapntsTestGetState(const VapntsService* handle, VictoryTestSt
  * active faults, in increasing id order, into faults[] (which may be null
  * when capacity is 0). Returns the number of active faults (which may
  * exceed capacity), or -1 for a null handle or negative capacity. */
-VICTORY_EXPORT int vpossTestGetFaults(const VpossService* handle, VictoryTestFault* faults,
-                                      int capacity);
-VICTORY_EXPORT int vorisTestGetFaults(const VorisService* handle, VictoryTestFault* faults,
-                                      int capacity);
-VICTORY_EXPORT int vdotsTestGetFaults(const VdotsService* handle, VictoryTestFault* faults,
-                                      int capacity);
-VICTORY_EXPORT int vgpssTestGetFaults(const VgpssService* handle, VictoryTestFault* faults,
-                                      int capacity);
-VICTORY_EXPORT int vgensTestGetFaults(const VgensService* handle, VictoryTestFault* faults,
-                                      int capacity);
-VICTORY_EXPORT int vapntsTestGetFaults(const VapntsService* handle, VictoryTestFault* faults,
-                                       int capacity);
+VICTORY_EXPORT int vpossTestGetFaults(const VpossService* handle, VictoryTestFault* faults, int capacity);
+VICTORY_EXPORT int vorisTestGetFaults(const VorisService* handle, VictoryTestFault* faults, int capacity);
+VICTORY_EXPORT int vdotsTestGetFaults(const VdotsService* handle, VictoryTestFault* faults, int capacity);
+VICTORY_EXPORT int vgpssTestGetFaults(const VgpssService* handle, VictoryTestFault* faults, int capacity);
+VICTORY_EXPORT int vgensTestGetFaults(const VgensService* handle, VictoryTestFault* faults, int capacity);
+VICTORY_EXPORT int vapntsTestGetFaults(const VapntsService* handle, VictoryTestFault* faults, int capacity);
 
 /* xxxTestGetVcl(handle, buffer, size): copies the VCL text in force into
  * buffer (NUL-terminated, cut to size - 1 bytes). Returns the full length

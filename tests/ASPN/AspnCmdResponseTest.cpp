@@ -1,6 +1,5 @@
 #include "ASPN/AspnCmdResponse.h"
 
-
 #include <gtest/gtest.h>
 
 #include <set>
@@ -8,13 +7,12 @@
 
 namespace {
 
-using aspn2_msgs::idl::CommandResponse;
 using ASPN2::CmdResponse;
 using ASPN2::ResponseType;
+using aspn2_msgs::idl::CommandResponse;
 
 // A command as another server (system 1, server 7) would send it.
-CommandResponse commandFrom(const std::string& text, std::int32_t identifier = 17)
-{
+CommandResponse commandFrom(const std::string& text, std::int32_t identifier = 17) {
     CommandResponse command;
     command.header().device_id(0x01070200);
     command.command_identifier(identifier);
@@ -28,8 +26,7 @@ protected:
     CmdResponse builder{ASPN2::DeviceIdFactory("no such system", 45)};
 };
 
-TEST_F(CmdResponseTest, ResponseTextsFromTheCommandsFirstWord)
-{
+TEST_F(CmdResponseTest, ResponseTextsFromTheCommandsFirstWord) {
     const std::tuple<std::string, bool, bool, const char*> cases[] = {
         // command, pass, ack form, response
         {"BITSERVER_PING,x,y", true, false, "BITSERVER_PING_PASS"},
@@ -53,8 +50,7 @@ TEST_F(CmdResponseTest, ResponseTextsFromTheCommandsFirstWord)
 
 // Commands and responses are numbered separately, concurrent responses
 // never share a number, and a reset keeps counting.
-TEST_F(CmdResponseTest, SequenceNumbersPerKindDistinctUnderConcurrencyAndKeptOverAReset)
-{
+TEST_F(CmdResponseTest, SequenceNumbersPerKindDistinctUnderConcurrencyAndKeptOverAReset) {
     const CommandResponse command = commandFrom("BITSERVER_PING");
     const CommandResponse first = builder.makeCommand("REQUEST_CBIT");
     EXPECT_EQ(std::make_tuple(first.header().seq_num(), first.command_identifier(), first.commanded_device_id(),
@@ -71,7 +67,8 @@ TEST_F(CmdResponseTest, SequenceNumbersPerKindDistinctUnderConcurrencyAndKeptOve
     for (auto& t : threads) t.join();
     std::set<long long> all(seen[0].begin(), seen[0].end());
     all.insert(seen[1].begin(), seen[1].end());
-    EXPECT_EQ(std::make_pair(all.size(), *all.rbegin()), std::make_pair(std::size_t{2 * kPerThread}, 2LL * kPerThread - 1));
+    EXPECT_EQ(std::make_pair(all.size(), *all.rbegin()),
+              std::make_pair(std::size_t{2 * kPerThread}, 2LL * kPerThread - 1));
 
     // A reset takes the new device id; the topic id is the low byte only.
     builder.reset(ASPN2::DeviceIdFactory(static_cast<unsigned char>(3), 45));
@@ -83,8 +80,7 @@ TEST_F(CmdResponseTest, SequenceNumbersPerKindDistinctUnderConcurrencyAndKeptOve
     EXPECT_EQ(second.header().device_id(), 0x032D0201);
 }
 
-TEST(ResponseType, FirstSuffixFoundDecides)
-{
+TEST(ResponseType, FirstSuffixFoundDecides) {
     const std::pair<const char*, ResponseType::eResponseType> cases[] = {
         {"SET_BLACKOUT_ENABLED_NACK", ResponseType::Nack},
         {"SET_BLACKOUT_ENABLED_ACK", ResponseType::Ack},
@@ -93,7 +89,7 @@ TEST(ResponseType, FirstSuffixFoundDecides)
         {"START_ZEROIZE", ResponseType::None},
         {"X_FAIL_ACK", ResponseType::Ack},  // "_ACK" is looked for first
         {"X_PASS,Y_NACK", ResponseType::Nack},
-        {"_pass", ResponseType::None},      // case matters
+        {"_pass", ResponseType::None},  // case matters
     };
     for (const auto& [text, expected] : cases) {
         EXPECT_EQ(ResponseType::GetResponseType(commandFrom(text)), expected) << text;

@@ -10,8 +10,7 @@ namespace {
 using namespace ASPN2;
 using UC = unsigned char;
 
-TEST(DeviceIdFactory, PacksSystemServerKindAndTopic)
-{
+TEST(DeviceIdFactory, PacksSystemServerKindAndTopic) {
     DeviceIdFactory reused(UC{9}, UC{9});
     reused.reset("NoSuchSystem", 45);  // a reset replaces the whole base
     const std::pair<std::uint32_t, std::uint32_t> cases[] = {
@@ -29,8 +28,7 @@ TEST(DeviceIdFactory, PacksSystemServerKindAndTopic)
 }
 
 // A duplicate in the server table would make two servers indistinguishable.
-TEST(ServerIds, FortyUniqueNamesAndExactSystemNames)
-{
+TEST(ServerIds, FortyUniqueNamesAndExactSystemNames) {
     std::set<std::string> names;
     for (unsigned id = 0; id < 256; ++id) {
         const std::string name = ServerIds::to_string(static_cast<UC>(id));
@@ -38,7 +36,7 @@ TEST(ServerIds, FortyUniqueNamesAndExactSystemNames)
     }
     EXPECT_EQ(std::make_tuple(names.size(), ServerIds::count(), std::string(ServerIds::to_string(45))),
               std::make_tuple(std::size_t{40}, 40u, std::string("ZOziDaZodOduzuz")));
-    const std::pair<const char*, unsigned> systems[] = {{"GroundVehicle", 1}, {"Simulator", 2}, {"TestBench", 3},
+    const std::pair<const char*, unsigned> systems[] = {{"GroundVehicle", 1}, {"Simulator", 2},  {"TestBench", 3},
                                                         {"groundvehicle", 0}, {"Simulator ", 0}, {nullptr, 0}};
     for (auto [name, id] : systems) EXPECT_EQ(SystemIds::from_string(name), id) << (name ? name : "(null)");
 }

@@ -23,8 +23,7 @@ constexpr std::uint64_t kProductLimit = 118059162071741ull;  // largest T with T
 
 // N = T * 78125 / 4608 - 8 with truncating division, in 128 bits; where the
 // product fits, the same as the formula in 64 bits.
-SecNsec exact(std::uint64_t t)
-{
+SecNsec exact(std::uint64_t t) {
     __extension__ typedef __int128 Int128;
     const Int128 n = static_cast<Int128>(t) * 78125 / 4608 - 8;
     return {static_cast<std::int64_t>(n / 1000000000), static_cast<std::int32_t>(n % 1000000000)};
@@ -35,8 +34,7 @@ protected:
     void TearDown() override { TimeCodeHelper::Instance().setLiveMode(); }
 };
 
-TEST(FpgaTicks, KnownValuesAndTheFormulaOnBothSidesOfTheOverflowLimit)
-{
+TEST(FpgaTicks, KnownValuesAndTheFormulaOnBothSidesOfTheOverflowLimit) {
     const std::pair<std::uint64_t, SecNsec> known[] = {
         {0, {0, -8}}, {1, {0, 8}}, {4608, {0, 78117}}, {58982400, {0, 999999992}}, {58982401, {1, 8}}};
     for (const auto& [ticks, expected] : known) EXPECT_EQ(secNsec_fromFpgaTicks(ticks), expected) << ticks;
@@ -59,11 +57,14 @@ TEST(FpgaTicks, KnownValuesAndTheFormulaOnBothSidesOfTheOverflowLimit)
     }
 }
 
-TEST(NanosecondStamps, SplitTruncatesTowardZeroRoundTripsAndSaturates)
-{
+TEST(NanosecondStamps, SplitTruncatesTowardZeroRoundTripsAndSaturates) {
     const std::pair<std::int64_t, SecNsec> cases[] = {
-        {0, {0, 0}}, {-1, {0, -1}}, {1500000000, {1, 500000000}}, {-1500000000, {-1, -500000000}},
-        {kMax, {9223372036, 854775807}}, {kMin, {-9223372036, -854775808}},
+        {0, {0, 0}},
+        {-1, {0, -1}},
+        {1500000000, {1, 500000000}},
+        {-1500000000, {-1, -500000000}},
+        {kMax, {9223372036, 854775807}},
+        {kMin, {-9223372036, -854775808}},
     };
     for (const auto& [ns, expected] : cases) {
         EXPECT_EQ(secNsec_fromNSec(ns), expected) << ns;
@@ -78,8 +79,7 @@ TEST(NanosecondStamps, SplitTruncatesTowardZeroRoundTripsAndSaturates)
     EXPECT_EQ(getNSec_fromToA(absurd).count(), kMin);
 }
 
-TEST_F(TimeCodeRestorer, SwitchingModesWhileStampingNeverMixesCodesInOneStamp)
-{
+TEST_F(TimeCodeRestorer, SwitchingModesWhileStampingNeverMixesCodesInOneStamp) {
     std::atomic<bool> done{false};
     std::thread switcher([&] {
         for (int i = 0; i < 20000; ++i) {
@@ -97,8 +97,7 @@ TEST_F(TimeCodeRestorer, SwitchingModesWhileStampingNeverMixesCodesInOneStamp)
     EXPECT_FALSE(mixed);
 }
 
-TEST(DeltaTov, SignedDifferenceWithNanosecondBorrow)
-{
+TEST(DeltaTov, SignedDifferenceWithNanosecondBorrow) {
     auto at = [](std::int64_t sec, std::int32_t nsec, std::int32_t code = 100) {
         header h;
         h.tov_sec = sec;
@@ -108,8 +107,8 @@ TEST(DeltaTov, SignedDifferenceWithNanosecondBorrow)
         return h;
     };
     const std::tuple<header, header, double> cases[] = {
-        {at(10, 0), at(9, 999999999), 1e-9},        {at(9, 999999999), at(10, 0), -1e-9},
-        {at(5, 100), at(4, 999999900), 200e-9},     {at(5, 999999999), at(5, 1), 0.999999998},
+        {at(10, 0), at(9, 999999999), 1e-9},       {at(9, 999999999), at(10, 0), -1e-9},
+        {at(5, 100), at(4, 999999900), 200e-9},    {at(5, 999999999), at(5, 1), 0.999999998},
         {at(100, 0, 101), at(99, 400000000), 0.6}, {at(0, -8), at(0, 8), -16e-9},
     };
     for (const auto& [a, b, expected] : cases) EXPECT_NEAR(deltaTov(a, b), expected, 1e-15) << a.tov_sec;

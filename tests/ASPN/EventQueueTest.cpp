@@ -11,15 +11,13 @@ class EventQueueTest : public ::testing::Test {
 protected:
     // Whether pop_front took an event, and whether it waited its timeout
     // out (timeouts above 10 s count as ended early when shorter than that).
-    std::pair<bool, bool> pop(std::chrono::nanoseconds timeout)
-    {
+    std::pair<bool, bool> pop(std::chrono::nanoseconds timeout) {
         const auto start = std::chrono::steady_clock::now();
         const bool popped = queue.pop_front(type, info, timeout);
         return {popped, std::chrono::steady_clock::now() - start >= std::min<std::chrono::nanoseconds>(timeout, 10s)};
     }
     // Runs `f` on another thread after 20 ms.
-    static std::thread later(std::function<void()> f)
-    {
+    static std::thread later(std::function<void()> f) {
         return std::thread([f] { std::this_thread::sleep_for(20ms), f(); });
     }
 
@@ -31,8 +29,7 @@ protected:
 
 // Ordinary events are bounded; a configuration event counts while pending
 // but is always accepted, and waits outside the bound once taken.
-TEST_F(EventQueueTest, OrdinaryEventsAreBoundedConfigurationEventsAreNot)
-{
+TEST_F(EventQueueTest, OrdinaryEventsAreBoundedConfigurationEventsAreNot) {
     Events expected;
     for (int i = 0; i < 10; ++i) {
         ASSERT_TRUE(queue.push_back(i % 6, "e" + std::to_string(i)));
@@ -47,8 +44,7 @@ TEST_F(EventQueueTest, OrdinaryEventsAreBoundedConfigurationEventsAreNot)
     EXPECT_FALSE(queue.push_back(2, "e"));
 }
 
-TEST_F(EventQueueTest, PopWaitsUpToItsTimeoutAndWakesForANewEventOrAnInterrupt)
-{
+TEST_F(EventQueueTest, PopWaitsUpToItsTimeoutAndWakesForANewEventOrAnInterrupt) {
     using P = std::pair<bool, bool>;
     EXPECT_EQ(pop(-5s), P(false, true));
     EXPECT_EQ(pop(30ms), P(false, true));
@@ -73,8 +69,7 @@ TEST_F(EventQueueTest, PopWaitsUpToItsTimeoutAndWakesForANewEventOrAnInterrupt)
 
 // A configuration event repeats its interval after each time it was taken;
 // replacing withdraws the first pending and the first waiting copy.
-TEST_F(EventQueueTest, ConfigurationEventsRepeatAndAreReplaced)
-{
+TEST_F(EventQueueTest, ConfigurationEventsRepeatAndAreReplaced) {
     const std::uint32_t a = queue.push_back_config("a");
     queue.push_back(2, "plain");
     ASSERT_EQ(drain(queue).size(), 2u);
@@ -82,7 +77,7 @@ TEST_F(EventQueueTest, ConfigurationEventsRepeatAndAreReplaced)
     EXPECT_TRUE(drain(queue).empty());
     clock.advance(1ns);
     EXPECT_EQ(drain(queue), (Events{{2, "a"}}));  // the ordinary event never repeats
-    clock.advance(310s);  // taken late: the next repeat counts from then
+    clock.advance(310s);                          // taken late: the next repeat counts from then
     queue.push_back(4, "fresh");
     ASSERT_EQ(drain(queue), (Events{{4, "fresh"}, {2, "a"}}));
     clock.advance(299s);
@@ -101,8 +96,7 @@ TEST_F(EventQueueTest, ConfigurationEventsRepeatAndAreReplaced)
     EXPECT_EQ(drain(queue), (Events{{2, "c"}, {2, "b"}, {2, "d"}}));
 }
 
-TEST(EventQueueConcurrency, EightProducersOneConsumerNothingAcceptedLostOrDuplicated)
-{
+TEST(EventQueueConcurrency, EightProducersOneConsumerNothingAcceptedLostOrDuplicated) {
     EventQueue queue(10, 2, 300s);
     std::atomic<std::size_t> accepted{0};
     const std::size_t taken = expectEightProducersOneConsumer(queue, 10, [&](int p, int n) {

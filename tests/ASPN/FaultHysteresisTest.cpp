@@ -12,33 +12,30 @@ protected:
     ManualClock clock;
     FaultHysteresis filter{clock.fn()};
 
-    std::string check(int type, const std::string& file, int line, const std::string& info = "x")
-    {
+    std::string check(int type, const std::string& file, int line, const std::string& info = "x") {
         auto t = static_cast<EventTypes::eEventType>(type);
         std::string text = filter.Check(t, file, line, info);
         EXPECT_EQ(t, type) << "the type is never reclassified";
         return text;
     }
-    Keys keys() const
-    {
+    Keys keys() const {
         Keys out;
         for (const auto& e : filter.history()) out.push_back(e.key);
         return out;
     }
 };
 
-TEST_F(FaultHysteresisTest, PrefixesLocatedTypesAndRecordsOnlyFaults)
-{
+TEST_F(FaultHysteresisTest, PrefixesLocatedTypesAndRecordsOnlyFaults) {
     ASSERT_TRUE(filter.OkInitFaultHysteresis(180, 16, 2000));
     const struct {
         int type;
         const char *file, *text, *key;  // key nullptr: nothing recorded
     } cases[] = {
-        {3, "src/a/b", "b[42]:lost", "src/a/b42"},  {2, "src/a/b", "lost", nullptr},
-        {4, "src/a/b", "b[42]:lost", nullptr},      {5, "/abs/x.cpp", "x.cpp[42]:lost", nullptr},
-        {0, "src/a/b", "lost", nullptr},            {9, "src/a/b", "lost", nullptr},
-        {-1, "src/a/b", "lost", nullptr},           {3, "x\\y", "y[42]:lost", "x\\y42"},
-        {3, "a\\b/c", "c[42]:lost", "a\\b/c42"},    {3, "dir/", "[42]:lost", "dir/42"},
+        {3, "src/a/b", "b[42]:lost", "src/a/b42"}, {2, "src/a/b", "lost", nullptr},
+        {4, "src/a/b", "b[42]:lost", nullptr},     {5, "/abs/x.cpp", "x.cpp[42]:lost", nullptr},
+        {0, "src/a/b", "lost", nullptr},           {9, "src/a/b", "lost", nullptr},
+        {-1, "src/a/b", "lost", nullptr},          {3, "x\\y", "y[42]:lost", "x\\y42"},
+        {3, "a\\b/c", "c[42]:lost", "a\\b/c42"},   {3, "dir/", "[42]:lost", "dir/42"},
     };
     for (const auto& c : cases) {
         Keys expected = keys();
@@ -51,8 +48,7 @@ TEST_F(FaultHysteresisTest, PrefixesLocatedTypesAndRecordsOnlyFaults)
 
 // Inactive until given non-zero limits; refused settings keep the old ones,
 // accepted ones empty the history, and a full history evicts the oldest.
-TEST_F(FaultHysteresisTest, SettingsAndCapacity)
-{
+TEST_F(FaultHysteresisTest, SettingsAndCapacity) {
     for (auto args : {std::vector<int>{180, 0, 2000}, {180, 16, 0}}) {
         ASSERT_TRUE(filter.OkInitFaultHysteresis(args[0], args[1], args[2]));
         EXPECT_EQ(check(3, "src/a/b", 42, "lost"), "lost");
@@ -71,8 +67,7 @@ TEST_F(FaultHysteresisTest, SettingsAndCapacity)
     EXPECT_EQ(keys(), (Keys{"f3", "f4", "f5"}));
 }
 
-TEST_F(FaultHysteresisTest, EntriesExpireAtTheWindowInWholeMilliseconds)
-{
+TEST_F(FaultHysteresisTest, EntriesExpireAtTheWindowInWholeMilliseconds) {
     ASSERT_TRUE(filter.OkInitFaultHysteresis(180, 16, 2000));
     check(3, "old", 1);
     clock.advance(179999ms + 999999ns);  // 179,999 ms after truncation

@@ -135,7 +135,7 @@ protected:
 
 TEST_F(SingletonReporter, QueuedEventsArriveOldestFirstPacedNumberedStampedFromTheFpgaAndDoneDrainsTheQueue) {
     auto ts = std::make_shared<TimedRecording>();
-    ts->registerResult = FACE::RETURN_CODE_TYPE::NO_ACTION;  // an existing sender is accepted
+    ts->registerResult = FACE::RETURN_CODE_TYPE::NO_ACTION;                  // an existing sender is accepted
     ts->refuses = [](EventLog const& m) { return m.eventlog() == "nine"; };  // reported; publishing goes on
     reporter.SendEvent(__FILE__, 1, HealthReporter::eStatus, "first");
     reporter.SendEvent(__FILE__, 2, static_cast<HealthReporter::eEventType>(9), "nine");
@@ -161,7 +161,8 @@ TEST_F(SingletonReporter, QueuedEventsArriveOldestFirstPacedNumberedStampedFromT
         auto const& h = got[i].header();
         EXPECT_EQ(std::make_tuple(static_cast<int>(got[i].event_log_type()), h.seq_num(), h.device_id(),
                                   h.timestamp_valid().time_code()),
-                  std::make_tuple(types[i], static_cast<std::int64_t>(i), 0x012D0100, 100)) << i;
+                  std::make_tuple(types[i], static_cast<std::int64_t>(i), 0x012D0100, 100))
+            << i;
         EXPECT_EQ(h.timestamp_valid(), h.timestamp_arrival()) << i;
         EXPECT_TRUE(nsOf(h.timestamp_valid()) >= before && nsOf(h.timestamp_valid()) <= after) << i;
         if (i > 0) {  // paced 100 ms apart; the stamps never go back

@@ -18,8 +18,7 @@ protected:
 
 // Types out of range become 0; the eleventh ordinary event is dropped, the
 // configuration event never; after five minutes its replacement repeats.
-TEST_F(HealthReporterTest, FiltersClampsBoundsAndRepeatsConfiguration)
-{
+TEST_F(HealthReporterTest, FiltersClampsBoundsAndRepeatsConfiguration) {
     const auto as = [](int t) { return static_cast<HealthReporter::eEventType>(t); };
     reporter.SendEvent("src/a/b", 42, HealthReporter::eFault, "lost");
     reporter.SendEvent("src/a/b", 42, as(9), "lost");
@@ -28,16 +27,24 @@ TEST_F(HealthReporterTest, FiltersClampsBoundsAndRepeatsConfiguration)
     reporter.SendEvent(nullptr, 5, HealthReporter::eFault, "nofile");
     for (int i = 5; i < 11; ++i) reporter.SendEvent("f", i, HealthReporter::eStatus, "e");
     const std::uint32_t id = reporter.SendConfigEvent("Mode: live");
-    EXPECT_EQ(drain(), (Events{{3, "b[42]:lost"}, {0, "lost"}, {0, "lost"}, {5, "b[42]:lost"}, {3, "[5]:nofile"},
-                               {2, "e"}, {2, "e"}, {2, "e"}, {2, "e"}, {2, "e"}, {2, "Mode: live"}}));
+    EXPECT_EQ(drain(), (Events{{3, "b[42]:lost"},
+                               {0, "lost"},
+                               {0, "lost"},
+                               {5, "b[42]:lost"},
+                               {3, "[5]:nofile"},
+                               {2, "e"},
+                               {2, "e"},
+                               {2, "e"},
+                               {2, "e"},
+                               {2, "e"},
+                               {2, "Mode: live"}}));
     EXPECT_EQ(filter.history().size(), 2u);
     EXPECT_EQ(reporter.ReplaceConfigEvent("Mode: sim", id), ASPN2::EventQueue::configId("Mode: sim"));
     clock.advance(300s);
     EXPECT_EQ(drain(), (Events{{2, "Mode: sim"}}));  // the repeat is the replacement's
 }
 
-TEST(HealthReporterInstance, MacroReportsTheCallersFileAndLine)
-{
+TEST(HealthReporterInstance, MacroReportsTheCallersFileAndLine) {
     ASSERT_TRUE(FaultHysteresis::Instance().OkInitFaultHysteresis(180, 16, 2000));
     HealthReporter& reporter = HealthReporter::Instance();
     drain(reporter.queue());
@@ -50,12 +57,14 @@ TEST(HealthReporterInstance, MacroReportsTheCallersFileAndLine)
 
 // Eight reporting threads and one consumer, faults going through the filter
 // and the queue: nothing duplicated, the bound holds, no deadlock.
-TEST_F(HealthReporterTest, ConcurrentSendersAndOneConsumer)
-{
-    EXPECT_GE(expectEightProducersOneConsumer(reporter.queue(), HealthReporter::kQueueCapacity, [&](int p, int n) {
-        reporter.SendEvent(("src/" + std::to_string(p)).c_str(), n, HealthReporter::eFault, "x");
-        if (n % 1000 == 0) clock.advance(1s);
-    }), HealthReporter::kQueueCapacity);
+TEST_F(HealthReporterTest, ConcurrentSendersAndOneConsumer) {
+    EXPECT_GE(expectEightProducersOneConsumer(reporter.queue(), HealthReporter::kQueueCapacity,
+                                              [&](int p, int n) {
+                                                  reporter.SendEvent(("src/" + std::to_string(p)).c_str(), n,
+                                                                     HealthReporter::eFault, "x");
+                                                  if (n % 1000 == 0) clock.advance(1s);
+                                              }),
+              HealthReporter::kQueueCapacity);
     EXPECT_EQ(filter.history().size(), 2000u);
 }
 

@@ -12,8 +12,7 @@
 // A steady clock that moves only when the test moves it.
 class ManualClock {
 public:
-    ASPN2::SteadyClock fn()
-    {
+    ASPN2::SteadyClock fn() {
         return [this] { return ASPN2::SteadyTimePoint(std::chrono::nanoseconds(ns.load())); };
     }
     void advance(std::chrono::nanoseconds d) { ns += d.count(); }
@@ -31,8 +30,7 @@ inline std::ostream& operator<<(std::ostream& os, const Event& e) { return os <<
 using Events = std::vector<Event>;
 
 // Everything pending now, oldest first.
-inline Events drain(ASPN2::EventQueue& queue)
-{
+inline Events drain(ASPN2::EventQueue& queue) {
     Events out;
     for (Event e{-1, {}}; queue.pop_front(e.type, e.info, std::chrono::nanoseconds::zero());) out.push_back(e);
     return out;
@@ -44,8 +42,7 @@ inline Events drain(ASPN2::EventQueue& queue)
 // `capacity` after a take and that each event "<p>[<n>]..." was taken once
 // at most, each producer's in order. Returns how many were taken.
 template <typename Produce>
-std::size_t expectEightProducersOneConsumer(ASPN2::EventQueue& queue, std::size_t capacity, Produce produce)
-{
+std::size_t expectEightProducersOneConsumer(ASPN2::EventQueue& queue, std::size_t capacity, Produce produce) {
     constexpr int kProducers = 8;
     std::atomic<int> running{kProducers};
     std::vector<std::thread> threads;

@@ -26,19 +26,18 @@ using Whence = FACE::Configuration::WHENCE_TYPE;
 // element without "Name", connections with an empty and a blank "Name" (no
 // containers) and a container of another tag that repeats the name "A".
 std::string sampleDocument() {
-    return document(container("System", "Corvane",
-                              "<System>Main</System><Digits>12345</Digits><Empty></Empty>"
-                              "<Padded>  two  words </Padded><Escaped>a&amp;b&lt;c</Escaped>"
-                              "<Nested><Inner>x</Inner></Nested><Digits>999</Digits><Text>hello world</Text>"
-                              "<Upper>TRUE</Upper><Mixed>True</Mixed><One>1</One><Hex>0x10</Hex><Octal>010</Octal>"
-                              "<Lower>false</Lower><Zero>0</Zero><No>no</No>") +
-                    container("Connection", "A", "<Topic>ta</Topic>") + "<Junk>no name</Junk>" +
-                    container("Connection", "", "<Topic>unnamed</Topic>") + "<Blank><Name>  </Name></Blank>" +
-                    container("Connection", "B", "<Topic>tb</Topic>") +
-                    container("Other", "A", "<Topic>other-a</Topic>") +
-                    container("Connection", "C", "<Topic>tc</Topic>") +
-                    container("ByTag", "Differs", "<Topic>bytag</Topic>") + "<E1/>" +
-                    "<NoParams><Name>NoParams</Name></NoParams>");
+    return document(
+        container("System", "Corvane",
+                  "<System>Main</System><Digits>12345</Digits><Empty></Empty>"
+                  "<Padded>  two  words </Padded><Escaped>a&amp;b&lt;c</Escaped>"
+                  "<Nested><Inner>x</Inner></Nested><Digits>999</Digits><Text>hello world</Text>"
+                  "<Upper>TRUE</Upper><Mixed>True</Mixed><One>1</One><Hex>0x10</Hex><Octal>010</Octal>"
+                  "<Lower>false</Lower><Zero>0</Zero><No>no</No>") +
+        container("Connection", "A", "<Topic>ta</Topic>") + "<Junk>no name</Junk>" +
+        container("Connection", "", "<Topic>unnamed</Topic>") + "<Blank><Name>  </Name></Blank>" +
+        container("Connection", "B", "<Topic>tb</Topic>") + container("Other", "A", "<Topic>other-a</Topic>") +
+        container("Connection", "C", "<Topic>tc</Topic>") + container("ByTag", "Differs", "<Topic>bytag</Topic>") +
+        "<E1/>" + "<NoParams><Name>NoParams</Name></NoParams>");
 }
 
 class CvConfig : public testing::Test {
@@ -59,10 +58,17 @@ TEST_F(CvConfig, OpenFindsContainersByNameOrTag) {
     std::pair<char const*, char const*> const cases[] = {
         // name, "Topic" through the handle (null: Open fails with 4)
         {"A", "ta"},  // the first of two named "A"
-        {"Other", "other-a"}, {"ByTag", "bytag"}, {"Differs", "bytag"},
+        {"Other", "other-a"},
+        {"ByTag", "bytag"},
+        {"Differs", "bytag"},
         {"Connection", "ta"},  // by tag, the first one
-        {"Junk", nullptr}, {"Blank", nullptr}, {"E1", nullptr},  // no or a blank "Name": no container
-        {"CV_Configurations", nullptr}, {"", nullptr}, {"a", nullptr}, {"Topic", nullptr},
+        {"Junk", nullptr},
+        {"Blank", nullptr},
+        {"E1", nullptr},  // no or a blank "Name": no container
+        {"CV_Configurations", nullptr},
+        {"", nullptr},
+        {"a", nullptr},
+        {"Topic", nullptr},
     };
     for (auto const& [name, topic] : cases) {
         FACE::CV_Config config;
@@ -107,9 +113,12 @@ TEST_F(CvConfig, SizeAndReadOfEachKindOfParameter) {
         // container, parameter, value (empty: Get_Size 4 and Read 3)
         {"Corvane", "Digits", "12345"},  // the first of two
         {"Corvane", "", "Corvane"},      // an empty name reads "Name"
-        {"Corvane", "Padded", "  two  words "}, {"Corvane", "Escaped", "a&b<c"},
-        {"Corvane", "Empty", ""},        {"Corvane", "Nested", ""},
-        {"Corvane", "digits", ""},       {"NoParams", "Topic", ""},
+        {"Corvane", "Padded", "  two  words "},
+        {"Corvane", "Escaped", "a&b<c"},
+        {"Corvane", "Empty", ""},
+        {"Corvane", "Nested", ""},
+        {"Corvane", "digits", ""},
+        {"NoParams", "Topic", ""},
     };
     for (auto const& [container, parameter, value] : cases) {
         int size = -1;
@@ -149,12 +158,18 @@ TEST_F(CvConfig, SizeAndReadOfEachKindOfParameter) {
 TEST_F(CvConfig, SeekMovesAmongContainersOfTheHandlesTag) {
     std::tuple<char const*, int, int, RC, char const*> const cases[] = {
         // from, whence, offset, code, the current container afterwards
-        {"B", 0, 0, Code::NO_ERROR, "A"},          {"A", 2, 0, Code::NO_ERROR, "C"},
-        {"A", 0, 2, Code::NO_ERROR, "C"},          {"A", 0, 3, Code::INVALID_PARAM, "A"},
-        {"A", 0, -1, Code::INVALID_PARAM, "A"},    {"B", 1, 1, Code::NO_ERROR, "C"},
-        {"B", 1, -1, Code::NO_ERROR, "A"},         {"C", 1, 1, Code::INVALID_PARAM, "C"},
-        {"A", 2, 1, Code::NO_ERROR, "B"},          {"A", 2, -1, Code::INVALID_PARAM, "A"},
-        {"B", 1, INT_MIN, Code::INVALID_PARAM, "B"}, {"B", 3, 0, Code::INVALID_CONFIG, "B"},
+        {"B", 0, 0, Code::NO_ERROR, "A"},
+        {"A", 2, 0, Code::NO_ERROR, "C"},
+        {"A", 0, 2, Code::NO_ERROR, "C"},
+        {"A", 0, 3, Code::INVALID_PARAM, "A"},
+        {"A", 0, -1, Code::INVALID_PARAM, "A"},
+        {"B", 1, 1, Code::NO_ERROR, "C"},
+        {"B", 1, -1, Code::NO_ERROR, "A"},
+        {"C", 1, 1, Code::INVALID_PARAM, "C"},
+        {"A", 2, 1, Code::NO_ERROR, "B"},
+        {"A", 2, -1, Code::INVALID_PARAM, "A"},
+        {"B", 1, INT_MIN, Code::INVALID_PARAM, "B"},
+        {"B", 3, 0, Code::INVALID_CONFIG, "B"},
         {"B", -1, 0, Code::INVALID_CONFIG, "B"},
     };
     auto topicOf = [](char const* name) { return std::string("t") + static_cast<char>(name[0] - 'A' + 'a'); };
@@ -203,7 +218,8 @@ TEST_F(CvConfig, WriteSavesWhatANewInstanceReadsOrReportsWhyNot) {
     int const h = open("A");
     ASSERT_EQ(::unlink(m_file.c_str()), 0);
     ASSERT_EQ(::mkdir(m_file.c_str(), 0755), 0);  // cannot be opened for writing
-    EXPECT_EQ(std::make_pair(writeValue(m_config, h, "Topic", "kept", &bytes), bytes), std::make_pair(Code::NO_ACTION, 0));
+    EXPECT_EQ(std::make_pair(writeValue(m_config, h, "Topic", "kept", &bytes), bytes),
+              std::make_pair(Code::NO_ACTION, 0));
     EXPECT_EQ(read(h, "Topic"), "kept");
     if (::access("/dev/full", W_OK) == 0) {  // opens, but the flush fails
         ASSERT_EQ(::rmdir(m_file.c_str()), 0);
@@ -220,10 +236,14 @@ TEST(CvConfigBadFiles, UnusableFilesGiveInvalidConfigAndAtMostTheRootLine) {
     for (int i = 0; i < 5000; ++i) deep += "<d>";
     std::mt19937 gen(7);
     for (char& c : garbage) c = static_cast<char>(gen() & 0xFF);
-    std::tuple<char const*, std::string, bool> const cases[] = {  // name, content, parsed without the root
-        {"empty", "", false}, {"not XML", "hello world, this is no XML\n", false},
-        {"truncated", valid.substr(0, valid.size() / 2), false}, {"binary garbage", garbage, false},
-        {"garbage after the root", valid + "\x01\x02junk", false}, {"deeply nested", "<CV_Configurations>" + deep, false},
+    std::tuple<char const*, std::string, bool> const cases[] = {
+        // name, content, parsed without the root
+        {"empty", "", false},
+        {"not XML", "hello world, this is no XML\n", false},
+        {"truncated", valid.substr(0, valid.size() / 2), false},
+        {"binary garbage", garbage, false},
+        {"garbage after the root", valid + "\x01\x02junk", false},
+        {"deeply nested", "<CV_Configurations>" + deep, false},
         {"other root", "<Configurations><S><Name>N</Name></S></Configurations>", true},
         {"root in lower case", "<cv_configurations/>", true},
     };
@@ -233,8 +253,10 @@ TEST(CvConfigBadFiles, UnusableFilesGiveInvalidConfigAndAtMostTheRootLine) {
         FACE::CV_Config config;
         std::string console;
         EXPECT_EQ(initConfig(config, FACE::String(path.c_str()), &console), Code::INVALID_CONFIG) << name;
-        EXPECT_EQ(console, !rootLine ? "" : "Configuration XML - " + path +
-                                                " Error: Unable to locate the CV_Configurations object\n") << name;
+        EXPECT_EQ(
+            console,
+            !rootLine ? "" : "Configuration XML - " + path + " Error: Unable to locate the CV_Configurations object\n")
+            << name;
         RC rc;
         openHandle(config, "N", &rc);
         EXPECT_EQ(rc, Code::INVALID_MODE) << name;
@@ -266,9 +288,18 @@ TEST(ParseNumbers, AutomaticBaseAsTheCLibrary) {
         unsigned long long asUnsigned;
         long long asSigned;
     } const cases[] = {
-        {"42", 42, 42},   {"0x2A", 42, 42}, {"0X2a", 42, 42}, {"052", 42, 42}, {"09", 0, 0},
-        {" +17", 17, 17}, {"12abc", 12, 12}, {"0x", 0, 0},    {"", 0, 0},      {"abc", 0, 0},
-        {"-1", 18446744073709551615ULL, -1}, {"0xFFFFFFFF", 4294967295ULL, 4294967295LL},
+        {"42", 42, 42},
+        {"0x2A", 42, 42},
+        {"0X2a", 42, 42},
+        {"052", 42, 42},
+        {"09", 0, 0},
+        {" +17", 17, 17},
+        {"12abc", 12, 12},
+        {"0x", 0, 0},
+        {"", 0, 0},
+        {"abc", 0, 0},
+        {"-1", 18446744073709551615ULL, -1},
+        {"0xFFFFFFFF", 4294967295ULL, 4294967295LL},
         {"99999999999999999999999", 18446744073709551615ULL, 9223372036854775807LL},
         {"-99999999999999999999999", 18446744073709551615ULL, -9223372036854775807LL - 1},
     };
@@ -283,10 +314,11 @@ TEST(ParseNumbers, AutomaticBaseAsTheCLibrary) {
 TEST_F(CvConfig, HelperGettersReadTextsAndBooleansOrWarnAndSettersWriteThrough) {
     FACE::CV_Config& config = m_config;
     int const h = open("Corvane");
-    std::tuple<char const*, char const*, bool> const cases[] = {  // name, text (null: missing), boolean
-        {"Upper", "TRUE", true}, {"Mixed", "True", true}, {"One", "1", true}, {"Hex", "0x10", true},
-        {"Octal", "010", true},  {"Lower", "false", false}, {"Zero", "0", false}, {"No", "no", false},
-        {"Text", "hello world", false}, {"Empty", nullptr, true}, {"Missing", nullptr, true}};
+    std::tuple<char const*, char const*, bool> const cases[] = {
+        // name, text (null: missing), boolean
+        {"Upper", "TRUE", true},        {"Mixed", "True", true},   {"One", "1", true},        {"Hex", "0x10", true},
+        {"Octal", "010", true},         {"Lower", "false", false}, {"Zero", "0", false},      {"No", "no", false},
+        {"Text", "hello world", false}, {"Empty", nullptr, true},  {"Missing", nullptr, true}};
     for (auto const& [name, text, flag] : cases) {
         FACE::String value("untouched");
         bool boolean = !flag;
@@ -296,8 +328,10 @@ TEST_F(CvConfig, HelperGettersReadTextsAndBooleansOrWarnAndSettersWriteThrough) 
         CV_Config_Helpers::Get_Boolean_Parameter(config, h, FACE::String(name), boolean, rcs[1]);
         std::string const warning = text ? "" : std::string("WARNING - Parameter ") + name + " not found\n";
         RC const rc = text ? Code::NO_ACTION : Code::INVALID_CONFIG;
-        EXPECT_EQ(std::make_tuple(std::string(value.buffer()), boolean, rcs[0], rcs[1], testing::internal::GetCapturedStdout()),
-                  std::make_tuple(std::string(text ? text : "untouched"), text ? flag : !flag, rc, rc, warning + warning))
+        EXPECT_EQ(
+            std::make_tuple(std::string(value.buffer()), boolean, rcs[0], rcs[1],
+                            testing::internal::GetCapturedStdout()),
+            std::make_tuple(std::string(text ? text : "untouched"), text ? flag : !flag, rc, rc, warning + warning))
             << name;
     }
     RC rc = Code::NO_ACTION;

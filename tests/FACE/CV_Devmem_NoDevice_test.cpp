@@ -43,7 +43,8 @@ TEST(DevmemWithoutDevice, OpenSucceedsButAccessIsRefusedUntilTheDeviceExists) {
     testing::internal::CaptureStderr();
     io.Open_Connection("Regs", -1, id, rc);
     EXPECT_EQ(rc, Code::NO_ERROR);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("Unable to open /dev/mem file descriptor."), std::string::npos);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("Unable to open /dev/mem file descriptor."),
+              std::string::npos);
     io.Read(id, -1, r, rc);
     EXPECT_EQ(rc, Code::INVALID_MODE);
 

@@ -32,8 +32,10 @@ Io::IO_PARAMETER_TRANSACTION_TYPE transaction(std::vector<std::pair<std::uint16_
     for (auto const& [id, value] : elements) {
         Io::IO_PARAMETER_TYPE e;
         e.id = id;
-        if (value >= 0) e.value.ulong_value(static_cast<std::uint32_t>(value));
-        else e.value.long_value(static_cast<std::int32_t>(-value));
+        if (value >= 0)
+            e.value.ulong_value(static_cast<std::uint32_t>(value));
+        else
+            e.value.long_value(static_cast<std::int32_t>(-value));
         t.parameters.append(e);
     }
     return t;
@@ -42,12 +44,12 @@ Io::IO_PARAMETER_TRANSACTION_TYPE transaction(std::vector<std::pair<std::uint16_
 class Devmem : public testing::Test {
 protected:
     void SetUp() override {
-        std::string const file = m_dir.write(
-            "devices.xml",
-            document(device("Small", "<BaseAddress>0x1010</BaseAddress><Size>16</Size>") +
-                     device("Tiny", "<BaseAddress>0x2000</BaseAddress><Size>2</Size>") +
-                     device("NoSize", "<BaseAddress>0x3000</BaseAddress>") + device("NoBase", "<Size>16</Size>") +
-                     device("Octal", "<BaseAddress>010000</BaseAddress><Size>0x10</Size>")));
+        std::string const file =
+            m_dir.write("devices.xml", document(device("Small", "<BaseAddress>0x1010</BaseAddress><Size>16</Size>") +
+                                                device("Tiny", "<BaseAddress>0x2000</BaseAddress><Size>2</Size>") +
+                                                device("NoSize", "<BaseAddress>0x3000</BaseAddress>") +
+                                                device("NoBase", "<Size>16</Size>") +
+                                                device("Octal", "<BaseAddress>010000</BaseAddress><Size>0x10</Size>")));
         RC rc = Code::NOT_AVAILABLE;
         m_io.Set_Reference("", std::make_shared<FACE::CV_Config>(), 0, rc);
         m_io.Initialize(FACE::String(file.c_str()), rc);
@@ -109,8 +111,9 @@ protected:
 TEST(DevmemSetup, ReferenceAndInitialization) {
     TempDir dir;
     std::string const good = dir.write("d.xml", document(device("A", "<BaseAddress>1</BaseAddress><Size>4</Size>")));
-    for (auto const& [path, first, second] : {std::tuple{good, Code::NO_ERROR, Code::NO_ACTION},
-                                              std::tuple{dir.write("bad.xml", "<not xml"), Code::INVALID_CONFIG, Code::INVALID_CONFIG}}) {
+    for (auto const& [path, first, second] :
+         {std::tuple{good, Code::NO_ERROR, Code::NO_ACTION},
+          std::tuple{dir.write("bad.xml", "<not xml"), Code::INVALID_CONFIG, Code::INVALID_CONFIG}}) {
         CV_Devmem io;
         RC rc[4];
         io.Set_Reference("", std::make_shared<FACE::CV_Config>(), 0, rc[0]);
@@ -125,7 +128,8 @@ TEST(DevmemSetup, ReferenceAndInitialization) {
     io.Set_Reference("", nullptr, 0, rc[0]);
     io.Initialize(FACE::String(good.c_str()), rc[1]);
     io.Open_Connection("A", -1, id, rc[2]);
-    EXPECT_EQ(std::vector<RC>(rc, rc + 3), (std::vector<RC>{Code::INVALID_PARAM, Code::INVALID_CONFIG, Code::INVALID_CONFIG}));
+    EXPECT_EQ(std::vector<RC>(rc, rc + 3),
+              (std::vector<RC>{Code::INVALID_PARAM, Code::INVALID_CONFIG, Code::INVALID_CONFIG}));
     EXPECT_EQ(id, -1);
 }
 
@@ -142,12 +146,28 @@ TEST_F(Devmem, AccessesOfEveryWidthWithinTheConfiguredWindow) {
     std::uint64_t const no = 0xABABABABABABABABull;  // refused with NO_ACTION: data untouched
     std::tuple<long long, std::uint32_t, std::uint8_t, std::uint64_t> const cases[] = {
         // connection, offset, width, value read
-        {0, 12, 32, 0xFFEEDDCCu}, {0, 13, 32, no}, {0, 8, 64, 0xFFEEDDCCBBAA9988ull}, {0, 9, 64, no}, {0, 14, 16, 0xFFEEu},
-        {0, 15, 16, no}, {0, 15, 8, 0xFFu}, {0, 16, 8, no}, {0, 0xFFFFFFFFu, 8, no}, {0, 0, 24, no}, {0, 0, 0, no},
-        {1, 0, 16, 0}, {1, 1, 16, no}, {1, 0, 32, no},  // "Tiny", a 2-byte window
+        {0, 12, 32, 0xFFEEDDCCu},
+        {0, 13, 32, no},
+        {0, 8, 64, 0xFFEEDDCCBBAA9988ull},
+        {0, 9, 64, no},
+        {0, 14, 16, 0xFFEEu},
+        {0, 15, 16, no},
+        {0, 15, 8, 0xFFu},
+        {0, 16, 8, no},
+        {0, 0xFFFFFFFFu, 8, no},
+        {0, 0, 24, no},
+        {0, 0, 0, no},
+        {1, 0, 16, 0},
+        {1, 1, 16, no},
+        {1, 0, 32, no},  // "Tiny", a 2-byte window
         // Inside the window but not a multiple of the width: refused, never
         // split into narrower accesses.
-        {0, 1, 16, no}, {0, 2, 32, no}, {0, 4, 64, no}, {0, 10, 32, no}, {0, 6, 16, 0xFEEDu}, {0, 1, 8, 0x00u},
+        {0, 1, 16, no},
+        {0, 2, 32, no},
+        {0, 4, 64, no},
+        {0, 10, 32, no},
+        {0, 6, 16, 0xFEEDu},
+        {0, 1, 8, 0x00u},
     };
     open("Tiny");
     for (auto const& [c, offset, width, value] : cases) {
@@ -188,7 +208,8 @@ TEST_F(Devmem, ReturnCodesOfMissingClosedAndUnmappedConnections) {
     m_io.Configure_Connection_Parameters(moved, -1, transaction({{0, 0x7FFF0000}}), rc);
     EXPECT_EQ(open("Octal", &rc), moved);
     EXPECT_EQ(rc, Code::NO_ERROR);
-    EXPECT_NE(m_console.find("CV_Devmem: connection Octal: Unable to map memory space: the window ends beyond the memory device."),
+    EXPECT_NE(m_console.find(
+                  "CV_Devmem: connection Octal: Unable to map memory space: the window ends beyond the memory device."),
               std::string::npos)
         << m_console;
     EXPECT_EQ(codes(moved), (std::vector<long long>{5, 5, CV_Devmem::STATUS_FAILED, Code::NO_ACTION, 0}));
@@ -231,9 +252,9 @@ TEST(DevmemWindows, WindowsBeyondTheDeviceAreNotMappedAndSaySo) {
     TempDir dir;
     for (Row const& row : rows) {
         SCOPED_TRACE(std::string(row.base) + " / " + row.size);
-        std::string const file = dir.write(
-            "d.xml", document(device("B", std::string("<BaseAddress>") + row.base + "</BaseAddress><Size>" + row.size +
-                                              "</Size>")));
+        std::string const file =
+            dir.write("d.xml", document(device("B", std::string("<BaseAddress>") + row.base + "</BaseAddress><Size>" +
+                                                        row.size + "</Size>")));
         CV_Devmem io;
         RC rc = Code::NOT_AVAILABLE;
         io.Set_Reference("", std::make_shared<FACE::CV_Config>(), 0, rc);

@@ -78,7 +78,8 @@ TEST_F(ShmDirectory, OnlyFilesOfGoneOwnersAndUnmappedPortsAreStale) {
         {{"sem.fastrtps_port7402_mutex"}, true, "mutex of a port that is gone"},
         {{"fastrtps_4444444444444444", "fastrtps_4444444444444444_el"}, false, "segment just being made"},
         {{"fastrtps_notasegment", "fastrtps_port12a", "fastrtps_ABCDEF0123456789", "other", "sem.other_mutex"},
-         false, "no file of the transport"},
+         false,
+         "no file of the transport"},
     };
     for (Object const& o : objects) {
         for (char const* f : o.files) make(f, std::string(o.why) == "segment just being made" ? 0.0 : 60.0);

@@ -107,10 +107,12 @@ TEST_P(TssTraffic, PeerSamplesArriveIntact) {
             ASSERT_TRUE(t.rc == FACE::RETURN_CODE_TYPE::NO_ERROR && rc == FACE::RETURN_CODE_TYPE::NO_ERROR);
         }
         ASSERT_TRUE(waitFor([&] { return inbox->size() >= n; }, seconds(20))) << "received " << inbox->size();
-        long long const reader = FACE::TSS::Listeners::GuidToUid(t.tss->connectionMap_mutex_at(0).m_subscriber->getGuid());
+        long long const reader =
+            FACE::TSS::Listeners::GuidToUid(t.tss->connectionMap_mutex_at(0).m_subscriber->getGuid());
         for (auto const& e : inbox->all()) {
             EXPECT_EQ(std::make_tuple(e.message, std::to_string(e.header.sender_id), e.header.receiver_id, e.qos),
-                      std::make_tuple(sampleNumber(e.transaction), writer, reader, qos)) << e.transaction;
+                      std::make_tuple(sampleNumber(e.transaction), writer, reader, qos))
+                << e.transaction;
         }
         EXPECT_TRUE(p.count == 0 || inbox->size() == n);
         auto const started = std::chrono::steady_clock::now();
@@ -123,14 +125,16 @@ TEST_P(TssTraffic, PeerSamplesArriveIntact) {
     std::optional<int> const status = peer.wait(seconds(15));
     ASSERT_TRUE(status.has_value()) << "peer did not stop";
     std::string errors;
-    while (std::optional<std::string> line = peer.readLine(ChildProcess::Stderr, milliseconds(100))) errors += *line + "\n";
+    while (std::optional<std::string> line = peer.readLine(ChildProcess::Stderr, milliseconds(100)))
+        errors += *line + "\n";
     EXPECT_EQ(*status, 0) << errors;
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, TssTraffic,
                          testing::Values(Traffic{"UdpLateSubscriber", kUdpDomain, "UDP", "UDP", true, 3, 1},
                                          Traffic{"SharedMemoryWhilePublishing", kShmDomain, "SHM", "SHM", false, 0, 5},
-                                         Traffic{"TcpServerPeerToClient", kTcpDomain, "TCP_Server", "TCP_Client", true, 3, 1}),
+                                         Traffic{"TcpServerPeerToClient", kTcpDomain, "TCP_Server", "TCP_Client", true,
+                                                 3, 1}),
                          [](testing::TestParamInfo<Traffic> const& info) { return std::string(info.param.name); });
 
 }  // namespace

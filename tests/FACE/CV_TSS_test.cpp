@@ -65,8 +65,9 @@ TEST_F(TssSetup, ReferenceAndOperationsBeforeInitialize) {
 TEST_F(TssSetup, UnreadableSettingsAreReportedAndNothingIsStored) {
     std::string const missing = m_dir.file("absent.xml");
     std::string const noContainer = m_dir.write("plain.xml", face_test::document(""));
-    for (auto const& [file, console] : {std::pair{missing, "CFR:4 Configuration " + missing + " was not available\n"},
-                                        std::pair{noContainer, std::string("CFR:4 Domain FastRtps was not available\n")}}) {
+    for (auto const& [file, console] :
+         {std::pair{missing, "CFR:4 Configuration " + missing + " was not available\n"},
+          std::pair{noContainer, std::string("CFR:4 Domain FastRtps was not available\n")}}) {
         testing::internal::CaptureStdout();
         EXPECT_EQ(makeTransport(file).rc, NOT_AVAILABLE);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), console);
@@ -77,17 +78,19 @@ TEST_F(TssSetup, UnreadableSettingsAreReportedAndNothingIsStored) {
         s.omit = {name};
         Transport t = initialize(connectionsFile(s));
         // The code, the warning, nothing stored, no handle left open.
-        EXPECT_EQ(std::make_tuple(t.rc, m_out, t.tss->isInitialized() || t.tss->historyDepth() != 0,
-                                  m_config->opens - m_config->closes),
-                  std::make_tuple(INVALID_CONFIG, std::string("WARNING - Parameter ") + name + " not found\n", false, 0));
+        EXPECT_EQ(
+            std::make_tuple(t.rc, m_out, t.tss->isInitialized() || t.tss->historyDepth() != 0,
+                            m_config->opens - m_config->closes),
+            std::make_tuple(INVALID_CONFIG, std::string("WARNING - Parameter ") + name + " not found\n", false, 0));
     }
     // All seven are read after a failure; an empty value counts as missing.
     Settings s = Settings::on(kSettingsDomain);
     s.omit = {"DomainId", "TcpPort"};
     s.tcpAddress = "";
     EXPECT_EQ(initialize(connectionsFile(s)).rc, INVALID_CONFIG);
-    EXPECT_EQ(m_out, "WARNING - Parameter DomainId not found\nWARNING - Parameter TcpAddress not found\n"
-                     "WARNING - Parameter TcpPort not found\n");
+    EXPECT_EQ(m_out,
+              "WARNING - Parameter DomainId not found\nWARNING - Parameter TcpAddress not found\n"
+              "WARNING - Parameter TcpPort not found\n");
 }
 
 TEST_F(TssSetup, InitializeStoresTheSettingsOnce) {
@@ -96,13 +99,15 @@ TEST_F(TssSetup, InitializeStoresTheSettingsOnce) {
     Transport t = initialize(connectionsFile(s));
     ASSERT_EQ(std::make_pair(t.rc, m_out), std::make_pair(NO_ERROR, std::string()));
     EXPECT_TRUE(t.tss->historyDepth() == 12 && t.tss->useBestEffort() && t.tss->backFillHistory());
-    EXPECT_EQ(std::make_pair(t.tss->participant()->getAttributes().domainId, int(t.tss->tcpPort())), std::make_pair(16u, 4464))
+    EXPECT_EQ(std::make_pair(t.tss->participant()->getAttributes().domainId, int(t.tss->tcpPort())),
+              std::make_pair(16u, 4464))
         << "70000 truncated to 16 bits";
     eprosima::fastrtps::Participant* const first = t.tss->participant();
     RC rc = NO_ERROR;
     t.tss->Initialize("anything.xml", rc);
     EXPECT_EQ(std::make_pair(rc, t.tss->participant()), std::make_pair(NO_ACTION, first));
-    EXPECT_EQ(std::make_pair(m_config->opens, m_config->closes), std::make_pair(1, 1)) << "a second Initialize reads nothing";
+    EXPECT_EQ(std::make_pair(m_config->opens, m_config->closes), std::make_pair(1, 1))
+        << "a second Initialize reads nothing";
 }
 
 // The transports themselves (the TCP client's peer too) are proven by the
@@ -119,15 +124,16 @@ TEST(TssAttributes, NamesWanAddressesAndUids) {
 
     // The opt-in announcement period: seconds above 0 and below the lease.
     std::pair<char const*, std::optional<double>> const periods[] = {
-        {"0.5", 0.5}, {" 1.25 ", 1.25}, {"4.999", 4.999}, {"5", std::nullopt}, {"0", std::nullopt},
+        {"0.5", 0.5},         {" 1.25 ", 1.25},      {"4.999", 4.999},       {"5", std::nullopt}, {"0", std::nullopt},
         {"-1", std::nullopt}, {"nan", std::nullopt}, {"0.5s", std::nullopt}, {"", std::nullopt}};
     for (auto const& [text, seconds] : periods) {
         EXPECT_EQ(FACE::TSS::Details::ParseAnnouncementPeriod(text), seconds) << text;
     }
 
     // A sample's sender and receiver uids: the entity id, big-endian; the prefix plays no part.
-    std::pair<std::array<std::uint8_t, 4>, long long> const cases[] = {
-        {{0x00, 0x00, 0x01, 0x07}, 263}, {{0x12, 0x34, 0x56, 0x78}, 0x12345678}, {{0xFF, 0xFF, 0xFF, 0xFF}, 4294967295LL}};
+    std::pair<std::array<std::uint8_t, 4>, long long> const cases[] = {{{0x00, 0x00, 0x01, 0x07}, 263},
+                                                                       {{0x12, 0x34, 0x56, 0x78}, 0x12345678},
+                                                                       {{0xFF, 0xFF, 0xFF, 0xFF}, 4294967295LL}};
     for (auto const& [entity, uid] : cases) {
         eprosima::fastrtps::rtps::GUID_t guid;
         std::fill(std::begin(guid.guidPrefix.value), std::end(guid.guidPrefix.value), 0xAB);
@@ -137,12 +143,14 @@ TEST(TssAttributes, NamesWanAddressesAndUids) {
 }
 
 TEST_F(TssSetup, SampleFilesGiveTheServersSixConnectionsDenseIds) {
-    char const* const names[] = {"Command", "Response", "PositionVelocityAttitude", "EventLog", "UTCTime",
-                                 "MaintenanceEvent"};
-    for (auto const& [transport, kindName] : {std::pair{"udp", "UDP"}, std::pair{"shm", "SHM"},
-                                              std::pair{"tcp-server", "TCP_Server"}, std::pair{"tcp-client", "TCP_Client"}}) {
+    char const* const names[] = {"Command",  "Response", "PositionVelocityAttitude",
+                                 "EventLog", "UTCTime",  "MaintenanceEvent"};
+    for (auto const& [transport, kindName] :
+         {std::pair{"udp", "UDP"}, std::pair{"shm", "SHM"}, std::pair{"tcp-server", "TCP_Server"},
+          std::pair{"tcp-client", "TCP_Client"}}) {
         // Over UDP in a domain of this test: the TCP transports would open ports.
-        std::string text = face_test::readFile(std::string(TSS_SAMPLE_CONFIG_DIR) + "/connections-" + std::string(transport) + ".xml");
+        std::string text =
+            face_test::readFile(std::string(TSS_SAMPLE_CONFIG_DIR) + "/connections-" + std::string(transport) + ".xml");
         std::size_t const domain = text.find("<DomainId>0</DomainId>"), kind = text.find("<UseTransport>");
         ASSERT_TRUE(domain != std::string::npos && kind != std::string::npos) << transport;
         std::size_t const kindEnd = text.find("</UseTransport>");
@@ -153,14 +161,16 @@ TEST_F(TssSetup, SampleFilesGiveTheServersSixConnectionsDenseIds) {
         ASSERT_EQ(t.rc, NO_ERROR) << transport;
         for (long long expected = 0; expected < 6; ++expected) {
             RC rc = NO_ACTION;
-            EXPECT_EQ(std::make_pair(createConnection(*t.tss, names[expected], rc), rc), std::make_pair(expected, NO_ERROR));
+            EXPECT_EQ(std::make_pair(createConnection(*t.tss, names[expected], rc), rc),
+                      std::make_pair(expected, NO_ERROR));
             std::string const& type = t.tss->connectionMap_mutex_at(static_cast<unsigned>(expected)).m_topicType;
             EXPECT_EQ(type, std::string("aspn2_msgs::idl::") + (expected < 2 ? "CommandResponse" : names[expected]));
         }
         int const opens = m_config->opens;
         RC rc = NO_ACTION;
         EXPECT_EQ(createConnection(*t.tss, "UTCTime", rc), 4);
-        EXPECT_EQ(std::make_tuple(m_config->opens, m_config->closes, t.tss->connectionCount()), std::make_tuple(opens, opens, 6u))
+        EXPECT_EQ(std::make_tuple(m_config->opens, m_config->closes, t.tss->connectionCount()),
+                  std::make_tuple(opens, opens, 6u))
             << "an existing connection reads no container";
     }
 }
@@ -187,7 +197,8 @@ TEST_F(TssSetup, ConnectionFailuresLeaveNoRecord) {
         // No id, the code, the console line, the error line, no handle left open.
         EXPECT_EQ(std::make_tuple(id, rc, out, errors.find("!!!!! Could NOT register topic") != std::string::npos,
                                   m_config->opens - m_config->closes),
-                  std::make_tuple(-1LL, code, std::string(console), errorLine, 0)) << name;
+                  std::make_tuple(-1LL, code, std::string(console), errorLine, 0))
+            << name;
     }
     RC rc = NO_ACTION;
     EXPECT_EQ(createConnection(*t.tss, "UTCTime", rc), 0) << "failures use up no ids";

@@ -18,7 +18,9 @@ using namespace FACE::RETURN_CODE_TYPE;
 class OtherTransport : public FACE::TSS::Base {
 public:
     void Initialize(FACE::String const&, RC& rc) override { rc = NO_ERROR; }
-    void Create_Connection(FACE::String const&, long long, long long& id, int&, RC& rc) override { id = 0, rc = NO_ERROR; }
+    void Create_Connection(FACE::String const&, long long, long long& id, int&, RC& rc) override {
+        id = 0, rc = NO_ERROR;
+    }
     void Destroy_Connection(long long, RC& rc) override { rc = NO_ERROR; }
     void Unregister_Sender(long long, RC& rc) override { rc = NO_ERROR; }
     void Unregister_Callback(long long, RC& rc) override { rc = NO_ERROR; }
@@ -42,7 +44,8 @@ protected:
 
 TEST_F(TypedTransport, SetReferenceAcceptsOnlyTheSystemsTransport) {
     std::pair<std::shared_ptr<FACE::TSS::Base>, RC> const cases[] = {
-        {nullptr, INVALID_PARAM}, {std::make_shared<OtherTransport>(), INVALID_PARAM},
+        {nullptr, INVALID_PARAM},
+        {std::make_shared<OtherTransport>(), INVALID_PARAM},
         {std::make_shared<FACE::TSS::CV_TSS>("T"), NO_ERROR}};
     for (auto const& [transport, expected] : cases) {
         TypedUtc typed;
@@ -101,8 +104,9 @@ TEST_F(TypedTransport, ReturnCodesAndSamplesWithinOneTransport) {
         << "the transaction id is left alone, the first callback stays in force";
     auto const got = inbox.all().at(0);
     EXPECT_EQ(std::make_tuple(got.connection, got.transaction, got.message), std::make_tuple(id, 2LL, sampleNumber(2)));
-    long long const now = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                              std::chrono::system_clock::now().time_since_epoch()).count();
+    long long const now =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     EXPECT_NEAR(static_cast<double>(got.header.source_time), static_cast<double>(now), 30e9);
 
     std::string what = "<returned>";
@@ -121,8 +125,9 @@ TEST_F(TypedTransport, EntitiesThatCannotBeCreatedGiveConnectionClosed) {
     // A topic type that no type support registered, and a history depth that
     // no QoS accepts.
     std::string const mismatch = connection("Mismatch", "some::Other", "UTCTimePubSubType");
-    for (auto const& [depth, name, why] : {std::tuple{"10", "Mismatch", " error creating %s for topic: Mismatch\n"},
-                                           std::tuple{"-5", "UTCTime", " invalid %s QOS for topic: UTCTime; see error log\n"}}) {
+    for (auto const& [depth, name, why] :
+         {std::tuple{"10", "Mismatch", " error creating %s for topic: Mismatch\n"},
+          std::tuple{"-5", "UTCTime", " invalid %s QOS for topic: UTCTime; see error log\n"}}) {
         Settings s = Settings::on(kTypedFailuresDomain);
         s.historyDepth = depth;
         Transport t = makeTransport(m_dir.write("c.xml", connectionsFile(s, mismatch)));
@@ -132,8 +137,10 @@ TEST_F(TypedTransport, EntitiesThatCannotBeCreatedGiveConnectionClosed) {
         auto typed = typedOver(t.tss);
         for (std::string const entity : {"publisher", "subscriber"}) {
             testing::internal::CaptureStderr();
-            if (entity[0] == 'p') typed->Register_Sender(id, rc);
-            else typed->Register_Callback(id, ignoreSample, rc);
+            if (entity[0] == 'p')
+                typed->Register_Sender(id, rc);
+            else
+                typed->Register_Callback(id, ignoreSample, rc);
             std::string const errors = testing::internal::GetCapturedStderr();
             EXPECT_EQ(rc, CONNECTION_CLOSED) << name << " " << entity;
             std::string expected = why;

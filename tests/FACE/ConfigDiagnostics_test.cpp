@@ -15,11 +15,11 @@ using face_test::container;
 using face_test::document;
 
 TEST(ConfigDiagnostics, FindsWhatTheConfigurationServiceFinds) {
-    const std::string body =
-        container("Transport", "FastRtps", "<A>1</A><A>2</A><B> spaced </B><E></E>") +
-        container("Conn", "Command", "<A>c</A>") + container("Conn", "Command", "<A>second</A>") +
-        container("Command", "Other", "<A>by tag</A>") + "<Stray><Parameters><A>x</A></Parameters></Stray>" +
-        container("Conn", "Response", "<A>&amp;r</A>");
+    const std::string body = container("Transport", "FastRtps", "<A>1</A><A>2</A><B> spaced </B><E></E>") +
+                             container("Conn", "Command", "<A>c</A>") + container("Conn", "Command", "<A>second</A>") +
+                             container("Command", "Other", "<A>by tag</A>") +
+                             "<Stray><Parameters><A>x</A></Parameters></Stray>" +
+                             container("Conn", "Response", "<A>&amp;r</A>");
     face_test::TempDir dir;
     const std::string path = dir.write("c.xml", document(body));
 
@@ -53,7 +53,8 @@ TEST(ConfigDiagnostics, FindsWhatTheConfigurationServiceFinds) {
 TEST(ConfigDiagnostics, NumbersAndBooleansWithoutGuessing) {
     using FACE::ConfigDiagnostics::isBooleanText;
     using FACE::ConfigDiagnostics::isWholeNumber;
-    for (const char* yes : {"0", "42", " 7 ", "0x2A", "052", "18446744073709551615"}) EXPECT_TRUE(isWholeNumber(yes)) << yes;
+    for (const char* yes : {"0", "42", " 7 ", "0x2A", "052", "18446744073709551615"})
+        EXPECT_TRUE(isWholeNumber(yes)) << yes;
     for (const char* no : {"", "-1", "+1", "abc", "4k", "0x", "08", "18446744073709551616", "1 2"})
         EXPECT_FALSE(isWholeNumber(no)) << no;
     for (const char* yes : {"true", "FALSE", "True", "1", "0x10"}) EXPECT_TRUE(isBooleanText(yes)) << yes;

@@ -65,11 +65,13 @@ inline std::string readValue(FACE::CV_Config& config, int handle, char const* pa
     int bytes = -1;
     RC rc = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
     config.Read(handle, FACE::String(parameter), buf.data(), static_cast<int>(buf.size()), bytes, rc);
-    return rc != FACE::RETURN_CODE_TYPE::NO_ERROR ? "<rc " + std::to_string(rc) + ">" : buf.substr(0, std::size_t(bytes));
+    return rc != FACE::RETURN_CODE_TYPE::NO_ERROR ? "<rc " + std::to_string(rc) + ">"
+                                                  : buf.substr(0, std::size_t(bytes));
 }
 
 // Write of `value`; *bytes gets the count reported.
-inline RC writeValue(FACE::CV_Config& config, int handle, char const* parameter, std::string value, int* bytes = nullptr) {
+inline RC writeValue(FACE::CV_Config& config, int handle, char const* parameter, std::string value,
+                     int* bytes = nullptr) {
     int written = -1;
     RC rc = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
     config.Write(handle, FACE::String(parameter), value.data(), static_cast<int>(value.size()), written, rc);

@@ -16,12 +16,14 @@ using FACE::String;
 using FACE::RETURN_CODE_TYPE::Value;
 
 TEST(ReturnCode, ToStringNamesEveryCodeAndUnknownBeyond) {
-    char const* const names[] = {"NO_ERROR", "NO_ACTION", "NOT_AVAILABLE", "INVALID_PARAM", "INVALID_CONFIG",
-                                 "INVALID_MODE", "TIMED_OUT", "ADDR_IN_USE", "PERMISSION_DENIED", "MESSAGE_STALE",
-                                 "IN_PROGRESS", "CONNECTION_CLOSED", "DATA_BUFFER_TOO_SMALL", "DATA_OVERFLOW"};
+    char const* const names[] = {
+        "NO_ERROR",     "NO_ACTION",         "NOT_AVAILABLE",         "INVALID_PARAM",     "INVALID_CONFIG",
+        "INVALID_MODE", "TIMED_OUT",         "ADDR_IN_USE",           "PERMISSION_DENIED", "MESSAGE_STALE",
+        "IN_PROGRESS",  "CONNECTION_CLOSED", "DATA_BUFFER_TOO_SMALL", "DATA_OVERFLOW"};
     for (std::uint32_t i = 0; i < 16; ++i) {
         std::uint32_t const value = i < 15 ? i : 0xFFFFFFFFu;
-        EXPECT_EQ(FACE::RETURN_CODE_TYPE::ToString(static_cast<Value>(value)), i < 14 ? names[i] : "RC_UNKNOWN") << value;
+        EXPECT_EQ(FACE::RETURN_CODE_TYPE::ToString(static_cast<Value>(value)), i < 14 ? names[i] : "RC_UNKNOWN")
+            << value;
     }
 }
 
@@ -101,8 +103,12 @@ std::string text(String const& s) { return s.buffer() == nullptr ? "<null>" : st
 TEST(FaceString, InvalidConstructionsAnswerNothingAndValidOnesWrapViewOrCopy) {
     String::RETURN_CODE rc[5];
     char buf[8] = "abcdefg";
-    String const strings[] = {String(0u, rc[0]), String(0xFFFFFFFFu, rc[1]), String(static_cast<char const*>(nullptr), rc[2]),
-                              String(nullptr, 0, 4, rc[3]), String(buf, 5, 4, rc[4]), String(static_cast<char const*>(nullptr))};
+    String const strings[] = {String(0u, rc[0]),
+                              String(0xFFFFFFFFu, rc[1]),
+                              String(static_cast<char const*>(nullptr), rc[2]),
+                              String(nullptr, 0, 4, rc[3]),
+                              String(buf, 5, 4, rc[4]),
+                              String(static_cast<char const*>(nullptr))};
     for (String::RETURN_CODE r : rc) EXPECT_EQ(r, String::PRECONDITION_VIOLATED);
     EXPECT_STREQ(buf, "abcdefg");  // an invalid wrap does not touch the buffer
     for (String const& s : strings) {
@@ -127,9 +133,12 @@ TEST(FaceString, InvalidConstructionsAnswerNothingAndValidOnesWrapViewOrCopy) {
 TEST(FaceString, AppendStaysWithinBoundsOnEveryKind) {
     std::tuple<bool, unsigned int, char const*, String::RETURN_CODE, char const*> const cases[] = {
         // managed, bound (0: unbounded), appended, code, result; each starts from "abc"
-        {true, 5, "def", String::INSUFFICIENT_BOUND, "abc"},  {true, 5, "de", String::NO_ERROR, "abcde"},
-        {true, 3, "", String::NO_ERROR, "abc"},  {true, 0, "defghijklmnopqrstuvwxyz", String::NO_ERROR, "abcdefghijklmnopqrstuvwxyz"},
-        {false, 5, "def", String::INSUFFICIENT_BOUND, "abc"}, {false, 5, "de", String::NO_ERROR, "abcde"},
+        {true, 5, "def", String::INSUFFICIENT_BOUND, "abc"},
+        {true, 5, "de", String::NO_ERROR, "abcde"},
+        {true, 3, "", String::NO_ERROR, "abc"},
+        {true, 0, "defghijklmnopqrstuvwxyz", String::NO_ERROR, "abcdefghijklmnopqrstuvwxyz"},
+        {false, 5, "def", String::INSUFFICIENT_BOUND, "abc"},
+        {false, 5, "de", String::NO_ERROR, "abcde"},
     };
     for (auto const& [managed, bound, add, expected, result] : cases) {
         char buf[16];

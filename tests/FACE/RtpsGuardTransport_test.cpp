@@ -65,7 +65,8 @@ TEST(DropReport, TellsNewsAtMostOncePerPeriod) {
     g::DropReport report;
     g::DropReport::Clock::time_point const start{};
     for (Step const& s : steps) {
-        std::optional<std::string> const line = report.poll(s.totals, start + std::chrono::seconds(s.second), "10.0.0.9:7400");
+        std::optional<std::string> const line =
+            report.poll(s.totals, start + std::chrono::seconds(s.second), "10.0.0.9:7400");
         EXPECT_EQ(line.value_or(""), s.line) << "at second " << s.second;
     }
 }
@@ -222,7 +223,8 @@ TEST(RtpsGuardTransport, PeerTrafficPassesAndMalformedMessagesAreDropped) {
             std::vector<r::Submessage> twice = announcement;
             twice.insert(twice.end(), announcement.begin(), announcement.end());
             ASSERT_TRUE(injector.multicast(port, r::message(twice)));
-            ASSERT_TRUE(injector.multicast(port, r::message({r::heartbeat(std::int64_t{1} << 62, (std::int64_t{1} << 62) - 1)})));
+            ASSERT_TRUE(injector.multicast(
+                port, r::message({r::heartbeat(std::int64_t{1} << 62, (std::int64_t{1} << 62) - 1)})));
             ASSERT_TRUE(injector.multicast(port, r::message({r::infoTs(), r::data(1, r::Bytes(8, 1))}) /* legal */));
             auto dropped = [](Verdict v) {
                 return g::DropCounters::instance().totals().dropped[static_cast<std::size_t>(v)];

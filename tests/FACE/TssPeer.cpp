@@ -44,7 +44,8 @@ int publish(std::string const& file, long long count, long long periodUs) {
     auto typed = tss_test::typedOver(t.tss);
     if (typed) typed->Register_Sender(id, rc);
     if (t.rc != FACE::RETURN_CODE_TYPE::NO_ERROR || rc != FACE::RETURN_CODE_TYPE::NO_ERROR) return 2;
-    say("WRITER " + std::to_string(FACE::TSS::Listeners::GuidToUid(t.tss->connectionMap_mutex_at(0).m_publisher->getGuid())));
+    say("WRITER " +
+        std::to_string(FACE::TSS::Listeners::GuidToUid(t.tss->connectionMap_mutex_at(0).m_publisher->getGuid())));
     auto next = std::chrono::steady_clock::now();
     auto const latest = next + std::chrono::seconds(60);
     long long sent = 0;

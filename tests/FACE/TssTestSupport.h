@@ -33,9 +33,17 @@ using TypedUtc = FACE::TSS::Details::CV_TypedTS<UTCTime>;
 using QosList = FACE::Sequence<FACE::TSS::QoS_Element>;
 
 enum Domain : unsigned {
-    kSettingsDomain = 10, kConnectionIdsDomain = 13, kConnectionFailuresDomain = 14, kHexDomain = 16 /* "0x10" */,
-    kUnregisterDomain = 17, kTypedCodesDomain = 18, kTypedFailuresDomain = 19, kUdpDomain = 21, kShmDomain = 24,
-    kTcpDomain = 27, kCommandDomain = 28,
+    kSettingsDomain = 10,
+    kConnectionIdsDomain = 13,
+    kConnectionFailuresDomain = 14,
+    kHexDomain = 16 /* "0x10" */,
+    kUnregisterDomain = 17,
+    kTypedCodesDomain = 18,
+    kTypedFailuresDomain = 19,
+    kUdpDomain = 21,
+    kShmDomain = 24,
+    kTcpDomain = 27,
+    kCommandDomain = 28,
 };
 
 // No test may depend on a developer's Fast DDS profiles file (the one in
@@ -44,8 +52,8 @@ inline void neutraliseProfiles() { ::unsetenv("FASTRTPS_DEFAULT_PROFILES_FILE");
 
 // The "FastRtps" container's values; a parameter named in `omit` is left out.
 struct Settings {
-    std::string domainId, historyDepth = "10", useBestEffort = "false", backFillHistory = "false",
-                          useTransport = "UDP", tcpAddress = "127.0.0.1", tcpPort = "5100";
+    std::string domainId, historyDepth = "10", useBestEffort = "false", backFillHistory = "false", useTransport = "UDP",
+                          tcpAddress = "127.0.0.1", tcpPort = "5100";
     std::vector<std::string> omit;
 
     static Settings on(unsigned domain, std::string transport = "UDP") {
@@ -66,10 +74,13 @@ inline std::string connection(std::string const& name, std::string const& type, 
 // "FastRtps", the connection "UTCTime" and any `extra` containers.
 inline std::string connectionsFile(Settings const& s, std::string const& extra = "") {
     std::string params;
-    std::pair<char const*, std::string const*> const values[] = {
-        {"DomainId", &s.domainId},         {"HistoryDepth", &s.historyDepth}, {"UseBestEffort", &s.useBestEffort},
-        {"BackFillHistory", &s.backFillHistory}, {"UseTransport", &s.useTransport},
-        {"TcpAddress", &s.tcpAddress},     {"TcpPort", &s.tcpPort}};
+    std::pair<char const*, std::string const*> const values[] = {{"DomainId", &s.domainId},
+                                                                 {"HistoryDepth", &s.historyDepth},
+                                                                 {"UseBestEffort", &s.useBestEffort},
+                                                                 {"BackFillHistory", &s.backFillHistory},
+                                                                 {"UseTransport", &s.useTransport},
+                                                                 {"TcpAddress", &s.tcpAddress},
+                                                                 {"TcpPort", &s.tcpPort}};
     for (auto const& [name, value] : values) {
         if (std::find(s.omit.begin(), s.omit.end(), name) == s.omit.end()) {
             params += std::string("<") + name + ">" + *value + "</" + name + ">";

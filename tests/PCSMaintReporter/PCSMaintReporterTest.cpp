@@ -102,8 +102,9 @@ TEST_F(MaintReporter, LongTextsAreSentAsNumberedPieces) {
             Component::eNone, LRU::eNone, Component::eNone, LRU::eNone, Component::eNone, 30, tag);
         std::string lines;
         for (std::string const& d : descriptions) {
-            lines += "PCSMaintReporter.cpp (N) sendLongDescriptionMultiMaintenanceEvent: Sending maintenance event: " +
-                     d + "\n";
+            lines +=
+                "PCSMaintReporter.cpp (N) sendLongDescriptionMultiMaintenanceEvent: Sending maintenance event: " + d +
+                "\n";
         }
         EXPECT_EQ(blankLines(testing::internal::GetCapturedStdout()), lines) << text.size() << " characters";
         expected.insert(expected.end(), descriptions.begin(), descriptions.end());

@@ -17,15 +17,13 @@ namespace {
 using namespace aspn2_test;
 using eprosima::fastrtps::rtps::SerializedPayload_t;
 
-void put32(Bytes& payload, std::size_t bodyOffset, std::uint32_t v)
-{
+void put32(Bytes& payload, std::size_t bodyOffset, std::uint32_t v) {
     const Bytes b = u32(v);
     std::copy(b.begin(), b.end(), payload.begin() + 4 + std::ptrdiff_t(bodyOffset));
 }
 
 // Deserialises into a fresh sample; a thrown exception fails the test.
-bool accepts(TopicDataType& support, const Bytes& payload)
-{
+bool accepts(TopicDataType& support, const Bytes& payload) {
     Sample sample = makeSample(support);
     bool ok = false;
     EXPECT_NO_THROW(ok = deserialize(support, payload, sample.get()));
@@ -33,8 +31,7 @@ bool accepts(TopicDataType& support, const Bytes& payload)
 }
 
 // The filled payload of `type` with the 32-bit field at `bodyOffset` set to `value`.
-bool acceptsChanged(const std::string& type, std::size_t bodyOffset, std::uint32_t value)
-{
+bool acceptsChanged(const std::string& type, std::size_t bodyOffset, std::uint32_t value) {
     const MessageCase& c = caseOf(type);
     const auto support = c.make();
     Bytes payload = filledPayload(c, *support);
@@ -43,40 +40,41 @@ bool acceptsChanged(const std::string& type, std::size_t bodyOffset, std::uint32
 }
 
 // Where each sequence's element count sits, and the trailing-sequence check of its type.
-struct SequenceRow
-{
+struct SequenceRow {
     const char* type;
     std::size_t countOffset;
     std::function<bool(const SerializedPayload_t&)> fits;
 };
 
 template <class T>
-SequenceRow row(const char* type, std::size_t countOffset)
-{
+SequenceRow row(const char* type, std::size_t countOffset) {
     return {type, countOffset, [](const SerializedPayload_t& p) { return aspn2_msgs::trailingSequenceFits<T>(p); }};
 }
 
 const SequenceRow kSequences[] = {
-    row<idl::BitReport>("BitReport", 56), row<idl::ChallengedEnvironment>("ChallengedEnvironment", 48),
-    row<idl::ChannelStatus>("ChannelStatus", 48), row<idl::GNSS>("GNSS", 72),
-    row<idl::GNSSSubframe>("GNSSSubframe", 72), row<idl::GPSCryptoStatus>("GPSCryptoStatus", 48),
-    row<idl::GPSLineOfSight>("GPSLineOfSight", 48), row<idl::GSSIP>("GSSIP", 48),
-    row<idl::MeasurementIncorporationStatus>("MeasurementIncorporationStatus", 48), row<idl::SVStatus>("SVStatus", 48),
+    row<idl::BitReport>("BitReport", 56),
+    row<idl::ChallengedEnvironment>("ChallengedEnvironment", 48),
+    row<idl::ChannelStatus>("ChannelStatus", 48),
+    row<idl::GNSS>("GNSS", 72),
+    row<idl::GNSSSubframe>("GNSSSubframe", 72),
+    row<idl::GPSCryptoStatus>("GPSCryptoStatus", 48),
+    row<idl::GPSLineOfSight>("GPSLineOfSight", 48),
+    row<idl::GSSIP>("GSSIP", 48),
+    row<idl::MeasurementIncorporationStatus>("MeasurementIncorporationStatus", 48),
+    row<idl::SVStatus>("SVStatus", 48),
 };
 
-TEST(BadInput, LengthsAndCountsBeyondThePayload)
-{
-    for (std::uint32_t length : {0x80000000u, 0xFFFFFFFFu, 12u})
-    {
+TEST(BadInput, LengthsAndCountsBeyondThePayload) {
+    for (std::uint32_t length : {0x80000000u, 0xFFFFFFFFu, 12u}) {
         EXPECT_FALSE(acceptsChanged("EventLog", 48, length)) << length;
         EXPECT_FALSE(acceptsChanged("CommandResponse", 56, length)) << length;
     }
     EXPECT_FALSE(acceptsChanged("ReceiverStatus", 44, 2)) << "a boolean neither 0 nor 1";
 
-    for (const SequenceRow& row : kSequences)
-    {
+    for (const SequenceRow& row : kSequences) {
         SCOPED_TRACE(row.type);
-        for (std::uint32_t count : {1000000000u, 0xFFFFFFFFu}) EXPECT_FALSE(acceptsChanged(row.type, row.countOffset, count));
+        for (std::uint32_t count : {1000000000u, 0xFFFFFFFFu})
+            EXPECT_FALSE(acceptsChanged(row.type, row.countOffset, count));
         const MessageCase& c = caseOf(row.type);
         const auto support = c.make();
         Bytes payload = filledPayload(c, *support);
@@ -107,34 +105,27 @@ TEST(BadInput, LengthsAndCountsBeyondThePayload)
 
 // Every type: each truncation of a valid payload is refused, and seeded
 // random payloads end in true or false without a crash.
-TEST(BadInput, TruncatedAndSeededRandomPayloads)
-{
-    for (const MessageCase& c : messageCases())
-    {
+TEST(BadInput, TruncatedAndSeededRandomPayloads) {
+    for (const MessageCase& c : messageCases()) {
         SCOPED_TRACE(c.name);
         const auto support = c.make();
         const Bytes valid = filledPayload(c, *support);
-        for (std::size_t n = 0; n < valid.size(); ++n)
-        {
+        for (std::size_t n = 0; n < valid.size(); ++n) {
             EXPECT_FALSE(accepts(*support, Bytes(valid.begin(), valid.begin() + n))) << "length " << n;
         }
         EXPECT_TRUE(accepts(*support, valid));
         std::mt19937 rng(std::uint32_t(std::hash<std::string>{}(c.name)));
         std::uniform_int_distribution<int> byte(0, 255), changes(1, 8);
         std::uniform_int_distribution<std::size_t> length(0, support->m_typeSize + 64), position(0, valid.size() - 1);
-        for (int i = 0; i < 3000; ++i)
-        {
+        for (int i = 0; i < 3000; ++i) {
             Bytes payload = valid;
-            if (i % 2 == 0)
-            {
+            if (i % 2 == 0) {
                 // Random bytes of any length up to beyond the maximum, half
                 // of them behind a valid encapsulation header.
                 payload.resize(length(rng));
                 for (auto& b : payload) b = std::uint8_t(byte(rng));
                 if (payload.size() >= 2 && i % 4 == 0) payload[0] = 0, payload[1] = 1;
-            }
-            else
-            {
+            } else {
                 // A valid payload with a few bytes changed, sometimes cut short.
                 for (int k = changes(rng); k > 0; --k) payload[position(rng)] = std::uint8_t(byte(rng));
                 if (i % 8 == 1) payload.resize(position(rng));

@@ -14,11 +14,9 @@ namespace {
 
 using namespace aspn2_test;
 
-TEST(MessageTypes, NameLimitsAndWireImageOfEveryType)
-{
+TEST(MessageTypes, NameLimitsAndWireImageOfEveryType) {
     ASSERT_EQ(messageCases().size(), 32u);
-    for (const MessageCase& c : messageCases())
-    {
+    for (const MessageCase& c : messageCases()) {
         SCOPED_TRACE(c.name);
         // The registry of the transport makes a new support on every call.
         const std::unique_ptr<TopicDataType> support(FACE::TSS::Topics::GetPubSubType(c.name + "PubSubType"));
@@ -35,8 +33,7 @@ TEST(MessageTypes, NameLimitsAndWireImageOfEveryType)
         const Bytes payload = filledPayload(c, *support);
         ASSERT_EQ(payload.size(), 4 + c.bodySize);
         EXPECT_EQ(Bytes(payload.begin(), payload.begin() + 4), (Bytes{0x00, 0x01, 0x00, 0x00})) << "little-endian CDR";
-        for (const Field& f : c.fields)
-        {
+        for (const Field& f : c.fields) {
             ASSERT_LE(f.offset + f.bytes.size(), c.bodySize) << "offset " << f.offset;
             EXPECT_EQ(Bytes(payload.begin() + 4 + f.offset, payload.begin() + 4 + f.offset + f.bytes.size()), f.bytes)
                 << "offset " << f.offset;
@@ -46,20 +43,17 @@ TEST(MessageTypes, NameLimitsAndWireImageOfEveryType)
 
 // Element types (their supports exist but are not reachable by name), nested
 // types without a support, and near misses of valid names.
-TEST(MessageTypes, RegistryKnowsNoOtherName)
-{
-    for (const char* name : {"sv_setPubSubType", "lru_comp_setPubSubType", "headerPubSubType", "UTCTime",
-                             "utctimepubsubtype", "UTCTimePubSubType ", "aspn2_msgs::idl::UTCTimePubSubType", "",
-                             "PubSubType"})
-    {
+TEST(MessageTypes, RegistryKnowsNoOtherName) {
+    for (const char* name :
+         {"sv_setPubSubType", "lru_comp_setPubSubType", "headerPubSubType", "UTCTime", "utctimepubsubtype",
+          "UTCTimePubSubType ", "aspn2_msgs::idl::UTCTimePubSubType", "", "PubSubType"}) {
         EXPECT_EQ(FACE::TSS::Topics::GetPubSubType(name), nullptr) << '"' << name << '"';
     }
 }
 
 // The element count is read in the sender's byte order when it is checked
 // against the bytes left.
-TEST(MessageTypes, BigEndianSender)
-{
+TEST(MessageTypes, BigEndianSender) {
     idl::SVStatus sv, copy;
     sv.header().seq_num(0x0102030405060708);
     sv.svs().resize(3);

@@ -53,7 +53,8 @@ void put16(Bytes& b, std::size_t at, std::uint16_t v, bool le) {
 }
 void put32(Bytes& b, std::size_t at, std::uint32_t v, bool le) {
     if (at + 4 > b.size()) return;
-    for (int i = 0; i < 4; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (le ? 8 * i : 24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+        b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (le ? 8 * i : 24 - 8 * i));
 }
 void putSequence(Bytes& b, std::size_t at, std::int64_t v, bool le) {
     put32(b, at, static_cast<std::uint32_t>(static_cast<std::uint64_t>(v) >> 32), le);
@@ -61,7 +62,8 @@ void putSequence(Bytes& b, std::size_t at, std::int64_t v, bool le) {
 }
 std::uint16_t get16(Bytes const& b, std::size_t at, bool le) {
     if (at + 2 > b.size()) return 0;
-    return le ? static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8)) : static_cast<std::uint16_t>((b[at] << 8) | b[at + 1]);
+    return le ? static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8))
+              : static_cast<std::uint16_t>((b[at] << 8) | b[at + 1]);
 }
 
 // a + b with the wrap-around of the wire's two's complement (the edges
@@ -70,12 +72,24 @@ std::int64_t wrapAdd(std::int64_t a, std::int64_t b) {
     return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) + static_cast<std::uint64_t>(b));
 }
 
-constexpr std::int64_t kSequenceEdges[] = {
-    0, 1, 2, -1, 0x7fffffffLL, 0xffffffffLL, 0x100000000LL, std::int64_t{1} << 40, (std::int64_t{1} << 47),
-    (std::int64_t{1} << 48) - 1, std::int64_t{1} << 48, std::int64_t{1} << 62, 0x7fffffffffffffffLL,
-    static_cast<std::int64_t>(0x8000000000000000ULL), -4294967296LL};
-constexpr std::uint32_t kWordEdges[] = {0, 1, 2, 3, 4, 0x7f, 0x80, 0xff, 0x100, 0x7fff, 0x8000, 0xffff, 0x10000,
-                                        0x7fffffff, 0x80000000u, 0xfffffffeu, 0xffffffffu, 255, 256, 257};
+constexpr std::int64_t kSequenceEdges[] = {0,
+                                           1,
+                                           2,
+                                           -1,
+                                           0x7fffffffLL,
+                                           0xffffffffLL,
+                                           0x100000000LL,
+                                           std::int64_t{1} << 40,
+                                           (std::int64_t{1} << 47),
+                                           (std::int64_t{1} << 48) - 1,
+                                           std::int64_t{1} << 48,
+                                           std::int64_t{1} << 62,
+                                           0x7fffffffffffffffLL,
+                                           static_cast<std::int64_t>(0x8000000000000000ULL),
+                                           -4294967296LL};
+constexpr std::uint32_t kWordEdges[] = {0,           1,           2,           3,      4,      0x7f,    0x80,
+                                        0xff,        0x100,       0x7fff,      0x8000, 0xffff, 0x10000, 0x7fffffff,
+                                        0x80000000u, 0xfffffffeu, 0xffffffffu, 255,    256,    257};
 
 // Offsets (in the submessage, header included) of the sequence numbers and
 // 32-bit fields of the known kinds.
@@ -87,14 +101,22 @@ struct FieldMap {
 
 FieldMap fieldsOf(std::uint8_t id) {
     switch (id) {
-        case rtps::kHeartbeat: return {{12, 20}, {28}, {}};
-        case rtps::kGap: return {{12, 20}, {28}, {}};
-        case rtps::kAckNack: return {{12}, {20}, {}};
-        case rtps::kNackFrag: return {{12}, {20, 24}, {}};
-        case rtps::kHeartbeatFrag: return {{12}, {20, 24}, {}};
-        case rtps::kData: return {{16}, {}, {6}};
-        case rtps::kDataFrag: return {{16}, {24, 32}, {6, 28, 30}};
-        default: return {};
+        case rtps::kHeartbeat:
+            return {{12, 20}, {28}, {}};
+        case rtps::kGap:
+            return {{12, 20}, {28}, {}};
+        case rtps::kAckNack:
+            return {{12}, {20}, {}};
+        case rtps::kNackFrag:
+            return {{12}, {20, 24}, {}};
+        case rtps::kHeartbeatFrag:
+            return {{12}, {20, 24}, {}};
+        case rtps::kData:
+            return {{16}, {}, {6}};
+        case rtps::kDataFrag:
+            return {{16}, {24, 32}, {6, 28, 30}};
+        default:
+            return {};
     }
 }
 
@@ -102,17 +124,28 @@ FieldMap fieldsOf(std::uint8_t id) {
 
 char const* mutationName(Mutation m) {
     switch (m) {
-        case Mutation::kBitFlips: return "bit flips";
-        case Mutation::kEdgeBytes: return "edge bytes";
-        case Mutation::kLength: return "length edited";
-        case Mutation::kRepeat: return "submessage repeated";
-        case Mutation::kTruncate: return "truncated";
-        case Mutation::kReorder: return "submessages swapped";
-        case Mutation::kMove: return "submessage moved";
-        case Mutation::kStatistics: return "statistics submessage inserted";
-        case Mutation::kFieldEdge: return "field set to an extreme";
-        case Mutation::kSplice: return "submessage of another message inserted";
-        case Mutation::kSynthesize: return "made-up submessage inserted";
+        case Mutation::kBitFlips:
+            return "bit flips";
+        case Mutation::kEdgeBytes:
+            return "edge bytes";
+        case Mutation::kLength:
+            return "length edited";
+        case Mutation::kRepeat:
+            return "submessage repeated";
+        case Mutation::kTruncate:
+            return "truncated";
+        case Mutation::kReorder:
+            return "submessages swapped";
+        case Mutation::kMove:
+            return "submessage moved";
+        case Mutation::kStatistics:
+            return "statistics submessage inserted";
+        case Mutation::kFieldEdge:
+            return "field set to an extreme";
+        case Mutation::kSplice:
+            return "submessage of another message inserted";
+        case Mutation::kSynthesize:
+            return "made-up submessage inserted";
     }
     return "?";
 }
@@ -158,9 +191,13 @@ Bytes Mutator::apply(Mutation kind, Bytes const& m, Bytes const& other) {
             Bytes& s = p.submessages[pick(p.submessages.size())];
             bool const le = little(s);
             std::uint16_t const declared = get16(s, 2, le);
-            std::uint16_t const choices[] = {0, static_cast<std::uint16_t>(declared + 1 + pick(8)),
-                                             static_cast<std::uint16_t>(declared - 1 - pick(8)), 0xffff, 0xfffc,
-                                             static_cast<std::uint16_t>(m.size()), static_cast<std::uint16_t>(m_random())};
+            std::uint16_t const choices[] = {0,
+                                             static_cast<std::uint16_t>(declared + 1 + pick(8)),
+                                             static_cast<std::uint16_t>(declared - 1 - pick(8)),
+                                             0xffff,
+                                             0xfffc,
+                                             static_cast<std::uint16_t>(m.size()),
+                                             static_cast<std::uint16_t>(m_random())};
             put16(s, 2, choices[pick(std::size(choices))], le);
             out = join(p);
             break;
@@ -199,7 +236,8 @@ Bytes Mutator::apply(Mutation kind, Bytes const& m, Bytes const& other) {
             std::size_t const from = pick(p.submessages.size());
             Bytes const moved = p.submessages[from];
             p.submessages.erase(p.submessages.begin() + static_cast<std::ptrdiff_t>(from));
-            p.submessages.insert(p.submessages.begin() + static_cast<std::ptrdiff_t>(pick(p.submessages.size() + 1)), moved);
+            p.submessages.insert(p.submessages.begin() + static_cast<std::ptrdiff_t>(pick(p.submessages.size() + 1)),
+                                 moved);
             out = join(p);
             break;
         }
@@ -231,7 +269,8 @@ Bytes Mutator::apply(Mutation kind, Bytes const& m, Bytes const& other) {
             } else if (which == 1 && !f.words.empty()) {
                 put32(s, f.words[pick(f.words.size())], kWordEdges[pick(std::size(kWordEdges))], le);
             } else if (!f.halves.empty()) {
-                put16(s, f.halves[pick(f.halves.size())], static_cast<std::uint16_t>(kWordEdges[pick(std::size(kWordEdges))]), le);
+                put16(s, f.halves[pick(f.halves.size())],
+                      static_cast<std::uint16_t>(kWordEdges[pick(std::size(kWordEdges))]), le);
             }
             out = join(p);
             break;
@@ -243,32 +282,53 @@ Bytes Mutator::apply(Mutation kind, Bytes const& m, Bytes const& other) {
             for (Bytes const& piece : p.submessages) {
                 std::size_t const at = piece[0] == rtps::kData || piece[0] == rtps::kDataFrag ? 8 : 4;
                 if (fieldsOf(piece[0]).sequences.empty() || piece.size() < at + 8) continue;
-                std::copy(piece.begin() + static_cast<std::ptrdiff_t>(at), piece.begin() + static_cast<std::ptrdiff_t>(at + 4), reader.begin());
-                std::copy(piece.begin() + static_cast<std::ptrdiff_t>(at + 4), piece.begin() + static_cast<std::ptrdiff_t>(at + 8), writer.begin());
+                std::copy(piece.begin() + static_cast<std::ptrdiff_t>(at),
+                          piece.begin() + static_cast<std::ptrdiff_t>(at + 4), reader.begin());
+                std::copy(piece.begin() + static_cast<std::ptrdiff_t>(at + 4),
+                          piece.begin() + static_cast<std::ptrdiff_t>(at + 8), writer.begin());
                 break;
             }
             bool const le = pick(2) == 0;
             std::int64_t const sn = pick(2) == 0 ? static_cast<std::int64_t>(1 + pick(100))
                                                  : kSequenceEdges[pick(std::size(kSequenceEdges))];
-            std::uint32_t const bits = pick(4) == 0 ? kWordEdges[pick(std::size(kWordEdges))] : static_cast<std::uint32_t>(pick(257));
+            std::uint32_t const bits =
+                pick(4) == 0 ? kWordEdges[pick(std::size(kWordEdges))] : static_cast<std::uint32_t>(pick(257));
             rtps::Submessage made;
             switch (pick(8)) {
                 case 0:
                     made = rtps::gap(sn, wrapAdd(sn, static_cast<std::int64_t>(pick(1000))),
                                      std::min<std::uint32_t>(bits, 256), le, writer, reader);
                     break;
-                case 1: made = rtps::heartbeat(sn, wrapAdd(sn, static_cast<std::int64_t>(pick(50)) - 1), le, writer, reader); break;
-                case 2: made = rtps::acknack(sn, std::min<std::uint32_t>(bits, 256), le, reader, writer); break;
-                case 3: made = rtps::nackFrag(sn, static_cast<std::uint32_t>(pick(5)), std::min<std::uint32_t>(bits, 256), le); break;
-                case 4: made = rtps::heartbeatFrag(sn, static_cast<std::uint32_t>(pick(70000)), le); break;
-                case 5: made = rtps::infoSrc(le); break;
-                case 6: made = rtps::submessage(rtps::kInfoReply, rtps::Fields(le).u32(1).zeros(24), static_cast<std::uint8_t>(pick(2) << 1)); break;
-                default: made = rtps::pad(4 * pick(8)); break;
+                case 1:
+                    made =
+                        rtps::heartbeat(sn, wrapAdd(sn, static_cast<std::int64_t>(pick(50)) - 1), le, writer, reader);
+                    break;
+                case 2:
+                    made = rtps::acknack(sn, std::min<std::uint32_t>(bits, 256), le, reader, writer);
+                    break;
+                case 3:
+                    made =
+                        rtps::nackFrag(sn, static_cast<std::uint32_t>(pick(5)), std::min<std::uint32_t>(bits, 256), le);
+                    break;
+                case 4:
+                    made = rtps::heartbeatFrag(sn, static_cast<std::uint32_t>(pick(70000)), le);
+                    break;
+                case 5:
+                    made = rtps::infoSrc(le);
+                    break;
+                case 6:
+                    made = rtps::submessage(rtps::kInfoReply, rtps::Fields(le).u32(1).zeros(24),
+                                            static_cast<std::uint8_t>(pick(2) << 1));
+                    break;
+                default:
+                    made = rtps::pad(4 * pick(8));
+                    break;
             }
             Bytes piece{made.id, made.flags, 0, 0};
             put16(piece, 2, static_cast<std::uint16_t>(made.body.size()), (made.flags & 1) != 0);
             piece.insert(piece.end(), made.body.begin(), made.body.end());
-            p.submessages.insert(p.submessages.begin() + static_cast<std::ptrdiff_t>(pick(p.submessages.size() + 1)), piece);
+            p.submessages.insert(p.submessages.begin() + static_cast<std::ptrdiff_t>(pick(p.submessages.size() + 1)),
+                                 piece);
             out = join(p);
             break;
         }
@@ -276,7 +336,8 @@ Bytes Mutator::apply(Mutation kind, Bytes const& m, Bytes const& other) {
             Pieces const q = cut(other);
             if (q.submessages.empty()) break;
             Bytes const piece = q.submessages[pick(q.submessages.size())];
-            p.submessages.insert(p.submessages.begin() + static_cast<std::ptrdiff_t>(pick(p.submessages.size() + 1)), piece);
+            p.submessages.insert(p.submessages.begin() + static_cast<std::ptrdiff_t>(pick(p.submessages.size() + 1)),
+                                 piece);
             out = join(p);
             break;
         }
@@ -301,45 +362,71 @@ void remapEntities(Bytes& m, std::map<rtps::EntityId, rtps::EntityId> const& map
         std::size_t first = 0;
         switch (s.id) {
             case rtps::kData:
-            case rtps::kDataFrag: first = s.start + 8; break;
+            case rtps::kDataFrag:
+                first = s.start + 8;
+                break;
             case rtps::kHeartbeat:
             case rtps::kGap:
             case rtps::kAckNack:
             case rtps::kNackFrag:
-            case rtps::kHeartbeatFrag: first = s.start + 4; break;
-            default: continue;
+            case rtps::kHeartbeatFrag:
+                first = s.start + 4;
+                break;
+            default:
+                continue;
         }
         for (std::size_t at : {first, first + 4}) {
             if (at + 4 > s.end) continue;
             rtps::EntityId id{};
-            std::copy(m.begin() + static_cast<std::ptrdiff_t>(at), m.begin() + static_cast<std::ptrdiff_t>(at + 4), id.begin());
+            std::copy(m.begin() + static_cast<std::ptrdiff_t>(at), m.begin() + static_cast<std::ptrdiff_t>(at + 4),
+                      id.begin());
             auto const found = map.find(id);
-            if (found != map.end()) std::copy(found->second.begin(), found->second.end(), m.begin() + static_cast<std::ptrdiff_t>(at));
+            if (found != map.end())
+                std::copy(found->second.begin(), found->second.end(), m.begin() + static_cast<std::ptrdiff_t>(at));
         }
     }
 }
 
 std::string submessageName(std::uint8_t id) {
     switch (id) {
-        case rtps::kPad: return "PAD";
-        case rtps::kAckNack: return "ACKNACK";
-        case rtps::kHeartbeat: return "HEARTBEAT";
-        case rtps::kGap: return "GAP";
-        case rtps::kInfoTs: return "INFO_TS";
-        case rtps::kInfoSrc: return "INFO_SRC";
-        case rtps::kInfoReplyIp4: return "INFO_REPLY_IP4";
-        case rtps::kInfoDst: return "INFO_DST";
-        case rtps::kInfoReply: return "INFO_REPLY";
-        case rtps::kNackFrag: return "NACK_FRAG";
-        case rtps::kHeartbeatFrag: return "HEARTBEAT_FRAG";
-        case rtps::kData: return "DATA";
-        case rtps::kDataFrag: return "DATA_FRAG";
-        case rtps::kSecBody: return "SEC_BODY";
-        case rtps::kSecPrefix: return "SEC_PREFIX";
-        case rtps::kSecPostfix: return "SEC_POSTFIX";
-        case rtps::kSrtpsPrefix: return "SRTPS_PREFIX";
-        case rtps::kSrtpsPostfix: return "SRTPS_POSTFIX";
-        default: break;
+        case rtps::kPad:
+            return "PAD";
+        case rtps::kAckNack:
+            return "ACKNACK";
+        case rtps::kHeartbeat:
+            return "HEARTBEAT";
+        case rtps::kGap:
+            return "GAP";
+        case rtps::kInfoTs:
+            return "INFO_TS";
+        case rtps::kInfoSrc:
+            return "INFO_SRC";
+        case rtps::kInfoReplyIp4:
+            return "INFO_REPLY_IP4";
+        case rtps::kInfoDst:
+            return "INFO_DST";
+        case rtps::kInfoReply:
+            return "INFO_REPLY";
+        case rtps::kNackFrag:
+            return "NACK_FRAG";
+        case rtps::kHeartbeatFrag:
+            return "HEARTBEAT_FRAG";
+        case rtps::kData:
+            return "DATA";
+        case rtps::kDataFrag:
+            return "DATA_FRAG";
+        case rtps::kSecBody:
+            return "SEC_BODY";
+        case rtps::kSecPrefix:
+            return "SEC_PREFIX";
+        case rtps::kSecPostfix:
+            return "SEC_POSTFIX";
+        case rtps::kSrtpsPrefix:
+            return "SRTPS_PREFIX";
+        case rtps::kSrtpsPostfix:
+            return "SRTPS_POSTFIX";
+        default:
+            break;
     }
     char text[8];
     std::snprintf(text, sizeof text, "0x%02x", static_cast<unsigned>(id));

@@ -18,20 +18,20 @@ namespace net {
 using rtps::Bytes;
 
 enum class Mutation : std::uint8_t {
-    kBitFlips,         // 1 to 8 bits flipped after the GUID prefix
-    kEdgeBytes,        // bytes or aligned 16/32-bit words set to 0, 1, 0x7f.., 0x80.., 0xff..
-    kLength,           // a submessage's octetsToNextHeader edited
-    kRepeat,           // a submessage repeated (right after itself or at the end)
-    kTruncate,         // the message cut, or a submessage's body shortened in place
-    kReorder,          // two submessages swapped
-    kMove,             // a submessage moved elsewhere
-    kStatistics,       // eProsima's statistics submessage inserted before the last submessage
-    kFieldEdge,        // a fixed field of a known submessage (sequence numbers, bitmap sizes,
-                       // fragment numbers and sizes, octetsToInlineQos) set to an extreme
-    kSplice,           // a submessage of another captured message inserted
-    kSynthesize,       // a GAP, NACK_FRAG, HEARTBEAT_FRAG, HEARTBEAT, ACKNACK, INFO_SRC, INFO_REPLY
-                       // or PAD made up, with the reader and writer of a submessage of the
-                       // message, inserted (kinds a short capture may lack)
+    kBitFlips,    // 1 to 8 bits flipped after the GUID prefix
+    kEdgeBytes,   // bytes or aligned 16/32-bit words set to 0, 1, 0x7f.., 0x80.., 0xff..
+    kLength,      // a submessage's octetsToNextHeader edited
+    kRepeat,      // a submessage repeated (right after itself or at the end)
+    kTruncate,    // the message cut, or a submessage's body shortened in place
+    kReorder,     // two submessages swapped
+    kMove,        // a submessage moved elsewhere
+    kStatistics,  // eProsima's statistics submessage inserted before the last submessage
+    kFieldEdge,   // a fixed field of a known submessage (sequence numbers, bitmap sizes,
+                  // fragment numbers and sizes, octetsToInlineQos) set to an extreme
+    kSplice,      // a submessage of another captured message inserted
+    kSynthesize,  // a GAP, NACK_FRAG, HEARTBEAT_FRAG, HEARTBEAT, ACKNACK, INFO_SRC, INFO_REPLY
+                  // or PAD made up, with the reader and writer of a submessage of the
+                  // message, inserted (kinds a short capture may lack)
 };
 constexpr int kMutationKinds = 11;
 

@@ -69,14 +69,15 @@ TEST(Mutator, RewritingAimsAtAnotherParticipant) {
     r::GuidPrefix server{};
     server.fill(0x5e);
     r::EntityId const ownReader{0, 0, 0x03, 0x04}, serverReader{0, 0, 0x09, 0x04};
-    r::Bytes m = r::message({r::infoDst(standIn), r::heartbeat(1, 2, true, r::kWriter, ownReader),
-                             r::data(1, r::Bytes(8, 1))});
+    r::Bytes m =
+        r::message({r::infoDst(standIn), r::heartbeat(1, 2, true, r::kWriter, ownReader), r::data(1, r::Bytes(8, 1))});
     r::Bytes const original = m;
     net::replacePrefix(m, standIn, server);
     net::remapEntities(m, {{ownReader, serverReader}});
     EXPECT_EQ(r::prefixOf(m), server);
-    r::Bytes const expected = r::message(r::header(server), {r::infoDst(server), r::heartbeat(1, 2, true, r::kWriter, serverReader),
-                                                             r::data(1, r::Bytes(8, 1))});
+    r::Bytes const expected = r::message(
+        r::header(server),
+        {r::infoDst(server), r::heartbeat(1, 2, true, r::kWriter, serverReader), r::data(1, r::Bytes(8, 1))});
     EXPECT_EQ(m, expected);
     EXPECT_EQ(net::describeSubmessages(m), "INFO_DST,HEARTBEAT,DATA");
     EXPECT_EQ(m.size(), original.size());

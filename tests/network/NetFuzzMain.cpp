@@ -137,7 +137,9 @@ std::string hex(r::GuidPrefix const& p) { return hex(r::Bytes(p.begin(), p.end()
 // newer than the last one seen has arrived.
 class Bus {
 public:
-    std::array<std::uint16_t, 3> ports() const { return {m_sockets[0].port(), m_sockets[1].port(), m_sockets[2].port()}; }
+    std::array<std::uint16_t, 3> ports() const {
+        return {m_sockets[0].port(), m_sockets[1].port(), m_sockets[2].port()};
+    }
     // Waits up to `timeout` for a position message with a tell count above
     // the last one seen.
     bool freshReport(std::chrono::milliseconds timeout) {
@@ -278,20 +280,23 @@ public:
         long long id = -1;
         std::tie(m_events, id) = open<aspn2_msgs::idl::EventLog>("EventLog");
         m_events->Register_Callback(
-            id, [](long long, long long, aspn2_msgs::idl::EventLog const&, FACE::TSS::HEADER_TYPE const&,
-                   FACE::Sequence<FACE::TSS::QoS_Element> const&, RC&) {},
+            id,
+            [](long long, long long, aspn2_msgs::idl::EventLog const&, FACE::TSS::HEADER_TYPE const&,
+               FACE::Sequence<FACE::TSS::QoS_Element> const&, RC&) {},
             rc);
         check(m_events, rc, "read EventLog");
         std::tie(m_maintenance, id) = open<aspn2_msgs::idl::MaintenanceEvent>("MaintenanceEvent");
         m_maintenance->Register_Callback(
-            id, [](long long, long long, aspn2_msgs::idl::MaintenanceEvent const&, FACE::TSS::HEADER_TYPE const&,
-                   FACE::Sequence<FACE::TSS::QoS_Element> const&, RC&) {},
+            id,
+            [](long long, long long, aspn2_msgs::idl::MaintenanceEvent const&, FACE::TSS::HEADER_TYPE const&,
+               FACE::Sequence<FACE::TSS::QoS_Element> const&, RC&) {},
             rc);
         check(m_maintenance, rc, "read MaintenanceEvent");
         std::tie(m_response, id) = open<aspn2_msgs::idl::CommandResponse>("Response");
         m_response->Register_Callback(
-            id, [](long long, long long, aspn2_msgs::idl::CommandResponse const&, FACE::TSS::HEADER_TYPE const&,
-                   FACE::Sequence<FACE::TSS::QoS_Element> const&, RC&) {},
+            id,
+            [](long long, long long, aspn2_msgs::idl::CommandResponse const&, FACE::TSS::HEADER_TYPE const&,
+               FACE::Sequence<FACE::TSS::QoS_Element> const&, RC&) {},
             rc);
         check(m_response, rc, "read Response");
     }
@@ -344,9 +349,9 @@ public:
     }
 
     void startProcesses() {
-        fpga = std::make_unique<LoggedProcess>(std::vector<std::string>{
-            FPGA_SIM_PATH, "--memory", root->devmemFile(), "--ready-file", root->path() + "/fpga.ready",
-            root->devicesFile()});
+        fpga = std::make_unique<LoggedProcess>(std::vector<std::string>{FPGA_SIM_PATH, "--memory", root->devmemFile(),
+                                                                        "--ready-file", root->path() + "/fpga.ready",
+                                                                        root->devicesFile()});
         if (!fpga->waitForLine("fpga-sim: ready", 30s)) throw std::runtime_error("fpga-sim did not get ready");
         server = std::make_unique<LoggedProcess>(std::vector<std::string>{SERVER_PATH, root->topLevelFile()},
                                                  root->environment());
@@ -357,8 +362,8 @@ public:
     std::optional<FACE::TSS::Security::Files> securityOf(std::string const& role) const {
         if (!pki) return std::nullopt;
         auto const f = pki->role(role);
-        return FACE::TSS::Security::Files{f.identityCa, f.certificate, f.privateKey, f.permissionsCa, f.governance,
-                                          f.permissions};
+        return FACE::TSS::Security::Files{f.identityCa,    f.certificate, f.privateKey,
+                                          f.permissionsCa, f.governance,  f.permissions};
     }
 
     bool serverRunning() { return server && !server->wait(0ms).has_value(); }
@@ -436,7 +441,7 @@ struct Run {
     std::unique_ptr<net::StandIn> standIn;
     std::shared_ptr<net::CaptureStore> capture = std::make_shared<net::CaptureStore>();
     net::DiscoveredParticipant server;
-    r::GuidPrefix navigatorSimulator{};  // aspn2-tool nav: its traffic is left out of the capture
+    r::GuidPrefix navigatorSimulator{};           // aspn2-tool nav: its traffic is left out of the capture
     std::map<r::EntityId, r::EntityId> entities;  // stand-in's -> server's
     r::GuidPrefix standInPrefix{};
     std::vector<Record> records;
@@ -563,9 +568,12 @@ bool namesServer(Run const& run, r::Bytes const& m) {
 
 bool send(r::Injector& injector, Run const& run, PortClass port, r::Bytes const& m) {
     switch (port) {
-        case PortClass::kMulticast: return injector.multicast(r::discoveryMulticastPort(run.options.domain), m);
-        case PortClass::kMetatraffic: return injector.unicast(static_cast<std::uint16_t>(run.server.metatrafficPorts[0]), m);
-        case PortClass::kUser: return injector.unicast(static_cast<std::uint16_t>(run.server.userPorts[0]), m);
+        case PortClass::kMulticast:
+            return injector.multicast(r::discoveryMulticastPort(run.options.domain), m);
+        case PortClass::kMetatraffic:
+            return injector.unicast(static_cast<std::uint16_t>(run.server.metatrafficPorts[0]), m);
+        case PortClass::kUser:
+            return injector.unicast(static_cast<std::uint16_t>(run.server.userPorts[0]), m);
     }
     return false;
 }
@@ -593,8 +601,8 @@ void saveSeeds(Run const& run) {
         if (kind.size() > 80) kind.resize(80);
         if (rec.bytes.size() > 8192) continue;
         if (perKind[kind]++ >= 2) continue;
-        std::string const name = std::string(run.options.secure ? "secure-" : "plain-") + kind + "-" +
-                                 std::to_string(perKind[kind]);
+        std::string const name =
+            std::string(run.options.secure ? "secure-" : "plain-") + kind + "-" + std::to_string(perKind[kind]);
         std::ofstream(std::filesystem::path(run.options.saveSeeds) / name, std::ios::binary)
             .write(reinterpret_cast<char const*>(rec.bytes.data()), static_cast<std::streamsize>(rec.bytes.size()));
         ++written;
@@ -704,7 +712,8 @@ int replay(Run& run) {
     for (Record const& rec : batch) send(injector, run, rec.port, rec.bytes);
     std::string why;
     bool const ok = run.alive(why);
-    say("replayed " + std::to_string(batch.size()) + " datagrams: " + (ok ? "the server stayed alive and telling" : why));
+    say("replayed " + std::to_string(batch.size()) +
+        " datagrams: " + (ok ? "the server stayed alive and telling" : why));
     if (!ok) {
         // Whether the server comes back by itself, and when.
         std::int32_t const unanswered = run.nextPing;
@@ -767,7 +776,8 @@ int checkFiles(std::vector<std::string> const& files) {
         std::cout << file << ": " << FACE::TSS::DatagramGuard::describe(v) << " (" << m.size() << " bytes, "
                   << net::describeSubmessages(m) << ")\n";
     }
-    std::cout << files.size() - static_cast<std::size_t>(refused) << " accepted, " << refused << " refused" << std::endl;
+    std::cout << files.size() - static_cast<std::size_t>(refused) << " accepted, " << refused << " refused"
+              << std::endl;
     return refused == 0 ? 0 : 1;
 }
 

@@ -94,15 +94,16 @@ void DiscoveryLog::onPublisherDiscovery(eprosima::fastrtps::Participant*,
 }
 
 std::optional<DiscoveredParticipant> DiscoveryLog::participant(std::string const& name,
-                                                                std::chrono::milliseconds timeout,
-                                                                std::size_t endpoints) {
+                                                               std::chrono::milliseconds timeout,
+                                                               std::size_t endpoints) {
     std::unique_lock<std::mutex> lock(m_mutex);
     std::optional<DiscoveredParticipant> found;
     m_changed.wait_for(lock, timeout, [&] {
         for (auto const& p : m_participants) {
             if (p.name != name) continue;
-            std::size_t const n = static_cast<std::size_t>(std::count_if(
-                m_endpoints.begin(), m_endpoints.end(), [&](DiscoveredEndpoint const& e) { return e.prefix == p.prefix; }));
+            std::size_t const n = static_cast<std::size_t>(
+                std::count_if(m_endpoints.begin(), m_endpoints.end(),
+                              [&](DiscoveredEndpoint const& e) { return e.prefix == p.prefix; }));
             if (n >= endpoints) {
                 found = p;
                 return true;
@@ -163,9 +164,8 @@ std::string StandIn::typeOf(std::string const& topic) const {
 
 void StandIn::Listener::onNewDataMessage(eprosima::fastrtps::Subscriber* subscriber) {
     eprosima::fastdds::dds::TopicDataType* type = nullptr;
-    if (!eprosima::fastrtps::Domain::getRegisteredType(m_owner.m_participant,
-                                                       subscriber->getAttributes().topic.getTopicDataType().c_str(),
-                                                       &type) ||
+    if (!eprosima::fastrtps::Domain::getRegisteredType(
+            m_owner.m_participant, subscriber->getAttributes().topic.getTopicDataType().c_str(), &type) ||
         type == nullptr) {
         return;
     }
@@ -196,7 +196,8 @@ void StandIn::takeServerEndpoints() {
             eprosima::fastrtps::SubscriberAttributes a =
                 FACE::TSS::Details::MakeSubscriberAttributes(e.topic, type, 10, false, false);
             if (m_secure) FACE::TSS::Security::ApplyToEndpoint(a.properties);
-            eprosima::fastrtps::Subscriber* s = eprosima::fastrtps::Domain::createSubscriber(m_participant, a, &m_listener);
+            eprosima::fastrtps::Subscriber* s =
+                eprosima::fastrtps::Domain::createSubscriber(m_participant, a, &m_listener);
             if (s == nullptr) throw std::runtime_error(std::string("stand-in: no reader on ") + e.topic);
             m_subscribers[e.topic] = s;
         }
@@ -207,7 +208,8 @@ bool StandIn::writeSample(std::string const& topic) {
     auto const found = m_publishers.find(topic);
     if (found == m_publishers.end()) return false;
     eprosima::fastdds::dds::TopicDataType* type = nullptr;
-    if (!eprosima::fastrtps::Domain::getRegisteredType(m_participant, typeOf(topic).c_str(), &type) || type == nullptr) {
+    if (!eprosima::fastrtps::Domain::getRegisteredType(m_participant, typeOf(topic).c_str(), &type) ||
+        type == nullptr) {
         return false;
     }
     void* sample = type->createData();

@@ -27,12 +27,13 @@ using devmem_test::pokeValue;
 constexpr std::uint64_t kRate = 58982400;
 std::string const kSample = CORVANE_SOURCE_DIR "/config/devices.xml";
 // Block addresses of the sample devices file.
-constexpr std::uint64_t kCpu = 0x43C00000, kPeriph = 0x43C10000, kTs = 0x43C20000, kPps = 0x43C30000,
-                        kPtp = 0x43C40000, kPtfe0 = 0x43C50000, kGen0 = 0x43C60000;
+constexpr std::uint64_t kCpu = 0x43C00000, kPeriph = 0x43C10000, kTs = 0x43C20000, kPps = 0x43C30000, kPtp = 0x43C40000,
+                        kPtfe0 = 0x43C50000, kGen0 = 0x43C60000;
 
 // The sample's blocks at the same addresses, without those in `drop` and
 // with the time stamp block `tsSize` long.
-std::string devices(face_test::TempDir const& dir, std::vector<std::string> const& drop, char const* tsSize = "0x1000") {
+std::string devices(face_test::TempDir const& dir, std::vector<std::string> const& drop,
+                    char const* tsSize = "0x1000") {
     std::pair<char const*, std::uint64_t> const blocks[] = {
         {"Processor_Interface", kCpu}, {"Peripheral_Interface", kPeriph}, {"TimeStamp_Interface", kTs},
         {"PpsSlave_Interface", kPps},  {"PtpClock_Interface", kPtp},      {"Ptfe_Interface0", kPtfe0},
@@ -40,8 +41,9 @@ std::string devices(face_test::TempDir const& dir, std::vector<std::string> cons
     std::string body;
     for (auto const& [name, base] : blocks) {
         if (std::find(drop.begin(), drop.end(), name) != drop.end()) continue;
-        body += face_test::container("B", name, "<BaseAddress>" + std::to_string(base) + "</BaseAddress><Size>" +
-                                                    (base == kTs ? tsSize : "0x1000") + "</Size>");
+        body += face_test::container("B", name,
+                                     "<BaseAddress>" + std::to_string(base) + "</BaseAddress><Size>" +
+                                         (base == kTs ? tsSize : "0x1000") + "</Size>");
     }
     static int files = 0;
     return dir.write("devices" + std::to_string(++files) + ".xml", face_test::document(body));
@@ -115,7 +117,8 @@ TEST_F(Fpga, StartsOnTheSampleBoard) {
     std::uint64_t const count = m_fpga.fpga_get_SystemCount(), now = idealCount(monotonicNs());
     EXPECT_TRUE(count <= now && count > now - 60 * kRate) << count << " " << now;
     m_fpga.DoneFpga();
-    EXPECT_EQ(std::make_pair(m_fpga.fpga_get_SystemCount(), m_fpga.getNumPtfes()), std::make_pair(std::uint64_t{0}, 1u));
+    EXPECT_EQ(std::make_pair(m_fpga.fpga_get_SystemCount(), m_fpga.getNumPtfes()),
+              std::make_pair(std::uint64_t{0}, 1u));
 }
 
 TEST_F(Fpga, EachStartFailureRaisesItsOwnText) {
@@ -124,19 +127,25 @@ TEST_F(Fpga, EachStartFailureRaisesItsOwnText) {
         std::string serverDevices;
         char const* text;
     } const cases[] = {
-        {{"--clock-rate", "58982401"}, kSample,
+        {{"--clock-rate", "58982401"},
+         kSample,
          "platform/FPGA[135]:INVALID_MODE FpgaFace() FPGA clock rate mismatch, got 58982401, expected 58982400"},
-        {{}, devices(m_dir, {"Processor_Interface"}),
+        {{},
+         devices(m_dir, {"Processor_Interface"}),
          "platform/FPGA[56]:INVALID_CONFIG FpgaFace() FAILED to open processor interface"},
-        {{}, devices(m_dir, {"PpsSlave_Interface"}),
+        {{},
+         devices(m_dir, {"PpsSlave_Interface"}),
          "platform/FPGA[65]:INVALID_CONFIG FpgaFace() FAILED to open PPS Slave interface"},
-        {{}, devices(m_dir, {"PulseGen_Interface0"}),
+        {{},
+         devices(m_dir, {"PulseGen_Interface0"}),
          "platform/FPGA[122]:INVALID_CONFIG FpgaFace() FAILED to open PulseGen 0 interface"},
         {{"--ptfes", "5"}, kSample, "platform/FPGA[115]:INVALID_CONFIG FpgaFace() FAILED to open PTFE 4 interface"},
         // A time stamp block too short for a register makes its read fail.
         {{}, devices(m_dir, {}, "0x08"), "platform/FPGA[73]:NO_ACTION FpgaFace() FAILED to read FPGA number of UARTs"},
         {{}, devices(m_dir, {}, "0x10"), "platform/FPGA[79]:NO_ACTION FpgaFace() FAILED to read FPGA number of PTFEs"},
-        {{}, devices(m_dir, {}, "0x20"), "platform/FPGA[91]:NO_ACTION FpgaFace() FAILED to read FPGA number of Periphs"},
+        {{},
+         devices(m_dir, {}, "0x20"),
+         "platform/FPGA[91]:NO_ACTION FpgaFace() FAILED to read FPGA number of Periphs"},
         // Without PTFE units no PTFE or pulse generator block is needed.
         {{"--ptfes", "0"}, devices(m_dir, {"Ptfe_Interface0", "PulseGen_Interface0"}), ""},
     };
@@ -160,7 +169,8 @@ TEST_F(Fpga, DeadOrAbsentHardwareEndsTheStartOnlyWhereItIsRead) {
         std::string body;
         for (auto const& [block, base] : blocks) {
             std::uint64_t const at = std::string(block) == name ? base + 8 : base;
-            body += face_test::container("B", block, "<BaseAddress>" + std::to_string(at) + "</BaseAddress><Size>0x1000</Size>");
+            body += face_test::container("B", block,
+                                         "<BaseAddress>" + std::to_string(at) + "</BaseAddress><Size>0x1000</Size>");
         }
         return m_dir.write(std::string("shifted-") + name + ".xml", face_test::document(body));
     };
@@ -174,35 +184,59 @@ TEST_F(Fpga, DeadOrAbsentHardwareEndsTheStartOnlyWhereItIsRead) {
         std::string text, warnings;
         std::function<void()> poke;  // after the simulator filled the file
     } const cases[] = {
-        {{"--unprogrammed"}, kSample, kSample,
+        {{"--unprogrammed"},
+         kSample,
+         kSample,
          "platform/FPGA[146]:INVALID_MODE FpgaFace() TimeStamp_Interface number of UARTs reads 18446744073709551615 "
-         "(0xffffffffffffffff), more than 16" + ones, "", {}},
+         "(0xffffffffffffffff), more than 16" +
+             ones,
+         "",
+         {}},
         {{"--absent-block", "Processor_Interface"}, kSample, kSample, "", "", {}},
         {{"--absent-block", "Ptfe_Interface0"}, kSample, kSample, "", "", {}},
-        {{"--absent-block", "TimeStamp_Interface"}, kSample, kSample,
-         "platform/FPGA[135]:INVALID_MODE FpgaFace() FPGA clock rate mismatch, got 0, expected 58982400", zeroRate,
+        {{"--absent-block", "TimeStamp_Interface"},
+         kSample,
+         kSample,
+         "platform/FPGA[135]:INVALID_MODE FpgaFace() FPGA clock rate mismatch, got 0, expected 58982400",
+         zeroRate,
          {}},
-        {{}, kSample, kSample,
+        {{},
+         kSample,
+         kSample,
          "platform/FPGA[135]:INVALID_MODE FpgaFace() FPGA clock rate mismatch, got 18446744073709551615, expected "
          "58982400",
          "FpgaFace() warning: TimeStamp_Interface clock rate reads 0xffffffffffffffff (all ones): the FPGA is not "
          "programmed or the block is not there\n",
          [] { pokeValue<std::uint64_t>(kTs, ~0ull); }},
-        {{}, kSample, kSample,
+        {{},
+         kSample,
+         kSample,
          "platform/FPGA[146]:INVALID_MODE FpgaFace() TimeStamp_Interface number of PTFE units reads 4294967295 "
-         "(0xffffffff), more than 64" + ones, "",
+         "(0xffffffff), more than 64" +
+             ones,
+         "",
          [] { pokeValue<std::uint64_t>(kTs + 0x10, 0xFFFFFFFFu); }},
-        {{}, kSample, kSample,
+        {{},
+         kSample,
+         kSample,
          "platform/FPGA[146]:INVALID_MODE FpgaFace() TimeStamp_Interface number of UARTs reads 17 (0x11), more "
-         "than 16: the FPGA or the block address is wrong", "",
+         "than 16: the FPGA or the block address is wrong",
+         "",
          [] { pokeValue<std::uint64_t>(kTs + 0x08, 17); }},
-        {{}, kSample, kSample,
+        {{},
+         kSample,
+         kSample,
          "platform/FPGA[146]:INVALID_MODE FpgaFace() TimeStamp_Interface number of pulse inputs reads 31 (0x1f), "
-         "more than 30: the FPGA or the block address is wrong", "",
+         "more than 30: the FPGA or the block address is wrong",
+         "",
          [] { pokeValue<std::uint64_t>(kTs + 0x18, 31); }},
-        {{}, kSample, kSample,
+        {{},
+         kSample,
+         kSample,
          "platform/FPGA[146]:INVALID_MODE FpgaFace() TimeStamp_Interface number of peripherals reads "
-         "18446744073709551615 (0xffffffffffffffff), more than 1024" + ones, "",
+         "18446744073709551615 (0xffffffffffffffff), more than 1024" +
+             ones,
+         "",
          [] { pokeValue<std::uint64_t>(kTs + 0x20, ~0ull); }},
         // A block 8 bytes into its page is mapped from the page and read at
         // its offset: where the registers lie, the start goes on; where
@@ -210,8 +244,12 @@ TEST_F(Fpga, DeadOrAbsentHardwareEndsTheStartOnlyWhereItIsRead) {
         {{}, withShiftedBlock("TimeStamp_Interface"), withShiftedBlock("TimeStamp_Interface"), "", "", {}},
         {{}, withShiftedBlock("Processor_Interface"), withShiftedBlock("Processor_Interface"), "", "", {}},
         // (the count of pulse inputs, 2, read as the count of PTFE units)
-        {{}, kSample, withShiftedBlock("TimeStamp_Interface"),
-         "platform/FPGA[115]:INVALID_CONFIG FpgaFace() FAILED to open PTFE 1 interface", "", {}},
+        {{},
+         kSample,
+         withShiftedBlock("TimeStamp_Interface"),
+         "platform/FPGA[115]:INVALID_CONFIG FpgaFace() FAILED to open PTFE 1 interface",
+         "",
+         {}},
     };
     if (::sysconf(_SC_PAGESIZE) != 4096) GTEST_SKIP() << "expectations assume 4096-byte pages";
     for (Case const& c : cases) {
@@ -241,16 +279,46 @@ TEST_F(Fpga, RegisterEffectsAndBounds) {
     };
     std::uint64_t const ones = ~0ull;
     Case const cases[] = {
-        {kTs + 0x188, 32, 0, [](FpgaFace& f) { f.setUartDelay(1, 77u); return f.getUartDelay(1); }, 77, 77},
-        {kTs + 0x188, 32, 0, [](FpgaFace& f) { f.setUartDelay(1, 115200, 10, 1); return 0u; }, 0, 5120},
-        {kTs + 0x188, 32, 0, [](FpgaFace& f) { f.setUartDelay(1, 7, 1, 1); return 0u; }, 0, 8426057},
-        {kTs + 0x188, 32, 0, [](FpgaFace& f) { f.setUartDelay(1, 1, 73, 1); return 0u; }, 0, 10747904},
-        {kTs + 0x188, 32, 3, [](FpgaFace& f) { f.setUartDelay(1, 0, 10, 1); return 0u; }, 0, 3},
+        {kTs + 0x188, 32, 0,
+         [](FpgaFace& f) {
+             f.setUartDelay(1, 77u);
+             return f.getUartDelay(1);
+         },
+         77, 77},
+        {kTs + 0x188, 32, 0,
+         [](FpgaFace& f) {
+             f.setUartDelay(1, 115200, 10, 1);
+             return 0u;
+         },
+         0, 5120},
+        {kTs + 0x188, 32, 0,
+         [](FpgaFace& f) {
+             f.setUartDelay(1, 7, 1, 1);
+             return 0u;
+         },
+         0, 8426057},
+        {kTs + 0x188, 32, 0,
+         [](FpgaFace& f) {
+             f.setUartDelay(1, 1, 73, 1);
+             return 0u;
+         },
+         0, 10747904},
+        {kTs + 0x188, 32, 3,
+         [](FpgaFace& f) {
+             f.setUartDelay(1, 0, 10, 1);
+             return 0u;
+         },
+         0, 3},
         {kPeriph, 32, 6, [](FpgaFace& f) { return f.fpga_reset_periph_control(0); }, 6, 0},
         {kPtfe0 + 0x18, 32, 4, [](FpgaFace& f) { return f.getAndClearPtfeStatus(0); }, 4, 0},
         {kPtfe0 + 0x20, 64, ones, [](FpgaFace& f) { return f.getDfNcoRate(0); }, 0xFFFFFFFFFFFull, ones},
         {kPtfe0 + 0x30, 64, ones, [](FpgaFace& f) { return f.getDtNcoPhase(0); }, 0xFFFFFFFFFFull, ones},
-        {kPtfe0 + 0xC8, 64, 0, [](FpgaFace& f) { f.setPtfeDefaultNcoRate(0, 0x123456789ABull); return 0u; }, 0, 0x123456789ABull},
+        {kPtfe0 + 0xC8, 64, 0,
+         [](FpgaFace& f) {
+             f.setPtfeDefaultNcoRate(0, 0x123456789ABull);
+             return 0u;
+         },
+         0, 0x123456789ABull},
     };
     for (Case const& c : cases) {
         c.width == 32 ? pokeValue(c.address, static_cast<std::uint32_t>(c.before)) : pokeValue(c.address, c.before);
@@ -260,16 +328,39 @@ TEST_F(Fpga, RegisterEffectsAndBounds) {
     }
 
     Call const refused[] = {
-        [](FpgaFace& f) { return f.getUARTDataTimestampRaw(2) + f.getPulseTimestampRaw(2) + f.getPulseTimestampRaw(-1); },
-        [](FpgaFace& f) { f.setUartDelay(2, 5u); return f.getUartDelay(2) + f.fpga_get_periph_control(4); },
-        [](FpgaFace& f) { f.fpga_set_periph_control(-1, 1); return f.fpga_reset_periph_control(4); },
-        [](FpgaFace& f) { f.fpga_set_ppsSlave_control(9, 1); return f.fpga_get_ppsSlave_control(-1); },
-        [](FpgaFace& f) { f.fpga_set_ptpClock_control(30, 1); return f.fpga_get_ptpClock_control(30); },
+        [](FpgaFace& f) {
+            return f.getUARTDataTimestampRaw(2) + f.getPulseTimestampRaw(2) + f.getPulseTimestampRaw(-1);
+        },
+        [](FpgaFace& f) {
+            f.setUartDelay(2, 5u);
+            return f.getUartDelay(2) + f.fpga_get_periph_control(4);
+        },
+        [](FpgaFace& f) {
+            f.fpga_set_periph_control(-1, 1);
+            return f.fpga_reset_periph_control(4);
+        },
+        [](FpgaFace& f) {
+            f.fpga_set_ppsSlave_control(9, 1);
+            return f.fpga_get_ppsSlave_control(-1);
+        },
+        [](FpgaFace& f) {
+            f.fpga_set_ptpClock_control(30, 1);
+            return f.fpga_get_ptpClock_control(30);
+        },
         [](FpgaFace& f) { return f.getPtfeFirmwareId(1) + f.getAndClearPtfeStatus(1) + f.getPtfeStatus(1); },
         [](FpgaFace& f) { return f.getDfNcoRate(1) + f.getDtNcoPhase(1) + f.getDtCycles(1); },
         [](FpgaFace& f) { return f.getPtfeMeasuredFreqEstimate(1) - 1; },
-        [](FpgaFace& f) { f.setPtfeDefaultNcoRate(1, 5); f.fpga_ptfe_init(1, 1, 1); f.fpga_ptfe_soft_reset(1); return 0u; },
-        [](FpgaFace& f) { f.fpga_pulsegen_set_Int_phase(1, 1); f.fpga_pulsegen_set_Ext_phase(1, 1); return 0u; },
+        [](FpgaFace& f) {
+            f.setPtfeDefaultNcoRate(1, 5);
+            f.fpga_ptfe_init(1, 1, 1);
+            f.fpga_ptfe_soft_reset(1);
+            return 0u;
+        },
+        [](FpgaFace& f) {
+            f.fpga_pulsegen_set_Int_phase(1, 1);
+            f.fpga_pulsegen_set_Ext_phase(1, 1);
+            return 0u;
+        },
         [](FpgaFace& f) { return f.fpga_pulsegen_adjust_Int_phase(1, 1) + f.fpga_pulsegen_adjust_Ext_phase(1, 1); },
     };
     auto snapshot = [] {
@@ -290,8 +381,14 @@ TEST_F(Fpga, PulseGeneratorPhaseWrapsIntoThePeriod) {
     EXPECT_EQ(m_fpga.fpga_pulsegen_adjust_Int_phase(0, -10), static_cast<std::uint32_t>(-5));  // no period yet
     m_fpga.fpga_ptfe_init(0, 0x55, 1000);  // sets the period: 1000 counts
 
-    std::tuple<std::uint32_t, int, std::uint32_t> const cases[] = {  // start, delta, result
-        {5, -10, 995}, {995, 10, 5}, {0, 1000, 0}, {999, 1, 0}, {0, -1, 999}, {500, 0, 500},
+    std::tuple<std::uint32_t, int, std::uint32_t> const cases[] = {
+        // start, delta, result
+        {5, -10, 995},
+        {995, 10, 5},
+        {0, 1000, 0},
+        {999, 1, 0},
+        {0, -1, 999},
+        {500, 0, 500},
         {0, -2000, static_cast<std::uint32_t>(-1000)},  // wrapped only once
         {0x7FFFFFFF, 1, 0x80000000u + 1000u},           // the sum wraps negative
     };
@@ -318,8 +415,7 @@ TEST_F(Fpga, AFailedMappingIsNamedAndTheStartGoesOn) {
             if (id == failing) status.status = STATUS_FAILED;
         }
     };
-    sim_test::Outcome const filled =
-        sim_test::runSimulator({"--once", "--memory", devmem_test::memoryFile(), kSample});
+    sim_test::Outcome const filled = sim_test::runSimulator({"--once", "--memory", devmem_test::memoryFile(), kSample});
     ASSERT_EQ(filled.exitCode, 0) << filled.output;
     auto io = std::make_shared<UnmappedBlock>();
     face_test::RC rc = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
@@ -358,19 +454,23 @@ TEST(FpgaSimulator, AMemoryBaseShiftsEveryBlockInTheFile) {
 TEST(FpgaSimulator, RefusesBadInputWithAClearMessage) {
     face_test::TempDir dir;
     std::string const memory = dir.path() + "/memory";
-    std::string const small = dir.write("small.xml", face_test::document(face_test::container(
-                                                         "B", "TimeStamp_Interface", "<BaseAddress>0</BaseAddress><Size>0x100</Size>")));
+    std::string const small =
+        dir.write("small.xml", face_test::document(face_test::container(
+                                   "B", "TimeStamp_Interface", "<BaseAddress>0</BaseAddress><Size>0x100</Size>")));
     std::tuple<std::vector<std::string>, int, char const*> const cases[] = {
         {{"--once", "--memory", memory, small}, 1, "TimeStamp_Interface is 0x100 bytes; its registers need 0x184"},
         {{"--once", "--memory", memory, dir.path() + "/none.xml"}, 1, "cannot be read as XML"},
         {{"--once", "--memory", "/dev/null", kSample}, 1, "/dev/null: not a regular file"},
         {{"--once", "--memory", memory, "--uarts", "17", kSample}, 2, "--uarts: not a number up to 16"},
         {{"--once", "--bogus", kSample}, 2, "unknown option --bogus"},
-        {{"--once", "--memory", memory, "--memory-base", "0x40000001", kSample}, 1,
+        {{"--once", "--memory", memory, "--memory-base", "0x40000001", kSample},
+         1,
          "memory base 0x40000001 is not a multiple of the page size"},
-        {{"--once", "--memory", memory, "--memory-base", "0x43C10000", kSample}, 1,
+        {{"--once", "--memory", memory, "--memory-base", "0x43C10000", kSample},
+         1,
          "Processor_Interface at 0x43C00000 lies below the memory base 0x43C10000"},
-        {{"--once", "--memory", memory, "--memory-base", "0x100000000", kSample}, 2,
+        {{"--once", "--memory", memory, "--memory-base", "0x100000000", kSample},
+         2,
          "--memory-base: not a number up to 4294967295"},
     };
     for (auto const& [args, exitCode, says] : cases) {

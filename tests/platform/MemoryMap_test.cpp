@@ -20,9 +20,9 @@ TEST(MemoryMap, PageArithmeticAndPhysicalOffset) {
         std::uint32_t phys, size, pageOffset, pageCount;
     };
     Case const cases[] = {
-        {0x1010, 16, 16, 1},    {0x1010, 4080, 16, 2},  // ends on the page boundary: one page more
-        {0x1010, 4079, 16, 1},  {0x1000, 4096, 0, 2},  {0x1FFF, 1, 4095, 2},
-        {0x3000, 0, 0, 1},      {0x200000, 3 * 4096 + 5, 0, 4},
+        {0x1010, 16, 16, 1},   {0x1010, 4080, 16, 2},  // ends on the page boundary: one page more
+        {0x1010, 4079, 16, 1}, {0x1000, 4096, 0, 2},           {0x1FFF, 1, 4095, 2},
+        {0x3000, 0, 0, 1},     {0x200000, 3 * 4096 + 5, 0, 4},
     };
     for (Case const& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << c.phys << "/" << std::dec << c.size);
@@ -47,7 +47,8 @@ TEST(MemoryMap, FailuresThrowTheirTexts) {
         {[] { MemoryMap(0x1000, 0xFFFFFFFFu); }, "Unable to map memory space."},  // length beyond 32 bits
         {[&] { MemoryMap(MemoryDeviceFileDescriptor(fifo), 0, 16); }, "Unable to map memory space."},
         // Beyond the end of a memory file an access would raise SIGBUS.
-        {[] { MemoryMap(0x7FFF0000u, 0x1000); }, "Unable to map memory space: the window ends beyond the memory device."},
+        {[] { MemoryMap(0x7FFF0000u, 0x1000); },
+         "Unable to map memory space: the window ends beyond the memory device."},
         {[] { MemoryMap(64u << 20, 4); }, "Unable to map memory space: the window ends beyond the memory device."},
     };
     for (auto const& [action, text] : cases) {

@@ -10,8 +10,8 @@ namespace {
 
 TEST(Scheduling, FifoPriorityIsClampedIntoTheRange) {
     // priority, lowest, highest (-1: unknown), expected
-    std::tuple<int, int, int, int> const cases[] = {{200, 1, 99, 99},  {0, 1, 99, 1},    {50, 1, 99, 50},
-                                                    {-5, -1, -1, 1},   {200, -1, -1, 99}, {10, 20, 30, 20},
+    std::tuple<int, int, int, int> const cases[] = {{200, 1, 99, 99}, {0, 1, 99, 1},     {50, 1, 99, 50},
+                                                    {-5, -1, -1, 1},  {200, -1, -1, 99}, {10, 20, 30, 20},
                                                     {25, -1, 30, 25}};
     for (auto const& [priority, lowest, highest, expected] : cases) {
         EXPECT_EQ(Scheduling::clampFifoPriority(priority, lowest, highest), expected)

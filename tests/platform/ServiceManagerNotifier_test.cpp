@@ -39,9 +39,17 @@ TEST(ServiceManagerNotifier, SendsOnlyWhenMadeUnderAServiceManager) {
         std::vector<std::string> sent;
     };
     const Case cases[] = {
-        {"under a manager with a watchdog", true, "60000000", true, 60000000u,
+        {"under a manager with a watchdog",
+         true,
+         "60000000",
+         true,
+         60000000u,
          {"READY=1\nSTATUS=started, serving", "STATUS=stalled", "WATCHDOG=1", "STOPPING=1\nSTATUS=stopping"}},
-        {"under a manager without a watchdog", true, nullptr, true, 0u,
+        {"under a manager without a watchdog",
+         true,
+         nullptr,
+         true,
+         0u,
          {"READY=1\nSTATUS=started, serving", "STATUS=stalled", "STOPPING=1\nSTATUS=stopping"}},
         {"no manager, socket set afterwards", false, "60000000", false, 0u, {}},
     };

@@ -21,17 +21,35 @@ using GuidPrefix = std::array<std::uint8_t, 12>;
 using EntityId = std::array<std::uint8_t, 4>;
 
 enum Id : std::uint8_t {
-    kPad = 0x01, kAckNack = 0x06, kHeartbeat = 0x07, kGap = 0x08, kInfoTs = 0x09, kInfoSrc = 0x0c,
-    kInfoReplyIp4 = 0x0d, kInfoDst = 0x0e, kInfoReply = 0x0f, kNackFrag = 0x12, kHeartbeatFrag = 0x13,
-    kData = 0x15, kDataFrag = 0x16, kSecBody = 0x30, kSecPrefix = 0x31, kSecPostfix = 0x32,
-    kSrtpsPrefix = 0x33, kSrtpsPostfix = 0x34, kStatistics = 0x80,
+    kPad = 0x01,
+    kAckNack = 0x06,
+    kHeartbeat = 0x07,
+    kGap = 0x08,
+    kInfoTs = 0x09,
+    kInfoSrc = 0x0c,
+    kInfoReplyIp4 = 0x0d,
+    kInfoDst = 0x0e,
+    kInfoReply = 0x0f,
+    kNackFrag = 0x12,
+    kHeartbeatFrag = 0x13,
+    kData = 0x15,
+    kDataFrag = 0x16,
+    kSecBody = 0x30,
+    kSecPrefix = 0x31,
+    kSecPostfix = 0x32,
+    kSrtpsPrefix = 0x33,
+    kSrtpsPostfix = 0x34,
+    kStatistics = 0x80,
 };
 
 // Fields appended in one byte order.
 class Fields {
 public:
     explicit Fields(bool little = true) : m_little(little) {}
-    Fields& u8(std::uint8_t v) { m_bytes.push_back(v); return *this; }
+    Fields& u8(std::uint8_t v) {
+        m_bytes.push_back(v);
+        return *this;
+    }
     Fields& u16(std::uint16_t v) {
         return m_little ? u8(static_cast<std::uint8_t>(v)).u8(static_cast<std::uint8_t>(v >> 8))
                         : u8(static_cast<std::uint8_t>(v >> 8)).u8(static_cast<std::uint8_t>(v));
@@ -45,9 +63,18 @@ public:
         return u32(static_cast<std::uint32_t>(static_cast<std::uint64_t>(v) >> 32)).u32(static_cast<std::uint32_t>(v));
     }
     template <std::size_t N>
-    Fields& raw(std::array<std::uint8_t, N> const& a) { m_bytes.insert(m_bytes.end(), a.begin(), a.end()); return *this; }
-    Fields& raw(Bytes const& b) { m_bytes.insert(m_bytes.end(), b.begin(), b.end()); return *this; }
-    Fields& zeros(std::size_t n) { m_bytes.insert(m_bytes.end(), n, 0); return *this; }
+    Fields& raw(std::array<std::uint8_t, N> const& a) {
+        m_bytes.insert(m_bytes.end(), a.begin(), a.end());
+        return *this;
+    }
+    Fields& raw(Bytes const& b) {
+        m_bytes.insert(m_bytes.end(), b.begin(), b.end());
+        return *this;
+    }
+    Fields& zeros(std::size_t n) {
+        m_bytes.insert(m_bytes.end(), n, 0);
+        return *this;
+    }
     Bytes const& bytes() const { return m_bytes; }
     bool little() const { return m_little; }
 

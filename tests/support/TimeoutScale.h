@@ -14,18 +14,18 @@
 namespace corvane_test {
 
 inline double timeoutScale() {
-  static const double scale = [] {
-    const char* text = std::getenv("CORVANE_TIMEOUT_SCALE");
-    char* end = nullptr;
-    const double value = text != nullptr ? std::strtod(text, &end) : 1.0;
-    return text != nullptr && end != text && *end == '\0' && value >= 1.0 && value <= 1000.0 ? value : 1.0;
-  }();
-  return scale;
+    static const double scale = [] {
+        const char* text = std::getenv("CORVANE_TIMEOUT_SCALE");
+        char* end = nullptr;
+        const double value = text != nullptr ? std::strtod(text, &end) : 1.0;
+        return text != nullptr && end != text && *end == '\0' && value >= 1.0 && value <= 1000.0 ? value : 1.0;
+    }();
+    return scale;
 }
 
 // `timeout` times timeoutScale().
 inline std::chrono::milliseconds scaled(std::chrono::milliseconds timeout) {
-  return std::chrono::milliseconds(std::llround(static_cast<double>(timeout.count()) * timeoutScale()));
+    return std::chrono::milliseconds(std::llround(static_cast<double>(timeout.count()) * timeoutScale()));
 }
 
 }  // namespace corvane_test

@@ -83,8 +83,8 @@ TEST(SampleFile, DamageIsRefusedWhereItStarts) {
              resum(f, kThird, kThird + 1 + 7 + 8 + 4 + 4);
          },
          kThird + 8, "before the previous record's"},
-        {"payload length 0",
-         [](std::string& f) { std::memset(&f[kSecondLength], 0, 4); }, kSecondLength, "payload length 0"},
+        {"payload length 0", [](std::string& f) { std::memset(&f[kSecondLength], 0, 4); }, kSecondLength,
+         "payload length 0"},
         {"payload length 2^24",
          [](std::string& f) {
              std::memset(&f[kSecondLength], 0, 4);
@@ -113,8 +113,9 @@ TEST(SampleFile, WriterRefusesWhatTheReaderWould) {
     EXPECT_THROW(aspn2_tool::encodeSample({std::string(65, 'T'), 0, {1}, 0}), std::invalid_argument);
     EXPECT_THROW(aspn2_tool::encodeSample({"Two words", 0, {1}, 0}), std::invalid_argument);
     EXPECT_THROW(aspn2_tool::encodeSample({"UTCTime", 0, {}, 0}), std::invalid_argument);
-    EXPECT_THROW(aspn2_tool::encodeSample({"UTCTime", 0, std::vector<std::uint8_t>(aspn2_tool::kMaxPayloadLength + 1), 0}),
-                 std::invalid_argument);
+    EXPECT_THROW(
+        aspn2_tool::encodeSample({"UTCTime", 0, std::vector<std::uint8_t>(aspn2_tool::kMaxPayloadLength + 1), 0}),
+        std::invalid_argument);
 }
 
 TEST(SampleFile, ChecksumIsTheCommonCrc32) {

@@ -11,13 +11,11 @@ namespace {
 
 using nlohmann::json;
 
-json service(const char* name, bool on, const char* state)
-{
+json service(const char* name, bool on, const char* state) {
     return {{"name", name}, {"switched_on", on}, {"running", on}, {"state", state}};
 }
 
-TEST(StatusView, ExitStatusNeedsEverySwitchedOnServiceLive)
-{
+TEST(StatusView, ExitStatusNeedsEverySwitchedOnServiceLive) {
     const struct {
         const char* what;
         json services;
@@ -31,7 +29,8 @@ TEST(StatusView, ExitStatusNeedsEverySwitchedOnServiceLive)
         {"one lost", {service("position", true, "live"), service("orientation", true, "lost")}, PntStatus::kUnhealthy},
         {"invalid solution", {service("position", true, "invalid solution")}, PntStatus::kUnhealthy},
         {"sanitized", {service("position", true, "sanitized")}, PntStatus::kUnhealthy},
-        {"all switched off", {service("position", false, "off"), service("orientation", false, "off")},
+        {"all switched off",
+         {service("position", false, "off"), service("orientation", false, "off")},
          PntStatus::kUnhealthy},
         {"no services", json::array(), PntStatus::kUnhealthy},
         {"services not an array", json("live"), PntStatus::kUnhealthy},
@@ -63,8 +62,7 @@ const char* const kAnswer = R"json({"format":1,
  "scheduling":{"policy":"SCHED_FIFO","priority":50,"cpus":"1"},
  "summary":{"state":"lost","line":"lost (no UTC): 0.0 pairs/s from navigator 96, age 2.50 s, 1 fault"}})json";
 
-TEST(StatusView, ScreenShowsEveryItem)
-{
+TEST(StatusView, ScreenShowsEveryItem) {
     const std::string screen = PntStatus::renderScreen(json::parse(kAnswer));
     for (const char* line : {
              "Server          : ZOziDaZodOduzuz started, up 0 d 01:02:05\n",
@@ -75,7 +73,8 @@ TEST(StatusView, ScreenShowsEveryItem)
              "|deltaTov|      : last 0.013 s, largest of the last minute 0.500 s\n",
              "Pairs           : 40 told at 4.0/s; refused: 2 deltaTov too large, 1 rejected\n",
              "Navigation      : lost (last cycle: no UTC)\n",
-             "Position        : on, running, lost, told 2.50 s ago: 48.1234567 deg, 11.5000000 deg, 512.25 m, MGRS 32UPU\n",
+             "Position        : on, running, lost, told 2.50 s ago: 48.1234567 deg, 11.5000000 deg, 512.25 m, MGRS "
+             "32UPU\n",
              "Orientation     : off, not running, off\n",
              "Faults          : position: navigation data lost\n",
              "Output          : normal, switched off by the fault test\n",
@@ -89,8 +88,7 @@ TEST(StatusView, ScreenShowsEveryItem)
     }
 }
 
-TEST(StatusView, ScreenOfAnyJsonShowsDashes)
-{
+TEST(StatusView, ScreenOfAnyJsonShowsDashes) {
     for (const char* text : {"{}", "[]", "null", "17", R"({"server":[],"services":{"a":1},"intake":{"pva":"x"}})",
                              R"({"services":[1,null,{"values":[]}],"dds":{"connections":[7]}})"}) {
         std::string screen;
@@ -99,8 +97,7 @@ TEST(StatusView, ScreenOfAnyJsonShowsDashes)
     }
 }
 
-TEST(StatusView, CommandLine)
-{
+TEST(StatusView, CommandLine) {
     const struct {
         std::vector<std::string> args;
         bool json, watch, help;

@@ -55,7 +55,8 @@ TEST(ToolOptions, RejectedCommandLines) {
         std::istringstream in(line);
         aspn2_tool::ToolOptions o;
         std::string error;
-        std::vector<std::string> const words{std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+        std::vector<std::string> const words{std::istream_iterator<std::string>(in),
+                                             std::istream_iterator<std::string>()};
         EXPECT_FALSE(aspn2_tool::parseToolOptions(words, o, error)) << line;
         EXPECT_NE(error.find(expected), std::string::npos) << line << " -> " << error;
     }
@@ -66,10 +67,10 @@ TEST(ToolOptions, RejectedCommandLines) {
 TEST(ToolOptions, PhasesInOrder) {
     aspn2_tool::ToolOptions o;
     std::string error;
-    ASSERT_TRUE(aspn2_tool::parseToolOptions({"nav", "--wrong-source", "7", "--phase", "2:ok", "--phase", "1.5:silent",
-                                           "--phase", "3:no-utc,nan=latitude", "--phase", "1:utc-lag=-1.5,no-pva",
-                                           "--phase", "2:wrong-source=200"},
-                                          o, error))
+    ASSERT_TRUE(aspn2_tool::parseToolOptions(
+        {"nav", "--wrong-source", "7", "--phase", "2:ok", "--phase", "1.5:silent", "--phase", "3:no-utc,nan=latitude",
+         "--phase", "1:utc-lag=-1.5,no-pva", "--phase", "2:wrong-source=200"},
+        o, error))
         << error;
     ASSERT_EQ(o.nav.phases.size(), 5u);
     std::vector<std::string> described;

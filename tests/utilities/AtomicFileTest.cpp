@@ -98,10 +98,10 @@ TEST(AtomicFile, ReplacesKeepingThePermissionsAndLeavesNothingBehind) {
 // tells a complete file from a damaged one.
 struct Saver {
     char const* name;
-    std::string file;                                   // in the test's folder
-    void (*prepare)(std::string const& path);           // the first version, 'a'
+    std::string file;                          // in the test's folder
+    void (*prepare)(std::string const& path);  // the first version, 'a'
     [[noreturn]] void (*saveForever)(std::string const& path);
-    char (*version)(std::string const& content);       // 'a'..'c', or 0 when damaged
+    char (*version)(std::string const& content);  // 'a'..'c', or 0 when damaged
 };
 
 constexpr std::size_t kLarge = 4u << 20;  // bytes of each version's value
@@ -129,7 +129,8 @@ std::string configDocument(char letter) {
 char configVersion(std::string const& content) {
     tinyxml2::XMLDocument doc;
     if (doc.Parse(content.c_str(), content.size()) != tinyxml2::XML_SUCCESS) return 0;
-    tinyxml2::XMLElement const* value = doc.RootElement() == nullptr ? nullptr : doc.RootElement()->FirstChildElement("Item");
+    tinyxml2::XMLElement const* value =
+        doc.RootElement() == nullptr ? nullptr : doc.RootElement()->FirstChildElement("Item");
     value = value == nullptr ? nullptr : value->FirstChildElement("Parameters");
     value = value == nullptr ? nullptr : value->FirstChildElement("Value");
     char const* text = value == nullptr ? nullptr : value->GetText();

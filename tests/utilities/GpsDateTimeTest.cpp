@@ -17,16 +17,14 @@ using Fields = std::tuple<unsigned, unsigned, unsigned, unsigned>;  // rollover,
 Fields fields(const GpsDateTime& t) { return {t.rollover, t.week, t.msOfWeek, t.psOfMs}; }
 
 // A time with exactly these fields, not normalised.
-GpsDateTime at(unsigned rollover, unsigned week, unsigned ms, unsigned ps = 0)
-{
+GpsDateTime at(unsigned rollover, unsigned week, unsigned ms, unsigned ps = 0) {
     GpsDateTime t;
     std::tie(t.rollover, t.week, t.msOfWeek, t.psOfMs) = std::tie(rollover, week, ms, ps);
     return t;
 }
 
 // "YYYY-MM-DD hh:mm:ss.mmm" of ToCivilTime on a copy of t.
-std::string civil(GpsDateTime t, unsigned leapSeconds = 0)
-{
+std::string civil(GpsDateTime t, unsigned leapSeconds = 0) {
     Civil c{};
     t.ToCivilTime(&c, leapSeconds);
     char text[48];
@@ -35,8 +33,7 @@ std::string civil(GpsDateTime t, unsigned leapSeconds = 0)
     return text;
 }
 
-TEST(GpsDateTimeFields, SetTimeAndNormalizeCarryUpwardsAndUtcStopsAtTheEpoch)
-{
+TEST(GpsDateTimeFields, SetTimeAndNormalizeCarryUpwardsAndUtcStopsAtTheEpoch) {
     // Back from week 0: the previous epoch, or the GPS epoch when there is none.
     GpsDateTime t;
     t.SetUtcTime(0, 5.0, 86390.0);
@@ -55,8 +52,7 @@ TEST(GpsDateTimeFields, SetTimeAndNormalizeCarryUpwardsAndUtcStopsAtTheEpoch)
     EXPECT_EQ(fields(t), Fields(2, 1, 0, 0));
 }
 
-TEST(GpsDateTimeArithmetic, SumDifferenceGoingBackAndOrderAreConsistent)
-{
+TEST(GpsDateTimeArithmetic, SumDifferenceGoingBackAndOrderAreConsistent) {
     std::mt19937 rng(42);
     std::uniform_int_distribution<unsigned> u(0, 4000000000u);
     for (int i = 0; i < 2000; ++i) {
@@ -76,8 +72,7 @@ TEST(GpsDateTimeArithmetic, SumDifferenceGoingBackAndOrderAreConsistent)
 }
 
 // Valid days of the year both ways are covered by the cross-check below.
-TEST(GpsDateTimeCalendar, LeapYearsDaysOfYearEpochAndGlonassTime)
-{
+TEST(GpsDateTimeCalendar, LeapYearsDaysOfYearEpochAndGlonassTime) {
     for (auto [y, leap] : {std::pair{2000u, true}, {2024u, true}, {1900u, false}, {2100u, false}})
         EXPECT_EQ(GpsDateTime::IsLeapYear(y), leap) << y;
     for (Civil c : {Civil{2024, 0, 1}, Civil{2024, 13, 1}}) EXPECT_EQ(GpsDateTime::DayOfYearFromCivilTime(&c), 0u);
@@ -104,8 +99,7 @@ TEST(GpsDateTimeCalendar, LeapYearsDaysOfYearEpochAndGlonassTime)
 
 // Independent reference: the C library's UTC calendar on Unix time, both
 // ways between civil and GPS time.
-TEST(GpsDateTimeCrossCheck, AgreesWithTheCLibraryToTheMillisecond)
-{
+TEST(GpsDateTimeCrossCheck, AgreesWithTheCLibraryToTheMillisecond) {
     constexpr std::int64_t kGpsEpochUnix = 315964800;  // 1980-01-06 00:00:00 UTC
     std::mt19937_64 rng(20240101);
     std::uniform_int_distribution<std::int64_t> unixTime(915148800, 4102358400);  // 1999-01-01 to 2099-12-31
@@ -138,7 +132,8 @@ TEST(GpsDateTimeCrossCheck, AgreesWithTheCLibraryToTheMillisecond)
         // And from the civil date back to GPS time.
         Civil in{unsigned(ref.tm_year + 1900), unsigned(ref.tm_mon + 1), unsigned(ref.tm_mday)};
         const GpsDateTime back = GpsDateTime::CivilTimeToGpsDateTime(&in, unsigned(tod), unsigned(leap));
-        ASSERT_EQ(std::make_tuple(back.week + 1024 * back.rollover, back.msOfWeek), std::make_tuple(unsigned(week), unsigned(tow) * 1000u));
+        ASSERT_EQ(std::make_tuple(back.week + 1024 * back.rollover, back.msOfWeek),
+                  std::make_tuple(unsigned(week), unsigned(tow) * 1000u));
         ASSERT_EQ(GpsDateTime::CivilTimeToGpsDateTime(&in, double(tod), unsigned(leap)), back);
     }
 }

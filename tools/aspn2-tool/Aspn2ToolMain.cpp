@@ -55,8 +55,7 @@ namespace {
 
 // The sample connections file: the source tree's where the tool was built,
 // else the installed one (the package puts it under /opt/corvane/config).
-std::string defaultConnections()
-{
+std::string defaultConnections() {
     struct stat st {};
     if (::stat(ASPN2_TOOL_DEFAULT_CONNECTIONS, &st) == 0) {
         return ASPN2_TOOL_DEFAULT_CONNECTIONS;
@@ -74,9 +73,7 @@ constexpr int kExitSetupFailed = 2;
 
 std::atomic<bool> g_stop{false};
 
-extern "C" void onStopSignal(int) {
-    g_stop = true;
-}
+extern "C" void onStopSignal(int) { g_stop = true; }
 
 void installSignalHandlers() {
     struct sigaction action {};
@@ -98,9 +95,7 @@ void note(std::string const& text) {
     std::fflush(stderr);
 }
 
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // Sleeps until `until` or a stop signal, in short steps.
 void sleepUntil(Clock::time_point until) {
@@ -226,12 +221,11 @@ int runNav(ToolOptions const& o, std::string const& connections) {
         // Streams due together share one clock reading: equal times of validity.
         std::int64_t const nowNs = realtimeNowNs();
         // Sends one sample of a stream that is due and schedules its next.
-        auto publish = [&](auto const& message, auto const& out, long long& sent, auto& last,
-                           Clock::time_point& next, Clock::duration period, auto format, bool stream,
-                           char const* topic) {
+        auto publish = [&](auto const& message, auto const& out, long long& sent, auto& last, Clock::time_point& next,
+                           Clock::duration period, auto format, bool stream, char const* topic) {
             next += period;
             if (next < now) next = now + period;  // fell behind: no burst
-            if (!stream) return;  // stopped by the phase: the sample is built but not sent
+            if (!stream) return;                  // stopped by the phase: the sample is built but not sent
             ++(ToolTransport::send(out, message) ? sent : summary.sendFailures);
             if (recorder && !recorder->record(topic, message)) {
                 note("nav: cannot write " + recorder->path() + " any more");
@@ -516,8 +510,8 @@ int runRecord(ToolOptions const& o, std::string const& connections) {
             transport.receiver<aspn2_msgs::idl::PositionVelocityAttitude>(
                 kPvaTopic, [&](aspn2_msgs::idl::PositionVelocityAttitude const& m) { keep(kPvaTopic, m); });
         } else if (topic == kUtcTopic) {
-            transport.receiver<aspn2_msgs::idl::UTCTime>(kUtcTopic,
-                                                         [&](aspn2_msgs::idl::UTCTime const& m) { keep(kUtcTopic, m); });
+            transport.receiver<aspn2_msgs::idl::UTCTime>(
+                kUtcTopic, [&](aspn2_msgs::idl::UTCTime const& m) { keep(kUtcTopic, m); });
         } else if (topic == kCommandTopic) {
             transport.receiver<aspn2_msgs::idl::CommandResponse>(
                 kCommandTopic, [&](aspn2_msgs::idl::CommandResponse const& m) { keep(kCommandTopic, m); });
@@ -616,8 +610,10 @@ int runReplay(ToolOptions const& o, std::string const& connections) {
         }
     }
     Line done(o.common.json, "replay_done");
-    done.real("t", secondsSince(start), 1).integer("sent", sent).integer("send_failures", failures).integer("rounds",
-                                                                                                         rounds);
+    done.real("t", secondsSince(start), 1)
+        .integer("sent", sent)
+        .integer("send_failures", failures)
+        .integer("rounds", rounds);
     emit(done.str());
     return kExitOk;
 }
@@ -674,13 +670,19 @@ int main(int argc, char** argv) {
             connections = copy->path();
         }
         switch (options.mode) {
-            case ToolMode::Nav: return runNav(options, connections);
-            case ToolMode::Command: return runCommand(options, connections);
-            case ToolMode::Listen: return runListen(options, connections);
-            case ToolMode::Record: return runRecord(options, connections);
-            case ToolMode::Replay: return runReplay(options, connections);
+            case ToolMode::Nav:
+                return runNav(options, connections);
+            case ToolMode::Command:
+                return runCommand(options, connections);
+            case ToolMode::Listen:
+                return runListen(options, connections);
+            case ToolMode::Record:
+                return runRecord(options, connections);
+            case ToolMode::Replay:
+                return runReplay(options, connections);
             case ToolMode::Dump:
-            case ToolMode::Help: break;
+            case ToolMode::Help:
+                break;
         }
     } catch (std::exception const& e) {
         note(e.what());

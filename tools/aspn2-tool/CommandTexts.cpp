@@ -30,10 +30,18 @@ bool decodeCommandText(std::string const& line, std::string& text, std::string& 
         }
         char const kind = line[++i];
         switch (kind) {
-            case '\\': out += '\\'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
+            case '\\':
+                out += '\\';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 't':
+                out += '\t';
+                break;
             case 'x': {
                 int const high = i + 1 < line.size() ? hexValue(line[i + 1]) : -1;
                 int const low = i + 2 < line.size() ? hexValue(line[i + 2]) : -1;
@@ -46,8 +54,8 @@ bool decodeCommandText(std::string const& line, std::string& text, std::string& 
                 break;
             }
             default:
-                error = "column " + column + ": unknown escape \\" + std::string(1, kind) +
-                        " (\\\\, \\n, \\r, \\t, \\xHH)";
+                error =
+                    "column " + column + ": unknown escape \\" + std::string(1, kind) + " (\\\\, \\n, \\r, \\t, \\xHH)";
                 return false;
         }
     }

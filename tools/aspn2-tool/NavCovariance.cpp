@@ -61,9 +61,7 @@ Matrix9 CovarianceModel::at(double t) const {
     return c;
 }
 
-double positionVarianceSum(Matrix9 const& covariance) {
-    return covariance[0][0] + covariance[1][1] + covariance[2][2];
-}
+double positionVarianceSum(Matrix9 const& covariance) { return covariance[0][0] + covariance[1][1] + covariance[2][2]; }
 
 bool isUsableSolution(Matrix9 const& covariance) {
     double const sum = positionVarianceSum(covariance);

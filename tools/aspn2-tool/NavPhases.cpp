@@ -64,8 +64,7 @@ bool applyItem(std::string const& item, NavPhase& phase) {
 bool parsePhase(std::string const& text, NavPhase& phase, std::string& error) {
     NavPhase p;
     std::size_t const colon = text.find(':');
-    if (colon == std::string::npos || !toNumber(text.substr(0, colon), 0.0, 86400.0, p.seconds) ||
-        p.seconds <= 0.0) {
+    if (colon == std::string::npos || !toNumber(text.substr(0, colon), 0.0, 86400.0, p.seconds) || p.seconds <= 0.0) {
         error = "a phase is SECONDS:ITEM[,ITEM...] with SECONDS in (0, 86400], not \"" + text + "\"";
         return false;
     }
@@ -111,7 +110,8 @@ int phaseAt(std::vector<NavPhase> const& phases, double elapsedS) {
 
 double phaseEnd(std::vector<NavPhase> const& phases, int index) {
     double end = 0.0;
-    for (int i = 0; i <= index && i < static_cast<int>(phases.size()); ++i) end += phases[static_cast<std::size_t>(i)].seconds;
+    for (int i = 0; i <= index && i < static_cast<int>(phases.size()); ++i)
+        end += phases[static_cast<std::size_t>(i)].seconds;
     return end;
 }
 

@@ -90,11 +90,21 @@ void applyFaults(FaultInjection const& faults, aspn2_msgs::idl::PositionVelocity
     if (faults.overrideLatitude) pva.position().latitude(faults.latitudeOverrideDeg * kPi / 180.0);
     for (NanField field : faults.nanFields) {
         switch (field) {
-            case NanField::Latitude: pva.position().latitude(kNaN); break;
-            case NanField::Longitude: pva.position().longitude(kNaN); break;
-            case NanField::Altitude: pva.position().altitude(kNaN); break;
-            case NanField::Velocity: pva.velocity().fill(kNaN); break;
-            case NanField::Attitude: pva.attitude().fill(kNaN); break;
+            case NanField::Latitude:
+                pva.position().latitude(kNaN);
+                break;
+            case NanField::Longitude:
+                pva.position().longitude(kNaN);
+                break;
+            case NanField::Altitude:
+                pva.position().altitude(kNaN);
+                break;
+            case NanField::Velocity:
+                pva.velocity().fill(kNaN);
+                break;
+            case NanField::Attitude:
+                pva.attitude().fill(kNaN);
+                break;
             case NanField::Covariance:
                 for (auto& row : pva.covariance()) row.fill(kNaN);
                 break;

@@ -18,9 +18,7 @@ std::int64_t floorDiv(std::int64_t a, std::int64_t b) {
     return q;
 }
 
-std::int64_t floorMod(std::int64_t a, std::int64_t b) {
-    return a - floorDiv(a, b) * b;
-}
+std::int64_t floorMod(std::int64_t a, std::int64_t b) { return a - floorDiv(a, b) * b; }
 
 }  // namespace
 

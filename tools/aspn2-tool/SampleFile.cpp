@@ -36,9 +36,7 @@ std::uint32_t crc32(void const* data, std::size_t size, std::uint32_t crc) {
     return static_cast<std::uint32_t>(::crc32_z(crc, static_cast<Bytef const*>(data), size));
 }
 
-std::string SampleFileError::str() const {
-    return "byte " + std::to_string(offset) + ": " + reason;
-}
+std::string SampleFileError::str() const { return "byte " + std::to_string(offset) + ": " + reason; }
 
 std::string sampleFileHeader() {
     std::string header(kSampleFileMagic, 8);
@@ -49,8 +47,8 @@ std::string sampleFileHeader() {
 
 std::string encodeSample(RecordedSample const& sample) {
     if (sample.topic.empty() || sample.topic.size() > kMaxTopicLength || !printableName(sample.topic)) {
-        throw std::invalid_argument("topic name \"" + sample.topic + "\" is not 1.." +
-                                    std::to_string(kMaxTopicLength) + " printable characters");
+        throw std::invalid_argument("topic name \"" + sample.topic + "\" is not 1.." + std::to_string(kMaxTopicLength) +
+                                    " printable characters");
     }
     if (sample.cdr.empty() || sample.cdr.size() > kMaxPayloadLength) {
         throw std::invalid_argument("a sample of " + std::to_string(sample.cdr.size()) + " bytes is not 1.." +
@@ -110,8 +108,8 @@ bool decodeSampleFile(std::string const& bytes, std::vector<RecordedSample>& sam
         at += 8;
         std::uint64_t const length = getLittle(bytes, at, 4);
         if (length == 0 || length > kMaxPayloadLength) {
-            return fail(at, "payload length " + std::to_string(length) + " is outside 1.." +
-                                std::to_string(kMaxPayloadLength));
+            return fail(
+                at, "payload length " + std::to_string(length) + " is outside 1.." + std::to_string(kMaxPayloadLength));
         }
         at += 4;
         if (bytes.size() - at < length + 4) {

@@ -29,8 +29,8 @@
 namespace aspn2_tool {
 
 struct RecordedSample {
-    std::string topic;            ///< connection name, e.g. "PositionVelocityAttitude"
-    std::uint64_t timeNs = 0;     ///< ns since the recording started
+    std::string topic;              ///< connection name, e.g. "PositionVelocityAttitude"
+    std::uint64_t timeNs = 0;       ///< ns since the recording started
     std::vector<std::uint8_t> cdr;  ///< the sample as serialised, encapsulation included
     std::size_t offset = 0;         ///< where the record starts in the file (set by the reader)
 };

@@ -62,10 +62,14 @@ std::string deviceIdHex(std::int32_t deviceId) {
 
 char const* messageKindName(unsigned kind) {
     switch (kind) {
-        case ASPN2::kEventLogKind: return "EventLog";
-        case ASPN2::kCommandResponseKind: return "CommandResponse";
-        case ASPN2::kMaintenanceEventKind: return "MaintenanceEvent";
-        default: return "-";
+        case ASPN2::kEventLogKind:
+            return "EventLog";
+        case ASPN2::kCommandResponseKind:
+            return "CommandResponse";
+        case ASPN2::kMaintenanceEventKind:
+            return "MaintenanceEvent";
+        default:
+            return "-";
     }
 }
 
@@ -74,9 +78,7 @@ char const* eventLogTypeName(std::uint32_t type) {
     return type < 6 ? names[type] : "?";
 }
 
-char const* commandResponseTypeName(std::uint32_t type) {
-    return type == 0 ? "command" : type == 1 ? "response" : "?";
-}
+char const* commandResponseTypeName(std::uint32_t type) { return type == 0 ? "command" : type == 1 ? "response" : "?"; }
 
 std::string jsonString(std::string const& text) {
     static char const hex[] = "0123456789abcdef";
@@ -92,13 +94,27 @@ std::string jsonString(std::string const& text) {
             }
         }
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (c < 0x20 || c >= 0x7F) {
                     out += "\\u00";
@@ -126,9 +142,7 @@ std::string timestampText(std::int64_t sec, std::int32_t nsec) {
     return buffer;
 }
 
-Line::Line(bool json, std::string const& kind) : m_json(json) {
-    m_text = json ? "{\"msg\":" + jsonString(kind) : kind;
-}
+Line::Line(bool json, std::string const& kind) : m_json(json) { m_text = json ? "{\"msg\":" + jsonString(kind) : kind; }
 
 void Line::key(char const* name) {
     if (m_json) {
@@ -194,9 +208,7 @@ Line& Line::jsonInteger(char const* name, long long value) {
     return *this;
 }
 
-std::string Line::str() const {
-    return m_json ? m_text + "}" : m_text;
-}
+std::string Line::str() const { return m_json ? m_text + "}" : m_text; }
 
 void addHeader(Line& line, aspn2_msgs::idl::header const& h) {
     DeviceIdParts const d = decodeDeviceId(h.device_id());

@@ -307,8 +307,8 @@ bool parseToolOptions(std::vector<std::string> const& args, ToolOptions& out, st
         out = o;
         return true;
     }
-    auto const entry = std::find_if(std::begin(kModes), std::end(kModes),
-                                    [&](ModeEntry const& m) { return mode == m.name; });
+    auto const entry =
+        std::find_if(std::begin(kModes), std::end(kModes), [&](ModeEntry const& m) { return mode == m.name; });
     if (entry == std::end(kModes)) {
         error = "unknown mode \"" + mode + "\" (nav, command, listen, record, replay or dump)";
         return false;

@@ -66,8 +66,8 @@ struct RecordOptions {
 };
 
 struct ReplayOptions {
-    double speed = 1.0;  ///< 1 keeps the recorded spacing, 2 halves it; 0 sends back to back
-    bool loop = false;   ///< start again after the last sample until stopped
+    double speed = 1.0;   ///< 1 keeps the recorded spacing, 2 halves it; 0 sends back to back
+    bool loop = false;    ///< start again after the last sample until stopped
     double waitS = 10.0;  ///< wait up to this long for the readers of every topic before sending
     int readers = 1;      ///< readers each topic needs before the first sample
     bool hold = false;    ///< after the last sample, resend the last PVA and UTC twice a second until stopped

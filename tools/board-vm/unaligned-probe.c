@@ -22,7 +22,7 @@
 static sigjmp_buf g_back;
 static volatile sig_atomic_t g_code;
 
-static void on_bus(int sig, siginfo_t *info, void *context) {
+static void on_bus(int sig, siginfo_t* info, void* context) {
     (void)sig;
     (void)context;
     g_code = info->si_code;
@@ -30,13 +30,13 @@ static void on_bus(int sig, siginfo_t *info, void *context) {
 }
 
 /* Exactly one 32-bit load instruction, whatever the address. */
-static uint32_t load32(const volatile void *address) {
+static uint32_t load32(const volatile void* address) {
     uint32_t value;
     __asm__ volatile("ldr %w0, [%1]" : "=r"(value) : "r"(address) : "memory");
     return value;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     if (argc != 2) {
         fprintf(stderr, "usage: unaligned-probe PHYS_ADDRESS\n");
         return 2;
@@ -49,12 +49,12 @@ int main(int argc, char **argv) {
         return 1;
     }
     off_t const base = (off_t)(phys - phys % (unsigned long)page);
-    unsigned char *map = mmap(NULL, (size_t)page, PROT_READ, MAP_SHARED, fd, base);
+    unsigned char* map = mmap(NULL, (size_t)page, PROT_READ, MAP_SHARED, fd, base);
     if (map == MAP_FAILED) {
         perror("unaligned-probe: mmap");
         return 1;
     }
-    volatile unsigned char *reg = map + (phys - (unsigned long)base);
+    volatile unsigned char* reg = map + (phys - (unsigned long)base);
     printf("aligned 0x%08x\n", load32(reg));
     fflush(stdout);
 

@@ -144,7 +144,8 @@ Simulator::Simulator(std::string const& memoryPath, std::vector<Block> const& bl
         if (::ftruncate(fd, static_cast<off_t>(needed)) != 0) {
             int const error = errno;
             ::close(fd);
-            throw failure(memoryPath + ": cannot size to " + std::to_string(needed) + " bytes: " + std::strerror(error));
+            throw failure(memoryPath + ": cannot size to " + std::to_string(needed) +
+                          " bytes: " + std::strerror(error));
         }
         m_fileSize = needed;
     }
@@ -155,8 +156,7 @@ Simulator::Simulator(std::string const& memoryPath, std::vector<Block> const& bl
         auto mapped = std::make_unique<Mapped>();
         mapped->block = b;
         try {
-            mapped->map =
-                std::make_unique<MemoryMap>(device, static_cast<std::uint32_t>(b.base - memoryBase), b.size);
+            mapped->map = std::make_unique<MemoryMap>(device, static_cast<std::uint32_t>(b.base - memoryBase), b.size);
         } catch (std::exception const& e) {
             throw failure(b.name + ": " + e.what());
         }

@@ -37,11 +37,11 @@ struct Inventory {
     std::uint32_t ptfes = 1;
     std::uint32_t pulses = 2;
     std::uint32_t periphs = 4;
-    std::string firmwareName = "PNTTIMFW";   ///< 8 characters
-    std::uint32_t buildDate = 0x20210309;    ///< BCD YYYYMMDD
-    std::uint32_t buildTime = 0x1405;        ///< BCD HHMM
+    std::string firmwareName = "PNTTIMFW";    ///< 8 characters
+    std::uint32_t buildDate = 0x20210309;     ///< BCD YYYYMMDD
+    std::uint32_t buildTime = 0x1405;         ///< BCD HHMM
     std::string partNumber = "PNT410230001";  ///< 12 characters
-    std::string revision = "A003";           ///< 4 characters
+    std::string revision = "A003";            ///< 4 characters
     /// An FPGA that was never loaded: every block reads all ones and the
     /// counter does not run.
     bool unprogrammed = false;

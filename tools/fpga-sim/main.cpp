@@ -175,8 +175,8 @@ int main(int argc, char** argv) {
             std::cout << "fpga-sim: simulating an absent block " << name << " (all zeros)\n";
         }
         std::cout << "fpga-sim: " << o.memory << " (" << sim.fileSize() << " bytes), clock " << o.inventory.clockRate
-                  << " Hz, " << o.inventory.uarts << " UARTs, " << o.inventory.ptfes << " PTFEs, "
-                  << o.inventory.pulses << " pulse inputs, " << o.inventory.periphs << " peripherals\n";
+                  << " Hz, " << o.inventory.uarts << " UARTs, " << o.inventory.ptfes << " PTFEs, " << o.inventory.pulses
+                  << " pulse inputs, " << o.inventory.periphs << " peripherals\n";
         if (!o.readyFile.empty() && !writeReadyFile(o.readyFile)) {
             throw std::runtime_error(o.readyFile + ": cannot be written");
         }

@@ -25,18 +25,18 @@
 namespace geoid {
 
 struct GtxGrid {
-  double southLatitude = 0;  // degrees, latitude of row 0
-  double westLongitude = 0;  // degrees, longitude of column 0
-  double latitudeStep = 0;   // degrees between rows, > 0
-  double longitudeStep = 0;  // degrees between columns, > 0
-  int rows = 0;
-  int columns = 0;
-  std::vector<float> heights;  // metres, row-major, row 0 south
+    double southLatitude = 0;  // degrees, latitude of row 0
+    double westLongitude = 0;  // degrees, longitude of column 0
+    double latitudeStep = 0;   // degrees between rows, > 0
+    double longitudeStep = 0;  // degrees between columns, > 0
+    int rows = 0;
+    int columns = 0;
+    std::vector<float> heights;  // metres, row-major, row 0 south
 
-  float at(int row, int column) const {
-    return heights[static_cast<std::size_t>(row) * static_cast<std::size_t>(columns) +
-                   static_cast<std::size_t>(column)];
-  }
+    float at(int row, int column) const {
+        return heights[static_cast<std::size_t>(row) * static_cast<std::size_t>(columns) +
+                       static_cast<std::size_t>(column)];
+    }
 };
 
 // The value GTX files use for "no data".
@@ -51,25 +51,25 @@ GtxGrid readGtxFile(const std::string& path);
 void writeGtx(std::ostream& out, const GtxGrid& grid);
 
 struct PgmGeoid {
-  int width = 0;   // even, >= 2
-  int height = 0;  // odd, >= 3
-  double offset = -108.0;
-  double scale = 0.003;
-  std::string description;
-  std::vector<std::uint16_t> pixels;  // row-major, row 0 north
+    int width = 0;   // even, >= 2
+    int height = 0;  // odd, >= 3
+    double offset = -108.0;
+    double scale = 0.003;
+    std::string description;
+    std::vector<std::uint16_t> pixels;  // row-major, row 0 north
 };
 
 struct PgmLayout {
-  int width = 1440;
-  int height = 721;
-  double offset = -108.0;
-  double scale = 0.003;
-  std::string description;
+    int width = 1440;
+    int height = 721;
+    double offset = -108.0;
+    double scale = 0.003;
+    std::string description;
 };
 
 struct ConversionReport {
-  std::size_t clamped = 0;        // nodes whose height did not fit 0..65535
-  double largestRoundingError = 0;  // metres, at the nodes that fit
+    std::size_t clamped = 0;          // nodes whose height did not fit 0..65535
+    double largestRoundingError = 0;  // metres, at the nodes that fit
 };
 
 // The height at (latitude, longitude) in degrees, interpolated bilinearly

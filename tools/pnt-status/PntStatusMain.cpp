@@ -21,8 +21,7 @@ std::atomic<bool> interrupted{false};
 
 void onSignal(int) { interrupted = true; }
 
-int showOnce(const std::string& path, bool asJson, bool clear)
-{
+int showOnce(const std::string& path, bool asJson, bool clear) {
     std::string error;
     const std::optional<std::string> answer = PntStatus::fetchStatus(path, std::chrono::seconds(2), error);
     if (!answer) {
@@ -47,8 +46,7 @@ int showOnce(const std::string& path, bool asJson, bool clear)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const std::string command = "pnt-status";
     const PntStatus::Options options = PntStatus::parseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (options.help) {

@@ -10,9 +10,7 @@
 
 namespace PntStatus {
 
-std::optional<std::string> fetchStatus(const std::string& path, std::chrono::milliseconds timeout,
-                                       std::string& error)
-{
+std::optional<std::string> fetchStatus(const std::string& path, std::chrono::milliseconds timeout, std::string& error) {
     constexpr std::size_t kMaxAnswer = 4u << 20;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;

@@ -13,8 +13,7 @@ namespace PntStatus {
 /// of the connection (at most 4 MiB), each step bounded by `timeout`. The
 /// answer without its final newline, or nothing with `error` set (e.g.
 /// "/run/corvane-pnt/status.sock: No such file or directory").
-std::optional<std::string> fetchStatus(const std::string& path, std::chrono::milliseconds timeout,
-                                       std::string& error);
+std::optional<std::string> fetchStatus(const std::string& path, std::chrono::milliseconds timeout, std::string& error);
 
 }  // namespace PntStatus
 

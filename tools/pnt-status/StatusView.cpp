@@ -11,8 +11,7 @@ namespace {
 using nlohmann::json;
 
 // The member at `path` (object keys), or null when any step is missing.
-const json& at(const json& doc, std::initializer_list<const char*> path)
-{
+const json& at(const json& doc, std::initializer_list<const char*> path) {
     static const json none;
     const json* node = &doc;
     for (const char* key : path) {
@@ -28,8 +27,7 @@ const json& at(const json& doc, std::initializer_list<const char*> path)
     return *node;
 }
 
-std::string text(const json& v, const std::string& fallback = "-")
-{
+std::string text(const json& v, const std::string& fallback = "-") {
     if (v.is_string()) {
         return v.get<std::string>();
     }
@@ -47,8 +45,7 @@ std::string text(const json& v, const std::string& fallback = "-")
     return fallback;
 }
 
-std::string fixed(const json& v, int decimals, const std::string& fallback = "-")
-{
+std::string fixed(const json& v, int decimals, const std::string& fallback = "-") {
     if (!v.is_number()) {
         return fallback;
     }
@@ -61,8 +58,7 @@ std::string count(const json& v) { return v.is_number() ? text(v) : "-"; }
 
 bool flag(const json& v) { return v.is_boolean() && v.get<bool>(); }
 
-std::string duration(const json& v)
-{
+std::string duration(const json& v) {
     if (!v.is_number()) {
         return "-";
     }
@@ -75,8 +71,7 @@ std::string duration(const json& v)
 
 // "96 (FusionNavigator)"; a name in parentheses already ("(unknown ID
 // 200)") is not wrapped again.
-std::string source(const json& id, const json& name, bool zeroIsAny)
-{
+std::string source(const json& id, const json& name, bool zeroIsAny) {
     if (!id.is_number()) {
         return "-";
     }
@@ -87,15 +82,13 @@ std::string source(const json& id, const json& name, bool zeroIsAny)
     return text(id) + " " + (n.rfind("(", 0) == 0 ? n : "(" + n + ")");
 }
 
-void line(std::ostringstream& out, const char* label, const std::string& value)
-{
+void line(std::ostringstream& out, const char* label, const std::string& value) {
     char head[32];
     std::snprintf(head, sizeof head, "%-16s: ", label);
     out << head << value << '\n';
 }
 
-std::string serviceValues(const json& service)
-{
+std::string serviceValues(const json& service) {
     const json& v = at(service, {"values"});
     const std::string name = text(at(service, {"name"}));
     if (!v.is_object() || v.empty()) {
@@ -113,11 +106,9 @@ std::string serviceValues(const json& service)
            " m/s, climb " + fixed(at(v, {"climb_mps"}), 2) + " m/s";
 }
 
-std::string serviceLine(const json& service)
-{
+std::string serviceLine(const json& service) {
     std::string s = std::string(flag(at(service, {"switched_on"})) ? "on" : "off") + ", " +
-                    (flag(at(service, {"running"})) ? "running" : "not running") + ", " +
-                    text(at(service, {"state"}));
+                    (flag(at(service, {"running"})) ? "running" : "not running") + ", " + text(at(service, {"state"}));
     const json& age = at(service, {"last_tell_age_s"});
     if (age.is_number()) {
         s += ", told " + fixed(age, 2) + " s ago";
@@ -129,8 +120,7 @@ std::string serviceLine(const json& service)
     return s;
 }
 
-const char* serviceLabel(const std::string& name)
-{
+const char* serviceLabel(const std::string& name) {
     if (name == "position") {
         return "Position";
     }
@@ -145,8 +135,7 @@ const char* serviceLabel(const std::string& name)
 
 }  // namespace
 
-int exitStatusFor(const json& status)
-{
+int exitStatusFor(const json& status) {
     const json& services = at(status, {"services"});
     if (!services.is_array()) {
         return kUnhealthy;
@@ -164,33 +153,34 @@ int exitStatusFor(const json& status)
     return on > 0 ? kHealthy : kUnhealthy;
 }
 
-std::string renderScreen(const json& s)
-{
+std::string renderScreen(const json& s) {
     std::ostringstream out;
-    line(out, "Server", text(at(s, {"server", "name"})) + " " + text(at(s, {"server", "state"})) + ", up " +
-                            duration(at(s, {"server", "uptime_s"})));
+    line(out, "Server",
+         text(at(s, {"server", "name"})) + " " + text(at(s, {"server", "state"})) + ", up " +
+             duration(at(s, {"server", "uptime_s"})));
     line(out, "Version", text(at(s, {"server", "version"})));
     line(out, "Configuration", text(at(s, {"server", "config_file"})));
     line(out, "State", text(at(s, {"summary", "line"})));
     line(out, "Accepted source",
-         "PVA " + source(at(s, {"source", "pva_accepted"}), at(s, {"source", "pva_accepted_name"}), true) +
-             ", UTC " + source(at(s, {"source", "utc_accepted"}), at(s, {"source", "utc_accepted_name"}), true));
+         "PVA " + source(at(s, {"source", "pva_accepted"}), at(s, {"source", "pva_accepted_name"}), true) + ", UTC " +
+             source(at(s, {"source", "utc_accepted"}), at(s, {"source", "utc_accepted_name"}), true));
     const std::string foreign =
         source(at(s, {"source", "last_foreign_source"}), at(s, {"source", "last_foreign_source_name"}), false);
-    line(out, "Filtered out", count(at(s, {"source", "pva_filtered"})) + " PVA, " +
-                                  count(at(s, {"source", "utc_filtered"})) + " UTC; last foreign source " + foreign);
+    line(out, "Filtered out",
+         count(at(s, {"source", "pva_filtered"})) + " PVA, " + count(at(s, {"source", "utc_filtered"})) +
+             " UTC; last foreign source " + foreign);
     for (const char* kind : {"pva", "utc"}) {
         line(out, std::string(kind) == "pva" ? "PVA received" : "UTC received",
              count(at(s, {"intake", kind, "count"})) + " at " + fixed(at(s, {"intake", kind, "rate_hz"}), 1) +
                  "/s, last time of validity " + fixed(at(s, {"intake", kind, "last_tov_s"}), 3) + " s");
     }
-    line(out, "|deltaTov|", "last " + fixed(at(s, {"intake", "delta_tov_s", "last"}), 3) +
-                                " s, largest of the last minute " +
-                                fixed(at(s, {"intake", "delta_tov_s", "max_60s"}), 3) + " s");
-    line(out, "Pairs", count(at(s, {"intake", "pairs", "told"})) + " told at " +
-                           fixed(at(s, {"intake", "pairs", "rate_hz"}), 1) + "/s; refused: " +
-                           count(at(s, {"intake", "pairs", "refused", "delta_tov"})) + " deltaTov too large, " +
-                           count(at(s, {"intake", "pairs", "refused", "rejected"})) + " rejected");
+    line(out, "|deltaTov|",
+         "last " + fixed(at(s, {"intake", "delta_tov_s", "last"}), 3) + " s, largest of the last minute " +
+             fixed(at(s, {"intake", "delta_tov_s", "max_60s"}), 3) + " s");
+    line(out, "Pairs",
+         count(at(s, {"intake", "pairs", "told"})) + " told at " + fixed(at(s, {"intake", "pairs", "rate_hz"}), 1) +
+             "/s; refused: " + count(at(s, {"intake", "pairs", "refused", "delta_tov"})) + " deltaTov too large, " +
+             count(at(s, {"intake", "pairs", "refused", "rejected"})) + " rejected");
     std::string navigation = "pairs coming";
     if (flag(at(s, {"intake", "navigation", "lost"}))) {
         navigation = "lost";
@@ -221,13 +211,14 @@ std::string renderScreen(const json& s)
         output += ", switched off by the fault test";
     }
     line(out, "Output", output);
-    line(out, "Health events", count(at(s, {"events", "health", "queued"})) + " queued, " +
-                                   count(at(s, {"events", "health", "sent"})) + " sent, " +
-                                   count(at(s, {"events", "health", "dropped"})) + " dropped");
+    line(out, "Health events",
+         count(at(s, {"events", "health", "queued"})) + " queued, " + count(at(s, {"events", "health", "sent"})) +
+             " sent, " + count(at(s, {"events", "health", "dropped"})) + " dropped");
     line(out, "Maintenance", count(at(s, {"events", "maintenance", "sent"})) + " sent");
-    line(out, "DDS security", flag(at(s, {"dds", "security", "enabled"}))
-                                  ? "on, identity " + text(at(s, {"dds", "security", "identity"}))
-                                  : "off (participant " + text(at(s, {"dds", "security", "identity"})) + ")");
+    line(out, "DDS security",
+         flag(at(s, {"dds", "security", "enabled"}))
+             ? "on, identity " + text(at(s, {"dds", "security", "identity"}))
+             : "off (participant " + text(at(s, {"dds", "security", "identity"})) + ")");
     std::string matched;
     const json& connections = at(s, {"dds", "connections"});
     if (connections.is_array()) {
@@ -256,14 +247,13 @@ std::string renderScreen(const json& s)
         fpga = "not measured (nominal " + fixed(nominal, 0) + " Hz)";
     }
     line(out, "FPGA counter", fpga);
-    line(out, "Scheduling", text(at(s, {"scheduling", "policy"})) + " priority " +
-                                count(at(s, {"scheduling", "priority"})) + ", CPUs " +
-                                text(at(s, {"scheduling", "cpus"})));
+    line(out, "Scheduling",
+         text(at(s, {"scheduling", "policy"})) + " priority " + count(at(s, {"scheduling", "priority"})) + ", CPUs " +
+             text(at(s, {"scheduling", "cpus"})));
     return out.str();
 }
 
-Options parseOptions(const std::vector<std::string>& args)
-{
+Options parseOptions(const std::vector<std::string>& args) {
     Options o;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -289,8 +279,7 @@ Options parseOptions(const std::vector<std::string>& args)
     return o;
 }
 
-std::string usage(const std::string& command)
-{
+std::string usage(const std::string& command) {
     return "usage: " + command +
            " [--json] [--watch] [--socket PATH]\n"
            "Shows the PNT position server's status from its status socket.\n"

@@ -51,7 +51,7 @@ private:
 // The runtime root of one row and what the row changes in it.
 struct Setup {
     RuntimeRoot& root;
-    std::string topLevel;  // the file handed to the server
+    std::string topLevel;                    // the file handed to the server
     std::vector<std::string> expectedExtra;  // lines a row adds to what it expects
 };
 
@@ -126,8 +126,8 @@ inline Spoil domain(const std::string& value) {
     return [=](Setup& s) {
         const std::string path = s.root.connectionsFile();
         const std::string text = RuntimeRoot::readFile(path);
-        RuntimeRoot::writeFile(
-            path, std::regex_replace(text, std::regex("<DomainId>[^<]*</DomainId>"), "<DomainId>" + value + "</DomainId>"));
+        RuntimeRoot::writeFile(path, std::regex_replace(text, std::regex("<DomainId>[^<]*</DomainId>"),
+                                                        "<DomainId>" + value + "</DomainId>"));
     };
 }
 

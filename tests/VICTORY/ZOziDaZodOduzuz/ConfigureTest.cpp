@@ -95,8 +95,10 @@ TEST_F(ConfigureTest, EachMissingServerKeyHasItsLineAndFailsTheStep) {
         for (bool empty : {false, true}) {
             SCOPED_TRACE(key + (empty ? " empty" : " missing"));
             configure([&, key = key](Settings& s) {
-                if (empty) s.server[key] = "";
-                else s.server.erase(key);
+                if (empty)
+                    s.server[key] = "";
+                else
+                    s.server.erase(key);
             });
             EXPECT_EQ(rc, FACE::RETURN_CODE_TYPE::INVALID_CONFIG);
             const auto errors = linesContaining(output, kKeyError);
@@ -175,8 +177,10 @@ TEST_F(ConfigureTest, BadFileContainerOrGeoid) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        if (c.change) configure(c.change);
-        else configureFile(serverRoot().configDir() + "/no-such-file.xml");
+        if (c.change)
+            configure(c.change);
+        else
+            configureFile(serverRoot().configDir() + "/no-such-file.xml");
         EXPECT_EQ(rc, FACE::RETURN_CODE_TYPE::INVALID_CONFIG);
         EXPECT_EQ(linesContaining(output, kSummaryStart).size(), 1u) << output;
         const auto found = linesContaining(output, c.line);
@@ -196,7 +200,8 @@ TEST_F(ConfigureTest, BadFileContainerOrGeoid) {
 // shows, is complete.
 TEST_F(ConfigureTest, ShippedSampleIsComplete) {
     const auto& root = serverRoot();
-    std::string sample = corvane_test::RuntimeRoot::readFile(std::string(CORVANE_SOURCE_DIR) + "/config/ZOziDaZodOduzuz.xml");
+    std::string sample =
+        corvane_test::RuntimeRoot::readFile(std::string(CORVANE_SOURCE_DIR) + "/config/ZOziDaZodOduzuz.xml");
     for (std::size_t at; (at = sample.find("/opt/corvane")) != std::string::npos;) sample.replace(at, 12, root.path());
     corvane_test::RuntimeRoot::writeFile(root.configDir() + "/sample.xml", sample);
     root.geoid().write(root.geoidDir(), "egm96-15");

@@ -110,7 +110,7 @@ void runStartRows(const std::vector<StartRow>& rows, int domain) {
             EXPECT_EQ(check.finish(20s), row.checkStatus) << check.transcript();
             for (const std::string& line : row.checkLines) {
                 EXPECT_GE(check.countLines(withRoot(line, root.path())), 1u) << "missing: " << line << "\n"
-                                                                            << check.transcript();
+                                                                             << check.transcript();
             }
         }
 
@@ -143,7 +143,7 @@ void runStartRows(const std::vector<StartRow>& rows, int domain) {
         }
         for (const std::string& line : row.also) {
             EXPECT_GE(server.countLines(withRoot(line, root.path())), 1u) << "missing: " << line << "\n"
-                                                                           << server.transcript();
+                                                                          << server.transcript();
         }
         for (const std::string& text : row.absent) {
             EXPECT_EQ(server.countLines(text), 0u) << "unexpected: " << text << "\n" << server.transcript();
@@ -164,7 +164,9 @@ StartRow priorityRow(const char* value, int applied) {
     const std::string text = value;
     const std::string printed = std::to_string(static_cast<std::uint16_t>(std::strtoull(value, nullptr, 0)));
     const std::string passed = std::to_string(static_cast<std::uint8_t>(std::stoi(printed)));
-    StartRow row{"PRI " + text, server("PRI", text), 0,
+    StartRow row{"PRI " + text,
+                 server("PRI", text),
+                 0,
                  {kTop + ":19: warning: <PRI> \"" + text + "\" reads as " + printed + ", passed on as " + passed +
                   ": real-time priority " + std::to_string(applied) + " is applied (SCHED_FIFO range 1..99)"},
                  0,
@@ -177,7 +179,8 @@ StartRow priorityRow(const char* value, int applied) {
     if (!fifoAllowed()) {
         // Without the privilege the setting fails the start, as it must.
         row.startStatus = 2;
-        row.ordered = {row.ordered[0], row.ordered[1], "FAILED to set ZOziDaZodOduzuz: realtime process priority to " + printed,
+        row.ordered = {row.ordered[0], row.ordered[1],
+                       "FAILED to set ZOziDaZodOduzuz: realtime process priority to " + printed,
                        "]:INVALID_CONFIG Configure() failed"};
         row.whileRunning = {};
     }
@@ -190,84 +193,126 @@ TEST(ConformanceConfiguration, EachValueHasItsOutcomeAndItsLine) {
         // the priority is kept within the SCHED_FIFO range.
         priorityRow("200", 99),
         priorityRow("257", 1),
-        {"CPU 257: processor 1", server("CPU", "257"), 0,
-         {kTop + ":8: warning: <CPU> \"257\" reads as 257, passed on as 1: the process is pinned to processor 1"}, 0,
+        {"CPU 257: processor 1",
+         server("CPU", "257"),
+         0,
+         {kTop + ":8: warning: <CPU> \"257\" reads as 257, passed on as 1: the process is pinned to processor 1"},
+         0,
          {":8: warning: <CPU> \"257\"", ", cpu = 257,", "Has CPU Affinity for CPU1",
           "Successfully set ZOziDaZodOduzuz: cpu affinity to 257"},
-         {}, {"Has CPU Affinity for CPU2"}},
-        {"CPU 4096: no such processor", server("CPU", "4096"), 2,
-         {kTop + ":8: error: <CPU> \"4096\" reads as 4096, passed on as 0: this machine has processors 1.."}, 2,
+         {},
+         {"Has CPU Affinity for CPU2"}},
+        {"CPU 4096: no such processor",
+         server("CPU", "4096"),
+         2,
+         {kTop + ":8: error: <CPU> \"4096\" reads as 4096, passed on as 0: this machine has processors 1.."},
+         2,
          {"ZOziDaZodOduzuz: Configure: {root}/config/" + kTop + ":8: error: <CPU> \"4096\"", ", cpu = 4096,",
           "FAILED to set ZOziDaZodOduzuz: cpu affinity to 4096", "]:INVALID_CONFIG Configure() failed"}},
         // Any other spelling of the transport configures none; Fast DDS
         // then refuses the participant.
-        {"UseTransport udp", transport("<UseTransport>UDP<", "<UseTransport>udp<"), 2,
+        {"UseTransport udp",
+         transport("<UseTransport>UDP<", "<UseTransport>udp<"),
+         2,
          {kConn + ":3: error: <UseTransport> \"udp\" is none of SHM, UDP, TCP_Client, TCP_Server (exact spelling): no "
                   "transport is configured and Fast DDS refuses a participant without one"},
          2,
          {"Framework_Connect: {root}/config/" + kConn + ":3: error: <UseTransport> \"udp\"",
           "ZOziDaZodOduzuz: Framework_Connect: Error creating participant ZOziDaZodOduzuz", kConnectFailed}},
         // Numbers are cut to the width they are stored in.
-        {"TcpPort 70000", transport("<TcpPort>5100<", "<TcpPort>70000<"), 0,
-         {kConn + ":3: warning: <TcpPort> \"70000\" is not a port number 0..65535: stored as 4464 (its low 16 bits)"}, 0,
+        {"TcpPort 70000",
+         transport("<TcpPort>5100<", "<TcpPort>70000<"),
+         0,
+         {kConn + ":3: warning: <TcpPort> \"70000\" is not a port number 0..65535: stored as 4464 (its low 16 bits)"},
+         0,
          {"Framework_Connect: {root}/config/" + kConn + ":3: warning: <TcpPort> \"70000\""}},
-        {"TcpAddress of a TCP client not dotted", both(transport("<UseTransport>UDP<", "<UseTransport>TCP_Client<"),
-                                                       transport("<TcpAddress>127.0.0.1<", "<TcpAddress>localhost<")),
+        {"TcpAddress of a TCP client not dotted",
+         both(transport("<UseTransport>UDP<", "<UseTransport>TCP_Client<"),
+              transport("<TcpAddress>127.0.0.1<", "<TcpAddress>localhost<")),
          0,
          {kConn + ":3: warning: <TcpAddress> \"localhost\" is not an IPv4 address in dotted decimal: the TCP client's "
                   "peer is what Fast DDS reads of it"},
-         0, {":3: warning: <TcpAddress> \"localhost\""}},
+         0,
+         {":3: warning: <TcpAddress> \"localhost\""}},
         {"TCP server port in use",
          [](config_rows::Setup& s) {
              static ListeningSocket socket;
              transport("<UseTransport>UDP<", "<UseTransport>TCP_Server<")(s);
              transport("<TcpPort>5100<", "<TcpPort>" + std::to_string(socket.port()) + "<")(s);
          },
-         0, {"(0 errors, 0 warnings)"}, 0, {" is in use by another program: Fast DDS makes the participant without listening"}},
+         0,
+         {"(0 errors, 0 warnings)"},
+         0,
+         {" is in use by another program: Fast DDS makes the participant without listening"}},
         // Fast DDS refuses the QoS of a history depth below 1.
-        {"HistoryDepth 0", transport("<HistoryDepth>10<", "<HistoryDepth>0<"), 2,
-         {kConn + ":3: error: <HistoryDepth> \"0\", below 1: Fast DDS refuses the QoS of every publisher and subscriber"},
-         2, {":3: error: <HistoryDepth> \"0\"", kConnectFailed}, {"invalid subscriber QOS for topic: Command"}},
-        {"HistoryDepth 5000", transport("<HistoryDepth>10<", "<HistoryDepth>5000<"), 0,
-         {kConn + ":3: warning: <HistoryDepth> \"5000\": the histories reserve about 19 MiB"}, 0,
+        {"HistoryDepth 0",
+         transport("<HistoryDepth>10<", "<HistoryDepth>0<"),
+         2,
+         {kConn +
+          ":3: error: <HistoryDepth> \"0\", below 1: Fast DDS refuses the QoS of every publisher and subscriber"},
+         2,
+         {":3: error: <HistoryDepth> \"0\"", kConnectFailed},
+         {"invalid subscriber QOS for topic: Command"}},
+        {"HistoryDepth 5000",
+         transport("<HistoryDepth>10<", "<HistoryDepth>5000<"),
+         0,
+         {kConn + ":3: warning: <HistoryDepth> \"5000\": the histories reserve about 19 MiB"},
+         0,
          {":3: warning: <HistoryDepth> \"5000\""}},
         // A topic type no connection registers: Fast DDS refuses the entity.
-        {"TopicType not registered", transport("<TopicType>aspn2_msgs::idl::UTCTime<", "<TopicType>aspn2_msgs::idl::UTC<"),
+        {"TopicType not registered",
+         transport("<TopicType>aspn2_msgs::idl::UTCTime<", "<TopicType>aspn2_msgs::idl::UTC<"),
          2,
          {kConn + ":8: error: connection \"UTCTime\": <TopicType> \"aspn2_msgs::idl::UTC\" is no type the connections "
                   "register"},
-         2, {":8: error: connection \"UTCTime\"", kConnectFailed}, {"error creating subscriber for topic: UTCTime"}},
+         2,
+         {":8: error: connection \"UTCTime\"", kConnectFailed},
+         {"error creating subscriber for topic: UTCTime"}},
         // A device address keeps the number it starts with: 0x43C2000 holds
         // no time stamp block, whose clock rate then reads 0.
-        {"BaseAddress 0x43C2000O", replace(kDevices, "0x43C20000", "0x43C2000O"), 0,
+        {"BaseAddress 0x43C2000O",
+         replace(kDevices, "0x43C20000", "0x43C2000O"),
+         0,
          {"devices.xml:27: warning: block \"TimeStamp_Interface\": <BaseAddress> \"0x43C2000O\" is not a whole number "
           "(decimal, 0x hexadecimal or leading-zero octal): read as 0x43c2000, the number it starts with"},
          2,
          {"devices.xml:27: warning: block \"TimeStamp_Interface\"",
           "FpgaFace() warning: TimeStamp_Interface clock rate reads 0x0 (all zeros)",
-          "platform/FPGA[135]:INVALID_MODE FpgaFace() FPGA clock rate mismatch, got 0, expected 58982400", kConnectFailed}},
-        {"Size 4k of a block not read at start", replace(kDevices, "<Size>0x1000</Size>", "<Size>4k</Size>"), 0,
-         {"devices.xml:12: warning: block \"Processor_Interface\": <Size> \"4k\" is not a whole number"}, 0,
+          "platform/FPGA[135]:INVALID_MODE FpgaFace() FPGA clock rate mismatch, got 0, expected 58982400",
+          kConnectFailed}},
+        {"Size 4k of a block not read at start",
+         replace(kDevices, "<Size>0x1000</Size>", "<Size>4k</Size>"),
+         0,
+         {"devices.xml:12: warning: block \"Processor_Interface\": <Size> \"4k\" is not a whole number"},
+         0,
          {"devices.xml:12: warning: block \"Processor_Interface\""}},
         // VICTORY texts go to the library unparsed; it decides (the stand-in
         // refuses malformed XML, and the service does not start).
-        {"VICTORY configuration empty", victoryFile("OrientationServiceConfig_1_9.xml", ""), 0,
+        {"VICTORY configuration empty",
+         victoryFile("OrientationServiceConfig_1_9.xml", ""),
+         0,
          {"{root}/config/OrientationServiceConfig_1_9.xml: warning: VICTORY orientation service configuration file is "
           "empty (the VICTORY library is given the text as it is and may refuse it"},
-         2, {"OrientationServiceConfig_1_9.xml: warning: VICTORY orientation service configuration file is empty",
-             kConnectFailed},
+         2,
+         {"OrientationServiceConfig_1_9.xml: warning: VICTORY orientation service configuration file is empty",
+          kConnectFailed},
          {"victory: orientation service not created"}},
-        {"VICTORY VCL malformed", victoryFile("Position_VCL_1_9.xml", "<vcl:VCL>\n<a>\n</vcl:VCL>\n"), 0,
-         {"{root}/config/Position_VCL_1_9.xml:2: warning: VICTORY position VCL file: XML error: "}, 2,
+        {"VICTORY VCL malformed",
+         victoryFile("Position_VCL_1_9.xml", "<vcl:VCL>\n<a>\n</vcl:VCL>\n"),
+         0,
+         {"{root}/config/Position_VCL_1_9.xml:2: warning: VICTORY position VCL file: XML error: "},
+         2,
          {"Position_VCL_1_9.xml:2: warning: VICTORY position VCL file: XML error", kConnectFailed},
          {"victory: position service not created"}},
         {"VICTORY VCL longer than the buffer",
-         victoryFile("DoT_VCL_1_9.xml", "<vcl:VCL>" + std::string(70000, ' ') + "</vcl:VCL>"), 2,
+         victoryFile("DoT_VCL_1_9.xml", "<vcl:VCL>" + std::string(70000, ' ') + "</vcl:VCL>"),
+         2,
          {"{root}/config/DoT_VCL_1_9.xml: error: VICTORY direction of travel VCL file cannot be read (longer than the "
           "65535 bytes read): \"Error reading VICTORY direction of travel configuration files.\""},
          2,
          {"DoT_VCL_1_9.xml: error: VICTORY direction of travel VCL file cannot be read",
-          "InitializeVictoryDirectionOfTravel : ZOziDaZodOduzuz Error reading VICTORY direction of travel configuration "
+          "InitializeVictoryDirectionOfTravel : ZOziDaZodOduzuz Error reading VICTORY direction of travel "
+          "configuration "
           "files.",
           kConnectFailed}},
     };
@@ -278,36 +323,80 @@ TEST(ConformanceDevices, OnlyWhatStartUpReadsCanEndIt) {
     const std::vector<StartRow> rows = {
         // A block that is not read at start-up ends nothing: absent, dead,
         // beyond the memory device or not on a page boundary.
-        {"processor block absent", [](config_rows::Setup&) {}, -1, {}, 0, {"ZOziDaZodOduzuz CPN: "}, {}, {"FpgaFace() warning"},
+        {"processor block absent",
+         [](config_rows::Setup&) {},
+         -1,
+         {},
+         0,
+         {"ZOziDaZodOduzuz CPN: "},
+         {},
+         {"FpgaFace() warning"},
          {"--absent-block", "Processor_Interface"}},
-        {"PTFE unit absent", [](config_rows::Setup&) {}, -1, {}, 0, {"ZOziDaZodOduzuz CPN: "}, {}, {}, {"--absent-block", "Ptfe_Interface0"}},
-        {"PPS slave block inside its page", replace(kDevices, "0x43C30000", "0x43C30010"), 0, {"(0 errors, 0 warnings)"},
-         0, {"ZOziDaZodOduzuz CPN: "}},
+        {"PTFE unit absent",
+         [](config_rows::Setup&) {},
+         -1,
+         {},
+         0,
+         {"ZOziDaZodOduzuz CPN: "},
+         {},
+         {},
+         {"--absent-block", "Ptfe_Interface0"}},
+        {"PPS slave block inside its page",
+         replace(kDevices, "0x43C30000", "0x43C30010"),
+         0,
+         {"(0 errors, 0 warnings)"},
+         0,
+         {"ZOziDaZodOduzuz CPN: "}},
         {"processor block beyond the memory device",
-         replace(kDevices, "<BaseAddress>0x43C00000</BaseAddress>", "<BaseAddress>0x7FFF0000</BaseAddress>"), -1, {}, 0,
+         replace(kDevices, "<BaseAddress>0x43C00000</BaseAddress>", "<BaseAddress>0x7FFF0000</BaseAddress>"),
+         -1,
+         {},
+         0,
          {"FpgaFace() warning: Processor_Interface could not be mapped", "ZOziDaZodOduzuz CPN: "},
          {"CV_Devmem: block Processor_Interface: BaseAddress 0x7FFF0000 (0x7fff0000) with Size 0x1000 (0x1000) ends at "
           "0x7fff1000, beyond the memory device "}},
         // The time stamp block is read: its failures end start-up on the
         // line of the step.
         {"time stamp block beyond the memory device",
-         replace(kDevices, "<BaseAddress>0x43C20000</BaseAddress>", "<BaseAddress>0x7FFF0000</BaseAddress>"), -1, {}, 2,
+         replace(kDevices, "<BaseAddress>0x43C20000</BaseAddress>", "<BaseAddress>0x7FFF0000</BaseAddress>"),
+         -1,
+         {},
+         2,
          {"FpgaFace() warning: TimeStamp_Interface could not be mapped",
           "platform/FPGA[73]:INVALID_MODE FpgaFace() FAILED to read FPGA number of UARTs", kConnectFailed}},
-        {"time stamp block absent", [](config_rows::Setup&) {}, -1, {}, 2,
+        {"time stamp block absent",
+         [](config_rows::Setup&) {},
+         -1,
+         {},
+         2,
          {"FpgaFace() warning: TimeStamp_Interface clock rate reads 0x0 (all zeros)",
-          "platform/FPGA[135]:INVALID_MODE FpgaFace() FPGA clock rate mismatch, got 0, expected 58982400", kConnectFailed},
-         {}, {}, {"--absent-block", "TimeStamp_Interface"}},
-        {"clock rate 58982401", [](config_rows::Setup&) {}, -1, {}, 2,
+          "platform/FPGA[135]:INVALID_MODE FpgaFace() FPGA clock rate mismatch, got 0, expected 58982400",
+          kConnectFailed},
+         {},
+         {},
+         {"--absent-block", "TimeStamp_Interface"}},
+        {"clock rate 58982401",
+         [](config_rows::Setup&) {},
+         -1,
+         {},
+         2,
          {"platform/FPGA[135]:INVALID_MODE FpgaFace() FPGA clock rate mismatch, got 58982401, expected 58982400",
           kConnectFailed},
-         {}, {"FpgaFace() warning"}, {"--clock-rate", "58982401"}},
+         {},
+         {"FpgaFace() warning"},
+         {"--clock-rate", "58982401"}},
         // Refused by the server: an unprogrammed FPGA's counts would size
         // tables of billions of units.
-        {"FPGA not programmed", [](config_rows::Setup&) {}, -1, {}, 2,
+        {"FPGA not programmed",
+         [](config_rows::Setup&) {},
+         -1,
+         {},
+         2,
          {"platform/FPGA[146]:INVALID_MODE FpgaFace() TimeStamp_Interface number of UARTs reads 18446744073709551615",
           kConnectFailed},
-         {}, {}, {"--unprogrammed"}},
+         {},
+         {},
+         {"--unprogrammed"}},
     };
     runStartRows(rows, 37);
 }
@@ -374,7 +463,8 @@ protected:
             for (const Event& e : o.events) n += e.info.find(kException) != std::string::npos;
             return n;
         };
-        for (const auto deadline = std::chrono::steady_clock::now() + 5s; std::chrono::steady_clock::now() < deadline;) {
+        for (const auto deadline = std::chrono::steady_clock::now() + 5s;
+             std::chrono::steady_clock::now() < deadline;) {
             for (Event& e : drainEvents()) o.events.push_back(std::move(e));
             const std::array<bool, 2> stored = access.received();
             if (exceptions == 0 ? !stored[0] && !stored[1] : count() >= exceptions) break;
@@ -392,8 +482,8 @@ protected:
 struct NavRow {
     const char* what;
     double latDeg, lonDeg;
-    bool usable;  // position variances sum below 25e6 m^2
-    std::string exception;  // reported in every cycle, after kException; "" for none
+    bool usable;                        // position variances sum below 25e6 m^2
+    std::string exception;              // reported in every cycle, after kException; "" for none
     std::array<std::uint64_t, 3> told;  // tells of position, orientation, direction of travel
     const char* mgrs = nullptr;         // the position's MGRS text (when told)
     std::function<void(ZOziDaZodOduzuzTestAccess&)> set = {};
@@ -418,13 +508,24 @@ TEST_F(NavigationOutput, ValuesTheGeodesyCannotTakeRaiseThereOnly) {
         // grid reference "INVALID", infinity its error; the geoid height
         // of either is NaN.
         {"usable, longitude NaN", 45.0, nan, true, "", {1, 1, 1}, "INVALID"},
-        {"usable, longitude infinite", 45.0, inf, true, "Longitude infd more than 60d from center of UTM zone ",
+        {"usable, longitude infinite",
+         45.0,
+         inf,
+         true,
+         "Longitude infd more than 60d from center of UTM zone ",
          {0, 0, 0}},
         {"unusable, longitude infinite", 45.0, -inf, false, "", {1, 1, 1}},
         // Steps before the geodesy come first.
         {"Position off, latitude NaN", nan, 7.5, true, "", {0, 1, 1}, nullptr, positionOff},
         {"output switched off, latitude NaN", nan, 7.5, true, "", {0, 0, 0}, nullptr, tellOff},
-        {"no position service, latitude NaN", nan, 7.5, true, "", {0, 1, 1}, nullptr, noPositionHandle,
+        {"no position service, latitude NaN",
+         nan,
+         7.5,
+         true,
+         "",
+         {0, 1, 1},
+         nullptr,
+         noPositionHandle,
          {"ZOziDaZodOduzuz: m_VPosService object was invalid"}},
     };
     constexpr double d = 3.141592653589793 / 180.0;
@@ -460,9 +561,8 @@ TEST_F(NavigationOutput, ValuesTheGeodesyCannotTakeRaiseThereOnly) {
             // stays stored for the next one.
             EXPECT_GE(reported, 3u);
             std::size_t lines = 0;
-            for (std::size_t at = 0; (at = o.console.find(std::string("\n") + kException + row.exception, at)) !=
-                                     std::string::npos;
-                 ++at) {
+            for (std::size_t at = 0;
+                 (at = o.console.find(std::string("\n") + kException + row.exception, at)) != std::string::npos; ++at) {
                 ++lines;
             }
             lines += o.console.rfind(kException + row.exception, 0) == 0;
@@ -601,26 +701,29 @@ struct TransportRow {
 };
 
 TEST(ConformanceTransport, OnlyTheListedSettingsUnlessOptedIn) {
-    const std::string options = "<AnnouncementPeriod>0.5</AnnouncementPeriod><ShmDiscoveryOverUdp>true</ShmDiscoveryOverUdp>"
-                                "<FreshParticipantId>true</FreshParticipantId>";
+    const std::string options =
+        "<AnnouncementPeriod>0.5</AnnouncementPeriod><ShmDiscoveryOverUdp>true</ShmDiscoveryOverUdp>"
+        "<FreshParticipantId>true</FreshParticipantId>";
     const TransportRow rows[] = {
         {"UDP", "UDP", "", 3.0, 1, false},
         {"SHM", "SHM", "", 3.0, 1, false},
         {"UDP, opted in", "UDP", options, 0.5, 1, false},
         {"SHM, opted in", "SHM", options, 0.5, 2, true},
         {"SHM, announcements only", "SHM", "<AnnouncementPeriod> 1.25 </AnnouncementPeriod>", 1.25, 1, false},
-        {"SHM, unusable values", "SHM", "<AnnouncementPeriod>0</AnnouncementPeriod><FreshParticipantId>no</FreshParticipantId>",
-         3.0, 1, false},
+        {"SHM, unusable values", "SHM",
+         "<AnnouncementPeriod>0</AnnouncementPeriod><FreshParticipantId>no</FreshParticipantId>", 3.0, 1, false},
     };
     corvane_test::TempDir dir("zozi-conformance-tss");
     for (const TransportRow& row : rows) {
         SCOPED_TRACE(row.what);
-        const std::string file = writeIn(
-            dir, "c.xml", "<?xml version=\"1.0\"?>\n<CV_Configurations><T><Name>FastRtps</Name><Parameters><DomainId>39"
-                     "</DomainId><HistoryDepth>10</HistoryDepth><UseBestEffort>false</UseBestEffort><BackFillHistory>"
-                     "false</BackFillHistory><UseTransport>" + std::string(row.transport) +
-                         "</UseTransport><TcpAddress>127.0.0.1</TcpAddress><TcpPort>70000</TcpPort>" + row.extra +
-                         "</Parameters></T></CV_Configurations>\n");
+        const std::string file =
+            writeIn(dir, "c.xml",
+                    "<?xml version=\"1.0\"?>\n<CV_Configurations><T><Name>FastRtps</Name><Parameters><DomainId>39"
+                    "</DomainId><HistoryDepth>10</HistoryDepth><UseBestEffort>false</UseBestEffort><BackFillHistory>"
+                    "false</BackFillHistory><UseTransport>" +
+                        std::string(row.transport) +
+                        "</UseTransport><TcpAddress>127.0.0.1</TcpAddress><TcpPort>70000</TcpPort>" + row.extra +
+                        "</Parameters></T></CV_Configurations>\n");
         auto tss = std::make_shared<FACE::TSS::CV_TSS>("conformance");
         FACE::RETURN_CODE_TYPE::Value rc = FACE::RETURN_CODE_TYPE::NOT_AVAILABLE;
         tss->Set_Reference("", std::make_shared<FACE::CV_Config>(), 0, rc);
@@ -639,7 +742,6 @@ TEST(ConformanceTransport, OnlyTheListedSettingsUnlessOptedIn) {
 }
 
 // --- Saves: a configuration value written back ----------------------------
-
 
 struct SaveRow {
     const char* what;
@@ -687,7 +789,10 @@ int writeValue(const std::string& path, bool other) {
 TEST(ConformanceSaves, WriteKeepsWhatTheFileIs) {
     const bool root = ::geteuid() == 0;
     const SaveRow rows[] = {
-        {"plain file", [](corvane_test::TempDir& d) { return writeIn(d, "a.xml", configText("old")); }, false, {"a.xml"},
+        {"plain file",
+         [](corvane_test::TempDir& d) { return writeIn(d, "a.xml", configText("old")); },
+         false,
+         {"a.xml"},
          SaveRow::kReplaced},
         {"hard link",
          [](corvane_test::TempDir& d) {
@@ -695,27 +800,36 @@ TEST(ConformanceSaves, WriteKeepsWhatTheFileIs) {
              ::link(path.c_str(), d.file("b.xml").c_str());
              return path;
          },
-         false, {"a.xml", "b.xml"}, SaveRow::kInPlace},
+         false,
+         {"a.xml", "b.xml"},
+         SaveRow::kInPlace},
         {"symbolic link",
          [](corvane_test::TempDir& d) {
              writeIn(d, "target.xml", configText("old"));
              ::symlink("target.xml", d.file("a.xml").c_str());
              return d.file("a.xml");
          },
-         false, {"a.xml", "target.xml"}, SaveRow::kReplaced},
-        {"mode 0600", [](corvane_test::TempDir& d) {
+         false,
+         {"a.xml", "target.xml"},
+         SaveRow::kReplaced},
+        {"mode 0600",
+         [](corvane_test::TempDir& d) {
              const std::string path = writeIn(d, "a.xml", configText("old"));
              ::chmod(path.c_str(), 0600);
              return path;
          },
-         false, {"a.xml"}, SaveRow::kReplaced},
+         false,
+         {"a.xml"},
+         SaveRow::kReplaced},
         {"another user's file",
          [root](corvane_test::TempDir& d) {
              const std::string path = writeIn(d, "a.xml", configText("old"));
              if (root) ::chown(path.c_str(), kOtherUser, kOtherUser);
              return path;
          },
-         false, {"a.xml"}, SaveRow::kReplaced},
+         false,
+         {"a.xml"},
+         SaveRow::kReplaced},
         {"a folder the writer cannot write",
          [root](corvane_test::TempDir& d) {
              const std::string path = writeIn(d, "a.xml", configText("old"));
@@ -723,7 +837,9 @@ TEST(ConformanceSaves, WriteKeepsWhatTheFileIs) {
              ::chmod(d.path().c_str(), root ? 0755 : 0555);
              return path;
          },
-         root, {"a.xml"}, SaveRow::kInPlace},
+         root,
+         {"a.xml"},
+         SaveRow::kInPlace},
     };
     for (const SaveRow& row : rows) {
         SCOPED_TRACE(row.what);

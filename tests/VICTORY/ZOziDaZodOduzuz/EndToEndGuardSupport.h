@@ -58,9 +58,9 @@ public:
     }
 
     ::testing::AssertionResult start() {
-        m_rig.fpga = std::make_unique<LoggedProcess>(std::vector<std::string>{
-            FPGA_SIM_PATH, "--memory", m_rig.root->devmemFile(), "--ready-file",
-            m_rig.root->path() + "/fpga.ready", m_rig.root->devicesFile()});
+        m_rig.fpga = std::make_unique<LoggedProcess>(
+            std::vector<std::string>{FPGA_SIM_PATH, "--memory", m_rig.root->devmemFile(), "--ready-file",
+                                     m_rig.root->path() + "/fpga.ready", m_rig.root->devicesFile()});
         if (!m_rig.fpga->waitForLine("fpga-sim: ready", 30s)) {
             return ::testing::AssertionFailure() << "fpga-sim did not get ready";
         }
@@ -70,8 +70,8 @@ public:
         o.capture = m_capture;
         if (m_pki) {
             auto const f = m_pki->role("monitor");
-            o.security = FACE::TSS::Security::Files{f.identityCa, f.certificate, f.privateKey, f.permissionsCa,
-                                                    f.governance, f.permissions};
+            o.security = FACE::TSS::Security::Files{f.identityCa,    f.certificate, f.privateKey,
+                                                    f.permissionsCa, f.governance,  f.permissions};
         }
         m_watch = std::make_unique<net::StandIn>(o);
         m_rig.server = std::make_unique<LoggedProcess>(
@@ -84,13 +84,15 @@ public:
         }
         m_server = *server;
         m_navPrefix = nav->prefix;
-        if (!aliveAndTelling()) return ::testing::AssertionFailure() << "the server does not tell\n" << m_rig.transcript();
+        if (!aliveAndTelling())
+            return ::testing::AssertionFailure() << "the server does not tell\n" << m_rig.transcript();
         return ::testing::AssertionSuccess();
     }
 
     // A ping answered and a position report told after the call.
     ::testing::AssertionResult aliveAndTelling() {
-        auto ping = tool({"command", "--connections", m_commander, "--timeout", "30", "--count", "1", "BITSERVER_PING"});
+        auto ping =
+            tool({"command", "--connections", m_commander, "--timeout", "30", "--count", "1", "BITSERVER_PING"});
         if (ping->finish(60s) != 0) {
             return ::testing::AssertionFailure() << "no answer to a ping\n" << ping->transcript() << m_rig.transcript();
         }
@@ -102,7 +104,8 @@ public:
             }
             m_rig.bus.clear();
         }
-        if (m_lastTell <= before) return ::testing::AssertionFailure() << "no fresh position report\n" << m_rig.transcript();
+        if (m_lastTell <= before)
+            return ::testing::AssertionFailure() << "no fresh position report\n" << m_rig.transcript();
         return ::testing::AssertionSuccess();
     }
 
@@ -128,10 +131,14 @@ public:
 
     // A message from the navigator's participant to the server's PVA
     // reader, carrying `submessage`.
-    r::Bytes fromNavigator(r::Submessage submessage) const { return r::message(r::header(m_navPrefix), {r::infoDst(m_server.prefix), submessage}); }
+    r::Bytes fromNavigator(r::Submessage submessage) const {
+        return r::message(r::header(m_navPrefix), {r::infoDst(m_server.prefix), submessage});
+    }
 
     void toDiscovery(r::Bytes const& m) { ASSERT_TRUE(m_injector.multicast(r::discoveryMulticastPort(m_domain), m)); }
-    void toServer(r::Bytes const& m) { ASSERT_TRUE(m_injector.unicast(static_cast<std::uint16_t>(m_server.userPorts[0]), m)); }
+    void toServer(r::Bytes const& m) {
+        ASSERT_TRUE(m_injector.unicast(static_cast<std::uint16_t>(m_server.userPorts[0]), m));
+    }
 
     // A new navigator process (a writer the server has not heard yet).
     void restartNavigator() {

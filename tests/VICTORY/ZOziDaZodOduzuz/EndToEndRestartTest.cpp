@@ -152,11 +152,12 @@ TEST_P(KilledAndRestarted, ReportsAgainUnderARunningNavigator) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EndToEnd, KilledAndRestarted,
-    ::testing::Values(Variant{"SHM", "SHM", "<FreshParticipantId>true</FreshParticipantId>"
-                                            "<ShmDiscoveryOverUdp>true</ShmDiscoveryOverUdp>", 54},
-                      Variant{"UDP", "UDP", "", 55}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(EndToEnd, KilledAndRestarted,
+                         ::testing::Values(Variant{"SHM", "SHM",
+                                                   "<FreshParticipantId>true</FreshParticipantId>"
+                                                   "<ShmDiscoveryOverUdp>true</ShmDiscoveryOverUdp>",
+                                                   54},
+                                           Variant{"UDP", "UDP", "", 55}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

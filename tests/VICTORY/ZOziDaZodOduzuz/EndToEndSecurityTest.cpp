@@ -56,8 +56,10 @@ struct Connections {
         SecurityPki::write(plain, SecurityPki::read(root.connectionsFile()));
         SecurityPki::writeSecured(plain, root.connectionsFile(), pki.role("server"));
         int roles = 0;
-        for (auto [file, files] : {std::pair{&navigator, pki.role("navigator")}, {&commander, pki.role("commander")},
-                                   {&monitor, pki.role("monitor")}, {&intruder, pki.intruder()},
+        for (auto [file, files] : {std::pair{&navigator, pki.role("navigator")},
+                                   {&commander, pki.role("commander")},
+                                   {&monitor, pki.role("monitor")},
+                                   {&intruder, pki.intruder()},
                                    {&forged, pki.forgedMonitor()}}) {
             *file = root.configDir() + "/connections-role" + std::to_string(++roles) + ".xml";
             SecurityPki::writeSecured(plain, *file, files);
@@ -67,9 +69,9 @@ struct Connections {
 };
 
 ::testing::AssertionResult startServer(Rig& rig) {
-    rig.fpga = std::make_unique<LoggedProcess>(std::vector<std::string>{
-        FPGA_SIM_PATH, "--memory", rig.root->devmemFile(), "--ready-file", rig.root->path() + "/fpga.ready",
-        rig.root->devicesFile()});
+    rig.fpga = std::make_unique<LoggedProcess>(
+        std::vector<std::string>{FPGA_SIM_PATH, "--memory", rig.root->devmemFile(), "--ready-file",
+                                 rig.root->path() + "/fpga.ready", rig.root->devicesFile()});
     if (!rig.fpga->waitForLine("fpga-sim: ready", 30s)) {
         return ::testing::AssertionFailure() << "the FPGA simulator did not get ready\n" << rig.fpga->transcript();
     }
@@ -91,7 +93,8 @@ TEST(EndToEndSecurity, OnlyAuthorisedParticipantsReachTheServer) {
     ASSERT_TRUE(startServer(rig));
 
     // The tool waits for the server's reader, then for one answer.
-    auto ping = tool({"command", "--connections", files.commander, "--timeout", "60", "--count", "1", "BITSERVER_PING"});
+    auto ping =
+        tool({"command", "--connections", files.commander, "--timeout", "60", "--count", "1", "BITSERVER_PING"});
     ASSERT_EQ(ping->finish(70s), 0) << ping->transcript() << rig.transcript();
 
     auto navigator = tool({"nav", "--connections", files.navigator, "--lat", "45", "--lon", "7.5"});
@@ -122,7 +125,8 @@ TEST(EndToEndSecurity, OnlyAuthorisedParticipantsReachTheServer) {
     rig.bus.pump(2500ms);
     EXPECT_FALSE(rig.bus.received(kPosition).empty()) << rig.transcript();
     EXPECT_EQ(rig.server->countLines("Updating VDM rate to 4294967295"), 0u) << rig.transcript();
-    auto again = tool({"command", "--connections", files.commander, "--timeout", "20", "--count", "1", "BITSERVER_PING"});
+    auto again =
+        tool({"command", "--connections", files.commander, "--timeout", "20", "--count", "1", "BITSERVER_PING"});
     EXPECT_EQ(again->finish(30s), 0) << again->transcript();
 
     EXPECT_TRUE(rig.stopsInOrder());

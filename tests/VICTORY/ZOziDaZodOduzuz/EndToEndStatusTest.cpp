@@ -25,8 +25,7 @@ using nlohmann::json;
 std::string socketOf(const Rig& rig) { return rig.root->path() + "/run/status.sock"; }
 
 // The server's answer, parsed; null when there is none.
-json statusOf(const Rig& rig)
-{
+json statusOf(const Rig& rig) {
     std::string error;
     const auto answer = PntStatus::fetchStatus(socketOf(rig), 3s, error);
     return answer ? json::parse(*answer, nullptr, false) : json();
@@ -38,8 +37,7 @@ struct ToolRun {
     std::optional<int> status;
     std::string out;
 };
-ToolRun runTool(const Rig& rig, std::vector<std::string> args)
-{
+ToolRun runTool(const Rig& rig, std::vector<std::string> args) {
     args.insert(args.begin(), PNT_STATUS_PATH);
     corvane_test::LoggedProcess tool(args, rig.root->environment());
     ToolRun run;
@@ -51,8 +49,7 @@ ToolRun runTool(const Rig& rig, std::vector<std::string> args)
 }
 
 // The states of the three services.
-std::vector<std::string> states(const json& s)
-{
+std::vector<std::string> states(const json& s) {
     std::vector<std::string> out;
     if (s.is_object() && s["services"].is_array()) {
         for (const json& service : s["services"]) out.push_back(service.value("state", "?"));
@@ -65,8 +62,7 @@ const std::vector<std::string> kAll(const char* state) { return {state, state, s
 // Calls `step` (e.g. a send) every 50 ms until the answer satisfies `done`;
 // the last answer (null after `timeout`).
 json waitForStatus(Rig& rig, const std::function<bool(const json&)>& done, const std::function<void()>& step = {},
-                   std::chrono::milliseconds timeout = 10s)
-{
+                   std::chrono::milliseconds timeout = 10s) {
     for (const auto deadline = Clock::now() + timeout; Clock::now() < deadline;) {
         if (step) step();
         rig.bus.pump(50ms);
@@ -109,8 +105,8 @@ TEST(EndToEndStatus, EachStateInOneRun) {
     // Live: the values told, the intake counted, the connections matched.
     NavSample good;
     ASSERT_TRUE(rig.streamUntilReported(good)) << rig.transcript();
-    s = waitForStatus(rig, [](const json& j) { return j["services"][2]["state"] == "live"; },
-                      [&] { rig.peer->sendPair(good); });
+    s = waitForStatus(
+        rig, [](const json& j) { return j["services"][2]["state"] == "live"; }, [&] { rig.peer->sendPair(good); });
     ASSERT_TRUE(s.is_object()) << rig.transcript();
     EXPECT_EQ(states(s), kAll("live"));
     const json& position = s["services"][0]["values"];
@@ -155,14 +151,16 @@ TEST(EndToEndStatus, EachStateInOneRun) {
     for (const auto& loss : losses) {
         SCOPED_TRACE(loss.name);
         good = good.later(100);
-        ASSERT_TRUE(waitForStatus(rig, [](const json& j) { return j["services"][0]["state"] == "live"; },
-                                  [&] { rig.peer->sendPair(good); })
+        ASSERT_TRUE(waitForStatus(
+                        rig, [](const json& j) { return j["services"][0]["state"] == "live"; },
+                        [&] { rig.peer->sendPair(good); })
                         .is_object());
         const json before = statusOf(rig);
         Stream bad{good, loss.pva, loss.utc};
         loss.spoil(bad.s);
-        s = waitForStatus(rig, [](const json& j) { return j["intake"]["navigation"]["lost"].get<bool>(); },
-                          [&] { bad.send(*rig.peer); });
+        s = waitForStatus(
+            rig, [](const json& j) { return j["intake"]["navigation"]["lost"].get<bool>(); },
+            [&] { bad.send(*rig.peer); });
         ASSERT_TRUE(s.is_object()) << rig.transcript();
         EXPECT_EQ(states(s), kAll("lost"));
         EXPECT_EQ(s["intake"]["navigation"]["gap"], loss.gap);
@@ -187,8 +185,9 @@ TEST(EndToEndStatus, EachStateInOneRun) {
     // An invalid solution: told, but not usable.
     NavSample invalid = good.later(100);
     invalid.variances[0] = 3e7;
-    s = waitForStatus(rig, [](const json& j) { return j["services"][0]["state"] == "invalid solution"; },
-                      [&] { rig.peer->sendPair(invalid); });
+    s = waitForStatus(
+        rig, [](const json& j) { return j["services"][0]["state"] == "invalid solution"; },
+        [&] { rig.peer->sendPair(invalid); });
     ASSERT_TRUE(s.is_object()) << rig.transcript();
     EXPECT_EQ(states(s), kAll("invalid solution"));
     EXPECT_FALSE(s["services"][0]["solution_valid"].get<bool>());
@@ -198,12 +197,13 @@ TEST(EndToEndStatus, EachStateInOneRun) {
 
     // A sanitize: every service restarted with the long update period.
     good = good.later(200);
-    ASSERT_TRUE(waitForStatus(rig, [](const json& j) { return j["services"][0]["state"] == "live"; },
-                              [&] { rig.peer->sendPair(good); })
-                    .is_object());
+    ASSERT_TRUE(
+        waitForStatus(
+            rig, [](const json& j) { return j["services"][0]["state"] == "live"; }, [&] { rig.peer->sendPair(good); })
+            .is_object());
     rig.peer->sendCommand("START_ZEROIZE", 11);
-    s = waitForStatus(rig, [](const json& j) { return j["output"]["sanitized"].get<bool>(); },
-                      [&] { rig.peer->sendPair(good); });
+    s = waitForStatus(
+        rig, [](const json& j) { return j["output"]["sanitized"].get<bool>(); }, [&] { rig.peer->sendPair(good); });
     ASSERT_TRUE(s.is_object()) << rig.transcript();
     EXPECT_EQ(states(s), kAll("sanitized"));
     run = runTool(rig, {});
@@ -232,8 +232,8 @@ TEST(EndToEndStatus, SwitchedOffServiceAndServiceManagerLine) {
     EXPECT_TRUE(notify.waitFor("STATUS=no data yet: waiting for navigator 96", 5s));
 
     NavSample good;
-    const json s = waitForStatus(rig, [](const json& j) { return j["services"][2]["state"] == "live"; },
-                                 [&] { rig.peer->sendPair(good); });
+    const json s = waitForStatus(
+        rig, [](const json& j) { return j["services"][2]["state"] == "live"; }, [&] { rig.peer->sendPair(good); });
     ASSERT_TRUE(s.is_object()) << rig.transcript();
     EXPECT_EQ(states(s), (std::vector<std::string>{"off", "live", "live"}));
     EXPECT_FALSE(s["services"][0]["switched_on"].get<bool>());
@@ -276,9 +276,10 @@ TEST(EndToEndStatus, HostileClientsLeaveTheWorkerAndTheOutputAlone) {
     ASSERT_TRUE(rig.start());
     NavSample good;
     Stream stream{good};
-    ASSERT_TRUE(waitForStatus(rig, [](const json& j) { return j["services"][0]["state"] == "live"; },
-                              [&] { stream.send(*rig.peer); })
-                    .is_object())
+    ASSERT_TRUE(
+        waitForStatus(
+            rig, [](const json& j) { return j["services"][0]["state"] == "live"; }, [&] { stream.send(*rig.peer); })
+            .is_object())
         << rig.transcript();
 
     // Pairs told and worker cycles over 3 s of streaming at 20 Hz.
@@ -331,8 +332,8 @@ TEST(EndToEndStatus, HostileClientsLeaveTheWorkerAndTheOutputAlone) {
 
     // Each window is 12 worker cycles; a cycle more or less is the edge
     // of the window.
-    EXPECT_NEAR(flooded.first, quiet.first, 1) << "pairs told: " << quiet.first << " quiet, " << flooded.first
-                                               << " under the flood";
+    EXPECT_NEAR(flooded.first, quiet.first, 1)
+        << "pairs told: " << quiet.first << " quiet, " << flooded.first << " under the flood";
     EXPECT_NEAR(flooded.second, quiet.second, 1);
     EXPECT_NEAR(quiet.second, 12, 1);
     EXPECT_GT(answers.load(), 50);

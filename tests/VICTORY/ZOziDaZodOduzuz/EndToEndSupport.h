@@ -71,7 +71,12 @@ inline VictoryTime civilTime(const NavSample& s) {
     const std::time_t t = static_cast<std::time_t>(315964800 + days * 86400 + s.utcTodSec);  // GPS epoch
     std::tm c{};
     gmtime_r(&t, &c);
-    return VictoryTime{c.tm_year + 1900, c.tm_mon + 1, c.tm_mday, c.tm_hour, c.tm_min, c.tm_sec,
+    return VictoryTime{c.tm_year + 1900,
+                       c.tm_mon + 1,
+                       c.tm_mday,
+                       c.tm_hour,
+                       c.tm_min,
+                       c.tm_sec,
                        static_cast<std::int32_t>(s.utcTodNsec)};
 }
 
@@ -82,7 +87,8 @@ inline auto asTuple(const VictoryTime& t) {
 inline std::string describe(const victory::DataMessage& m) {
     std::ostringstream out;
     out.precision(17);
-    out << victory::serviceKindName(m.kind) << " #" << m.seq << (m.time ? " at second " + std::to_string(m.time->second) : "");
+    out << victory::serviceKindName(m.kind) << " #" << m.seq
+        << (m.time ? " at second " + std::to_string(m.time->second) : "");
     for (const auto& v : m.values) out << " " << v.name << "=" << v.value.value << "+-" << v.value.uncertainty;
     return out.str();
 }
@@ -90,7 +96,9 @@ inline std::string describe(const victory::DataMessage& m) {
 // Three UDP sockets of the test on which the services' data messages arrive.
 class DataBus {
 public:
-    std::array<std::uint16_t, 3> ports() const { return {m_sockets[0].port(), m_sockets[1].port(), m_sockets[2].port()}; }
+    std::array<std::uint16_t, 3> ports() const {
+        return {m_sockets[0].port(), m_sockets[1].port(), m_sockets[2].port()};
+    }
 
     // Reads what has arrived for `timeout` (scaled).
     void pump(std::chrono::milliseconds timeout = 0ms) {
@@ -102,8 +110,10 @@ public:
                     got = true;
                     victory::DataMessage m;
                     std::string error;
-                    if (victory::parseDataMessage(datagram->data(), datagram->size(), m, error)) m_received[i].push_back(m);
-                    else errors.push_back(error + ": " + *datagram);
+                    if (victory::parseDataMessage(datagram->data(), datagram->size(), m, error))
+                        m_received[i].push_back(m);
+                    else
+                        errors.push_back(error + ": " + *datagram);
                 }
             }
             if (!got) std::this_thread::sleep_for(2ms);
@@ -195,9 +205,12 @@ public:
         check(rc, "Set_Reference");
         m_tss->Initialize(connectionsFile.c_str(), rc);
         check(rc, "Initialize");
-        for (auto [name, id] : {std::pair{"Command", &m_command}, {"Response", &m_response},
-                                {"PositionVelocityAttitude", &m_pva}, {"UTCTime", &m_utc},
-                                {"EventLog", &m_eventLog}, {"MaintenanceEvent", &m_maint}}) {
+        for (auto [name, id] : {std::pair{"Command", &m_command},
+                                {"Response", &m_response},
+                                {"PositionVelocityAttitude", &m_pva},
+                                {"UTCTime", &m_utc},
+                                {"EventLog", &m_eventLog},
+                                {"MaintenanceEvent", &m_maint}}) {
             int unused = 0;
             m_tss->Create_Connection(name, -1, *id, unused, rc);
             check(rc, name);
@@ -327,8 +340,8 @@ private:
 };
 
 inline bool hasSanitizerReport(const std::string& output) {
-    for (const char* marker : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "WARNING: ThreadSanitizer",
-                               "runtime error:"}) {
+    for (const char* marker :
+         {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "WARNING: ThreadSanitizer", "runtime error:"}) {
         if (output.find(marker) != std::string::npos) return true;
     }
     return false;
@@ -360,9 +373,9 @@ public:
 
     // Starts the simulator and the server; waits until the server answers.
     ::testing::AssertionResult start() {
-        fpga = std::make_unique<corvane_test::LoggedProcess>(std::vector<std::string>{
-            FPGA_SIM_PATH, "--memory", root->devmemFile(), "--ready-file", root->path() + "/fpga.ready",
-            root->devicesFile()});
+        fpga = std::make_unique<corvane_test::LoggedProcess>(
+            std::vector<std::string>{FPGA_SIM_PATH, "--memory", root->devmemFile(), "--ready-file",
+                                     root->path() + "/fpga.ready", root->devicesFile()});
         if (!fpga->waitForLine("fpga-sim: ready", 30s)) {
             return ::testing::AssertionFailure() << "the FPGA simulator did not get ready\n" << fpga->transcript();
         }
@@ -385,9 +398,10 @@ public:
         const std::string last = server->lastStdoutLine();
         if (status != 0 || last != std::string("!!!!!! ") + SERVER_PATH + " has exited. Signal: 15" ||
             hasSanitizerReport(server->transcript(100000))) {
-            return ::testing::AssertionFailure() << "the server did not stop in order: status "
-                                                 << (status ? std::to_string(*status) : "none") << ", last line '"
-                                                 << last << "'\n" << server->transcript();
+            return ::testing::AssertionFailure()
+                   << "the server did not stop in order: status " << (status ? std::to_string(*status) : "none")
+                   << ", last line '" << last << "'\n"
+                   << server->transcript();
         }
         fpga->signal(SIGTERM);
         if (fpga->finish(10s) != 0 || hasSanitizerReport(fpga->transcript(100000))) {
@@ -410,7 +424,8 @@ public:
     // Streams `s` until each service has reported its sample time.
     bool streamUntilReported(const NavSample& s, std::chrono::milliseconds timeout = 10s) {
         const VictoryTime t = civilTime(s);
-        return streamUntil(s, [&] { return bus.reportAt(0, t) && bus.reportAt(1, t) && bus.reportAt(2, t); }, timeout);
+        return streamUntil(
+            s, [&] { return bus.reportAt(0, t) && bus.reportAt(1, t) && bus.reportAt(2, t); }, timeout);
     }
     std::string transcript() const { return server ? server->transcript() : std::string("(no server)"); }
 

@@ -49,7 +49,9 @@ TEST(EndToEnd, SolutionsFromTheConfiguredSourceReachTheDataBus) {
         std::array<double, 3> values;
         std::array<double, 3> uncertainties;
     } reports[] = {
-        {*position, {"latitude", "longitude", "altitude"}, {48.1234567 * kDeg, 11.5 * kDeg, 515.81296299},
+        {*position,
+         {"latitude", "longitude", "altitude"},
+         {48.1234567 * kDeg, 11.5 * kDeg, 515.81296299},
          {2.0 / 111132.0 * kDeg, 3.0 / (111132.0 * std::cos(48.1234567 * kDeg)) * kDeg, 4.0}},
         {*orientation, {"roll", "pitch", "yaw"}, {0.01, -0.02, 1.2}, {0.01, 0.02, 0.03}},
         {*direction, {"heading", "speed", "climb"}, {0.0, 10.0, 0.5}, {0.11065722117389565, std::sqrt(2.0), 0.3}},
@@ -98,7 +100,8 @@ TEST(EndToEnd, ReportsFollowTheWorkerCycleAndThePairingWindow) {
     apart.pvaTovNsec = 0;
     apart.utcTovNsec = 600000000;
     const std::size_t mark = rig.server->lineCount();
-    rig.streamUntil(apart, [] { return false; }, 2s);
+    rig.streamUntil(
+        apart, [] { return false; }, 2s);
     EXPECT_EQ(rig.server->countLines(kPositionLine, mark), 0u) << rig.transcript();
     EXPECT_GT(rig.server->countLines("PVA & UTC Time            deltaTov: 0.6", mark), 0u) << rig.transcript();
     EXPECT_FALSE(rig.bus.reportAt(kPosition, civilTime(apart)));
@@ -140,7 +143,8 @@ TEST(EndToEnd, CommandsAndTheirAnswers) {
     // Commands are handled in order: once this one is answered, the others
     // have been handled too.
     ASSERT_TRUE(rig.peer->ping(999)) << rig.transcript();
-    const auto answered = rig.peer->responses.waitFor([](const auto& r) { return r.command_identifier() != 999; }, 0ms, from);
+    const auto answered =
+        rig.peer->responses.waitFor([](const auto& r) { return r.command_identifier() != 999; }, 0ms, from);
     EXPECT_FALSE(answered) << answered->command_response();
 
     // A fault text the library writes for a bad management request goes out
@@ -180,7 +184,8 @@ TEST(EndToEnd, CommandsAndTheirAnswers) {
     EXPECT_EQ(answer->header().timestamp_valid().time_code(), 101);
 
     rig.peer->sendCommand("START_ZEROIZE", 11);
-    ASSERT_TRUE(rig.server->waitForLine("Updating VDM rate to 4294967295 milliseconds.", 10s, lines)) << rig.transcript();
+    ASSERT_TRUE(rig.server->waitForLine("Updating VDM rate to 4294967295 milliseconds.", 10s, lines))
+        << rig.transcript();
     for (const char* started : {"VPosServer shared service started", "VorisService shared service started",
                                 "VdotsService shared service started"}) {
         const auto event = rig.peer->events.waitFor(
@@ -215,10 +220,18 @@ std::vector<std::string> randomCommandTexts(std::uint32_t seed, int count) {
         for (std::size_t e = 1 + pick(3); e > 0 && !t.empty(); --e) {
             const std::size_t at = pick(t.size());
             switch (pick(4)) {
-                case 0: t.erase(at, 1); break;
-                case 1: t.insert(at, 1, static_cast<char>(pick(256))); break;
-                case 2: t[at] = static_cast<char>(std::tolower(static_cast<unsigned char>(t[at]))); break;
-                default: t.resize(at); break;
+                case 0:
+                    t.erase(at, 1);
+                    break;
+                case 1:
+                    t.insert(at, 1, static_cast<char>(pick(256)));
+                    break;
+                case 2:
+                    t[at] = static_cast<char>(std::tolower(static_cast<unsigned char>(t[at])));
+                    break;
+                default:
+                    t.resize(at);
+                    break;
             }
         }
         if (std::find(commands.begin(), commands.end(), t) == commands.end()) texts.push_back(t);
@@ -235,7 +248,8 @@ TEST(EndToEnd, MalformedInputLeavesTheServerRunning) {
     const std::size_t events = rig.peer->events.size();
     NavSample beyondPole;
     beyondPole.latDeg = 100.0;
-    rig.streamUntil(beyondPole, [] { return false; }, 600ms);
+    rig.streamUntil(
+        beyondPole, [] { return false; }, 600ms);
     const auto exception = rig.peer->events.waitFor(
         [](const EventLog& e) {
             return e.eventlog().find("ZOziDaZodOduzuz: workerThreadFunction() EXCEPTION: ") != std::string::npos;
@@ -250,12 +264,22 @@ TEST(EndToEnd, MalformedInputLeavesTheServerRunning) {
         [&](NavSample& s) { s.lonDeg = inf; },
         [&](NavSample& s) { s.latDeg = -1e308; },
         [&](NavSample& s) { s.altM = nan; },
-        [&](NavSample& s) { s.velocity = {nan, inf, -inf}; },
-        [&](NavSample& s) { s.attitude = {inf, -inf, nan}; },
+        [&](NavSample& s) {
+            s.velocity = {nan, inf, -inf};
+        },
+        [&](NavSample& s) {
+            s.attitude = {inf, -inf, nan};
+        },
         [&](NavSample& s) { s.variances.fill(nan); },
         [&](NavSample& s) { s.variances.fill(-1.0); },
-        [&](NavSample& s) { s.gpsWeek = -1; s.gpsTowSec = -5; },
-        [&](NavSample& s) { s.utcTodSec = 1000000000; s.utcTodNsec = -1e300; },
+        [&](NavSample& s) {
+            s.gpsWeek = -1;
+            s.gpsTowSec = -5;
+        },
+        [&](NavSample& s) {
+            s.utcTodSec = 1000000000;
+            s.utcTodNsec = -1e300;
+        },
         [&](NavSample& s) {
             s.pvaTovSec = std::numeric_limits<std::int64_t>::min();
             s.utcTovSec = std::numeric_limits<std::int64_t>::max();
@@ -266,7 +290,8 @@ TEST(EndToEnd, MalformedInputLeavesTheServerRunning) {
         SCOPED_TRACE(i);
         NavSample bad;
         spoils[i](bad);
-        rig.streamUntil(bad, [] { return false; }, 600ms);  // two worker cycles
+        rig.streamUntil(
+            bad, [] { return false; }, 600ms);  // two worker cycles
         ASSERT_FALSE(rig.server->wait(0ms)) << rig.transcript();
     }
 
@@ -278,10 +303,12 @@ TEST(EndToEnd, MalformedInputLeavesTheServerRunning) {
         // it overflows: every text reaches the server.
         std::this_thread::sleep_for(200us);
         if ((i + 1) % 500 == 0) {
-            ASSERT_TRUE(rig.peer->ping(2000000 + static_cast<std::int32_t>(i))) << i + 1 << " texts\n" << rig.transcript();
+            ASSERT_TRUE(rig.peer->ping(2000000 + static_cast<std::int32_t>(i))) << i + 1 << " texts\n"
+                                                                                << rig.transcript();
         }
     }
-    const auto answered = rig.peer->responses.waitFor([](const auto& r) { return r.command_identifier() < 2000000; }, 0ms, from);
+    const auto answered =
+        rig.peer->responses.waitFor([](const auto& r) { return r.command_identifier() < 2000000; }, 0ms, from);
     EXPECT_FALSE(answered) << answered->command_response();
     EXPECT_EQ(rig.server->countLines("Updating VDM rate"), 0u);
     EXPECT_TRUE(rig.streamUntilReported(NavSample{}.later(600))) << rig.transcript();

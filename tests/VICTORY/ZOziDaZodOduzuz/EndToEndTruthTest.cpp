@@ -131,7 +131,9 @@ TEST(EndToEndTruth, NavigationLossAndReturnForEachCause) {
         ASSERT_TRUE(restored) << "no return within 0.5 s of the first new pair\n" << rig.transcript();
         EXPECT_EQ(restored->event_log_type(), aspn2_msgs::idl::EVENT_LOG_TYPE_STATUS);
         rig.bus.clear();
-        EXPECT_TRUE(rig.streamUntil(s, [&] { return lossFaultOnAll(rig.bus, false); }, kBusPeriod)) << rig.transcript();
+        EXPECT_TRUE(rig.streamUntil(
+            s, [&] { return lossFaultOnAll(rig.bus, false); }, kBusPeriod))
+            << rig.transcript();
     }
     EXPECT_EQ(rig.server->countLines(kLost), std::size(phases));
     EXPECT_TRUE(rig.bus.errors.empty()) << rig.bus.errors.front();
@@ -183,7 +185,8 @@ TEST(EndToEndTruth, BrokenValuesFollowTheGeodesy) {
         phase.spoil(bad, nan);
         for (int i = 1; i <= 6; ++i) {
             bad = bad.later(1);
-            rig.streamUntil(bad, [] { return false; }, 250ms);
+            rig.streamUntil(
+                bad, [] { return false; }, 250ms);
         }
         ASSERT_TRUE(rig.peer->events.waitFor(eventWith(phase.event), 5s, events)) << rig.transcript();
         if (phase.told) {
@@ -220,7 +223,8 @@ TEST(EndToEndTruth, OutputChangingCommandsAreTracedAndSanitizeRestartsEveryServi
     const std::size_t events = rig.peer->events.size();
     const std::string sender = "(system 2 Simulator, server 50 CommandServer, kind 2)";
     rig.peer->sendCommand("START_ZEROIZE", 11);
-    const std::string zeroize = "ZOziDaZodOduzuz: command \"START_ZEROIZE\" (identifier 11) from device 0x02320200 " + sender;
+    const std::string zeroize =
+        "ZOziDaZodOduzuz: command \"START_ZEROIZE\" (identifier 11) from device 0x02320200 " + sender;
     ASSERT_TRUE(rig.peer->events.waitFor(eventWith(zeroize), 10s, events)) << rig.transcript();
     EXPECT_TRUE(rig.server->waitForLine(zeroize, 1s)) << rig.transcript();
     for (const char* started : {"VPosServer shared service started", "VorisService shared service started",
@@ -230,8 +234,7 @@ TEST(EndToEndTruth, OutputChangingCommandsAreTracedAndSanitizeRestartsEveryServi
     rig.peer->sendCommand("SYSTEM_MODE_SELECT_LIVE", 12);
     ASSERT_TRUE(rig.peer->responseTo(12, 10s)) << rig.transcript();
     EXPECT_TRUE(rig.peer->events.waitFor(
-        eventWith("command \"SYSTEM_MODE_SELECT_LIVE\" (identifier 12) from device 0x02320200 " + sender), 5s,
-        events));
+        eventWith("command \"SYSTEM_MODE_SELECT_LIVE\" (identifier 12) from device 0x02320200 " + sender), 5s, events));
 
     EXPECT_EQ(rig.peer->events.count(eventWith("VPosServer shared service started"), 0), 1u);
     EXPECT_EQ(rig.peer->events.count(eventWith(waiting), 0), 1u);

@@ -23,7 +23,9 @@ namespace {
 
 // No core file from the children of this test.
 void noCoreFile() {
-    struct rlimit none {0, 0};
+    struct rlimit none {
+        0, 0
+    };
     ::setrlimit(RLIMIT_CORE, &none);
 }
 
@@ -74,7 +76,8 @@ struct FaultCase {
 FaultCase const kFaults[] = {
     {"InvalidStore", SIGSEGV, invalidStore,
      "!!!!!! fatal SIGSEGV \\(invalid memory access\\) at address 0x0+10, code 1"},
-    {"TruncatedMapping", SIGBUS, truncatedMappingRead, "!!!!!! fatal SIGBUS \\(bus error\\) at address 0x[0-9a-f]+, code 2"},
+    {"TruncatedMapping", SIGBUS, truncatedMappingRead,
+     "!!!!!! fatal SIGBUS \\(bus error\\) at address 0x[0-9a-f]+, code 2"},
     {"IllegalInstruction", SIGILL, illegalInstruction,
      "!!!!!! fatal SIGILL \\(illegal instruction\\) at address 0x[0-9a-f]+, code [0-9]+"},
 #if defined(__x86_64__)
@@ -118,8 +121,9 @@ TEST(FaultSignalLine, CarriesTheErrorPriorityOnlyOnTheJournalStream) {
                 noCoreFile();
                 struct stat st {};
                 ::fstat(STDERR_FILENO, &st);
-                std::string const stream = row.journal ? std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino)
-                                                       : std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino + 1);
+                std::string const stream = row.journal
+                                               ? std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino)
+                                               : std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino + 1);
                 ::setenv("JOURNAL_STREAM", stream.c_str(), 1);
                 SetupSignalHandler();
                 truncatedMappingRead();
@@ -174,13 +178,13 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultSignal, ::testing::ValuesIn(kFaults),
 
 // Only a positive si_code marks a fault of the process's own instruction.
 TEST(FaultSignalCode, SentSignalsAreNotFaults) {
-    siginfo_t info {};
+    siginfo_t info{};
     struct Row {
         int code;
         bool fault;
-    } const rows[] = {{SI_USER, false}, {SI_QUEUE, false}, {SI_TKILL, false}, {SI_TIMER, false},
-                      {SEGV_MAPERR, true}, {BUS_ADRERR, true}, {ILL_ILLOPN, true}, {FPE_INTDIV, true},
-                      {SI_KERNEL, true}};
+    } const rows[] = {{SI_USER, false},   {SI_QUEUE, false},   {SI_TKILL, false},
+                      {SI_TIMER, false},  {SEGV_MAPERR, true}, {BUS_ADRERR, true},
+                      {ILL_ILLOPN, true}, {FPE_INTDIV, true},  {SI_KERNEL, true}};
     for (Row const& row : rows) {
         info.si_code = row.code;
         EXPECT_EQ(isSynchronousFault(&info), row.fault) << row.code;

@@ -58,14 +58,14 @@ protected:
 TEST_F(FaultTestModeTest, DigitsRaiseAndClearTheirFaults) {
     registerServerServices();
     EXPECT_EQ(press("p"), "\nZOziDaZodOduzuz VictoryFaultHelper : Changed to Position fault test mode\n");
-    const char* const kinds[10] = {"acknowledged Emergency",     "acknowledged Alert",
-                                   "acknowledged Critical",      "acknowledged Error",
-                                   "acknowledged Warning",       "non-acknowledged Emergency",
-                                   "non-acknowledged Alert",     "non-acknowledged Critical",
-                                   "non-acknowledged Error",     "non-acknowledged Warning"};
+    const char* const kinds[10] = {"acknowledged Emergency",  "acknowledged Alert",        "acknowledged Critical",
+                                   "acknowledged Error",      "acknowledged Warning",      "non-acknowledged Emergency",
+                                   "non-acknowledged Alert",  "non-acknowledged Critical", "non-acknowledged Error",
+                                   "non-acknowledged Warning"};
     std::string expected;
     for (int i = 0; i < 10; ++i) {
-        expected += "\bZOziDaZodOduzuzAdded " + std::string(kinds[i]) + " Position Fault: " + std::to_string(i + 1) + "\n";
+        expected +=
+            "\bZOziDaZodOduzuzAdded " + std::string(kinds[i]) + " Position Fault: " + std::to_string(i + 1) + "\n";
     }
     EXPECT_EQ(press("1234567890"), expected);
     VictoryTestFault faults[10]{};
@@ -182,8 +182,9 @@ TEST_F(FaultTestModeTest, ServerStopsAndRestartsItsOutput) {
         access.publishOrientation();
     }
     EXPECT_EQ(s.tells()[1], 2u);  // before the first 'z' and after the second
-    EXPECT_EQ(out.take(), "\bZOziDaZodOduzuzTell disabled for Orientation \n"
-                          "\bZOziDaZodOduzuzTell enabled for Orientation \n");
+    EXPECT_EQ(out.take(),
+              "\bZOziDaZodOduzuzTell disabled for Orientation \n"
+              "\bZOziDaZodOduzuzTell enabled for Orientation \n");
     access.orientationService() = nullptr;
 }
 

@@ -10,13 +10,13 @@
 namespace {
 
 using namespace std::chrono_literals;
-using zozi_test::CoutCapture;
-using zozi_test::drainEvents;
-using zozi_test::Event;
 using FACE::LCM::Corvane::ReportedState::STARTED;
 using FACE::LCM::Corvane::ReportedState::STOPPED;
 using FACE::LCM::Corvane::RequestedState::START;
 using FACE::LCM::Corvane::RequestedState::STOP;
+using zozi_test::CoutCapture;
+using zozi_test::drainEvents;
+using zozi_test::Event;
 using Value = FACE::RETURN_CODE_TYPE::Value;
 
 TEST(Lifecycle, StartAndStopOnceEachWithTheirEvents) {
@@ -40,10 +40,16 @@ TEST(Lifecycle, StartAndStopOnceEachWithTheirEvents) {
             const char* line;
         } steps[] = {
             {STOP, FACE::RETURN_CODE_TYPE::NOT_AVAILABLE, STOPPED, {}, ""},
-            {START, FACE::RETURN_CODE_TYPE::NO_ERROR, STARTED, {{2, "ZOziDaZodOduzuz started successfully."}},
+            {START,
+             FACE::RETURN_CODE_TYPE::NO_ERROR,
+             STARTED,
+             {{2, "ZOziDaZodOduzuz started successfully."}},
              "ZOziDaZodOduzuz: Start : worker thread started.\n"},
             {START, FACE::RETURN_CODE_TYPE::NOT_AVAILABLE, STARTED, {}, ""},
-            {STOP, FACE::RETURN_CODE_TYPE::NO_ERROR, STOPPED, {{2, "ZOziDaZodOduzuz stopped successfully."}},
+            {STOP,
+             FACE::RETURN_CODE_TYPE::NO_ERROR,
+             STOPPED,
+             {{2, "ZOziDaZodOduzuz stopped successfully."}},
              "ZOziDaZodOduzuz: Stop : worker thread stopped.\n"},
             {static_cast<ZOziDaZodOduzuz::RequestedState>(7), FACE::RETURN_CODE_TYPE::NOT_AVAILABLE, STOPPED, {}, ""},
         };
@@ -93,7 +99,12 @@ TEST(CallOnceTransactionally, RetriesWhileInProgressAtThePollPeriod) {
     // Any other code ends at once; exceptions pass through.
     for (Value answer : {FACE::RETURN_CODE_TYPE::NO_ACTION, FACE::RETURN_CODE_TYPE::INVALID_CONFIG}) {
         int n = 0;
-        callOnceTransactionally([&](Value& r) { r = answer; ++n; }, rc);
+        callOnceTransactionally(
+            [&](Value& r) {
+                r = answer;
+                ++n;
+            },
+            rc);
         EXPECT_EQ(std::make_pair(n, rc), std::make_pair(1, answer));
     }
     EXPECT_THROW(callOnceTransactionally([](Value&) { throw std::runtime_error("x"); }, rc), std::runtime_error);

@@ -23,10 +23,18 @@ std::string run(LossDetector& d, const std::string& pattern) {
     std::string events;
     for (char c : pattern) {
         switch (d.observe(c == 'p')) {
-            case Event::None: events += '-'; break;
-            case Event::Waiting: events += 'W'; break;
-            case Event::Lost: events += 'L'; break;
-            case Event::Recovered: events += 'R'; break;
+            case Event::None:
+                events += '-';
+                break;
+            case Event::Waiting:
+                events += 'W';
+                break;
+            case Event::Lost:
+                events += 'L';
+                break;
+            case Event::Recovered:
+                events += 'R';
+                break;
         }
     }
     return events;
@@ -46,8 +54,7 @@ TEST(LossDetector, LossAfterEightEmptyCyclesOnceAndReturnOnTheFirstPair) {
          repeat('-', 8) + "LR" + repeat('-', 7) + "L"},
         {"no pair ever: waiting after 20 cycles, once, and no loss", repeat('.', 60),
          repeat('-', 19) + "W" + repeat('-', 40)},
-        {"a pair before 20 cycles: no waiting notice", repeat('.', 10) + "p" + repeat('.', 7) + "p",
-         repeat('-', 19)},
+        {"a pair before 20 cycles: no waiting notice", repeat('.', 10) + "p" + repeat('.', 7) + "p", repeat('-', 19)},
         {"pairs after the waiting notice are no recovery", repeat('.', 20) + "pp" + repeat('.', 8),
          repeat('-', 19) + "W--" + repeat('-', 7) + "L"},
     };
@@ -80,7 +87,11 @@ TEST(Gap, ReasonNamesTheCauseAndTheLastValueSeen) {
         {gap([](Gap& g) { g.pvaMissing = g.utcMissing = true; }),
          "no PVA and no UTC (last PVA time of validity 1000.250 s, last UTC time of validity 999.500 s)"},
         {gap([](Gap& g) { g.pvaMissing = true; }), "no PVA (last PVA time of validity 1000.250 s)"},
-        {gap([&](Gap& g) { g.utcMissing = true; g.lastUtcTov = nan; }), "no UTC (no UTC ever received)"},
+        {gap([&](Gap& g) {
+             g.utcMissing = true;
+             g.lastUtcTov = nan;
+         }),
+         "no UTC (no UTC ever received)"},
         {gap([](Gap& g) {
              g.pvaMissing = g.utcMissing = true;
              g.pvaFilteredSource = g.utcFilteredSource = 55;
@@ -140,7 +151,11 @@ TEST(NonFiniteFields, NamesEachFieldOncePerOnset) {
          },
          {"altitude", "velocity"},
          {"velocity"}},
-        {[](auto& p, double, double i) { p.attitude({0.1, 0.2, -i}); }, {"attitude"}, {"attitude"}},
+        {[](auto& p, double, double i) {
+             p.attitude({0.1, 0.2, -i});
+         },
+         {"attitude"},
+         {"attitude"}},
         {[](auto& p, double n, double) { p.position().altitude(n); }, {"altitude"}, {"altitude"}},
         {[](auto& p, double n, double i) {
              p.position().latitude(n);

@@ -58,13 +58,16 @@ TEST(ServerProcess, StartUpFailuresEndTheProcess) {
         std::vector<std::string> lines;
         std::vector<std::string> fpgaSimArgs;
     } cases[] = {
-        {"missing connection", 76,
+        {"missing connection",
+         76,
          [](RuntimeRoot& r) {
              r.writeConnections({"Command", "Response", "PositionVelocityAttitude", "EventLog", "UTCTime"});
          },
          {"]:INVALID_CONFIG Framework_Connect() failed"},
          {}},
-        {"FPGA clock mismatch", 79, [](RuntimeRoot&) {},
+        {"FPGA clock mismatch",
+         79,
+         [](RuntimeRoot&) {},
          {"FPGA clock rate mismatch, got 58982401, expected 58982400", "]:INVALID_CONFIG Framework_Connect() failed"},
          {"--clock-rate", "58982401"}},
     };
@@ -74,7 +77,8 @@ TEST(ServerProcess, StartUpFailuresEndTheProcess) {
         c.spoil(root);
         LoggedProcess server({kServer, root.topLevelFile()}, root.environment());
         EXPECT_EQ(server.finish(30s), kLifecycleFailureStatus) << server.transcript();
-        for (const std::string& line : c.lines) EXPECT_TRUE(server.waitForLine(line, 0ms)) << line << "\n" << server.transcript();
+        for (const std::string& line : c.lines)
+            EXPECT_TRUE(server.waitForLine(line, 0ms)) << line << "\n" << server.transcript();
         EXPECT_EQ(server.lastStdoutLine(), kFailed);
     }
 }

@@ -109,7 +109,7 @@ TEST_F(PublishTest, OrientationAndDirectionReports) {
     const double dueNorth = 0.11065722117389565;
     const struct {
         std::array<double, 3> velocity;
-        std::array<double, 3> variances;  // north, east, down velocity
+        std::array<double, 3> variances;                     // north, east, down velocity
         double heading, headingUnc, speed, speedUnc, climb;  // speedUnc 0: not checked
         bool usable;
     } cases[] = {
@@ -154,7 +154,8 @@ TEST(VictoryReports, HeadingRangeIgnoresSignedZeros) {
     const struct {
         double vN, vE, heading;
     } cases[] = {
-        {-10, nz, kPi}, {-10, z, kPi}, {z, z, 0.0}, {nz, nz, 0.0}, {nz, z, 0.0}, {z, nz, 0.0},
+        {-10, nz, kPi}, {-10, z, kPi},      {z, z, 0.0},
+        {nz, nz, 0.0},  {nz, z, 0.0},       {z, nz, 0.0},
         {10, nz, 0.0},  {nz, -3, -kPi / 2}, {-1e-300, -1e-300, -3 * kPi / 4},
     };
     for (const auto& c : cases) {

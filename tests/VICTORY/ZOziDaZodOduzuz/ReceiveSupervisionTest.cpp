@@ -35,11 +35,11 @@ TEST(ReceiveSupervision, StallIsToldOnceAndEndsWhenTheCallReturns) {
     Step const steps[] = {
         {std::nullopt, Event::None, false},
         {call(10ms), Event::None, false},
-        {call(5000ms), Event::None, false},                 // the bound itself is still progress
+        {call(5000ms), Event::None, false},  // the bound itself is still progress
         {call(5001ms, TransportKind::kSharedMemory), Event::Stalled, true},
         {call(5250ms), Event::None, true},
-        {call(60000ms), Event::None, true},                 // told once
-        {call(100ms), Event::Resumed, false},               // the stuck call returned, others run
+        {call(60000ms), Event::None, true},    // told once
+        {call(100ms), Event::Resumed, false},  // the stuck call returned, others run
         {std::nullopt, Event::None, false},
         {call(7000ms, TransportKind::kTcpV4), Event::Stalled, true},
         {std::nullopt, Event::Resumed, false},

@@ -35,8 +35,12 @@ T stamped(T m, long long sec, int nsec, unsigned source) {
     m.header().device_id(deviceFrom(source));
     return m;
 }
-auto pvaAt(long long sec, int nsec, unsigned source = 96) { return stamped(zozi_test::defaultPva(), sec, nsec, source); }
-auto utcAt(long long sec, int nsec, unsigned source = 96) { return stamped(zozi_test::defaultUtc(), sec, nsec, source); }
+auto pvaAt(long long sec, int nsec, unsigned source = 96) {
+    return stamped(zozi_test::defaultPva(), sec, nsec, source);
+}
+auto utcAt(long long sec, int nsec, unsigned source = 96) {
+    return stamped(zozi_test::defaultUtc(), sec, nsec, source);
+}
 
 TEST(NavigationIntakeRules, SourceFilterAndPairingWindow) {
     EXPECT_EQ(NavigationIntake::sourceServerId(deviceFrom(96)), 96);
@@ -47,7 +51,8 @@ TEST(NavigationIntakeRules, SourceFilterAndPairingWindow) {
         bool accepted;
     } filter[] = {{0, 0, true}, {0, 96, true}, {0, 255, true}, {96, 96, true}, {96, 95, false}, {96, 0, false}};
     for (const auto& c : filter) {
-        EXPECT_EQ(NavigationIntake::acceptsSource(c.configured, c.source), c.accepted) << c.configured << "/" << c.source;
+        EXPECT_EQ(NavigationIntake::acceptsSource(c.configured, c.source), c.accepted)
+            << c.configured << "/" << c.source;
     }
     EXPECT_EQ(NavigationIntake::sourceName(96), "FusionNavigator");
     EXPECT_EQ(NavigationIntake::sourceName(45), "ZOziDaZodOduzuz");
@@ -121,10 +126,11 @@ TEST_F(IntakeTest, SourceFilterOfEachStream) {
     EXPECT_EQ(access.received(), (std::array<bool, 2>{true, false}));
     access.cbUTCTime(utcAt(5, 0, 96));
     EXPECT_EQ(access.received(), both(true));
-    EXPECT_EQ(out.take(),
-              "ZOziDaZodOduzuz: cbPVA : Processing Position Velocity Attitude message received from (unknown ID 200), "
-              "server ID = 200\n"
-              "ZOziDaZodOduzuz: cbUTCTime : Processing UTC Time message received from FusionNavigator, server ID = 96\n");
+    EXPECT_EQ(
+        out.take(),
+        "ZOziDaZodOduzuz: cbPVA : Processing Position Velocity Attitude message received from (unknown ID 200), "
+        "server ID = 200\n"
+        "ZOziDaZodOduzuz: cbUTCTime : Processing UTC Time message received from FusionNavigator, server ID = 96\n");
     EXPECT_TRUE(drainEvents().empty());
 }
 
@@ -150,11 +156,10 @@ TEST_F(IntakeTest, NothingIsStoredWhileStopped) {
 // A pair is taken whatever the switches; each service is told only when
 // switched on; the pairing step is traced.
 TEST_F(IntakeTest, EachServiceOnlyWhenSwitchedOn) {
-    const std::string pairing = "ZOziDaZodOduzuz: ProcessPosOrDirData: Messages received: \n"
-                                "ZOziDaZodOduzuz: ProcessPosOrDirData: PVA & UTC Time            deltaTov: 0.25\n";
-    const struct {
-        bool position, orientation, dot;
-    } cases[] = {{false, false, false}, {true, false, true}};
+    const std::string pairing =
+        "ZOziDaZodOduzuz: ProcessPosOrDirData: Messages received: \n"
+        "ZOziDaZodOduzuz: ProcessPosOrDirData: PVA & UTC Time            deltaTov: 0.25\n";
+    const struct { bool position, orientation, dot; } cases[] = {{false, false, false}, {true, false, true}};
     std::array<std::uint64_t, 3> expected{0, 0, 0};
     access.setDebug(true);
     CoutCapture out;
@@ -298,8 +303,13 @@ TEST_F(CommandTest, DataRateChanges) {
         const char* command;  // or nullptr: the period is set directly
         unsigned long period;
         bool accepted;
-    } cases[] = {{nullptr, 3000, true}, {nullptr, 999, false}, {nullptr, 0, false},   {nullptr, 1000, true},
-                 {"START_ZEROIZE", 4294967295u, true}, {nullptr, 1000, true}, {"START_DESTROY", 4294967295u, true}};
+    } cases[] = {{nullptr, 3000, true},
+                 {nullptr, 999, false},
+                 {nullptr, 0, false},
+                 {nullptr, 1000, true},
+                 {"START_ZEROIZE", 4294967295u, true},
+                 {nullptr, 1000, true},
+                 {"START_DESTROY", 4294967295u, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << (c.command ? c.command : "") << " " << c.period);
         std::array<std::uint32_t, 3> before{}, after{};
@@ -314,8 +324,9 @@ TEST_F(CommandTest, DataRateChanges) {
         const std::string line = out.take();
         const std::string logged = c.command ? commandLogged(c.command).info + "\n" : "";
         EXPECT_EQ(line.rfind(logged + "ZOziDaZodOduzuzCommands.cpp (", 0), 0u) << line;
-        EXPECT_NE(line.find(") updateVDMdataRate : Updating VDM rate to " + std::to_string(c.period) + " milliseconds.\n"),
-                  std::string::npos)
+        EXPECT_NE(
+            line.find(") updateVDMdataRate : Updating VDM rate to " + std::to_string(c.period) + " milliseconds.\n"),
+            std::string::npos)
             << line;
         for (int s = 0; s < 3; ++s) {
             const VictoryTestState st = zozi_test::Services::state(s, access.handle(s));
@@ -375,7 +386,8 @@ TEST_F(CommandTest, NavigationLossFaultFollowsTheServices) {
     drainEvents();
     access.superviseNavigation(true);
     EXPECT_EQ(faults(), (std::array<int, 3>{0, 0, 0}));
-    EXPECT_EQ(drainEvents(), (std::vector<Event>{{2, "ZOziDaZodOduzuz: navigation data restored: pairs published again"}}));
+    EXPECT_EQ(drainEvents(),
+              (std::vector<Event>{{2, "ZOziDaZodOduzuz: navigation data restored: pairs published again"}}));
     EXPECT_NE(out.take().find("ZOziDaZodOduzuz: navigation data restored: pairs published again\n"), std::string::npos);
 }
 

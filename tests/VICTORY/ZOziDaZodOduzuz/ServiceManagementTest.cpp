@@ -11,10 +11,10 @@
 namespace {
 
 using namespace std::chrono_literals;
+using corvane_test::RuntimeRoot;
 using zozi_test::CoutCapture;
 using zozi_test::drainEvents;
 using zozi_test::Event;
-using corvane_test::RuntimeRoot;
 
 struct Service {
     const char* name;
@@ -26,16 +26,14 @@ struct Service {
 };
 
 const Service kServices[] = {
-    {"position", positionConfigFileName, positionVclFileName,
-     "ZOziDaZodOduzuz: VPosServer shared service exited",
+    {"position", positionConfigFileName, positionVclFileName, "ZOziDaZodOduzuz: VPosServer shared service exited",
      "ZOziDaZodOduzuz: Error reading VICTORY position configuration files.",
      ") InitializeVictoryPositionZOziDaZodOduzuz: Error reading VICTORY position configuration files.\n"},
     {"orientation", orientationConfigFileName, orientationVclFileName,
      "ZOziDaZodOduzuz : VorisService shared service exited",
      "ZOziDaZodOduzuz: Error reading VICTORY orientation configuration files.",
      ") InitializeVictoryOrientationZOziDaZodOduzuz: Error reading VICTORY orientation configuration files.\n"},
-    {"direction of travel", DOTconfigFileName, DOTvclFileName,
-     "ZOziDaZodOduzuz: VdotsService shared service exited",
+    {"direction of travel", DOTconfigFileName, DOTvclFileName, "ZOziDaZodOduzuz: VdotsService shared service exited",
      "ZOziDaZodOduzuz Error reading VICTORY direction of travel configuration files.",
      "), InitializeVictoryDirectionOfTravel : ZOziDaZodOduzuz Error reading VICTORY direction of travel "
      "configuration files.\n"},
@@ -118,7 +116,8 @@ TEST_F(ServiceManagementTest, StartsRefusesASecondStartAndDeletesEachService) {
         EXPECT_EQ(access.handle(i), handle);
         EXPECT_TRUE(drainEvents().empty());
         EXPECT_TRUE(access.shutdown(i));
-        EXPECT_EQ(std::make_pair(access.initialized(i), access.handle(i)), std::make_pair(false, static_cast<void*>(nullptr)));
+        EXPECT_EQ(std::make_pair(access.initialized(i), access.handle(i)),
+                  std::make_pair(false, static_cast<void*>(nullptr)));
         EXPECT_EQ(drainEvents(), (std::vector<Event>{{2, kServices[i].exited}}));
         EXPECT_FALSE(access.shutdown(i));
     }
@@ -196,8 +195,8 @@ TEST_F(ServiceManagementTest, FaultTestFollowsRestartsAndDestructionDeletes) {
     for (int i = 1; i < 3; ++i) ASSERT_TRUE(access.initialize(i, nullptr)) << kServices[i].name;
     drainEvents();
     server.reset();
-    EXPECT_EQ(drainEvents(), (std::vector<Event>{{2, kServices[0].exited}, {2, kServices[1].exited},
-                                                 {2, kServices[2].exited}}));
+    EXPECT_EQ(drainEvents(),
+              (std::vector<Event>{{2, kServices[0].exited}, {2, kServices[1].exited}, {2, kServices[2].exited}}));
 }
 
 }  // namespace

@@ -19,8 +19,7 @@ using namespace Status;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // A cycle with all three services switched on and running.
-Cycle runningCycle(double now, bool published)
-{
+Cycle runningCycle(double now, bool published) {
     Cycle c;
     c.now = now;
     c.published = published;
@@ -30,8 +29,7 @@ Cycle runningCycle(double now, bool published)
     return c;
 }
 
-TEST(StatusRecord, ServiceStateFollowsItsPrecedence)
-{
+TEST(StatusRecord, ServiceStateFollowsItsPrecedence) {
     const struct {
         bool running, sanitized, everTold, lost, lastValid;
         ServiceState expected;
@@ -50,8 +48,7 @@ TEST(StatusRecord, ServiceStateFollowsItsPrecedence)
     }
 }
 
-TEST(StatusRecord, RatesCoverTheLastTenSeconds)
-{
+TEST(StatusRecord, RatesCoverTheLastTenSeconds) {
     StatusRecord record;
     record.reset(0.0);
     Snapshot s;
@@ -82,8 +79,7 @@ TEST(StatusRecord, RatesCoverTheLastTenSeconds)
     EXPECT_EQ(record.pvaCount(), 200u);
 }
 
-TEST(StatusRecord, CounterWithoutFpgaHasNoRate)
-{
+TEST(StatusRecord, CounterWithoutFpgaHasNoRate) {
     StatusRecord record;
     record.reset(0.0);
     for (int cycle = 1; cycle <= 8; ++cycle) {
@@ -94,8 +90,7 @@ TEST(StatusRecord, CounterWithoutFpgaHasNoRate)
     EXPECT_TRUE(std::isnan(s.fpgaRate));
 }
 
-TEST(StatusRecord, LargestDeltaTovLeavesTheWindowAfterAMinute)
-{
+TEST(StatusRecord, LargestDeltaTovLeavesTheWindowAfterAMinute) {
     StatusRecord record;
     record.reset(0.0);
     Snapshot s;
@@ -116,18 +111,16 @@ TEST(StatusRecord, LargestDeltaTovLeavesTheWindowAfterAMinute)
     EXPECT_DOUBLE_EQ(s.maxDeltaTov, 0.05);
 }
 
-TEST(StatusRecord, AStoredPairTooFarApartIsRefusedOnceAndRejectionsEveryCycle)
-{
+TEST(StatusRecord, AStoredPairTooFarApartIsRefusedOnceAndRejectionsEveryCycle) {
     StatusRecord record;
     record.reset(0.0);
     const struct {
         GapCause cause;
         double pvaTov, utcTov;
     } cycles[] = {
-        {GapCause::DeltaTov, 100.0, 99.0}, {GapCause::DeltaTov, 100.0, 99.0},  // the same pair, kept
-        {GapCause::DeltaTov, 100.1, 99.0},                                     // a newer PVA
-        {GapCause::Rejected, 101.0, 101.0}, {GapCause::Rejected, 101.0, 101.0},
-        {GapCause::NoPva, 101.0, 101.0},
+        {GapCause::DeltaTov, 100.0, 99.0},  {GapCause::DeltaTov, 100.0, 99.0},  // the same pair, kept
+        {GapCause::DeltaTov, 100.1, 99.0},                                      // a newer PVA
+        {GapCause::Rejected, 101.0, 101.0}, {GapCause::Rejected, 101.0, 101.0}, {GapCause::NoPva, 101.0, 101.0},
     };
     double now = 0.0;
     for (const auto& row : cycles) {
@@ -147,8 +140,7 @@ TEST(StatusRecord, AStoredPairTooFarApartIsRefusedOnceAndRejectionsEveryCycle)
 
 // A foreign navigator slower than the worker leaves cycles without any
 // message: for 2 s the filter still explains the gap.
-TEST(StatusRecord, AForeignSourceExplainsTheGapForTwoSeconds)
-{
+TEST(StatusRecord, AForeignSourceExplainsTheGapForTwoSeconds) {
     StatusRecord record;
     record.reset(0.0);
     double now = 0.0;
@@ -170,8 +162,7 @@ TEST(StatusRecord, AForeignSourceExplainsTheGapForTwoSeconds)
     EXPECT_EQ(cycle(GapCause::DeltaTov), GapCause::DeltaTov);  // a cause of its own is kept
 }
 
-TEST(StatusRecord, ToldValuesAndStatesPerService)
-{
+TEST(StatusRecord, ToldValuesAndStatesPerService) {
     StatusRecord record;
     record.reset(0.0);
     record.told(kPosition, true, 48.5, 11.25, 512.0, "32UPU1234567890123456789", 1.0);  // cut to 23 characters
@@ -203,8 +194,7 @@ TEST(StatusRecord, ToldValuesAndStatesPerService)
     EXPECT_EQ(s.services[kPosition].state, ServiceState::NoData);
 }
 
-TEST(StatusRecord, FilteredMessagesAreCountedWithTheirSource)
-{
+TEST(StatusRecord, FilteredMessagesAreCountedWithTheirSource) {
     StatusRecord record;
     record.reset(0.0);
     EXPECT_EQ(record.lastForeignSource(), -1);
@@ -218,8 +208,7 @@ TEST(StatusRecord, FilteredMessagesAreCountedWithTheirSource)
 
 // A reader racing the worker always sees one whole snapshot: every counter
 // of a snapshot is stored from the same cycle number.
-TEST(StatusRecord, ReaderNeverSeesATornSnapshot)
-{
+TEST(StatusRecord, ReaderNeverSeesATornSnapshot) {
     SeqLock<Snapshot> lock;
     std::atomic<bool> done{false};
     std::thread writer([&] {
@@ -249,8 +238,7 @@ TEST(StatusRecord, ReaderNeverSeesATornSnapshot)
     EXPECT_GT(reads, 0u);
 }
 
-TEST(StatusSummary, LineSaysStateRateSourceAgeAndFaults)
-{
+TEST(StatusSummary, LineSaysStateRateSourceAgeAndFaults) {
     StatusRecord record;
     record.reset(0.0);
     Snapshot s;
@@ -287,8 +275,7 @@ TEST(StatusSummary, LineSaysStateRateSourceAgeAndFaults)
     EXPECT_EQ(summaryLine(s, 96, now), "off: every service switched off");
 }
 
-TEST(StatusJson, AnswerHoldsTheDocumentedFields)
-{
+TEST(StatusJson, AnswerHoldsTheDocumentedFields) {
     StatusRecord record;
     record.reset(10.0);
     record.countFilteredPva(200);

@@ -28,8 +28,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 // A raw client socket connected to `path`; -1 when the connect fails.
-int connectTo(const std::string& path)
-{
+int connectTo(const std::string& path) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
@@ -45,8 +44,7 @@ int connectTo(const std::string& path)
 }
 
 // Everything the server sends until it closes (or 3 s pass).
-std::string readAll(int fd)
-{
+std::string readAll(int fd) {
     std::string all;
     char buffer[4096];
     for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
@@ -55,14 +53,12 @@ std::string readAll(int fd)
     return all;
 }
 
-std::string fetch(const std::string& path)
-{
+std::string fetch(const std::string& path) {
     std::string error;
     return PntStatus::fetchStatus(path, 3s, error).value_or("failed: " + error);
 }
 
-TEST(StatusSocketPath, FollowsTheRuntimeRoot)
-{
+TEST(StatusSocketPath, FollowsTheRuntimeRoot) {
     const struct {
         const char* root;
         const char* path;
@@ -78,8 +74,7 @@ TEST(StatusSocketPath, FollowsTheRuntimeRoot)
     }
 }
 
-TEST(StatusServer, AnswersStatusAndRefusesOtherRequests)
-{
+TEST(StatusServer, AnswersStatusAndRefusesOtherRequests) {
     corvane_test::TempDir dir("status-server");
     const std::string path = dir.file("run/status.sock");
     std::atomic<int> ticks{0};
@@ -106,8 +101,7 @@ TEST(StatusServer, AnswersStatusAndRefusesOtherRequests)
     EXPECT_NE(fetch(path).find("failed: "), std::string::npos);
 }
 
-TEST(StatusServer, ReplyThatThrowsIsAnErrorAnswer)
-{
+TEST(StatusServer, ReplyThatThrowsIsAnErrorAnswer) {
     corvane_test::TempDir dir("status-server");
     StatusServer server([]() -> std::string { throw std::runtime_error("boom"); }, {});
     ASSERT_EQ(server.start(dir.file("s.sock")), "");
@@ -116,8 +110,7 @@ TEST(StatusServer, ReplyThatThrowsIsAnErrorAnswer)
 
 // Started from a SCHED_FIFO thread (the server's threads under <PRI>), the
 // socket's thread still runs SCHED_OTHER.
-TEST(StatusServer, ThreadRunsSchedOtherUnderARealTimeCaller)
-{
+TEST(StatusServer, ThreadRunsSchedOtherUnderARealTimeCaller) {
     corvane_test::TempDir dir("status-server");
     std::string answer, skipped;
     std::thread caller([&] {
@@ -146,8 +139,7 @@ TEST(StatusServer, ThreadRunsSchedOtherUnderARealTimeCaller)
 }
 
 // Where no socket can be made, start() says why and the server goes on.
-TEST(StatusServer, SaysWhyThereIsNoSocket)
-{
+TEST(StatusServer, SaysWhyThereIsNoSocket) {
     corvane_test::TempDir dir("status-server");
     std::ofstream(dir.file("plain")) << "x";
     StatusServer live([] { return std::string("{}"); }, {});
@@ -171,7 +163,8 @@ TEST(StatusServer, SaysWhyThereIsNoSocket)
         {dir.file("stale.sock"), ""},
         {dir.file("live.sock"), "another server answers on " + dir.file("live.sock")},
         {dir.file("plain"), dir.file("plain") + " exists and is not a socket"},
-        {dir.file("no/such/run/status.sock"), "cannot create " + dir.file("no/such/run") + ": No such file or directory"},
+        {dir.file("no/such/run/status.sock"),
+         "cannot create " + dir.file("no/such/run") + ": No such file or directory"},
         {"/" + std::string(120, 'x') + "/s.sock", "path too long for a Unix socket"},
         {"", "no path"},
     };
@@ -192,8 +185,7 @@ TEST(StatusServer, SaysWhyThereIsNoSocket)
 // request and never reads, one that never sends: every well-behaved client
 // is answered, the hostile ones are dropped within the time-out, and a
 // client after them is answered at once.
-TEST(StatusServer, HostileClientsAreDroppedAndTheRestServed)
-{
+TEST(StatusServer, HostileClientsAreDroppedAndTheRestServed) {
     corvane_test::TempDir dir("status-server");
     const std::string path = dir.file("s.sock");
     // An answer large enough not to fit a socket buffer whole.

@@ -43,8 +43,8 @@ public:
 
     // Settings of Configure.
     std::vector<std::string> files() const {
-        return {text(s.m_systemName), text(s.m_configurationName), text(s.m_connectionsFile),
-                text(s.m_ioDevicesFile), text(s.m_geoidModel)};
+        return {text(s.m_systemName), text(s.m_configurationName), text(s.m_connectionsFile), text(s.m_ioDevicesFile),
+                text(s.m_geoidModel)};
     }
     void setServices(bool position, bool orientation, bool dot) {
         s.m_processPosition = position;
@@ -80,22 +80,25 @@ public:
 
     // The services by index: 0 position, 1 orientation, 2 direction of travel.
     bool initialize(int i, const char* vcl) {
-        return i == 0 ? s.InitializeVictoryPosition(vcl)
-                      : i == 1 ? s.InitializeVictoryOrientation(vcl) : s.InitializeVictoryDirectionOfTravel(vcl);
+        return i == 0   ? s.InitializeVictoryPosition(vcl)
+               : i == 1 ? s.InitializeVictoryOrientation(vcl)
+                        : s.InitializeVictoryDirectionOfTravel(vcl);
     }
     bool shutdown(int i) {
-        return i == 0 ? s.ShutdownVictoryPosition()
-                      : i == 1 ? s.ShutdownVictoryOrientation() : s.ShutdownVictoryDirectionOfTravel();
+        return i == 0   ? s.ShutdownVictoryPosition()
+               : i == 1 ? s.ShutdownVictoryOrientation()
+                        : s.ShutdownVictoryDirectionOfTravel();
     }
     bool initialized(int i) const {
         return i == 0 ? s.m_positionInitialized : i == 1 ? s.m_orientationInitialized : s.m_dotInitialized;
     }
     void* handle(int i) const {
-        return i == 0 ? static_cast<void*>(s.m_positionService)
-                      : i == 1 ? static_cast<void*>(s.m_orientationService) : static_cast<void*>(s.m_dotService);
+        return i == 0   ? static_cast<void*>(s.m_positionService)
+               : i == 1 ? static_cast<void*>(s.m_orientationService)
+                        : static_cast<void*>(s.m_dotService);
     }
     static int saveVcl(int i, void* user, const char* text) {
-        return i == 0 ? ZOziDaZodOduzuz::PositionSaveVclidCallback(user, nullptr, text)
+        return i == 0   ? ZOziDaZodOduzuz::PositionSaveVclidCallback(user, nullptr, text)
                : i == 1 ? ZOziDaZodOduzuz::OrientationSaveVclidCallback(user, nullptr, text)
                         : ZOziDaZodOduzuz::DOTSaveVclidCallback(user, nullptr, text);
     }
@@ -255,8 +258,9 @@ struct Services {
         return st;
     }
     VictoryTestState state(int i) const {
-        return state(i, i == 0 ? static_cast<void*>(position)
-                               : i == 1 ? static_cast<void*>(orientation) : static_cast<void*>(dot));
+        return state(i, i == 0   ? static_cast<void*>(position)
+                        : i == 1 ? static_cast<void*>(orientation)
+                                 : static_cast<void*>(dot));
     }
     std::array<std::uint64_t, 3> tells() const { return {state(0).tellCount, state(1).tellCount, state(2).tellCount}; }
 };

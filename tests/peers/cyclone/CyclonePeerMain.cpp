@@ -34,9 +34,7 @@ constexpr int kExitSetupFailed = 2;
 
 std::atomic<bool> g_stop{false};
 
-extern "C" void onStopSignal(int) {
-    g_stop = true;
-}
+extern "C" void onStopSignal(int) { g_stop = true; }
 
 void note(std::string const& text) {
     std::fprintf(stderr, "cyclone-peer: %s\n", text.c_str());
@@ -48,9 +46,7 @@ void emit(std::string const& line) {
     std::fflush(stdout);
 }
 
-std::string failure(dds_return_t rc) {
-    return dds_strretcode(rc < 0 ? -rc : rc);
-}
+std::string failure(dds_return_t rc) { return dds_strretcode(rc < 0 ? -rc : rc); }
 
 // The deadline `seconds` from now, or never for a negative value.
 Clock::time_point deadlineAfter(double seconds) {
@@ -285,10 +281,14 @@ int main(int argc, char** argv) {
     Participant participant(options);
     if (!participant.ok()) return kExitSetupFailed;
     switch (options.role) {
-        case Role::Nav: return runNav(options, participant);
-        case Role::Command: return runCommand(options, participant);
-        case Role::Listen: return runListen(options, participant);
-        case Role::Help: break;
+        case Role::Nav:
+            return runNav(options, participant);
+        case Role::Command:
+            return runCommand(options, participant);
+        case Role::Listen:
+            return runListen(options, participant);
+        case Role::Help:
+            break;
     }
     return kExitOk;
 }

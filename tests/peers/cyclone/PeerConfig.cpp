@@ -7,12 +7,23 @@ std::string xmlEscape(std::string const& text) {
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&apos;"; break;
-            default: out += c;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&apos;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -39,9 +50,9 @@ std::string cycloneConfig(PeerOptions const& o) {
         xml += "<Security><Authentication><IdentityCA>" + file(s.identityCa) + "</IdentityCA><IdentityCertificate>" +
                file(s.certificate) + "</IdentityCertificate><PrivateKey>" + file(s.privateKey) +
                "</PrivateKey><IncludeOptionalFields>true</IncludeOptionalFields></Authentication>"
-               "<AccessControl><PermissionsCA>" + file(s.permissionsCa) +
-               "</PermissionsCA><Governance>" + file(s.governance) + "</Governance><Permissions>" +
-               file(s.permissions) + "</Permissions></AccessControl></Security>";
+               "<AccessControl><PermissionsCA>" +
+               file(s.permissionsCa) + "</PermissionsCA><Governance>" + file(s.governance) +
+               "</Governance><Permissions>" + file(s.permissions) + "</Permissions></AccessControl></Security>";
     }
     xml += "</Domain></CycloneDDS>";
     if (!o.configFile.empty()) xml += ",file://" + o.configFile;

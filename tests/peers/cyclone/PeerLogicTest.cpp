@@ -79,8 +79,8 @@ TEST(CyclonePeerOptions, RefusesWhatItCannotUseWithOneLine) {
 TEST(CyclonePeerConfig, EscapesWhatItNamesAndAppliesTheCallersFileLast) {
     PeerOptions o;
     std::string error;
-    ASSERT_TRUE(parsePeerOptions(words("nav --pki /p&q --identity navigator --trace /t<1>.log --config /c.xml"), o,
-                                 error));
+    ASSERT_TRUE(
+        parsePeerOptions(words("nav --pki /p&q --identity navigator --trace /t<1>.log --config /c.xml"), o, error));
     const std::string xml = cycloneConfig(o);
     for (const char* part : {"<NetworkInterface name=\"lo\" multicast=\"true\"/>",
                              "<IdentityCertificate>file:/p&amp;q/navigator.pem</IdentityCertificate>",
@@ -101,9 +101,9 @@ TEST(CyclonePeerMessages, SamplesCarryTheNavigatorsValuesAndStamps) {
     const struct {
         double latDeg, tS, expectedLatDeg;
     } rows[] = {
-        {45.0, -5.0, 45.0},                                         // before the start: at the start
-        {45.0, 100.0, 45.0 + 1000.0 / 6371000.0 / kDeg},            // 1 km north at 10 m/s
-        {89.9999, 3600.0, 90.0},                                    // stops at the pole
+        {45.0, -5.0, 45.0},                               // before the start: at the start
+        {45.0, 100.0, 45.0 + 1000.0 / 6371000.0 / kDeg},  // 1 km north at 10 m/s
+        {89.9999, 3600.0, 90.0},                          // stops at the pole
     };
     for (const auto& row : rows) {
         aspn2_msgs_idl_PositionVelocityAttitude pva;

@@ -198,8 +198,11 @@ bool parsePeerOptions(std::vector<std::string> const& args, PeerOptions& out, st
             return false;
         }
         std::string const dir = pki.back() == '/' ? pki : pki + "/";
-        out.security = {dir + "identity_ca.pem", dir + identity + ".pem",  dir + identity + ".key",
-                        dir + "permissions_ca.pem", governance.empty() ? dir + "governance.smime" : governance,
+        out.security = {dir + "identity_ca.pem",
+                        dir + identity + ".pem",
+                        dir + identity + ".key",
+                        dir + "permissions_ca.pem",
+                        governance.empty() ? dir + "governance.smime" : governance,
                         dir + "permissions.smime"};
     }
     return true;

@@ -31,9 +31,9 @@ struct PeerOptions {
     // nav
     int navigatorId = 96;  ///< server id of the device id, 0..255 (96: the fusion navigator)
     double latDeg = 45.0, lonDeg = 7.5;
-    double altM = 300.0;      ///< above the ellipsoid
-    double speedMps = 10.0;   ///< due north
-    double rateHz = 10.0;     ///< PVA and UTC each, 0.1..1000
+    double altM = 300.0;     ///< above the ellipsoid
+    double speedMps = 10.0;  ///< due north
+    double rateHz = 10.0;    ///< PVA and UTC each, 0.1..1000
 
     // command
     std::string text = "BITSERVER_PING";

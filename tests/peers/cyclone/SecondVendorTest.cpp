@@ -159,9 +159,9 @@ TEST(SecondVendor, SeveralCycloneReadersHearTheServer) {
     const std::string plain = rig.root->configDir() + "/connections-plain.xml";
     SecurityPki::write(plain, SecurityPki::read(rig.root->connectionsFile()));
     SecurityPki::writeSecured(plain, rig.root->connectionsFile(), pki.role("server"));
-    rig.fpga = std::make_unique<LoggedProcess>(std::vector<std::string>{
-        FPGA_SIM_PATH, "--memory", rig.root->devmemFile(), "--ready-file", rig.root->path() + "/fpga.ready",
-        rig.root->devicesFile()});
+    rig.fpga = std::make_unique<LoggedProcess>(
+        std::vector<std::string>{FPGA_SIM_PATH, "--memory", rig.root->devmemFile(), "--ready-file",
+                                 rig.root->path() + "/fpga.ready", rig.root->devicesFile()});
     if (!rig.fpga->waitForLine("fpga-sim: ready", 30s)) {
         return ::testing::AssertionFailure() << "the FPGA simulator did not get ready\n" << rig.fpga->transcript();
     }
@@ -278,8 +278,7 @@ TEST(SecondVendorSecurity, FailedHandshakeLeavesTheServerServing) {
     rig.bus.pump(window);
     const Usage before = usageOf(rig.server->pid());
     const std::string trace = rig.root->path() + "/cyclone-trace.log";
-    auto cycloneNav =
-        secureCyclone(pki, 35, "navigator", {"nav", "--lat", "-30", "--lon", "7.5", "--trace", trace});
+    auto cycloneNav = secureCyclone(pki, 35, "navigator", {"nav", "--lat", "-30", "--lon", "7.5", "--trace", trace});
     rig.bus.clear();
     rig.bus.pump(window);
     const Usage during = usageOf(rig.server->pid());
