@@ -6,6 +6,8 @@
 #ifndef TESTS_SUPPORT_RTPSMESSAGE_H
 #define TESTS_SUPPORT_RTPSMESSAGE_H
 
+#include "FACE/RtpsSubmessageIds.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -20,27 +22,8 @@ using Bytes = std::vector<std::uint8_t>;
 using GuidPrefix = std::array<std::uint8_t, 12>;
 using EntityId = std::array<std::uint8_t, 4>;
 
-enum Id : std::uint8_t {
-    kPad = 0x01,
-    kAckNack = 0x06,
-    kHeartbeat = 0x07,
-    kGap = 0x08,
-    kInfoTs = 0x09,
-    kInfoSrc = 0x0c,
-    kInfoReplyIp4 = 0x0d,
-    kInfoDst = 0x0e,
-    kInfoReply = 0x0f,
-    kNackFrag = 0x12,
-    kHeartbeatFrag = 0x13,
-    kData = 0x15,
-    kDataFrag = 0x16,
-    kSecBody = 0x30,
-    kSecPrefix = 0x31,
-    kSecPostfix = 0x32,
-    kSrtpsPrefix = 0x33,
-    kSrtpsPostfix = 0x34,
-    kStatistics = 0x80,
-};
+using namespace FACE::TSS::Rtps;
+using Id = SubmessageId;
 
 // Fields appended in one byte order.
 class Fields {
