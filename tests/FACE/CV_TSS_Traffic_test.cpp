@@ -67,7 +67,7 @@ TEST_P(TssTraffic, PeerSamplesArriveIntact) {
     // Fast DDS 2.9.1's TCP server now and then never opens the logical port
     // of a client that joins it while it runs: the connection stands and
     // nothing flows, whichever client comes next (fixed upstream in later
-    // releases; docs/testing.md). The TCP case then starts a second server
+    // releases; docs/deliberate-differences.md). The TCP case then starts a second server
     // once; samples that arrive damaged or from the wrong writer still fail.
     bool const tcp = std::string(p.peerTransport) == "TCP_Server";
     std::unique_ptr<ChildProcess> peerProcess;
@@ -84,27 +84,36 @@ TEST_P(TssTraffic, PeerSamplesArriveIntact) {
         }
     };
     ASSERT_NO_FATAL_FAILURE(startPeer());
+    // A subscriber of this process to the peer's samples, delivered into `inbox`.
+    struct Subscriber {
+        std::unique_ptr<Inbox<>> inbox = std::make_unique<Inbox<>>();  // outlives the participant
+        Transport t;
+        decltype(typedOver(nullptr)) typed;
+    };
+    auto subscribe = [&](Subscriber& s) {
+        s.typed.reset(), s.t.tss.reset();
+        s.inbox = std::make_unique<Inbox<>>();
+        s.t = makeTransport(own);
+        RC rc = FACE::RETURN_CODE_TYPE::NO_ACTION;
+        long long const id = createConnection(*s.t.tss, "UTCTime", rc);
+        s.typed = typedOver(s.t.tss);
+        if (s.typed) s.typed->Register_Callback(id, s.inbox->callback(), rc);
+        ASSERT_TRUE(s.t.rc == FACE::RETURN_CODE_TYPE::NO_ERROR && rc == FACE::RETURN_CODE_TYPE::NO_ERROR);
+    };
     for (int round = 0; round < p.rounds; ++round) {
         SCOPED_TRACE(round);
-        auto inbox = std::make_unique<Inbox<>>();  // outlives the participant
-        Transport t = makeTransport(own);
-        RC rc = FACE::RETURN_CODE_TYPE::NO_ACTION;
-        long long id = createConnection(*t.tss, "UTCTime", rc);
-        auto typed = typedOver(t.tss);
-        if (typed) typed->Register_Callback(id, inbox->callback(), rc);
-        ASSERT_TRUE(t.rc == FACE::RETURN_CODE_TYPE::NO_ERROR && rc == FACE::RETURN_CODE_TYPE::NO_ERROR);
+        Subscriber sub;
+        ASSERT_NO_FATAL_FAILURE(subscribe(sub));
+        auto& inbox = sub.inbox;
+        auto& t = sub.t;
+        auto& typed = sub.typed;
         if (tcp && round == 0 && !waitFor([&] { return inbox->size() >= n; }, seconds(10))) {
             std::cerr << "the TCP client heard nothing in 10 s: a second server\n";
             typed.reset(), t.tss.reset();
             peerProcess->signal(SIGTERM);
             peerProcess->wait(seconds(15));
             ASSERT_NO_FATAL_FAILURE(startPeer());
-            inbox = std::make_unique<Inbox<>>();
-            t = makeTransport(own);
-            id = createConnection(*t.tss, "UTCTime", rc);
-            typed = typedOver(t.tss);
-            if (typed) typed->Register_Callback(id, inbox->callback(), rc);
-            ASSERT_TRUE(t.rc == FACE::RETURN_CODE_TYPE::NO_ERROR && rc == FACE::RETURN_CODE_TYPE::NO_ERROR);
+            ASSERT_NO_FATAL_FAILURE(subscribe(sub));
         }
         ASSERT_TRUE(waitFor([&] { return inbox->size() >= n; }, seconds(20))) << "received " << inbox->size();
         long long const reader =
