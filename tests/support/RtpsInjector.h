@@ -34,6 +34,17 @@ public:
         in_addr loopback{};
         loopback.s_addr = htonl(INADDR_LOOPBACK);
         unsigned char const ttl = 1, loop = 1;
+        // Bound to 127.0.0.1, multicast leaves through the loopback interface
+        // even where IP_MULTICAST_IF is not honoured (qemu-user answers
+        // ENOPROTOOPT to it); without the bind it would follow the default
+        // route and never reach participants listening on loopback.
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr = loopback;
+        if (::bind(m_fd, reinterpret_cast<sockaddr const*>(&local), sizeof local) != 0) {
+            ::close(m_fd);
+            throw std::runtime_error("Injector: bind to 127.0.0.1");
+        }
         ::setsockopt(m_fd, IPPROTO_IP, IP_MULTICAST_IF, &loopback, sizeof loopback);
         ::setsockopt(m_fd, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl);
         ::setsockopt(m_fd, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof loop);
