@@ -37,7 +37,9 @@
 //
 // Prints the seed, the capture, progress every 10 s and a summary: batches,
 // datagrams sent. On a failure the failing batch goes to --failure-file
-// (default ./rtps-net-fuzz-failure.txt) and the exit status is 1;
+// (default ./rtps-net-fuzz-failure.txt), the server's thread stacks, taken
+// at once with gdb where it is installed, to that name plus ".stacks", and
+// the exit status is 1;
 // --replay FILE sends such a batch once to a fresh server, with the GUID
 // prefixes of the new run. --save-seeds DIR writes a selection of the
 // captured messages (the guard's fuzz seeds). --check FILE... only prints
@@ -589,6 +591,18 @@ void writeFailure(Run const& run, std::vector<Record> const& batch, long long in
     for (Record const& rec : batch) out << "datagram " << static_cast<char>(rec.port) << ' ' << hex(rec.bytes) << "\n";
 }
 
+// Writes every thread's stack of process `pid` to `path` with gdb, when
+// gdb is installed (a diagnostic aid, not a dependency of the suite).
+// Returns what to tell: where the stacks are, or why there are none.
+std::string dumpStacks(pid_t pid, std::string const& path) {
+    if (std::system("command -v gdb >/dev/null 2>&1") != 0) return "no stacks (gdb is not installed)";
+    std::string const command = "gdb -p " + std::to_string(pid) +
+                                " -batch -nx -ex 'set pagination off' -ex 'thread apply all bt' >'" + path +
+                                "' 2>&1 </dev/null";
+    if (std::system(command.c_str()) != 0) return "gdb could not attach to the server (see " + path + ")";
+    return "the server's thread stacks are in " + path;
+}
+
 void saveSeeds(Run const& run) {
     std::filesystem::create_directories(run.options.saveSeeds);
     // Two of each sequence of submessage kinds, none above 8 KiB (the first
@@ -640,13 +654,16 @@ int fuzz(Run& run) {
         ++batches;
         std::string why;
         if (!run.alive(why)) {
+            // The threads' stacks first, while whatever holds the server up
+            // is still holding it.
+            std::string const stacks = dumpStacks(run.rig->server->pid(), o.failureFile + ".stacks");
             // A stuck receive thread is told after 5 s: say whether it was one.
             if (run.rig->server->waitForLine("DDS receive thread stalled", 7s)) {
                 why += " (the server reports a stalled receive thread)";
             }
             writeFailure(run, batch, batches, why);
             say("FAIL after " + std::to_string(batches) + " batches, " + std::to_string(sent) + " datagrams: " + why +
-                "; seed " + std::to_string(o.seed) + "; the failing batch is in " + o.failureFile);
+                "; seed " + std::to_string(o.seed) + "; the failing batch is in " + o.failureFile + "; " + stacks);
             std::cout << run.rig->server->transcript(60) << std::endl;
             return 1;
         }

@@ -93,9 +93,13 @@ TEST(EndToEndSecurity, OnlyAuthorisedParticipantsReachTheServer) {
     ASSERT_TRUE(startServer(rig));
 
     // The tool waits for the server's reader, then for one answer.
-    auto ping =
-        tool({"command", "--connections", files.commander, "--timeout", "60", "--count", "1", "BITSERVER_PING"});
-    ASSERT_EQ(ping->finish(70s), 0) << ping->transcript() << rig.transcript();
+    CommandRun const ping = runCommandAllowingOneMissedMatch(
+        [&] {
+            return tool({"command", "--connections", files.commander, "--timeout", scaledSeconds(60s), "--count", "1",
+                         "BITSERVER_PING"});
+        },
+        70s);
+    ASSERT_EQ(ping.status, 0) << ping.transcript << rig.transcript();
 
     auto navigator = tool({"nav", "--connections", files.navigator, "--lat", "45", "--lon", "7.5"});
     ASSERT_TRUE(waitForLatitude(rig.bus, 45, 30s)) << navigator->transcript() << rig.transcript();
@@ -125,9 +129,13 @@ TEST(EndToEndSecurity, OnlyAuthorisedParticipantsReachTheServer) {
     rig.bus.pump(2500ms);
     EXPECT_FALSE(rig.bus.received(kPosition).empty()) << rig.transcript();
     EXPECT_EQ(rig.server->countLines("Updating VDM rate to 4294967295"), 0u) << rig.transcript();
-    auto again =
-        tool({"command", "--connections", files.commander, "--timeout", "20", "--count", "1", "BITSERVER_PING"});
-    EXPECT_EQ(again->finish(30s), 0) << again->transcript();
+    CommandRun const again = runCommandAllowingOneMissedMatch(
+        [&] {
+            return tool({"command", "--connections", files.commander, "--timeout", scaledSeconds(20s), "--count", "1",
+                         "BITSERVER_PING"});
+        },
+        30s);
+    EXPECT_EQ(again.status, 0) << again.transcript;
 
     EXPECT_TRUE(rig.stopsInOrder());
 }

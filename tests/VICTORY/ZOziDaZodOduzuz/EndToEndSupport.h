@@ -26,6 +26,10 @@
 
 #include <ctime>
 #include <functional>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
 #include <tuple>
 
 namespace e2e {
@@ -338,6 +342,39 @@ private:
     TypedTS<aspn2_msgs::idl::EventLog> m_eventTS;
     TypedTS<aspn2_msgs::idl::MaintenanceEvent> m_maintTS;
 };
+
+// `timeout` scaled, in whole seconds, for a tool's own --timeout option.
+inline std::string scaledSeconds(std::chrono::seconds timeout) {
+    return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(scaled(timeout)).count());
+}
+
+// What a finished command tool left: its exit status (nothing when it was
+// killed at the time-out) and its output.
+struct CommandRun {
+    std::optional<int> status;
+    std::string transcript;
+};
+
+// Runs the command tool process that `start` makes and waits up to
+// `timeout` (scaled) for it. With DDS Security, Fast DDS 2.9.1 now and then
+// never completes the secure endpoint discovery between a participant that
+// joins and the running server (seen under emulation, about one join in
+// five; docs/deliberate-differences.md): when the tool ended because no
+// reader of "Command" matched, a fresh participant tries once more. A
+// second miss is the caller's failure.
+template <typename Start>
+CommandRun runCommandAllowingOneMissedMatch(Start start, std::chrono::milliseconds timeout) {
+    CommandRun run;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        std::unique_ptr<corvane_test::LoggedProcess> tool = start();
+        run.status = tool->finish(timeout);
+        std::string const output = tool->transcript();
+        run.transcript += output;
+        if (run.status == 0 || output.find("no reader of \"Command\" matched") == std::string::npos) break;
+        std::cout << "note: no reader of \"Command\" matched; a fresh participant tries once more" << std::endl;
+    }
+    return run;
+}
 
 inline bool hasSanitizerReport(const std::string& output) {
     for (const char* marker :
