@@ -33,6 +33,7 @@ TEST_P(EndToEndGuard, HostileDatagramsLeaveTheServerTellingAndStoppable) {
     EXPECT_TRUE(s.server().waitForLine(
         "warning: DDS datagram guard dropped 1 RTPS message (1 statistics submessage misplaced)", 10s))
         << s.server().transcript();
+    auto const firstLine = Clock::now();
     auto const reader = s.entity(s.serverInfo().prefix, "PositionVelocityAttitude", false);
     auto const writer = s.entity(s.navigatorPrefix(), "PositionVelocityAttitude", true);
     ASSERT_TRUE(reader && writer);
@@ -41,7 +42,11 @@ TEST_P(EndToEndGuard, HostileDatagramsLeaveTheServerTellingAndStoppable) {
     s.toServer(s.fromNavigator(r::gap(1, k2to62, 0, true, *writer, *reader)));
 
     EXPECT_TRUE(s.aliveAndTelling());
-    EXPECT_EQ(s.server().countLines("warning: DDS datagram guard"), 1u) << s.server().transcript();
+    // One line, and a second only once a minute has passed (a slow run
+    // under emulation can take that long).
+    std::size_t const lines = s.server().countLines("warning: DDS datagram guard");
+    bool const minutePassed = Clock::now() - firstLine >= 60s;
+    EXPECT_TRUE(lines == 1u || (minutePassed && lines == 2u)) << lines << " lines\n" << s.server().transcript();
     EXPECT_EQ(s.server().countLines("DDS receive thread stalled"), 0u) << s.server().transcript();
     EXPECT_TRUE(s.stopsInOrder());
 }
