@@ -77,23 +77,8 @@ public:
         m_rig.server = std::make_unique<LoggedProcess>(
             std::vector<std::string>{SERVER_PATH, m_rig.root->topLevelFile()}, m_rig.root->environment());
         m_nav = tool({"nav", "--connections", m_navigator, "--lat", "45", "--lon", "7.5"});
-        std::optional<net::DiscoveredParticipant> server, nav;
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            if (attempt == 1) {
-                // With DDS Security the endpoint discovery between two
-                // participants now and then never completes (see
-                // runCommandAllowingOneMissedMatch): a fresh watching
-                // participant tries once more.
-                if (!m_pki) break;
-                std::cout << "note: " << discoveryState(server, nav)
-                          << "; a fresh watching participant tries once more" << std::endl;
-                m_watch.reset();
-                m_watch = std::make_unique<net::StandIn>(o);
-            }
-            server = m_watch->discovery().participant(kServerName, scaled(30s), 6);
-            nav = m_watch->discovery().participant(kNavigatorName, scaled(30s), 2);
-            if (server && nav) break;
-        }
+        auto const server = m_watch->discovery().participant(kServerName, scaled(60s), 6);
+        auto const nav = m_watch->discovery().participant(kNavigatorName, scaled(60s), 2);
         if (!server || !nav || server->userPorts.empty()) {
             return ::testing::AssertionFailure()
                    << "discovery incomplete: " << discoveryState(server, nav)
